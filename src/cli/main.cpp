@@ -1,0 +1,58 @@
+// vezorizer-cli: the librarian's jobs from a shell, on the same core as the window.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/Commands.h"
+
+namespace {
+
+// A subcommand whose work has not been built yet takes any arguments and says so.
+CLI::App* NotYet(CLI::App& app, const std::string& name, const std::string& what, int& status) {
+  CLI::App* sub = app.add_subcommand(name, what + " (not available yet)");
+  sub->allow_extras();
+  sub->callback([name, &status] {
+    std::cerr << "vezorizer-cli: '" << name << "' is not available yet\n";
+    status = cli::kExitUsageOrIo;
+  });
+  return sub;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Vezorizer: librarian for the Roland MC-303 Groovebox", "vezorizer-cli"};
+  app.require_subcommand(1);
+  int status = cli::kExitOk;
+
+  bool inspectJson = false;
+  std::vector<std::string> inspectFiles;
+  CLI::App* inspect = app.add_subcommand("inspect", "Report every message of the FILEs and the pieces found");
+  inspect->add_flag("--json", inspectJson, "Print one JSON object");
+  inspect->add_option("FILE", inspectFiles, ".SYX files, fed in the order given")->required();
+  inspect->callback([&] { status = cli::RunInspect(inspectJson, inspectFiles); });
+
+  std::optional<std::string> splitBase;
+  std::vector<std::string> splitFiles;
+  CLI::App* split = app.add_subcommand("split", "Write every complete user slot of the FILEs as two piece files");
+  split->add_option("--base", splitBase, "Base name of the piece files (default: the first FILE less .SYX)");
+  split->add_option("FILE", splitFiles, ".SYX files, fed in the order given")->required();
+  split->callback([&] { status = cli::RunSplit(splitBase, splitFiles); });
+
+  NotYet(app, "ports", "List the MIDI device slots", status);
+  NotYet(app, "combine", "Combine FILEs into one as the file list would", status);
+  NotYet(app, "send", "Send FILEs to the MC-303 in paced blocks", status);
+  NotYet(app, "capture", "Record a bulk dump from a MIDI input", status);
+  NotYet(app, "convert", "Convert between .syx and Standard MIDI Files", status);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return cli::kExitUsageOrIo;
+  }
+  return status;
+}

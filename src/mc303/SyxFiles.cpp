@@ -1,0 +1,92 @@
+#include "mc303/SyxFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace mc303 {
+namespace {
+
+std::string LastFour(const std::string& name) { return name.size() >= 4 ? name.substr(name.size() - 4) : name; }
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+  std::wstring wmode(mode, mode + std::strlen(mode));
+  return _wfopen(path.c_str(), wmode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+}  // namespace
+
+bool HasSyxExtension(const std::string& name) {
+  const std::string last = LastFour(name);
+  return name.size() >= 4 && (last == ".SYX" || last == ".syx");
+}
+
+std::string OverallFileName(const std::string& chosen) {
+  return HasSyxExtension(chosen) ? chosen : chosen + ".SYX";
+}
+
+std::string PieceBaseName(const std::string& chosen) {
+  if (chosen.size() > 4 && HasSyxExtension(chosen)) return chosen.substr(0, chosen.size() - 4);
+  return chosen;
+}
+
+std::string PieceFileName(const std::string& base, int slotIndex, PieceKind kind) {
+  const int user = slotIndex + 1;
+  std::string name = base + "_U";
+  name += static_cast<char>('0' + user / 10);
+  name += static_cast<char>('0' + user % 10);
+  name += kind == PieceKind::Settings ? "S.SYX" : "P.SYX";
+  return name;
+}
+
+std::optional<std::string> ReplaceFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::random_device entropy;
+  std::filesystem::path temp = path;
+  temp += ".tmp-" + std::to_string(entropy() % 1000000u);
+  std::FILE* f = OpenFile(temp, "wb");
+  if (f == nullptr) return ErrnoText(errno);
+  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  int error = ok ? 0 : errno;
+  if (std::fclose(f) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  std::error_code ec;
+  if (ok) {
+    std::filesystem::rename(temp, path, ec);
+    if (!ec) return std::nullopt;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(temp, ignored);
+  return ec ? ec.message() : ErrnoText(error);
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return std::string("is a directory");
+  std::FILE* f = OpenFile(path, "rb");
+  if (f == nullptr) return ErrnoText(errno);
+  bytes.clear();
+  std::uint8_t chunk[65536];
+  for (;;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+    bytes.insert(bytes.end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  const bool failed = std::ferror(f) != 0;
+  const int error = errno;
+  std::fclose(f);
+  if (failed) return ErrnoText(error);
+  return std::nullopt;
+}
+
+}  // namespace mc303

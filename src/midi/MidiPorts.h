@@ -1,0 +1,92 @@
+// The MIDI device layer: every MIDI operation the program makes, modelled on the
+// multimedia MIDI services it was first written for, so that the receive loop, the
+// buffer pool and the transmit engine keep their exact protocol on any platform.
+// Implementations: RtMidiPorts (ALSA, JACK, CoreMIDI, WinMM through RtMidi) and, in
+// tests, FakeMidiPorts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace midi {
+
+// Ports are opened by slot number, 0 to 127; slot s is input port s and output port s.
+inline constexpr int kMaxSlots = 128;
+
+// 0 means "not open"; any other value names an open port until it is closed.
+using PortHandle = std::uintptr_t;
+
+// 0 is success; other values are error codes that ErrorText describes.
+using MidiResult = std::uint32_t;
+inline constexpr MidiResult kNoError = 0;
+
+// Message codes delivered to the input callback.
+inline constexpr std::uint32_t kMimOpen = 0x3C1;
+inline constexpr std::uint32_t kMimClose = 0x3C2;
+inline constexpr std::uint32_t kMimData = 0x3C3;       // param1: packed short message
+inline constexpr std::uint32_t kMimLongData = 0x3C4;   // param1: the returned MidiHdr*
+inline constexpr std::uint32_t kMimError = 0x3C5;
+inline constexpr std::uint32_t kMimLongError = 0x3C6;  // param1: the returned MidiHdr*
+
+// The header of one long-message buffer. The program passes the header size 52 with
+// every header operation, the size of this record in the original 32-bit layout.
+inline constexpr std::uint32_t kMidiHdrSize = 52;
+
+// dwFlags bits maintained by the layer.
+inline constexpr std::uint32_t kMhdrDone = 0x1;
+inline constexpr std::uint32_t kMhdrPrepared = 0x2;
+inline constexpr std::uint32_t kMhdrInQueue = 0x4;
+
+struct MidiHdr {
+  std::uint8_t* lpData = nullptr;
+  std::uint32_t dwBufferLength = 0;
+  std::uint32_t dwBytesRecorded = 0;
+  std::uintptr_t dwUser = 0;
+  std::uint32_t dwFlags = 0;
+  MidiHdr* lpNext = nullptr;
+  std::uintptr_t reserved = 0;
+  std::uint32_t dwOffset = 0;
+  std::uintptr_t dwReserved[5] = {};
+};
+
+// Called on a thread of the layer's own, never the user-interface thread, for every
+// event of an open input port. Must not block, allocate or lock: on JACK it may run on
+// the realtime thread.
+using InputCallback = void (*)(PortHandle port, std::uint32_t message, std::uintptr_t instance,
+                               std::uintptr_t param1, std::uintptr_t param2);
+
+class MidiPorts {
+ public:
+  virtual ~MidiPorts() = default;
+
+  // *handle is non-zero exactly when the port opened.
+  virtual MidiResult OutOpen(PortHandle* handle, int slot) = 0;
+  virtual MidiResult InOpen(PortHandle* handle, int slot, InputCallback callback, std::uintptr_t instance) = 0;
+  virtual MidiResult OutReset(PortHandle port) = 0;
+  virtual MidiResult InReset(PortHandle port) = 0;
+
+  // The port's product name, at most 31 characters.
+  virtual MidiResult InGetDevCaps(PortHandle port, std::string* name) = 0;
+  virtual MidiResult OutGetDevCaps(PortHandle port, std::string* name) = 0;
+
+  // Input buffers: prepared, then added to the port's queue; the layer fills them in
+  // order and returns each through the callback (kMimLongData) when its message ends
+  // or it is full. Preparing a header that is still prepared succeeds.
+  virtual MidiResult InPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+  virtual MidiResult InAddBuffer(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+  virtual MidiResult InUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+  virtual MidiResult InStart(PortHandle port) = 0;
+  virtual MidiResult InStop(PortHandle port) = 0;
+  virtual MidiResult InClose(PortHandle port) = 0;
+  virtual MidiResult OutClose(PortHandle port) = 0;
+
+  // Output: OutLongMsg returns without waiting for the bytes to leave.
+  virtual MidiResult OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+  virtual MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+  virtual MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+
+  // The text for an error code, or empty when the layer has none.
+  virtual std::string ErrorText(MidiResult code) = 0;
+};
+
+}  // namespace midi

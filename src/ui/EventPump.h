@@ -1,0 +1,20 @@
+// PumpEvents: processes every pending window event and timer tick, then returns. Long
+// routines call it between bytes or characters so the windows stay live; handlers of
+// clicks and timers therefore run nested inside those calls.
+#pragma once
+
+namespace ui {
+
+class EventPump {
+ public:
+  virtual ~EventPump() = default;
+  virtual void PumpEvents() = 0;
+};
+
+// For the command-line front end, which has no window events to process.
+class NoEventPump final : public EventPump {
+ public:
+  void PumpEvents() override {}
+};
+
+}  // namespace ui

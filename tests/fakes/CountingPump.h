@@ -1,0 +1,17 @@
+// An event pump for tests: counts its calls and can run a test's handler inside one,
+// the way a click handler runs nested inside the program's event processing.
+#pragma once
+
+#include <functional>
+
+#include "ui/EventPump.h"
+
+class CountingPump final : public ui::EventPump {
+ public:
+  void PumpEvents() override {
+    ++calls;
+    if (onPump) onPump();
+  }
+  long calls = 0;
+  std::function<void()> onPump;
+};

@@ -1,0 +1,64 @@
+// Dialogs for tests: every message box is recorded; answers to questions and file
+// dialogs come from queues the test fills (an empty queue answers Cancel / cancels).
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/Dialogs.h"
+
+struct ShownMessage {
+  std::string text;
+  ui::Buttons buttons;
+  std::string title;
+  ui::Icon icon;
+};
+
+struct ShownFileDialog {
+  bool save;
+  std::string title;
+  std::string filter;
+};
+
+class ScriptedDialogs final : public ui::Dialogs {
+ public:
+  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view title, ui::Icon icon) override {
+    messages.push_back({std::string(text), buttons, std::string(title), icon});
+    if (onMessage) onMessage(messages.back());
+    if (buttons == ui::Buttons::Ok) return ui::Answer::Ok;
+    if (answers.empty()) return ui::Answer::Cancel;
+    const ui::Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<std::string> SaveFileDialog(std::string_view title, std::string_view filter) override {
+    return NextPath(true, title, filter);
+  }
+  std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) override {
+    return NextPath(false, title, filter);
+  }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> t;
+    for (const auto& m : messages) t.push_back(m.text);
+    return t;
+  }
+
+  std::vector<ShownMessage> messages;
+  std::vector<ShownFileDialog> fileDialogs;
+  std::deque<ui::Answer> answers;                  // for Yes/No/Cancel questions
+  std::deque<std::optional<std::string>> paths;    // nullopt = the user cancels
+  std::function<void(const ShownMessage&)> onMessage;
+
+ private:
+  std::optional<std::string> NextPath(bool save, std::string_view title, std::string_view filter) {
+    fileDialogs.push_back({save, std::string(title), std::string(filter)});
+    if (paths.empty()) return std::nullopt;
+    auto p = paths.front();
+    paths.pop_front();
+    return p;
+  }
+};

@@ -1,0 +1,48 @@
+// A parser with recording boxes, scripted dialogs and a log file the test controls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fakes/CountingPump.h"
+#include "fakes/FailingLogFile.h"
+#include "fakes/ScriptedDialogs.h"
+#include "mc303/SysexParser.h"
+#include "ui/TextBox.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct ParserRig {
+  mc303::SharedFlags flags;
+  ui::TextBox tPieces{16384};
+  ui::TextBox tDev{1024};
+  CountingPump pump;
+  ScriptedDialogs dialogs;
+  FailingLogFile log;
+  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+
+  ParserRig() {
+    flags.RecordingActive = true;
+    parse.ResetPieceStore();
+  }
+
+  // Feeds every byte; returns the results of the calls that returned false, as indexes.
+  std::vector<std::size_t> Feed(const Bytes& bytes, bool report = true) {
+    std::vector<std::size_t> falses;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (!parse.ParseMidiByte(bytes[i], report)) falses.push_back(i);
+    }
+    return falses;
+  }
+
+  const mc303::PieceStore& Store() const { return parse.Store(); }
+  Bytes Pattern(int user) const { return parse.Store().PatternData[static_cast<std::size_t>(user - 1)]; }
+  Bytes Settings(int user) const { return parse.Store().SettingsData[static_cast<std::size_t>(user - 1)]; }
+};

@@ -1,0 +1,57 @@
+// Runs vezorizer-cli as a user would and collects its exit status and output.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string ShellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+inline std::string Slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline CliRun RunCli(const std::vector<std::string>& args, const std::filesystem::path& workDir) {
+  std::string cmd = "cd " + ShellQuote(workDir.string()) + " && " + ShellQuote(VZ_CLI_PATH);
+  for (const auto& a : args) cmd += " " + ShellQuote(a);
+  const auto outPath = workDir / ".cli-out";
+  const auto errPath = workDir / ".cli-err";
+  cmd += " >" + ShellQuote(outPath.string()) + " 2>" + ShellQuote(errPath.string());
+  const int raw = std::system(cmd.c_str());
+  CliRun r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = Slurp(outPath);
+  r.err = Slurp(errPath);
+  std::filesystem::remove(outPath);
+  std::filesystem::remove(errPath);
+  return r;
+}
+
+// A fresh, empty folder under the system's temporary directory for one test.
+inline std::filesystem::path FreshDir(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() / ("vz-" + name + "-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+inline void WriteBytes(const std::filesystem::path& p, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
