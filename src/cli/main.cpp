@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/Subcommands.h"
 
 namespace {
 
@@ -24,20 +25,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int status = cli::kExitOk;
 
-  bool inspectJson = false;
-  std::vector<std::string> inspectFiles;
-  CLI::App* inspect = app.add_subcommand("inspect", "Report every message of the FILEs and the pieces found");
-  inspect->add_flag("--json", inspectJson, "Print one JSON object");
-  inspect->add_option("FILE", inspectFiles, ".SYX files, fed in the order given")->required();
-  inspect->callback([&] { status = cli::RunInspect(inspectJson, inspectFiles); });
-
-  std::optional<std::string> splitBase;
-  std::vector<std::string> splitFiles;
-  CLI::App* split = app.add_subcommand("split", "Write every complete user slot of the FILEs as two piece files");
-  split->add_option("--base", splitBase, "Base name of the piece files (default: the first FILE less .SYX)");
-  split->add_option("FILE", splitFiles, ".SYX files, fed in the order given")->required();
-  split->callback([&] { status = cli::RunSplit(splitBase, splitFiles); });
-
+  cli::AddInspectCommand(app, status);
+  cli::AddSplitCommand(app, status);
   NotYet(app, "ports", "List the MIDI device slots", status);
   NotYet(app, "combine", "Combine FILEs into one as the file list would", status);
   NotYet(app, "send", "Send FILEs to the MC-303 in paced blocks", status);
