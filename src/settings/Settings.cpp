@@ -1,0 +1,138 @@
+#include "settings/Settings.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <system_error>
+
+namespace settings {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::optional<std::int32_t> NumericReading(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // The integer part, exactly; anything past the 32-bit range is already a failure
+  // (rounding a fraction can only move it one step).
+  constexpr std::int64_t kLimit = std::int64_t{1} << 32;
+  std::int64_t whole = 0;
+  while (i < text.size() && IsDigit(text[i])) {
+    whole = whole * 10 + (text[i] - '0');
+    if (whole > kLimit) return std::nullopt;
+    ++i;
+  }
+  // The fraction decides the rounding: above one half rounds up, below down, exactly
+  // one half goes to the even neighbour.
+  int firstFractionDigit = 0;
+  bool moreAfterFirst = false;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    if (i < text.size() && IsDigit(text[i])) {
+      firstFractionDigit = text[i] - '0';
+      ++i;
+      while (i < text.size() && IsDigit(text[i])) {
+        if (text[i] != '0') moreAfterFirst = true;
+        ++i;
+      }
+    }
+  }
+  const bool above = firstFractionDigit > 5 || (firstFractionDigit == 5 && moreAfterFirst);
+  const bool tie = firstFractionDigit == 5 && !moreAfterFirst;
+  if (above || (tie && whole % 2 == 1)) ++whole;
+  const std::int64_t value = negative ? -whole : whole;
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::string> FirstItem(std::string_view fileText) {
+  std::size_t i = 0;
+  while (i < fileText.size() && IsBlank(fileText[i])) ++i;
+  if (i >= fileText.size()) return std::nullopt;
+  if (fileText[i] == '"') {
+    const std::size_t close = fileText.find('"', i + 1);
+    return std::string(fileText.substr(i + 1, close == std::string_view::npos ? std::string_view::npos : close - i - 1));
+  }
+  std::size_t end = i;
+  while (end < fileText.size() && fileText[end] != ',' && fileText[end] != '\r' && fileText[end] != '\n') ++end;
+  std::size_t last = end;
+  while (last > i && IsBlank(fileText[last - 1])) --last;
+  return std::string(fileText.substr(i, last - i));
+}
+
+Settings::Settings(std::filesystem::path programDirectory, ui::Dialogs& dialogs)
+    : directory_(std::move(programDirectory)), dialogs_(dialogs) {}
+
+bool Settings::FileExists() const {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(FilePath(), ec);
+}
+
+void Settings::LoadSettings() {
+  std::ifstream in(FilePath(), std::ios::binary);
+  if (in) {
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.bad()) {
+      if (auto item = FirstItem(text)) {
+        if (auto value = NumericReading(*item)) TransmitBufferSize = *value;
+      }
+    }
+  }
+  SettingsLoaded = true;
+}
+
+void Settings::SaveSettings(ui::TextBox& tBufSiz) {
+  const auto value = NumericReading(tBufSiz.Text());
+  if (!value) {
+    TransmitBufferSize = kDefaultTransmitBufferSize;
+    tBufSiz.SetText(std::to_string(kDefaultTransmitBufferSize));
+    return;
+  }
+  TransmitBufferSize = *value;
+
+  // The new file is written beside the old one and then takes its place, so a failed
+  // write never leaves the setting empty or half written.
+  const auto path = FilePath();
+  auto temp = path;
+  temp += ".new";
+  std::FILE* f = nullptr;
+#ifdef _WIN32
+  f = _wfopen(temp.c_str(), L"wb");
+#else
+  f = std::fopen(temp.c_str(), "wb");
+#endif
+  if (f == nullptr) {
+    dialogs_.MessageBox("Error opening " + Location() + " for writing!");
+    return;
+  }
+  const std::string line = std::to_string(*value) + "\r\n";
+  bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+  ok = std::fclose(f) == 0 && ok;
+  std::error_code ec;
+  if (ok) std::filesystem::rename(temp, path, ec);
+  if (!ok || ec) {
+    std::filesystem::remove(temp, ec);
+    dialogs_.MessageBox("Error writing " + Location() + "!");
+  }
+}
+
+std::string Settings::BoxText() const {
+  return TransmitBufferSize == 0 ? std::string() : std::to_string(TransmitBufferSize);
+}
+
+std::string Settings::Location() const {
+  return directory_.string() + static_cast<char>(std::filesystem::path::preferred_separator) + kSettingsFileName;
+}
+
+}  // namespace settings
