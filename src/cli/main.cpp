@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   NotYet(app, "combine", "Combine FILEs into one as the file list would", status);
   NotYet(app, "send", "Send FILEs to the MC-303 in paced blocks", status);
   NotYet(app, "capture", "Record a bulk dump from a MIDI input", status);
-  NotYet(app, "convert", "Convert between .syx and Standard MIDI Files", status);
+  cli::AddConvertCommand(app, status);
 
   try {
     app.parse(argc, argv);

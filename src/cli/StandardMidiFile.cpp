@@ -1,0 +1,271 @@
+#include "cli/StandardMidiFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace cli {
+namespace {
+
+constexpr std::uint8_t kSysexStart = 0xF0;
+constexpr std::uint8_t kSysexEnd = 0xF7;  // also the status of continuation and escape events
+constexpr std::uint8_t kMetaEvent = 0xFF;
+constexpr std::uint8_t kEndOfTrack = 0x2F;
+constexpr std::uint8_t kTempo = 0x51;
+constexpr std::size_t kChunkHeaderBytes = 8;
+constexpr std::uint32_t kMinHeaderBytes = 6;  // format, track count, division
+// Four bytes of seven bits each.
+constexpr std::uint32_t kMaxVarLen = 0x0FFFFFFF;
+
+// One SysEx as it will come out: a whole message (its F0 event and any continuations)
+// or one escape event.
+struct SysexUnit {
+  std::uint64_t tick = 0;
+  ByteString bytes;
+};
+
+SmfError Error(std::uint64_t offset, std::string reason) { return SmfError{offset, std::move(reason)}; }
+
+std::string Hex(std::uint8_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value);
+  return text;
+}
+
+std::uint32_t BigEndian(const ByteString& f, std::size_t pos, int count) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i) value = (value << 8) | f[pos + static_cast<std::size_t>(i)];
+  return value;
+}
+
+// Reads one variable-length number from pos (not past end) and moves pos beyond it.
+std::optional<SmfError> ReadVarLen(const ByteString& f, std::size_t& pos, std::size_t end, std::uint32_t& value) {
+  const std::size_t start = pos;
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (pos >= end) return Error(start, "a variable-length number runs past the end of its track");
+    const std::uint8_t b = f[pos++];
+    value = (value << 7) | (b & 0x7Fu);
+    if ((b & 0x80) == 0) return std::nullopt;
+  }
+  return Error(start, "a variable-length number is longer than four bytes");
+}
+
+// Reads a length and checks that that many bytes follow inside the track.
+std::optional<SmfError> ReadLength(const ByteString& f, std::size_t& pos, std::size_t end, std::uint32_t& length) {
+  const std::size_t start = pos;
+  if (auto error = ReadVarLen(f, pos, end, length)) return error;
+  if (length > end - pos) {
+    return Error(start, "length " + std::to_string(length) + " runs past the end of its track, which ends at byte offset " +
+                            std::to_string(end));
+  }
+  return std::nullopt;
+}
+
+std::optional<SmfError> ReadTrack(const ByteString& f, std::size_t pos, std::size_t end, std::vector<SysexUnit>& units,
+                                  std::size_t& eventCount) {
+  std::uint64_t tick = 0;
+  std::uint8_t runningStatus = 0;
+  // The SysEx whose F0 event did not end in 0xF7: the F7 events that follow carry its
+  // remaining bytes.
+  std::optional<std::size_t> open;
+  while (pos < end) {
+    std::uint32_t delta = 0;
+    if (auto error = ReadVarLen(f, pos, end, delta)) return error;
+    tick += delta;
+    const std::size_t eventStart = pos;
+    if (pos >= end) return Error(eventStart, "the track ends after a delta time, without its event");
+    std::uint8_t status = f[pos];
+    if (status < 0x80) {
+      if (runningStatus == 0) return Error(eventStart, "data byte " + Hex(status) + " with no running status in effect");
+      status = runningStatus;
+    } else {
+      ++pos;
+    }
+
+    if (status < 0xF0) {
+      runningStatus = status;
+      const std::size_t dataBytes = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
+      if (end - pos < dataBytes) return Error(eventStart, "the track ends inside a channel event");
+      pos += dataBytes;
+      continue;
+    }
+
+    if (status == kMetaEvent) {
+      if (pos >= end) return Error(eventStart, "the track ends inside a meta event");
+      const std::uint8_t type = f[pos++];
+      std::uint32_t length = 0;
+      if (auto error = ReadLength(f, pos, end, length)) return error;
+      pos += length;
+      if (type == kEndOfTrack) break;  // what may follow it inside the chunk is no event
+      continue;
+    }
+
+    if (status == kSysexStart || status == kSysexEnd) {
+      std::uint32_t length = 0;
+      if (auto error = ReadLength(f, pos, end, length)) return error;
+      const auto data = f.begin() + static_cast<std::ptrdiff_t>(pos);
+      const auto dataEnd = data + static_cast<std::ptrdiff_t>(length);
+      pos += length;
+      ++eventCount;
+      const bool endsMessage = length > 0 && *(dataEnd - 1) == kSysexEnd;
+      if (status == kSysexStart) {
+        SysexUnit unit{tick, {kSysexStart}};
+        unit.bytes.insert(unit.bytes.end(), data, dataEnd);
+        units.push_back(std::move(unit));
+        open = endsMessage ? std::nullopt : std::optional<std::size_t>(units.size() - 1);
+      } else if (open) {
+        ByteString& message = units[*open].bytes;
+        message.insert(message.end(), data, dataEnd);
+        if (endsMessage) open.reset();
+      } else {
+        units.push_back(SysexUnit{tick, ByteString(data, dataEnd)});
+      }
+      continue;
+    }
+
+    return Error(eventStart, "status byte " + Hex(status) + " cannot stand in a MIDI file");
+  }
+  return std::nullopt;
+}
+
+// Checks that a whole chunk header and the chunk it announces lie inside the file.
+std::optional<SmfError> ReadChunkHeader(const ByteString& f, std::size_t pos, std::uint32_t& length) {
+  const std::size_t left = f.size() - pos;
+  if (left < kChunkHeaderBytes) {
+    return Error(pos, "the file ends inside a chunk header (" + std::to_string(left) + " of 8 bytes)");
+  }
+  length = BigEndian(f, pos + 4, 4);
+  if (length > left - kChunkHeaderBytes) {
+    return Error(pos, "a chunk of " + std::to_string(length) + " bytes runs past the end of the file (" +
+                          std::to_string(f.size()) + " bytes)");
+  }
+  return std::nullopt;
+}
+
+bool HasType(const ByteString& f, std::size_t pos, const char (&type)[5]) {
+  return std::equal(type, type + 4, f.begin() + static_cast<std::ptrdiff_t>(pos));
+}
+
+SmfReadResult Failed(SmfError error) {
+  SmfReadResult result;
+  result.error = std::move(error);
+  return result;
+}
+
+void AppendVarLen(ByteString& out, std::uint32_t value) {
+  std::uint8_t groups[4];
+  int count = 0;
+  do {
+    groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
+    value >>= 7;
+  } while (value != 0 && count < 4);
+  while (count-- > 0) out.push_back(static_cast<std::uint8_t>(groups[count] | (count > 0 ? 0x80 : 0)));
+}
+
+void AppendBigEndian(ByteString& out, std::uint32_t value, int count) {
+  for (int i = count - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+bool IsStandardMidiFile(const ByteString& file) { return file.size() >= 4 && HasType(file, 0, "MThd"); }
+
+SmfReadResult ReadSysexFromSmf(const ByteString& f) {
+  if (!IsStandardMidiFile(f)) return Failed(Error(0, "the file does not begin with \"MThd\""));
+  std::uint32_t headerLength = 0;
+  if (auto error = ReadChunkHeader(f, 0, headerLength)) return Failed(*error);
+  if (headerLength < kMinHeaderBytes) {
+    return Failed(Error(4, "the header chunk holds " + std::to_string(headerLength) + " bytes, fewer than 6"));
+  }
+  const std::uint32_t format = BigEndian(f, 8, 2);
+  const std::uint32_t declaredTracks = BigEndian(f, 10, 2);
+  // The division (bytes 12-13) only scales time; the order of events does not need it.
+  if (format > 2) return Failed(Error(8, "format " + std::to_string(format) + " is none of 0, 1 and 2"));
+
+  SmfReadResult result;
+  std::vector<SysexUnit> units;
+  std::size_t tracksRead = 0;
+  std::size_t pos = kChunkHeaderBytes + headerLength;
+  while (pos < f.size()) {
+    std::uint32_t length = 0;
+    if (auto error = ReadChunkHeader(f, pos, length)) return Failed(*error);
+    const std::size_t body = pos + kChunkHeaderBytes;
+    // Chunks of other types may be added to the format later; readers skip them.
+    if (HasType(f, pos, "MTrk")) {
+      const std::size_t firstOfTrack = units.size();
+      if (auto error = ReadTrack(f, body, body + length, units, result.sysex.eventCount)) return Failed(*error);
+      // Tracks of formats 0 and 1 play together: merge by time. A stable merge keeps
+      // equal times in file order, so an earlier track wins a tie.
+      if (format != 2) {
+        std::inplace_merge(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(firstOfTrack), units.end(),
+                           [](const SysexUnit& a, const SysexUnit& b) { return a.tick < b.tick; });
+      }
+      ++tracksRead;
+    }
+    pos = body + length;
+  }
+  if (tracksRead < declaredTracks) {
+    return Failed(Error(f.size(), "the file ends after " + std::to_string(tracksRead) + " of the " +
+                                      std::to_string(declaredTracks) + " tracks its header announces"));
+  }
+  for (const SysexUnit& unit : units) {
+    result.sysex.bytes.insert(result.sysex.bytes.end(), unit.bytes.begin(), unit.bytes.end());
+  }
+  return result;
+}
+
+std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file) {
+  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(intervalMs, 0, kSmfMaxIntervalMs));
+  ByteString track = {0x00, kMetaEvent, kTempo, 0x03};
+  AppendBigEndian(track, kSmfMicrosecondsPerQuarter, 3);
+
+  std::uint64_t messageIndex = 0;
+  std::uint64_t lastTick = 0;
+  std::size_t pos = 0;
+  while (pos < syx.size()) {
+    const bool message = syx[pos] == kSysexStart;
+    std::size_t end = pos + 1;
+    if (message) {
+      while (end < syx.size() && syx[end] != kSysexStart) {
+        if (syx[end++] == kSysexEnd) break;
+      }
+    } else {
+      while (end < syx.size() && syx[end] != kSysexStart) ++end;
+    }
+
+    std::uint64_t tick = lastTick;
+    if (message) {
+      // At 120 bpm and 480 ticks a quarter, 1 ms is 24/25 of a tick. Each message's
+      // time is rounded from its exact position, never from the previous delta, so
+      // rounding does not add up over a long dump; 25 is odd, so there is no tie.
+      tick = (messageIndex * interval * 24 + 12) / 25;
+      ++messageIndex;
+    }
+    const std::size_t dataBytes = end - pos - (message ? 1 : 0);
+    if (dataBytes > kMaxVarLen) {
+      return "the run of bytes at byte offset " + std::to_string(pos) + " is longer than a MIDI file event can hold";
+    }
+    AppendVarLen(track, static_cast<std::uint32_t>(tick - lastTick));
+    track.push_back(message ? kSysexStart : kSysexEnd);
+    AppendVarLen(track, static_cast<std::uint32_t>(dataBytes));
+    track.insert(track.end(), syx.begin() + static_cast<std::ptrdiff_t>(end - dataBytes),
+                 syx.begin() + static_cast<std::ptrdiff_t>(end));
+    lastTick = tick;
+    pos = end;
+  }
+  track.insert(track.end(), {0x00, kMetaEvent, kEndOfTrack, 0x00});
+  if (track.size() > std::numeric_limits<std::uint32_t>::max()) return std::string("too many bytes for one MIDI track");
+
+  file = {'M', 'T', 'h', 'd'};
+  AppendBigEndian(file, kMinHeaderBytes, 4);
+  AppendBigEndian(file, 0, 2);  // format 0
+  AppendBigEndian(file, 1, 2);  // one track
+  AppendBigEndian(file, kSmfTicksPerQuarter, 2);
+  file.insert(file.end(), {'M', 'T', 'r', 'k'});
+  AppendBigEndian(file, static_cast<std::uint32_t>(track.size()), 4);
+  file.insert(file.end(), track.begin(), track.end());
+  return std::nullopt;
+}
+
+}  // namespace cli
