@@ -44,6 +44,7 @@ struct Refusal {
   int status;
   const char* errorHas;
 };
+void PrintTo(const Refusal& r, std::ostream* os) { *os << testing::PrintToString(r.files); }
 
 class CombineRefuses : public Combine, public testing::WithParamInterface<Refusal> {};
 

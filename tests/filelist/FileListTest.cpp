@@ -174,6 +174,7 @@ struct RemovalKey {
   bool keyDown;
   int code;
 };
+void PrintTo(const RemovalKey& k, std::ostream* os) { *os << (k.keyDown ? "down " : "typed ") << k.code; }
 
 class RemovalByKey : public FileListTest, public testing::WithParamInterface<RemovalKey> {};
 

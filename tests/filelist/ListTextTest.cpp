@@ -13,6 +13,8 @@ struct KeyCase {
   char kindLetter;
   int number;
 };
+// Readable, stable names for the test runner (the default prints raw bytes).
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << '"' << c.path << '"'; }
 
 class SortKeyOfPath : public testing::TestWithParam<KeyCase> {};
 
@@ -100,6 +102,7 @@ struct RemovalCase {
   int selLength;
   const char* kept;
 };
+void PrintTo(const RemovalCase& c, std::ostream* os) { *os << "s=" << c.selStart << " n=" << c.selLength; }
 
 class WithoutMarkedLines : public testing::TestWithParam<RemovalCase> {};
 
