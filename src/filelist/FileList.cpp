@@ -42,16 +42,18 @@ FilePtr OpenListedFile(const std::filesystem::path& path, MissingFile missing) {
   return OpenFile(path, "rb");
 }
 
-// Sets a flag for the length of a scope, and clears it however the scope ends.
+// Sets a flag for the length of a scope and gives it back its value however the scope
+// ends; a reload run from inside another (a transmit's closing one) leaves it set.
 class FlagScope {
  public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
+  explicit FlagScope(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = before_; }
   FlagScope(const FlagScope&) = delete;
   FlagScope& operator=(const FlagScope&) = delete;
 
  private:
   bool& flag_;
+  bool before_;
 };
 
 }  // namespace

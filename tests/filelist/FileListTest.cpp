@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "DumpGenerator.h"
 #include "filelist/FileList.h"
@@ -199,9 +200,12 @@ TEST_F(FileListTest, OtherKeysAndKeysOrClicksDuringAReloadLeaveTheListAlone) {
   list.FilesKeyDown('A');
   list.FilesKeyPress('a');
   list.FilesKeyPress(46);  // the Delete key's code typed as a character is '.'
-  // Keys and Add clicks that arrive while a reload reads would start a reload inside it.
+  // Keys and Add clicks that arrive while a reload reads would start a reload inside
+  // it; they are ignored, also after a reload that did run inside it has ended.
   dialogs.paths.push_back(File("b.syx", Piece(2, false)));
+  bool nested = false;
   pump.onPump = [&] {
+    if (!std::exchange(nested, true)) (void)list.ReloadFileList();
     list.FilesKeyDown(46);
     list.AddClicked();
   };
