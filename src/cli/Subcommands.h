@@ -9,5 +9,6 @@ namespace cli {
 void AddInspectCommand(CLI::App& app, int& status);
 void AddSplitCommand(CLI::App& app, int& status);
 void AddConvertCommand(CLI::App& app, int& status);
+void AddCombineCommand(CLI::App& app, int& status);
 
 }  // namespace cli

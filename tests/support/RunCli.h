@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +45,9 @@ inline CliRun RunCli(const std::vector<std::string>& args, const std::filesystem
 }
 
 // A fresh, empty folder under the system's temporary directory for one test.
-inline std::filesystem::path FreshDir(const std::string& name) {
+// Parameterised test names hold a slash, which must not make a nested folder.
+inline std::filesystem::path FreshDir(std::string name) {
+  std::replace(name.begin(), name.end(), '/', '-');
   const auto dir = std::filesystem::temp_directory_path() / ("vz-" + name + "-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);

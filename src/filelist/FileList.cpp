@@ -1,0 +1,210 @@
+#include "filelist/FileList.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "filelist/ListText.h"
+
+namespace filelist {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr OpenFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
+  return FilePtr(_wfopen(path.c_str(), wmode.c_str()));
+#else
+  return FilePtr(std::fopen(path.c_str(), mode));
+#endif
+}
+
+// Opens a listed file for reading. A name that is not there is created empty when
+// asked, so that it reads as an empty file; a folder or a file that is there but cannot
+// be read is a failure.
+FilePtr OpenListedFile(const std::filesystem::path& path, MissingFile missing) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return nullptr;
+  if (FilePtr f = OpenFile(path, "rb")) return f;
+  if (missing == MissingFile::Fail) return nullptr;
+  // Only a name that is plainly not there is created; a dangling link is not followed.
+  if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found) return nullptr;
+  // Appending creates the file without emptying one that appeared meanwhile.
+  if (!OpenFile(path, "ab")) return nullptr;
+  return OpenFile(path, "rb");
+}
+
+// Sets a flag for the length of a scope and gives it back its value however the scope
+// ends; a reload run from inside another (a transmit's closing one) leaves it set.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = before_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool before_;
+};
+
+}  // namespace
+
+FileList::FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
+                   ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled,
+                   MissingFile missingFile)
+    : flags_(flags),
+      tFiles_(tFiles),
+      parse_(parse),
+      pump_(pump),
+      dialogs_(dialogs),
+      fSplash_(fSplash),
+      setAddEnabled_(std::move(setAddEnabled)),
+      missingFile_(missingFile) {}
+
+void FileList::AddClicked() {
+  // The button is disabled while an add runs, but a click queued before that, or one
+  // made while a removal reloads, still arrives through the event pumping.
+  if (adding_ || reloading_) return;
+  FlagScope adding(adding_);
+  struct ButtonBack {
+    FileList& list;
+    ~ButtonBack() {
+      if (list.setAddEnabled_) list.setAddEnabled_(true);
+    }
+  } buttonBack{*this};
+  if (setAddEnabled_) setAddEnabled_(false);
+
+  const std::optional<std::string> path = dialogs_.OpenFileDialog(kAddDialogTitle, ui::kSyxFilter);
+  if (!path) return;
+  (void)AddFile(*path);
+}
+
+AddOutcome FileList::AddFile(const std::string& path) {
+  const std::string previous = tFiles_.Text();
+  const bool listed = AddFileLine(path + "\r\n");
+  if (ReloadFileList()) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
+  tFiles_.SetText(previous);
+  if (!ReloadFileList()) {
+    tFiles_.SetText("");
+    (void)ReloadFileList();
+  }
+  return listed ? AddOutcome::Refused : AddOutcome::TooManyFiles;
+}
+
+bool FileList::AddFileLine(const std::string& line) {
+  const auto maxLength = static_cast<std::size_t>(tFiles_.MaxLength());
+  if (maxLength > 0 && tFiles_.Text().size() + line.size() > maxLength) {
+    dialogs_.MessageBox(kTooManyFiles);
+    return false;
+  }
+  tFiles_.Append(line);
+  // One pump serves the whole sort: the box holds at most 8192 characters, which sort
+  // in far less time than the window may go without processing its events. The text
+  // is read after the pump, so whatever a handler did to it there is sorted too.
+  pump_.PumpEvents();
+  std::string sorted = SortListText(tFiles_.Text());
+  if (sorted != tFiles_.Text()) tFiles_.SetText(std::move(sorted));
+  tFiles_.SetCaretToEnd();
+  return true;
+}
+
+bool FileList::ReloadFileList() {
+  FlagScope reloading(reloading_);
+  lastFailure_ = ReloadFailure::None;
+  parse_.ResetPieceStore();
+  flags_.RecordingActive = true;
+
+  // Handlers run while the files are read may change the box; the reload goes on with
+  // the list it started with.
+  const std::string list = tFiles_.Text();
+  for (const ListLine& line : CompleteLines(list)) {
+    // After a quit the remaining files are not read; opening them would only create
+    // empty files or show messages while the program ends.
+    if (flags_.QuitRequested) break;
+    const std::string path = list.substr(line.start, line.contentEnd - line.start);
+    if (path.empty()) continue;
+    if (ReadListedFile(path) == FileResult::Failed) return EndReload(false);
+  }
+  return EndReload(true);
+}
+
+FileList::FileResult FileList::ReadListedFile(const std::string& path) {
+  FilePtr file = OpenListedFile(path, missingFile_);
+  if (!file) {
+    dialogs_.MessageBox(kErrorOpeningFile + path);
+    lastFailure_ = ReloadFailure::OpenFailed;
+    return FileResult::Failed;
+  }
+
+  flags_.AbortRequested = false;
+  fSplash_.SetCaption(kLoadingCaption);
+  fSplash_.Show();
+  // The first message of a file never continues a piece of the file before it.
+  parse_.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
+
+  bool failed = false;
+  std::array<std::uint8_t, 4096> chunk;
+  std::size_t have = 0;
+  std::size_t next = 0;
+  while (!flags_.QuitRequested && !flags_.AbortRequested) {
+    if (next == have) {
+      // A read error (the file vanished from a network share, a bad sector) ends the
+      // file as its end would: what was read stays read.
+      have = std::fread(chunk.data(), 1, chunk.size(), file.get());
+      next = 0;
+      if (have == 0) break;
+    }
+    pump_.PumpEvents();
+    if (!parse_.ParseMidiByte(chunk[next++], false)) {
+      dialogs_.MessageBox(kDuplicatePiece, ui::Buttons::Ok, kDuplicateTitle, ui::Icon::Exclamation);
+      lastFailure_ = ReloadFailure::DuplicateOrBadChecksum;
+      failed = true;
+      break;
+    }
+  }
+  file.reset();
+  if (flags_.AbortRequested) {
+    failed = true;
+    lastFailure_ = ReloadFailure::Aborted;
+  }
+  fSplash_.Hide();
+  if (failed) return FileResult::Failed;
+  return flags_.QuitRequested ? FileResult::Quit : FileResult::Read;
+}
+
+bool FileList::EndReload(bool result) {
+  if (!parse_.Log().RestartPending) parse_.CloseOutfile();
+  flags_.RecordingActive = false;
+  return result;
+}
+
+void FileList::FilesKeyDown(int keyCode) {
+  if (keyCode == kBackspace || keyCode == kDeleteKey || keyCode == kDeleteChar) RemoveMarkedLines();
+}
+
+void FileList::FilesKeyPress(int charCode) {
+  if (charCode == kBackspace || charCode == kDeleteChar) RemoveMarkedLines();
+}
+
+void FileList::RemoveMarkedLines() {
+  // A key pressed while a reload reads is not acted on: a reload started from inside
+  // it would rebuild the store, and the outer one would then read its remaining files
+  // on top of that.
+  if (reloading_ || adding_) return;
+  tFiles_.SetText(WithoutMarkedLines(tFiles_.Text(), tFiles_.SelStart(), tFiles_.SelLength()));
+  if (!ReloadFileList()) {
+    tFiles_.SetText("");
+    (void)ReloadFileList();
+  }
+}
+
+}  // namespace filelist

@@ -1,0 +1,104 @@
+// The file list: the paths in the Files box, the Add button, and the reload that
+// rebuilds the piece store and the output log from every listed file in list order.
+// The window forwards its Add clicks and Files box keys here; the command-line
+// front end drives the same code, so both build a list alike.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "mc303/SharedFlags.h"
+#include "mc303/SysexParser.h"
+#include "ui/Dialogs.h"
+#include "ui/EventPump.h"
+#include "ui/ProgressWindow.h"
+#include "ui/TextBox.h"
+
+namespace filelist {
+
+inline constexpr const char* kAddDialogTitle = "Add SYX File";
+inline constexpr const char* kTooManyFiles = "Too many files added!";
+inline constexpr const char* kErrorOpeningFile = "Error opening file ";
+inline constexpr const char* kDuplicatePiece =
+    "A duplicate piece of data was found in the file just specified to 'add'.  Please delete previously "
+    "existing file from file list if you want to add the file you just specified.";
+inline constexpr const char* kDuplicateTitle = "Error";
+inline constexpr const char* kLoadingCaption = "Loading...";
+
+// Key and character codes the Files box acts on.
+inline constexpr int kBackspace = 8;
+inline constexpr int kDeleteKey = 46;
+inline constexpr int kDeleteChar = 127;
+
+// What a listed path that names no file means. The window creates it, empty, as it
+// always has; the command-line front end must never create a file it was asked to read.
+enum class MissingFile { CreateEmpty, Fail };
+
+enum class AddOutcome {
+  Added,
+  Cancelled,     // the dialog was cancelled
+  TooManyFiles,  // the box had no room for the line; the list is as it was
+  Refused,       // the new list did not load; the previous one was put back
+};
+
+// Why the last reload returned false.
+enum class ReloadFailure { None, OpenFailed, DuplicateOrBadChecksum, Aborted };
+
+class FileList {
+ public:
+  // setAddEnabled enables and disables the Add button; it may be empty.
+  FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
+           ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {},
+           MissingFile missingFile = MissingFile::CreateEmpty);
+  FileList(const FileList&) = delete;
+  FileList& operator=(const FileList&) = delete;
+
+  // Click on Add: asks for a file and adds it. The button stays disabled until done.
+  void AddClicked();
+  // Adds one path as the Add button does once a file is chosen: lists it in its sorted
+  // place and reloads; when the new list does not load, the previous one is put back
+  // and reloaded, and emptied if that fails too.
+  AddOutcome AddFile(const std::string& path);
+
+  // Puts one line (a path and its CR LF) in its sorted place. False, after the "Too
+  // many files added!" message, when the box has no room for it.
+  [[nodiscard]] bool AddFileLine(const std::string& line);
+
+  // Rebuilds the piece store and the output log from every listed file. False when a
+  // file could not be opened, repeated a piece, held a bad checksum or was aborted;
+  // the store then holds the files before it.
+  [[nodiscard]] bool ReloadFileList();
+  ReloadFailure LastFailure() const { return lastFailure_; }
+
+  // Files box keys. The box never acts on a key itself: the window discards every key
+  // and character after passing it here.
+  void FilesKeyDown(int keyCode);
+  void FilesKeyPress(int charCode);
+  // Removes the lines the caret or selection marks, then reloads; the list is emptied
+  // when what remains does not load.
+  void RemoveMarkedLines();
+
+  // True while a reload runs; handlers called from its event pumping see it.
+  bool Reloading() const { return reloading_; }
+
+ private:
+  enum class FileResult { Read, Failed, Quit };
+  FileResult ReadListedFile(const std::string& path);
+  bool EndReload(bool result);
+
+  mc303::SharedFlags& flags_;
+  ui::TextBox& tFiles_;
+  mc303::MC303Parse& parse_;
+  ui::EventPump& pump_;
+  ui::Dialogs& dialogs_;
+  ui::ProgressWindow& fSplash_;
+  std::function<void(bool)> setAddEnabled_;
+  MissingFile missingFile_;
+
+  bool adding_ = false;
+  bool reloading_ = false;
+  ReloadFailure lastFailure_ = ReloadFailure::None;
+};
+
+}  // namespace filelist

@@ -1,0 +1,218 @@
+// The file list as the window drives it: Add with the scripted dialog, reloads of real
+// files in a fresh folder, and removals by key.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <utility>
+
+#include "DumpGenerator.h"
+#include "filelist/FileList.h"
+#include "filelist/ListText.h"
+#include "support/ParserRig.h"
+#include "support/RunCli.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One data-set message of the pattern (0x40 + slot) or settings (0x14 slot) of a user slot.
+Bytes Piece(int user, bool settings, std::uint8_t data = 0x11) {
+  const std::uint8_t address[4] = {static_cast<std::uint8_t>(settings ? 0x14 : 0x3F + user),
+                                   static_cast<std::uint8_t>(settings ? user - 1 : 0), 0, 0};
+  return dumpgen::DataSetMessage(0x10, address, {data, 0x22});
+}
+
+class FileListTest : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name()); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string File(const std::string& name, const Bytes& bytes) {
+    WriteBytes(dir_ / name, bytes);
+    return (dir_ / name).string();
+  }
+  void Add(const std::string& path) {
+    dialogs.paths.push_back(path);
+    list.AddClicked();
+  }
+  std::vector<std::string> Listed() const {
+    std::vector<std::string> names;
+    for (const auto& l : filelist::CompleteLines(tFiles.Text())) {
+      names.push_back(fs::path(tFiles.Text().substr(l.start, l.contentEnd - l.start)).filename().string());
+    }
+    return names;
+  }
+
+  fs::path dir_;
+  mc303::SharedFlags flags;
+  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
+  CountingPump pump;
+  ScriptedDialogs dialogs;
+  mc303::MemoryLogFile log;
+  ui::NoProgressWindow splash;
+  std::vector<bool> addEnabled;
+  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash, [this](bool on) { addEnabled.push_back(on); }};
+};
+
+TEST_F(FileListTest, AddedFilesTakeTheirSortedPlacesAndTheLogHoldsThemInListOrder) {
+  const Bytes u3p = Piece(3, false), u1s = Piece(1, true), u2p = Piece(2, false);
+  Add(File("SET_U03P.SYX", Cat({{0xFE}, u3p})));
+  Add(File("SET_U01S.SYX", u1s));
+  Add(File("SET_U02P.SYX", Cat({u2p, {0xF8}})));
+
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"SET_U01S.SYX", "SET_U02P.SYX", "SET_U03P.SYX"}));
+  EXPECT_EQ(tFiles.SelStart(), tFiles.Length());
+  EXPECT_EQ(tPieces.Text(), "U01 Settings Only\r\nU02 Missing Settings\r\nU03 Missing Settings\r\n");
+  EXPECT_EQ(log.Bytes(), Cat({u1s, u2p, u3p})) << "list order, without FE and F8";
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_TRUE(dialogs.messages.empty());
+  ASSERT_EQ(dialogs.fileDialogs.size(), 3u);
+  EXPECT_EQ(dialogs.fileDialogs[0].title, "Add SYX File");
+  EXPECT_EQ(dialogs.fileDialogs[0].filter, "*.SYX|*.SYX");
+  EXPECT_EQ(addEnabled, (std::vector<bool>{false, true, false, true, false, true}));
+}
+
+// A second file that repeats a listed piece, or holds a bad checksum, is refused.
+class RefusedAdd : public FileListTest, public testing::WithParamInterface<int> {};
+
+TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
+  // The first file begins and ends with one piece, so that reading it again continues
+  // that piece unless every file starts afresh.
+  const std::string first = File("first.syx", Cat({Piece(4, false), Piece(4, false, 0x55)}));
+  Bytes badChecksum = Piece(7, false);
+  badChecksum[badChecksum.size() - 2] ^= 1;
+  const Bytes second[] = {{},                                        // the same file again
+                          Cat({Piece(9, true), Piece(4, false, 0x44)}),  // a listed slot, in another place
+                          Cat({Piece(8, false), badChecksum})};
+  const std::string path = GetParam() == 0 ? first : File("second.syx", second[GetParam()]);
+  Add(first);
+  const std::string text = tFiles.Text(), pieces = tPieces.Text();
+  const Bytes logged = log.Bytes();
+
+  Add(path);
+  EXPECT_EQ(tFiles.Text(), text);
+  EXPECT_EQ(tPieces.Text(), pieces);
+  EXPECT_EQ(log.Bytes(), logged);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, filelist::kDuplicatePiece);
+  EXPECT_EQ(dialogs.messages[0].title, "Error");
+  EXPECT_EQ(dialogs.messages[0].icon, ui::Icon::Exclamation);
+  EXPECT_EQ(addEnabled.back(), true);
+}
+
+INSTANTIATE_TEST_SUITE_P(SecondFiles, RefusedAdd, testing::Values(0, 1, 2));
+
+TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
+  Add(File("a.syx", Piece(1, false)));
+  Bytes longFile;
+  for (int u = 2; u <= 50; ++u) longFile = Cat({longFile, Piece(u, false), Piece(u, true)});
+  const std::string pieces = tPieces.Text();
+  int pumpsInLongFile = 0;
+  pump.onPump = [&] {
+    if (tFiles.Text().find("long.syx") != std::string::npos && ++pumpsInLongFile == 300) flags.AbortRequested = true;
+  };
+  Add(File("long.syx", longFile));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"a.syx"});
+  EXPECT_EQ(tPieces.Text(), pieces);
+  EXPECT_TRUE(dialogs.messages.empty()) << "the abort question belongs to the progress window";
+  EXPECT_FALSE(flags.AbortRequested) << "the reload of the restored list starts without it";
+}
+
+TEST_F(FileListTest, AListedFileThatNoLongerExistsIsCreatedEmptyAndTheNextOneLoads) {
+  const std::string gone = File("gone.syx", Piece(1, false));
+  Add(gone);
+  fs::remove(gone);
+  Add(File("next.syx", Piece(2, false)));
+  EXPECT_EQ(Listed().size(), 2u);
+  EXPECT_TRUE(fs::exists(gone));
+  EXPECT_EQ(fs::file_size(gone), 0u);
+  EXPECT_EQ(tPieces.Text(), "U02 Missing Settings\r\n");
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(FileListTest, AListWhoseFolderVanishedFailsTwiceAndIsEmptied) {
+  fs::create_directory(dir_ / "sub");
+  const std::string inSub = File("sub/a.syx", Piece(1, false));
+  Add(inSub);
+  fs::remove_all(dir_ / "sub");
+  Add(File("b.syx", Piece(2, false)));
+  // The new list fails at a.syx, the restored one again; then the list is emptied.
+  EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{"Error opening file " + inSub, "Error opening file " + inSub}));
+  EXPECT_EQ(tFiles.Text(), "");
+  EXPECT_EQ(tPieces.Text(), "");
+  EXPECT_FALSE(fs::exists(dir_ / "sub")) << "no folder is created for a listed path";
+}
+
+TEST_F(FileListTest, ALineThatWouldPassTheBoxLimitIsNotListed) {
+  ui::TextBox small{20};
+  filelist::FileList smallList{flags, small, parse, pump, dialogs, splash};
+  small.SetText("SET_U09P.SYX\r\n");                  // 14 characters
+  EXPECT_TRUE(smallList.AddFileLine("U1S\r\n"));       // 14 + 5 = 19
+  EXPECT_TRUE(smallList.AddFileLine("x"));              // exactly the limit of 20
+  EXPECT_FALSE(smallList.AddFileLine("y\r\n"));
+  // U1S: kind S, number 10 * ('U' - 48) + ('1' - 48) = 371; S sorts first. x has no
+  // line break and stays last.
+  EXPECT_EQ(small.Text(), "U1S\r\nSET_U09P.SYX\r\nx");
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Too many files added!"});
+}
+
+TEST_F(FileListTest, QuitWhileLoadingEndsTheReloadWithoutFailureOrNewFiles) {
+  const fs::path missing = dir_ / "missing.syx";
+  tFiles.SetText(File("a.syx", Cat({Piece(1, false), Piece(2, false)})) + "\r\n" + missing.string() + "\r\n");
+  pump.onPump = [&] {
+    if (pump.calls == 3) flags.QuitRequested = true;
+  };
+  EXPECT_TRUE(list.ReloadFileList());
+  EXPECT_EQ(pump.calls, 3) << "no byte is read after the quit";
+  EXPECT_FALSE(fs::exists(missing)) << "a quitting program creates no files";
+  EXPECT_FALSE(flags.RecordingActive);
+}
+
+// Backspace, Delete and 127 going down; Backspace and 127 typed.
+struct RemovalKey {
+  bool keyDown;
+  int code;
+};
+void PrintTo(const RemovalKey& k, std::ostream* os) { *os << (k.keyDown ? "down " : "typed ") << k.code; }
+
+class RemovalByKey : public FileListTest, public testing::WithParamInterface<RemovalKey> {};
+
+TEST_P(RemovalByKey, RemovesTheLineBeforeTheCaretAndReloads) {
+  Add(File("a.syx", Piece(1, false)));
+  Add(File("b.syx", Piece(2, false)));
+  tFiles.SetSelection(static_cast<int>(tFiles.Text().find("b.syx") + 1), 0);
+  if (GetParam().keyDown) list.FilesKeyDown(GetParam().code);
+  else list.FilesKeyPress(GetParam().code);
+  EXPECT_EQ(Listed(), std::vector<std::string>{"a.syx"});
+  EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, RemovalByKey,
+                         testing::Values(RemovalKey{true, 8}, RemovalKey{true, 46}, RemovalKey{true, 127},
+                                         RemovalKey{false, 8}, RemovalKey{false, 127}));
+
+TEST_F(FileListTest, OtherKeysAndKeysOrClicksDuringAReloadLeaveTheListAlone) {
+  Add(File("a.syx", Piece(1, false)));
+  // A removal key here would remove the line.
+  tFiles.SetSelection(static_cast<int>(tFiles.Text().find("a.syx") + 1), 0);
+  list.FilesKeyDown('A');
+  list.FilesKeyPress('a');
+  list.FilesKeyPress(46);  // the Delete key's code typed as a character is '.'
+  // Keys and Add clicks that arrive while a reload reads would start a reload inside
+  // it; they are ignored, also after a reload that did run inside it has ended.
+  dialogs.paths.push_back(File("b.syx", Piece(2, false)));
+  bool nested = false;
+  pump.onPump = [&] {
+    if (!std::exchange(nested, true)) (void)list.ReloadFileList();
+    list.FilesKeyDown(46);
+    list.AddClicked();
+  };
+  EXPECT_TRUE(list.ReloadFileList());
+  EXPECT_EQ(dialogs.fileDialogs.size(), 1u);
+  EXPECT_EQ(Listed(), std::vector<std::string>{"a.syx"});
+  EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n");
+}
+
+}  // namespace
