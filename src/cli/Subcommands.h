@@ -8,5 +8,7 @@ namespace cli {
 
 void AddInspectCommand(CLI::App& app, int& status);
 void AddSplitCommand(CLI::App& app, int& status);
+void AddPortsCommand(CLI::App& app, int& status);
+void AddCaptureCommand(CLI::App& app, int& status);
 
 }  // namespace cli

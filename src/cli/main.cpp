@@ -27,10 +27,10 @@ int main(int argc, char** argv) {
 
   cli::AddInspectCommand(app, status);
   cli::AddSplitCommand(app, status);
-  NotYet(app, "ports", "List the MIDI device slots", status);
+  cli::AddPortsCommand(app, status);
   NotYet(app, "combine", "Combine FILEs into one as the file list would", status);
   NotYet(app, "send", "Send FILEs to the MC-303 in paced blocks", status);
-  NotYet(app, "capture", "Record a bulk dump from a MIDI input", status);
+  cli::AddCaptureCommand(app, status);
   NotYet(app, "convert", "Convert between .syx and Standard MIDI Files", status);
 
   try {
