@@ -79,13 +79,15 @@ std::optional<int> FindInputSlot(const std::string& wanted, const EntryList& cIn
 // The capture command's event pump: no windows, only the test hook.
 class CapturePump final : public ui::EventPump {
  public:
-  explicit CapturePump(const std::function<void()>& hook) : hook_(hook) {}
+  CapturePump(const std::function<void(std::uint64_t)>& hook, const mc303::MC303Parse& parse)
+      : hook_(hook), parse_(parse) {}
   void PumpEvents() override {
-    if (hook_) hook_();
+    if (hook_) hook_(parse_.BytesFed());
   }
 
  private:
-  const std::function<void()>& hook_;
+  const std::function<void(std::uint64_t)>& hook_;
+  const mc303::MC303Parse& parse_;
 };
 
 // Sleeps on the rings; when it wakes with nothing to do, looks whether the capture has
@@ -166,7 +168,7 @@ int RunPorts(bool json, midi::MidiPorts& ports, std::ostream& out, std::ostream&
 int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
                const CaptureHooks& hooks, std::ostream& out, std::ostream& err) {
   CliSession session;
-  CapturePump pump(hooks.onPump);
+  CapturePump pump(hooks.onPump, session.parse);
   midi::HeapBlockAllocator allocator;
   OpenDevices d;
   // Declared after the devices: destroyed first, though the ports are closed before.
@@ -197,6 +199,8 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   session.parse.SetMessageObserver([&out](const mc303::MessageReport& r) { out << r.reportLine << std::endl; });
   pool.QueuePool(d.devices.SelectedInputHandle());
   ports.InStart(d.devices.SelectedInputHandle());
+  err << "Recording from input slot " << *slot << " (" << d.cInp.Item(*slot)
+      << "); start the bulk dump now. Ctrl-C ends the capture.\n";
 
   std::optional<std::chrono::milliseconds> idleTimeout;
   if (options.idleTimeoutSeconds) {

@@ -40,7 +40,7 @@ struct CaptureOptions {
 // Test programs run the same capture with something done inside every event pump (a
 // handler that blocks, as a modal dialog would).
 struct CaptureHooks {
-  std::function<void()> onPump;
+  std::function<void(std::uint64_t bytesReceived)> onPump;
 };
 
 // stop: set by the caller (SIGINT, SIGTERM) from any thread.

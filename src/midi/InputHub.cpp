@@ -164,6 +164,12 @@ bool InputHub::BacklogEmpty() const {
   return true;
 }
 
+std::size_t InputHub::QueuedBuffers(PortHandle port) const {
+  std::lock_guard lock(mutex_);
+  const auto it = ports_.find(port);
+  return it == ports_.end() ? 0 : it->second.queue.size();
+}
+
 std::uint64_t InputHub::LostBytes() const {
   std::lock_guard lock(mutex_);
   return lostBytes_;

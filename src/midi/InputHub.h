@@ -55,6 +55,7 @@ class InputHub {
 
   // Any thread.
   [[nodiscard]] bool BacklogEmpty() const;
+  [[nodiscard]] std::size_t QueuedBuffers(PortHandle port) const;
   std::uint64_t LostBytes() const;
 
  private:
