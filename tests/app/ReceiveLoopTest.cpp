@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -214,6 +216,26 @@ TEST(CaptureEnd, TheIdleTimeoutCountsFromTheLastByteAndOnlyAfterTheFirst) {
   cli::CaptureEnd untimed(std::nullopt);
   EXPECT_FALSE(untimed.Reached(20, t0 + hours(1), false));
   EXPECT_TRUE(untimed.Reached(20, t0, true));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Capture, NothingReceivedSavesNothingAndSaysSo) {
+  FakeMidiPorts ports;
+  ports.AddSlot("Groovebox In", "Groovebox Out");
+  const std::atomic<bool> stop{true};  // Ctrl-C before any byte
+  cli::CaptureOptions options;
+  options.port = "GROOVE";
+  options.overall = (std::filesystem::temp_directory_path() / "vz-never-written").string();
+  std::ostringstream out, err;
+  ports.SendShort(0, {0xFE});  // active sensing alone records nothing
+  EXPECT_EQ(cli::RunCapture(options, ports, stop, {}, out, err), 1);
+  EXPECT_NE(err.str().find("Recording from input slot 0 (Groovebox In)"), std::string::npos);
+  EXPECT_NE(err.str().find("No data has been stored in the buffer yet.\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(options.overall + ".SYX"));
+  EXPECT_FALSE(ports.InputOpen(0));
 }
 
 }  // namespace
