@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/SavePieces.h"
 #include "mc303/SyxFiles.h"
 
 namespace cli {
@@ -141,42 +142,14 @@ int RunSplit(const std::optional<std::string>& baseOption, const std::vector<std
   }
 
   const auto& store = session.parse.Store();
-  bool anyComplete = false;
-  for (int s = 0; s < mc303::kUserSlots; ++s) {
-    anyComplete = anyComplete || (store.PatternPresent[static_cast<std::size_t>(s)] &&
-                                  store.SettingsPresent[static_cast<std::size_t>(s)]);
-  }
-  if (!anyComplete) {
+  if (!AnyCompleteSlot(store)) {
     std::cerr << "No user slot holds both its pattern data and its settings: nothing written.\n";
     return kExitDataProblem;
   }
 
   std::string base = baseOption.value_or(names.front());
   if (!baseOption && mc303::HasSyxExtension(base)) base = base.substr(0, base.size() - 4);
-  base = mc303::PieceBaseName(base);
-
-  int status = kExitOk;
-  for (int s = 0; s < mc303::kUserSlots; ++s) {
-    const auto i = static_cast<std::size_t>(s);
-    if (!store.PatternPresent[i] || !store.SettingsPresent[i]) continue;
-    for (mc303::PieceKind kind : {mc303::PieceKind::Pattern, mc303::PieceKind::Settings}) {
-      const auto& bytes = kind == mc303::PieceKind::Pattern ? store.PatternData[i] : store.SettingsData[i];
-      const std::string path = mc303::PieceFileName(base, s, kind);
-      if (bytes.size() > mc303::kMaxPieceFileBytes) {
-        std::cerr << path << ": not written: the piece holds " << bytes.size() << " bytes, more than "
-                  << mc303::kMaxPieceFileBytes << '\n';
-        status = kExitUsageOrIo;
-        break;  // as in the window, a slot whose pattern file fails gets no settings file
-      }
-      if (auto error = mc303::ReplaceFile(path, bytes)) {
-        std::cerr << path << ": cannot write: " << *error << '\n';
-        status = kExitUsageOrIo;
-        break;
-      }
-      std::cout << path << '\n';
-    }
-  }
-  return status;
+  return WritePieceFiles(store, mc303::PieceBaseName(base), std::cout, std::cerr);
 }
 
 }  // namespace cli

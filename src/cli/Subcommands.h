@@ -10,5 +10,7 @@ void AddInspectCommand(CLI::App& app, int& status);
 void AddSplitCommand(CLI::App& app, int& status);
 void AddConvertCommand(CLI::App& app, int& status);
 void AddCombineCommand(CLI::App& app, int& status);
+void AddPortsCommand(CLI::App& app, int& status);
+void AddCaptureCommand(CLI::App& app, int& status);
 
 }  // namespace cli

@@ -28,9 +28,9 @@ int main(int argc, char** argv) {
   cli::AddInspectCommand(app, status);
   cli::AddSplitCommand(app, status);
   cli::AddCombineCommand(app, status);
-  NotYet(app, "ports", "List the MIDI device slots", status);
+  cli::AddPortsCommand(app, status);
   NotYet(app, "send", "Send FILEs to the MC-303 in paced blocks", status);
-  NotYet(app, "capture", "Record a bulk dump from a MIDI input", status);
+  cli::AddCaptureCommand(app, status);
   cli::AddConvertCommand(app, status);
 
   try {

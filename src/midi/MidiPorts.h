@@ -19,6 +19,17 @@ using PortHandle = std::uintptr_t;
 // 0 is success; other values are error codes that ErrorText describes.
 using MidiResult = std::uint32_t;
 inline constexpr MidiResult kNoError = 0;
+// The codes the layers return, numbered as the multimedia services number them so that
+// a code shown to a user means the same on every platform.
+inline constexpr MidiResult kErrBadDeviceId = 2;    // no port in that slot
+inline constexpr MidiResult kErrAllocated = 4;      // the port is already open
+inline constexpr MidiResult kErrInvalidHandle = 5;  // not an open port
+inline constexpr MidiResult kErrNoDriver = 6;       // the MIDI system refused the operation
+inline constexpr MidiResult kErrNoMemory = 7;
+inline constexpr MidiResult kErrInvalidParam = 11;  // a header without data or of the wrong size
+inline constexpr MidiResult kErrUnprepared = 64;    // the header was not prepared for this port
+inline constexpr MidiResult kErrStillPlaying = 65;  // the header is still queued
+inline constexpr MidiResult kErrNotReady = 67;      // the port cannot take the message now
 
 // Message codes delivered to the input callback.
 inline constexpr std::uint32_t kMimOpen = 0x3C1;
@@ -87,6 +98,10 @@ class MidiPorts {
 
   // The text for an error code, or empty when the layer has none.
   virtual std::string ErrorText(MidiResult code) = 0;
+
+  // Input bytes the layer had to throw away since it was created because its own
+  // queues were full, so that a capture can say its data is incomplete.
+  virtual std::uint64_t LostInputBytes() const { return 0; }
 };
 
 }  // namespace midi

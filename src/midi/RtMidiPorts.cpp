@@ -1,0 +1,302 @@
+#include "midi/RtMidiPorts.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "midi/InputHub.h"
+#include "midi/MidiError.h"
+#include "midi/SpscRing.h"
+#include "midi/Waker.h"
+
+namespace midi {
+namespace {
+
+// What RtMidi's callback thread (JACK's realtime thread, or ALSA's input thread) may
+// hold before the delivery thread takes it: about a quarter of an hour of MIDI at wire
+// speed, so a stalled delivery thread loses nothing in practice.
+constexpr std::size_t kBackendRingBytes = 4u << 20;
+
+struct SystemPort {
+  RtMidi::Api api;
+  std::string name;
+};
+
+// Errors must never abort the program, and RtMidi calls this from its own threads too:
+// only an atomic count, nothing that allocates.
+void CountError(RtMidiError::Type type, const std::string&, void* userData) {
+  if (type == RtMidiError::DEBUG_WARNING) return;
+  static_cast<std::atomic<int>*>(userData)->fetch_add(1, std::memory_order_relaxed);
+}
+
+// The port's current number in a fresh client: others may have come and gone since the
+// lists were read.
+template <typename Client>
+bool FindPort(Client& client, const std::string& name, unsigned& index) {
+  const unsigned count = client.getPortCount();
+  for (unsigned i = 0; i < count; ++i) {
+    if (client.getPortName(i) == name) {
+      index = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+struct RtMidiPorts::Impl {
+  struct InPort {
+    Impl* owner = nullptr;
+    PortHandle handle = 0;
+    std::string name;
+    SpscByteRing ring{kBackendRingBytes};
+    std::atomic<int> errors{0};
+    std::unique_ptr<RtMidiIn> midi;  // last: destroyed first, which ends its callbacks
+  };
+  struct OutPort {
+    std::string name;
+    std::atomic<int> errors{0};
+    std::unique_ptr<RtMidiOut> midi;
+  };
+
+  std::string clientName;
+  std::vector<SystemPort> inputs;
+  std::vector<SystemPort> outputs;
+
+  std::mutex tableMutex;  // the port tables; the delivery thread reads them
+  std::map<PortHandle, std::unique_ptr<InPort>> ins;
+  std::map<PortHandle, std::unique_ptr<OutPort>> outs;
+  PortHandle nextHandle = 1;
+  std::uint64_t lostByClosedPorts = 0;
+
+  Waker deliveryWake;
+  InputHub hub{[this] { deliveryWake.Notify(); }};
+  std::atomic<bool> stopping{false};
+  std::thread delivery;
+
+  // RtMidi's thread: copy the message into the port's ring and wake the delivery
+  // thread. No lock, no allocation; a full ring counts the message as lost.
+  static void OnMessage(double, std::vector<unsigned char>* message, void* userData) {
+    auto* port = static_cast<InPort*>(userData);
+    if (message == nullptr || message->empty()) return;
+    port->ring.PushRecord(message->data(), static_cast<std::uint32_t>(message->size()));
+    port->owner->deliveryWake.Notify();
+  }
+
+  void DeliveryLoop() {
+    while (!stopping.load(std::memory_order_acquire)) {
+      // The timeout only bounds how long a lost wake-up could delay delivery.
+      deliveryWake.WaitFor(std::chrono::milliseconds(200));
+      {
+        std::lock_guard lock(tableMutex);
+        for (auto& [handle, port] : ins) {
+          const PortHandle h = handle;
+          port->ring.Drain([this, h](const std::uint8_t* bytes, std::uint32_t count) { hub.Receive(h, bytes, count); });
+        }
+      }
+      hub.DeliverAll();
+    }
+  }
+
+  template <typename Client>
+  void ReadPorts(RtMidi::Api api, std::vector<SystemPort>& list) {
+    try {
+      Client client(api, clientName);
+      std::atomic<int> errors{0};
+      client.setErrorCallback(&CountError, &errors);
+      const unsigned count = client.getPortCount();
+      for (unsigned i = 0; i < count; ++i) list.push_back({api, client.getPortName(i)});
+    } catch (const RtMidiError&) {
+      // This system is not available here (ALSA without a sequencer, no JACK server).
+    }
+  }
+};
+
+RtMidiPorts::RtMidiPorts(const std::string& clientName) : impl_(std::make_unique<Impl>()) {
+  impl_->clientName = clientName;
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  for (RtMidi::Api api : apis) {
+    impl_->ReadPorts<RtMidiIn>(api, impl_->inputs);
+    impl_->ReadPorts<RtMidiOut>(api, impl_->outputs);
+  }
+  impl_->delivery = std::thread([this] { impl_->DeliveryLoop(); });
+}
+
+RtMidiPorts::~RtMidiPorts() {
+  {
+    std::lock_guard lock(impl_->tableMutex);
+    impl_->ins.clear();  // ends every RtMidi callback before the rings go
+    impl_->outs.clear();
+  }
+  impl_->stopping.store(true, std::memory_order_release);
+  impl_->deliveryWake.Notify();
+  impl_->delivery.join();
+}
+
+MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
+  *handle = 0;
+  if (slot < 0 || static_cast<std::size_t>(slot) >= impl_->outputs.size()) return kErrBadDeviceId;
+  const SystemPort& system = impl_->outputs[static_cast<std::size_t>(slot)];
+  auto port = std::make_unique<Impl::OutPort>();
+  port->name = system.name;
+  try {
+    port->midi = std::make_unique<RtMidiOut>(system.api, impl_->clientName);
+    port->midi->setErrorCallback(&CountError, &port->errors);
+    unsigned index = 0;
+    if (!FindPort(*port->midi, system.name, index)) return kErrBadDeviceId;
+    port->midi->openPort(index, "out " + std::to_string(slot));
+  } catch (const RtMidiError&) {
+    return kErrNoDriver;
+  }
+  if (port->errors.load() != 0 || !port->midi->isPortOpen()) return kErrNoDriver;
+  std::lock_guard lock(impl_->tableMutex);
+  *handle = impl_->nextHandle++;
+  impl_->outs[*handle] = std::move(port);
+  return kNoError;
+}
+
+MidiResult RtMidiPorts::InOpen(PortHandle* handle, int slot, InputCallback callback, std::uintptr_t instance) {
+  *handle = 0;
+  if (slot < 0 || static_cast<std::size_t>(slot) >= impl_->inputs.size()) return kErrBadDeviceId;
+  const SystemPort& system = impl_->inputs[static_cast<std::size_t>(slot)];
+  auto port = std::make_unique<Impl::InPort>();
+  port->owner = impl_.get();
+  port->name = system.name;
+  PortHandle h = 0;
+  {
+    std::lock_guard lock(impl_->tableMutex);
+    h = impl_->nextHandle++;
+  }
+  port->handle = h;
+  // The hub knows the port before the first message can arrive; it ignores input until
+  // the port is started.
+  impl_->hub.Open(h, callback, instance);
+  try {
+    port->midi = std::make_unique<RtMidiIn>(system.api, impl_->clientName);
+    port->midi->setErrorCallback(&CountError, &port->errors);
+    // RtMidi drops SysEx, timing clock and active sensing unless told otherwise; the
+    // program shows active sensing and records SysEx, and its callback drops the clock.
+    port->midi->ignoreTypes(false, false, false);
+    port->midi->setCallback(&Impl::OnMessage, port.get());
+    unsigned index = 0;
+    if (!FindPort(*port->midi, system.name, index)) {
+      impl_->hub.Close(h);
+      return kErrBadDeviceId;
+    }
+    port->midi->openPort(index, "in " + std::to_string(slot));
+  } catch (const RtMidiError&) {
+    impl_->hub.Close(h);
+    return kErrNoDriver;
+  }
+  if (port->errors.load() != 0 || !port->midi->isPortOpen()) {
+    port->midi.reset();
+    impl_->hub.Close(h);
+    return kErrNoDriver;
+  }
+  std::lock_guard lock(impl_->tableMutex);
+  impl_->ins[h] = std::move(port);
+  *handle = h;
+  return kNoError;
+}
+
+MidiResult RtMidiPorts::OutReset(PortHandle port) {
+  std::lock_guard lock(impl_->tableMutex);
+  return impl_->outs.count(port) != 0 ? kNoError : kErrInvalidHandle;
+}
+
+MidiResult RtMidiPorts::InReset(PortHandle port) { return impl_->hub.Reset(port); }
+
+MidiResult RtMidiPorts::InGetDevCaps(PortHandle port, std::string* name) {
+  std::lock_guard lock(impl_->tableMutex);
+  const auto it = impl_->ins.find(port);
+  if (it == impl_->ins.end()) return kErrInvalidHandle;
+  *name = it->second->name;
+  return kNoError;
+}
+
+MidiResult RtMidiPorts::OutGetDevCaps(PortHandle port, std::string* name) {
+  std::lock_guard lock(impl_->tableMutex);
+  const auto it = impl_->outs.find(port);
+  if (it == impl_->outs.end()) return kErrInvalidHandle;
+  *name = it->second->name;
+  return kNoError;
+}
+
+MidiResult RtMidiPorts::InPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
+  return impl_->hub.Prepare(port, header, size);
+}
+MidiResult RtMidiPorts::InAddBuffer(PortHandle port, MidiHdr* header, std::uint32_t size) {
+  return impl_->hub.AddBuffer(port, header, size);
+}
+MidiResult RtMidiPorts::InUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
+  return impl_->hub.Unprepare(port, header, size);
+}
+MidiResult RtMidiPorts::InStart(PortHandle port) { return impl_->hub.Start(port); }
+MidiResult RtMidiPorts::InStop(PortHandle port) { return impl_->hub.Stop(port); }
+
+MidiResult RtMidiPorts::InClose(PortHandle port) {
+  std::unique_ptr<Impl::InPort> closing;
+  {
+    std::lock_guard lock(impl_->tableMutex);
+    const auto it = impl_->ins.find(port);
+    if (it == impl_->ins.end()) return kErrInvalidHandle;
+    closing = std::move(it->second);
+    impl_->ins.erase(it);
+    closing->midi.reset();  // no RtMidi callback for this port after this
+    impl_->lostByClosedPorts += closing->ring.DroppedBytes();
+  }
+  return impl_->hub.Close(port);
+}
+
+MidiResult RtMidiPorts::OutClose(PortHandle port) {
+  std::lock_guard lock(impl_->tableMutex);
+  return impl_->outs.erase(port) != 0 ? kNoError : kErrInvalidHandle;
+}
+
+MidiResult RtMidiPorts::OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
+  std::lock_guard lock(impl_->tableMutex);
+  if (impl_->outs.count(port) == 0) return kErrInvalidHandle;
+  if (header == nullptr || size != kMidiHdrSize || header->lpData == nullptr) return kErrInvalidParam;
+  header->dwFlags |= kMhdrPrepared;
+  return kNoError;
+}
+
+MidiResult RtMidiPorts::OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) {
+  std::lock_guard lock(impl_->tableMutex);
+  const auto it = impl_->outs.find(port);
+  if (it == impl_->outs.end()) return kErrInvalidHandle;
+  if (header == nullptr || size != kMidiHdrSize) return kErrInvalidParam;
+  if ((header->dwFlags & kMhdrPrepared) == 0) return kErrUnprepared;
+  Impl::OutPort& out = *it->second;
+  const int errorsBefore = out.errors.load();
+  // RtMidi copies the bytes before it returns, so the caller's block stays untouched
+  // and is free for reuse as soon as this returns.
+  out.midi->sendMessage(header->lpData, header->dwBufferLength);
+  header->dwFlags |= kMhdrDone;
+  return out.errors.load() != errorsBefore ? kErrNotReady : kNoError;
+}
+
+MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
+  std::lock_guard lock(impl_->tableMutex);
+  if (impl_->outs.count(port) == 0) return kErrInvalidHandle;
+  if (header == nullptr || size != kMidiHdrSize) return kErrInvalidParam;
+  header->dwFlags &= ~kMhdrPrepared;
+  return kNoError;
+}
+
+std::string RtMidiPorts::ErrorText(MidiResult code) { return StandardErrorText(code); }
+
+std::uint64_t RtMidiPorts::LostInputBytes() const {
+  std::lock_guard lock(impl_->tableMutex);
+  std::uint64_t lost = impl_->hub.LostBytes() + impl_->lostByClosedPorts;
+  for (const auto& [handle, port] : impl_->ins) lost += port->ring.DroppedBytes();
+  return lost;
+}
+
+}  // namespace midi

@@ -1,0 +1,47 @@
+// The MIDI device layer on RtMidi: every MIDI system RtMidi was built with (ALSA and
+// JACK on Linux, CoreMIDI, WinMM), tried in turn; a system whose server is missing is
+// skipped. The port lists are read once, when the layer is made, and merged (each
+// system's ports after the previous system's): slot s is input port s and output port s
+// of those lists, so ports the program itself registers later do not shift the slots.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "midi/MidiPorts.h"
+
+namespace midi {
+
+class RtMidiPorts final : public MidiPorts {
+ public:
+  // clientName: how the program appears to the MIDI system.
+  explicit RtMidiPorts(const std::string& clientName = "Vezorizer");
+  ~RtMidiPorts() override;
+  RtMidiPorts(const RtMidiPorts&) = delete;
+  RtMidiPorts& operator=(const RtMidiPorts&) = delete;
+
+  MidiResult OutOpen(PortHandle* handle, int slot) override;
+  MidiResult InOpen(PortHandle* handle, int slot, InputCallback callback, std::uintptr_t instance) override;
+  MidiResult OutReset(PortHandle port) override;
+  MidiResult InReset(PortHandle port) override;
+  MidiResult InGetDevCaps(PortHandle port, std::string* name) override;
+  MidiResult OutGetDevCaps(PortHandle port, std::string* name) override;
+  MidiResult InPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  MidiResult InAddBuffer(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  MidiResult InUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  MidiResult InStart(PortHandle port) override;
+  MidiResult InStop(PortHandle port) override;
+  MidiResult InClose(PortHandle port) override;
+  MidiResult OutClose(PortHandle port) override;
+  MidiResult OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  std::string ErrorText(MidiResult code) override;
+  std::uint64_t LostInputBytes() const override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace midi

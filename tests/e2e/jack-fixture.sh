@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Starts or stops the private JACK server of the end-to-end tests.
+#   jack-fixture.sh start NAME STATEDIR   starts jackd with the dummy driver, waits until
+#                                         it answers; fails when it cannot start
+#   jack-fixture.sh stop NAME STATEDIR    ends that server, and only that one
+set -uo pipefail
+action=$1 name=$2 state=$3
+pidfile=$state/jackd.pid
+export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=$name
+
+poll() {  # poll SECONDS COMMAND...: true once COMMAND succeeds within the deadline
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
+}
+
+case $action in
+  start)
+    mkdir -p "$state"
+    if [[ -s $pidfile ]] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then kill "$(cat "$pidfile")"; fi
+    command -v jackd >/dev/null || { echo "jackd is not installed" >&2; exit 1; }
+    jackd --no-realtime -n "$name" -d dummy >"$state/jackd.log" 2>&1 &
+    echo $! >"$pidfile"
+    if ! poll 20 jack_lsp; then
+      echo "JACK server '$name' did not start:" >&2
+      cat "$state/jackd.log" >&2
+      kill "$(cat "$pidfile")" 2>/dev/null
+      exit 1
+    fi
+    echo "JACK server '$name' runs as pid $(cat "$pidfile")"
+    ;;
+  stop)
+    [[ -s $pidfile ]] || exit 0
+    pid=$(cat "$pidfile")
+    kill "$pid" 2>/dev/null
+    poll 10 bash -c "! kill -0 $pid" || kill -9 "$pid" 2>/dev/null
+    rm -f "$pidfile"
+    ;;
+  *) echo "usage: $0 start|stop NAME STATEDIR" >&2; exit 2 ;;
+esac
