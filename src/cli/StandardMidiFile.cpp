@@ -68,7 +68,8 @@ std::optional<SmfError> ReadTrack(const ByteString& f, std::size_t pos, std::siz
   std::uint8_t runningStatus = 0;
   // The SysEx whose F0 event did not end in 0xF7: the F7 events that follow carry its
   // remaining bytes.
-  std::optional<std::size_t> open;
+  constexpr std::size_t kNoneOpen = static_cast<std::size_t>(-1);
+  std::size_t open = kNoneOpen;
   while (pos < end) {
     std::uint32_t delta = 0;
     if (auto error = ReadVarLen(f, pos, end, delta)) return error;
@@ -113,11 +114,11 @@ std::optional<SmfError> ReadTrack(const ByteString& f, std::size_t pos, std::siz
         SysexUnit unit{tick, {kSysexStart}};
         unit.bytes.insert(unit.bytes.end(), data, dataEnd);
         units.push_back(std::move(unit));
-        open = endsMessage ? std::nullopt : std::optional<std::size_t>(units.size() - 1);
-      } else if (open) {
-        ByteString& message = units[*open].bytes;
+        open = endsMessage ? kNoneOpen : units.size() - 1;
+      } else if (open != kNoneOpen) {
+        ByteString& message = units[open].bytes;
         message.insert(message.end(), data, dataEnd);
-        if (endsMessage) open.reset();
+        if (endsMessage) open = kNoneOpen;
       } else {
         units.push_back(SysexUnit{tick, ByteString(data, dataEnd)});
       }
