@@ -120,6 +120,7 @@ struct Stream {
   Bytes before, after;  // around one pattern message, the only piece
   bool warns;
 };
+void PrintTo(const Stream& s, std::ostream* os) { *os << s.name; }
 class TotalsCheck : public Capture, public testing::WithParamInterface<Stream> {};
 
 TEST_P(TotalsCheck, WarnsOnlyWhenTwoOrMoreBytesEndTheStreamOutsideAnyPiece) {
@@ -150,15 +151,20 @@ INSTANTIATE_TEST_SUITE_P(Tails, TotalsCheck,
                                          Stream{"BadLastMessage", {}, BadChecksum(), true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-class StartOver : public Capture, public testing::WithParamInterface<ui::Answer> {};
+struct Reply {
+  ui::Answer answer;
+  const char* name;
+};
+void PrintTo(const Reply& r, std::ostream* os) { *os << r.name; }
+class StartOver : public Capture, public testing::WithParamInterface<Reply> {};
 
 TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
-  const bool yes = GetParam() == ui::Answer::Yes;
+  const bool yes = GetParam().answer == ui::Answer::Yes;
   control.StartClicked();
   Receive(Pattern(0));
   tFiles.SetText("A.SYX\r\n");
   const std::string pieces = tPieces.Text(), dev = tDev.Text();
-  dialogs.answers = {GetParam()};
+  dialogs.answers = {GetParam().answer};
   control.StartClicked();
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(dialogs.messages[1].text,
@@ -174,8 +180,10 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
   EXPECT_EQ(Read("B.SYX"), yes ? Pattern(1) : Cat({Pattern(0), Pattern(1)}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, StartOver, testing::Values(ui::Answer::Yes, ui::Answer::No, ui::Answer::Cancel),
-                         [](const auto& p) { return std::string(p.param == ui::Answer::Yes ? "Yes" : p.param == ui::Answer::No ? "No" : "Cancel"); });
+INSTANTIATE_TEST_SUITE_P(Answers, StartOver,
+                         testing::Values(Reply{ui::Answer::Yes, "Yes"}, Reply{ui::Answer::No, "No"},
+                                         Reply{ui::Answer::Cancel, "Cancel"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Capture, SaveCopiesTheLogSoFarAndSaysWhenThereIsNothingToSave) {
   control.StopClicked();  // in Idle
@@ -220,6 +228,8 @@ TEST_F(Capture, StopCancelledKeepsTheCaptureAndWithNothingReceivedLeavesAnEmptyF
 // A failed copy is reported in the words of its form; a file of that name keeps what
 // it held, and none is made where there was none.
 enum class CopyCase { SaveOverOld, StopOverOld, StopToNew };
+constexpr const char* kCopyCaseNames[] = {"SaveOverOld", "StopOverOld", "StopToNew"};
+void PrintTo(CopyCase c, std::ostream* os) { *os << kCopyCaseNames[static_cast<int>(c)]; }
 class FailedCopy : public Capture, public testing::WithParamInterface<CopyCase> {};
 
 TEST_P(FailedCopy, IsReportedAndChangesNoFile) {
@@ -248,7 +258,8 @@ TEST_P(FailedCopy, IsReportedAndChangesNoFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FailedCopy, testing::Values(CopyCase::SaveOverOld, CopyCase::StopOverOld,
-                                                            CopyCase::StopToNew));
+                                                            CopyCase::StopToNew),
+                         [](const auto& p) { return std::string(kCopyCaseNames[static_cast<int>(p.param)]); });
 
 // A piece too long for a piece file, or a settings file that cannot replace a folder.
 class FailedPiece : public Capture, public testing::WithParamInterface<bool> {};
@@ -268,7 +279,8 @@ TEST_P(FailedPiece, IsReportedByNameAndTheNextSlotIsStillSaved) {
   EXPECT_EQ(Read("G_U02S.SYX"), Settings(1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FailedPiece, testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Faults, FailedPiece, testing::Bool(),
+                         [](const auto& p) { return p.param ? "PatternTooLong" : "SettingsOnAFolder"; });
 
 TEST_F(Capture, ClicksFromTheEventPumpingOfAStopOrAnAddAreIgnored) {
   control.StartClicked();
