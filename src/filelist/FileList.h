@@ -81,6 +81,8 @@ class FileList {
 
   // True while a reload runs; handlers called from its event pumping see it.
   bool Reloading() const { return reloading_; }
+  // True from an Add click until its list is loaded or put back.
+  bool Adding() const { return adding_; }
 
  private:
   enum class FileResult { Read, Failed, Quit };

@@ -1,0 +1,79 @@
+// The cost of Stop after a full bulk dump: the overall copy of the output log, the
+// totals check, and 100 piece files written and each listed in its sorted place. The
+// dialogs answer at once, so the figure is the program's own share of the wait.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "DumpGenerator.h"
+#include "filelist/FileList.h"
+#include "mc303/OutputLogFile.h"
+#include "mc303/SysexParser.h"
+#include "ui/CaptureControl.h"
+#include "ui/EventPump.h"
+#include "ui/ProgressWindow.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every save dialog names a file in the bench folder; every message box is counted,
+// since a clean dump must not raise one.
+class AnsweringDialogs final : public ui::Dialogs {
+ public:
+  explicit AnsweringDialogs(fs::path dir) : dir_(std::move(dir)) {}
+  ui::Answer MessageBox(std::string_view, ui::Buttons, std::string_view, ui::Icon) override {
+    ++messages;
+    return ui::Answer::Ok;
+  }
+  std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override {
+    return (dir_ / "BENCH").string();
+  }
+  std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
+  int messages = 0;
+
+ private:
+  fs::path dir_;
+};
+
+void StopAfterAFullDump(benchmark::State& state) {
+  const fs::path dir = fs::temp_directory_path() / "vz-bench-capture";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  dumpgen::DumpOptions o;
+  o.minPatternBytes = 128;
+  o.maxPatternBytes = 2432;
+  const std::vector<std::uint8_t> dump = dumpgen::GenerateDump(o);
+
+  mc303::SharedFlags flags;
+  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  ui::NoEventPump pump;
+  AnsweringDialogs dialogs(dir);
+  ui::NoProgressWindow splash;
+  mc303::DiskLogFile log(dir);
+  ui::DiskLogSource source(log);
+  mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
+  filelist::FileList list(flags, tFiles, parse, pump, dialogs, splash);
+  ui::MainWindowState window;
+  ui::CaptureControl control(flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window);
+
+  for (auto _ : state) {
+    state.PauseTiming();
+    control.StartClicked();
+    for (std::uint8_t b : dump) (void)parse.ParseMidiByte(b, true);
+    dialogs.messages = 0;
+    state.ResumeTiming();
+    control.StopClicked();
+    if (dialogs.messages != 0) state.SkipWithError("Stop raised a message on a clean dump");
+  }
+  state.counters["logged_bytes"] = parse.Log().ByteCount;
+  state.counters["listed_files"] = static_cast<double>(std::count(tFiles.Text().begin(), tFiles.Text().end(), '\n'));
+  fs::remove_all(dir);
+}
+BENCHMARK(StopAfterAFullDump)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

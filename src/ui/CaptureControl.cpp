@@ -1,0 +1,238 @@
+#include "ui/CaptureControl.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "mc303/SyxFiles.h"
+
+namespace ui {
+namespace {
+
+constexpr const char* kStartTitle = "Press OK Button";
+constexpr const char* kStartInstruction =
+    "After you have verified that FE's are appearing in the traffic window, press FUNC-SHIFT-16.  The MC303 "
+    "will say \"Send\".  Do not press ENTER yet.  First hit the OK button in this window.";
+constexpr const char* kStartOverTitle = "WARNING";
+constexpr const char* kStartOverQuestion =
+    "WARNING: If you start over, you will lose all the data that is in the right three boxes.  Are you sure you "
+    "want to start over?";
+constexpr const char* kPressStartFirst = "You must press START first before you can save the data.";
+constexpr const char* kCancelSelected = "Cancel was selected.";
+constexpr const char* kNoDataStored = "No data has been stored in the buffer yet.";
+constexpr const char* kOperationCancelled = "Operation cancelled.";
+constexpr const char* kIoErrorAccessingFile = "I/O Error accessing file ";
+
+std::string TwoDigits(int n) {
+  return std::string{static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
+}
+
+// Marks a handler as running for its whole length, whichever way it ends.
+class RunningScope {
+ public:
+  explicit RunningScope(bool& running) : running_(running) { running_ = true; }
+  ~RunningScope() { running_ = false; }
+  RunningScope(const RunningScope&) = delete;
+  RunningScope& operator=(const RunningScope&) = delete;
+
+ private:
+  bool& running_;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// The bytes in the overall file, or nothing when it cannot be read at all. A name with
+// nothing behind it counts as an empty file wherever one could be made, without making
+// it: the check must not leave a file behind that the save itself did not write.
+std::optional<std::int64_t> CountFileBytes(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_type type = fs::status(path, ec).type();
+  if (type == fs::file_type::not_found) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (fs::is_directory(folder, ec)) return 0;
+    return std::nullopt;
+  }
+  if (type == fs::file_type::directory) return std::nullopt;
+#ifdef _WIN32
+  std::unique_ptr<std::FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
+#else
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+#endif
+  if (!file) return std::nullopt;
+  // A read that fails part-way leaves the count reached so far.
+  std::int64_t count = 0;
+  std::array<unsigned char, 65536> chunk;
+  for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0;) {
+    count += static_cast<std::int64_t>(n);
+  }
+  return count;
+}
+
+}  // namespace
+
+CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& parse, filelist::FileList& fileList,
+                               TextBox& tFiles, TextBox& tPieces, TextBox& tDev, TextBox& tTraffic,
+                               Dialogs& dialogs, OutputLogSource& logSource, MainWindowState& window)
+    : flags_(flags),
+      parse_(parse),
+      fileList_(fileList),
+      tFiles_(tFiles),
+      tPieces_(tPieces),
+      tDev_(tDev),
+      tTraffic_(tTraffic),
+      dialogs_(dialogs),
+      logSource_(logSource),
+      window_(window) {}
+
+void CaptureControl::StartClicked() {
+  if (Busy()) return;
+  RunningScope running(running_);
+
+  if (!flags_.RecordingActive) {
+    // Modal, and shown before the capture is armed: the instruction tells the user not
+    // to start the dump on the device until it is closed.
+    dialogs_.MessageBox(kStartInstruction, Buttons::Ok, kStartTitle);
+    flags_.RecordingActive = true;
+    parse_.ResetPieceStore();
+    window_.BlinkEnabled = false;
+    tFiles_.SetText("");
+    tPieces_.SetText("");
+    tTraffic_.SetText("");
+    tDev_.SetText("");
+    // The first logged byte deletes and re-creates it anyway; a failure here is moot.
+    parse_.LogFile().Delete();
+    return;
+  }
+
+  if (dialogs_.MessageBox(kStartOverQuestion, Buttons::YesNoCancel, kStartOverTitle) != Answer::Yes) return;
+  // Closed now, the next logged byte starts a fresh log from empty.
+  parse_.CloseOutfile();
+  parse_.ResetPieceStore();
+  // The Files box is the leftmost one; the question speaks of the right three.
+  tPieces_.SetText("");
+  tTraffic_.SetText("");
+  tDev_.SetText("");
+}
+
+void CaptureControl::StopClicked() {
+  if (Busy()) return;
+  RunningScope running(running_);
+
+  if (!flags_.RecordingActive) {
+    dialogs_.MessageBox(kPressStartFirst);
+    return;
+  }
+  parse_.CloseOutfile();
+  const std::optional<std::string> overall = SaveOverallFile(SaveForm::Stop);
+  if (!overall) {
+    // The capture stays armed with its log closed and its pieces kept, so pressing
+    // Stop again offers the same save.
+    dialogs_.MessageBox(kCancelSelected);
+    return;
+  }
+  CheckDumpTotals(*overall);
+  SavePieceFiles();
+  tDev_.SetText(std::string(kStartPrompt));
+  window_.BlinkEnabled = true;
+  flags_.RecordingActive = false;
+}
+
+void CaptureControl::SaveClicked() {
+  if (Busy()) return;
+  RunningScope running(running_);
+
+  const mc303::OutfileLog& log = parse_.Log();
+  if (log.RestartPending || log.ByteCount < 1) {
+    dialogs_.MessageBox(kNoDataStored);
+    return;
+  }
+  (void)SaveOverallFile(SaveForm::Save);
+}
+
+std::optional<std::string> CaptureControl::SaveOverallFile(SaveForm form) {
+  const std::string title = "Save Overall SYX File - " + std::to_string(parse_.Log().ByteCount) + " bytes";
+  const std::optional<std::string> chosen = dialogs_.SaveFileDialog(title, kSyxFilter);
+  if (!chosen) return std::nullopt;
+  // Only the file that is written is replaced, and only once its new contents are
+  // complete beside it: a failed copy leaves the old file as it was, and a name chosen
+  // without the extension never costs the user the file of exactly that name.
+  const std::string name = mc303::OverallFileName(*chosen);
+
+  if (parse_.Log().RestartPending) {
+    // Nothing was logged since the last reset. Stop saves that as it is, an empty
+    // file; Save never gets here, since its button refuses an empty log.
+    if (form == SaveForm::Stop) (void)mc303::ReplaceFile(name, {});
+    return name;
+  }
+  // Stop has closed the log already; Save may come in the middle of a capture, and
+  // the log's last bytes reach the disk only when it is closed.
+  if (form == SaveForm::Save && flags_.RecordingActive) parse_.CloseOutfile();
+
+  std::vector<std::uint8_t> bytes;
+  if (logSource_.ReadLog(bytes) || mc303::ReplaceFile(name, bytes)) {
+    if (form == SaveForm::Stop) {
+      dialogs_.MessageBox("Could not create " + name +
+                          ".  This may be because there was nothing received or because that file is locked.");
+    } else {
+      dialogs_.MessageBox("Could not copy to " + name + "!");
+    }
+  }
+  return name;
+}
+
+void CaptureControl::SavePieceFiles() {
+  // A copy: listing each saved file pumps events, and a handler run there (an Add,
+  // whose reload rebuilds the store) must not change what the rest of this save writes.
+  const mc303::PieceStore pieces = parse_.Store();
+  for (int s = 0; s < mc303::kUserSlots; ++s) {
+    const auto i = static_cast<std::size_t>(s);
+    // A slot with one part only is never saved as pieces; the overall file holds it.
+    if (!pieces.PatternPresent[i] || !pieces.SettingsPresent[i]) continue;
+    const std::optional<std::string> chosen = dialogs_.SaveFileDialog("Save Piece U" + TwoDigits(s + 1), kSyxFilter);
+    if (!chosen) {
+      dialogs_.MessageBox(kOperationCancelled);
+      continue;
+    }
+    const std::string base = mc303::PieceBaseName(*chosen);
+    for (const mc303::PieceKind kind : {mc303::PieceKind::Pattern, mc303::PieceKind::Settings}) {
+      const std::string name = mc303::PieceFileName(base, s, kind);
+      if (!WritePieceFile(name, kind == mc303::PieceKind::Pattern ? pieces.PatternData[i] : pieces.SettingsData[i])) {
+        // The settings file of a slot whose pattern file failed is not written.
+        dialogs_.MessageBox(kIoErrorAccessingFile + name);
+        dialogs_.MessageBox(kOperationCancelled);
+        break;
+      }
+    }
+  }
+}
+
+bool CaptureControl::WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() > mc303::kMaxPieceFileBytes) return false;
+  if (mc303::ReplaceFile(name, bytes)) return false;
+  return fileList_.AddFileLine(name + "\r\n");
+}
+
+void CaptureControl::CheckDumpTotals(const std::string& overallPath) {
+  const mc303::PieceStore& store = parse_.Store();
+  std::int64_t pieces = 0;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(mc303::kUserSlots); ++i) {
+    if (store.PatternPresent[i]) pieces += static_cast<std::int64_t>(store.PatternData[i].size());
+    if (store.SettingsPresent[i]) pieces += static_cast<std::int64_t>(store.SettingsData[i].size());
+  }
+  const std::optional<std::int64_t> recorded = CountFileBytes(overallPath);
+  if (!recorded) return;
+  // One byte either way is tolerated; bytes after the last identified message stay
+  // pending and belong to no piece, so two or more mean a damaged or foreign tail.
+  if (*recorded >= pieces - 1 && *recorded <= pieces + 1) return;
+  dialogs_.MessageBox("WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+                      std::to_string(*recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) +
+                      " bytes.");
+}
+
+}  // namespace ui

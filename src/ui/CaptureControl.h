@@ -1,0 +1,74 @@
+// Start, Stop and Save of the main window: arming a capture, ending it, and saving what
+// was gathered as one overall .SYX file plus two files per complete user slot. Free of
+// Qt: the window constructs one and forwards its button clicks here; tests drive it
+// with scripted dialogs and real files.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "filelist/FileList.h"
+#include "mc303/SharedFlags.h"
+#include "mc303/SysexParser.h"
+#include "ui/Dialogs.h"
+#include "ui/MainWindowState.h"
+#include "ui/OutputLogSource.h"
+#include "ui/TextBox.h"
+
+namespace ui {
+
+// Stop saves a capture and goes on to the totals check and the piece files; Save only
+// copies the output log, usually the combination the file list's reload wrote.
+enum class SaveForm { Stop, Save };
+
+class CaptureControl {
+ public:
+  // The four boxes are the main window's Files, Pieces, report ("MC303") and Traffic
+  // boxes. logSource reads back the parser's output log for the overall copy.
+  CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& parse, filelist::FileList& fileList,
+                 TextBox& tFiles, TextBox& tPieces, TextBox& tDev, TextBox& tTraffic, Dialogs& dialogs,
+                 OutputLogSource& logSource, MainWindowState& window);
+  CaptureControl(const CaptureControl&) = delete;
+  CaptureControl& operator=(const CaptureControl&) = delete;
+
+  // The button handlers. A click that arrives through the event pumping of another of
+  // them, or of an add or reload of the file list, is ignored: a capture armed or ended
+  // in the middle of a save or a reload would be disarmed or half-logged by the routine
+  // it interrupted.
+  void StartClicked();
+  void StopClicked();
+  void SaveClicked();
+
+  // Asks for the overall file's name and copies the output log there, replacing any file
+  // of that name only once the copy is complete. Returns the name written (with ".SYX"
+  // appended when the choice lacked it), or nothing when the user cancelled.
+  std::optional<std::string> SaveOverallFile(SaveForm form);
+  // Offers a save dialog for every user slot holding both its parts and writes the two
+  // piece files, each then listed in the Files box. Failures are shown per slot.
+  void SavePieceFiles();
+  // Warns when the overall file holds two or more bytes more, or fewer, than all
+  // pieces added up: the stream then ended in bytes that no saved piece holds.
+  void CheckDumpTotals(const std::string& overallPath);
+
+  // True while one of the handlers above runs, or the file list adds or reloads.
+  bool Busy() const { return running_ || fileList_.Adding() || fileList_.Reloading(); }
+
+ private:
+  bool WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
+
+  mc303::SharedFlags& flags_;
+  mc303::MC303Parse& parse_;
+  filelist::FileList& fileList_;
+  TextBox& tFiles_;
+  TextBox& tPieces_;
+  TextBox& tDev_;
+  TextBox& tTraffic_;
+  Dialogs& dialogs_;
+  OutputLogSource& logSource_;
+  MainWindowState& window_;
+  bool running_ = false;
+};
+
+}  // namespace ui

@@ -1,0 +1,309 @@
+// Start, Stop and Save as a user runs them: scripted dialogs, received bytes fed to the
+// parser as the receive loop feeds them, and real files in a fresh folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include "DumpGenerator.h"
+#include "filelist/FileList.h"
+#include "support/ParserRig.h"
+#include "support/RunCli.h"
+#include "ui/CaptureControl.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+// 15 bytes: F0 41 10 00 03 12, four address bytes, three data bytes, checksum, F7.
+Bytes Message(int a0, int a1, std::size_t dataBytes = 3) {
+  const std::uint8_t address[4] = {static_cast<std::uint8_t>(a0), static_cast<std::uint8_t>(a1), 0, 0};
+  return dumpgen::DataSetMessage(0x10, address, Bytes(dataBytes, 0x21));
+}
+Bytes Pattern(int slotIndex, std::size_t dataBytes = 3) { return Message(0x40 + slotIndex, 0, dataBytes); }
+Bytes Settings(int slotIndex) { return Message(0x14, slotIndex); }
+
+// A log source that can fail, as an unreadable OUTFILE.SYX would.
+struct TestLogSource final : ui::OutputLogSource {
+  explicit TestLogSource(const mc303::DiskLogFile& log) : disk(log) {}
+  std::optional<std::string> ReadLog(Bytes& bytes) override { return failWith ? failWith : disk.ReadLog(bytes); }
+  ui::DiskLogSource disk;
+  std::optional<std::string> failWith;
+};
+
+class Capture : public testing::Test {
+ protected:
+  ~Capture() override { fs::remove_all(dir_); }
+  static fs::path MadeDir(const fs::path& path) {
+    fs::create_directories(path);
+    return path;
+  }
+  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  Bytes Read(const std::string& name) const {
+    Bytes bytes;
+    EXPECT_FALSE(mc303::ReadWholeFile(dir_ / name, bytes).has_value()) << name;
+    return bytes;
+  }
+  void Receive(const Bytes& bytes) {
+    for (std::uint8_t b : bytes) (void)parse.ParseMidiByte(b, true);
+  }
+  // The messages shown, less the Start instructions.
+  Strings Shown() const {
+    Strings t;
+    for (const std::string& m : dialogs.Texts()) {
+      if (m.rfind("After you have verified", 0) != 0) t.push_back(m);
+    }
+    return t;
+  }
+
+  fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+  mc303::SharedFlags flags;
+  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  CountingPump pump;
+  ScriptedDialogs dialogs;
+  mc303::DiskLogFile log{MadeDir(dir_ / "prog")};
+  TestLogSource source{log};
+  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  ui::NoProgressWindow splash;
+  filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
+  ui::MainWindowState window;
+  ui::CaptureControl control{flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window};
+};
+
+TEST_F(Capture, StopSavesTheStreamWholeAndEachCompleteSlotAsListedPieceFiles) {
+  tFiles.SetText("OLD.SYX\r\n");
+  WriteBytes(dir_ / "DUMP", {0x55});            // named as the user will type it
+  WriteBytes(dir_ / "DUMP.SYX", {0x66, 0x67});  // an older overall file
+  control.StartClicked();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].title, "Press OK Button");
+  EXPECT_EQ(dialogs.messages[0].text,
+            "After you have verified that FE's are appearing in the traffic window, press FUNC-SHIFT-16.  The MC303 "
+            "will say \"Send\".  Do not press ENTER yet.  First hit the OK button in this window.");
+  EXPECT_EQ(tFiles.Text(), "");
+
+  // Slots 0 to 2 complete, their patterns in two messages; slot 3 without settings.
+  Bytes stream, pattern[3], settings[3];
+  for (int s = 0; s < 3; ++s) {
+    pattern[s] = Cat({Pattern(s, 120), Pattern(s, 7)});
+    settings[s] = Settings(s);
+    stream = Cat({stream, {0xFE}, Pattern(s, 120), {0xFE}, Pattern(s, 7), settings[s]});
+  }
+  Receive(Cat({stream, Pattern(3), {0xFE}}));
+  dialogs.paths = {At("DUMP"), At("SET.SYX"), std::nullopt, At("SET")};
+  control.StopClicked();
+
+  Bytes sent;
+  for (std::uint8_t b : Cat({stream, Pattern(3)})) if (b != 0xFE) sent.push_back(b);
+  EXPECT_EQ(Read("DUMP.SYX"), sent);
+  EXPECT_EQ(Read("DUMP"), Bytes{0x55}) << "only the file written is replaced";
+  for (int s : {0, 2}) {
+    EXPECT_EQ(Read("SET_U0" + std::to_string(s + 1) + "P.SYX"), pattern[s]);
+    EXPECT_EQ(Read("SET_U0" + std::to_string(s + 1) + "S.SYX"), settings[s]);
+  }
+  Strings titles;
+  for (const auto& d : dialogs.fileDialogs) titles.push_back(d.title + (d.save && d.filter == "*.SYX|*.SYX" ? "" : "?"));
+  EXPECT_EQ(titles, (Strings{"Save Overall SYX File - " + std::to_string(sent.size()) + " bytes", "Save Piece U01",
+                             "Save Piece U02", "Save Piece U03"}));
+  EXPECT_EQ(Shown(), Strings{"Operation cancelled."});
+  EXPECT_EQ(tFiles.Text(), At("SET_U01S.SYX") + "\r\n" + At("SET_U03S.SYX") + "\r\n" + At("SET_U01P.SYX") + "\r\n" +
+                               At("SET_U03P.SYX") + "\r\n");
+  EXPECT_EQ(tDev.Text(), "PRESS START\r\nBEFORE DOING\r\nBULK DUMP!");
+  EXPECT_TRUE(window.BlinkEnabled);
+  EXPECT_FALSE(flags.RecordingActive);
+}
+
+struct Stream {
+  const char* name;
+  Bytes before, after;  // around one pattern message, the only piece
+  bool warns;
+};
+void PrintTo(const Stream& s, std::ostream* os) { *os << s.name; }
+class TotalsCheck : public Capture, public testing::WithParamInterface<Stream> {};
+
+TEST_P(TotalsCheck, WarnsOnlyWhenTwoOrMoreBytesEndTheStreamOutsideAnyPiece) {
+  control.StartClicked();
+  const Bytes piece = Cat({GetParam().before, Pattern(4)});
+  Receive(Cat({piece, GetParam().after}));
+  dialogs.paths = {At("T")};
+  control.StopClicked();
+  Strings expected;
+  if (GetParam().warns) {
+    expected.push_back("WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+                       std::to_string(piece.size() + GetParam().after.size()) + " bytes.  Pieces added up is " +
+                       std::to_string(piece.size()) + " bytes.");
+  }
+  EXPECT_EQ(Shown(), expected);
+}
+
+Bytes BadChecksum() {
+  Bytes m = Pattern(9);
+  m[m.size() - 2] ^= 1;
+  return m;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tails, TotalsCheck,
+                         testing::Values(Stream{"Clean", {}, {}, false}, Stream{"OneStray", {}, {0x00}, false},
+                                         Stream{"TwoStray", {}, {0x00, 0x01}, true},
+                                         Stream{"StrayInFront", {0x00, 0x01, 0x02}, {}, false},
+                                         Stream{"BadLastMessage", {}, BadChecksum(), true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct Reply {
+  ui::Answer answer;
+  const char* name;
+};
+void PrintTo(const Reply& r, std::ostream* os) { *os << r.name; }
+class StartOver : public Capture, public testing::WithParamInterface<Reply> {};
+
+TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
+  const bool yes = GetParam().answer == ui::Answer::Yes;
+  control.StartClicked();
+  Receive(Pattern(0));
+  tFiles.SetText("A.SYX\r\n");
+  const std::string pieces = tPieces.Text(), dev = tDev.Text();
+  dialogs.answers = {GetParam().answer};
+  control.StartClicked();
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text,
+            "WARNING: If you start over, you will lose all the data that is in the right three boxes.  Are you sure "
+            "you want to start over?");
+  EXPECT_EQ(dialogs.messages[1].title, "WARNING");
+  EXPECT_EQ(dialogs.messages[1].buttons, ui::Buttons::YesNoCancel);
+  EXPECT_EQ(tFiles.Text(), "A.SYX\r\n");
+  EXPECT_EQ(tPieces.Text() + tDev.Text(), yes ? "" : pieces + dev);
+  Receive(Pattern(1));
+  dialogs.paths = {At("B")};
+  control.StopClicked();
+  EXPECT_EQ(Read("B.SYX"), yes ? Pattern(1) : Cat({Pattern(0), Pattern(1)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, StartOver,
+                         testing::Values(Reply{ui::Answer::Yes, "Yes"}, Reply{ui::Answer::No, "No"},
+                                         Reply{ui::Answer::Cancel, "Cancel"}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Capture, SaveCopiesTheLogSoFarAndSaysWhenThereIsNothingToSave) {
+  control.StopClicked();  // in Idle
+  control.SaveClicked();  // at program start
+  control.StartClicked();
+  control.SaveClicked();  // before a byte arrived
+  EXPECT_TRUE(dialogs.fileDialogs.empty());
+  Receive(Pattern(0));
+  dialogs.paths = {std::nullopt, At("MID.syx")};
+  control.SaveClicked();  // cancelled without a word
+  control.SaveClicked();
+  EXPECT_EQ(Read("MID.syx"), Pattern(0)) << "the log is closed, so complete on disk, before the copy";
+  EXPECT_TRUE(flags.RecordingActive);
+  EXPECT_EQ(Shown(), (Strings{"You must press START first before you can save the data.",
+                              "No data has been stored in the buffer yet.", "No data has been stored in the buffer yet."}));
+}
+
+TEST_F(Capture, StopCancelledKeepsTheCaptureAndWithNothingReceivedLeavesAnEmptyFile) {
+  control.StartClicked();
+  Receive(Pattern(0));
+  control.StopClicked();  // no path queued: the user cancels
+  EXPECT_EQ(Shown(), Strings{"Cancel was selected."});
+  EXPECT_TRUE(flags.RecordingActive);
+  EXPECT_FALSE(window.BlinkEnabled);
+  dialogs.paths = {At("C")};
+  control.StopClicked();
+  EXPECT_EQ(Read("C.SYX"), Pattern(0));
+
+  WriteBytes(dir_ / "E.SYX", {1, 2, 3});
+  control.StartClicked();
+  dialogs.paths = {At("E.SYX")};
+  control.StopClicked();
+  EXPECT_EQ(Read("E.SYX"), Bytes{});
+  Strings titles;
+  for (const auto& d : dialogs.fileDialogs) titles.push_back(d.title);
+  // A reset leaves the count as the last capture left it; no piece dialog follows.
+  EXPECT_EQ(titles, Strings(3, "Save Overall SYX File - 15 bytes"));
+  EXPECT_EQ(Shown().size(), 1u);
+  EXPECT_FALSE(flags.RecordingActive);
+}
+
+// A failed copy is reported in the words of its form; a file of that name keeps what
+// it held, and none is made where there was none.
+enum class CopyCase { SaveOverOld, StopOverOld, StopToNew };
+constexpr const char* kCopyCaseNames[] = {"SaveOverOld", "StopOverOld", "StopToNew"};
+void PrintTo(CopyCase c, std::ostream* os) { *os << kCopyCaseNames[static_cast<int>(c)]; }
+class FailedCopy : public Capture, public testing::WithParamInterface<CopyCase> {};
+
+TEST_P(FailedCopy, IsReportedAndChangesNoFile) {
+  const bool stop = GetParam() != CopyCase::SaveOverOld, old = GetParam() != CopyCase::StopToNew;
+  if (old) WriteBytes(dir_ / "F.SYX", {0x42});
+  control.StartClicked();
+  Receive(Cat({Pattern(0), Settings(0)}));
+  source.failWith = "unreadable";
+  dialogs.paths = {At("F"), At("P")};
+  if (stop) control.StopClicked();
+  else control.SaveClicked();
+  const std::string name = At("F.SYX");
+  Strings expected = {stop ? "Could not create " + name +
+                                 ".  This may be because there was nothing received or because that file is locked."
+                           : "Could not copy to " + name + "!"};
+  if (stop) {  // the totals check reads what stands there; nothing counts as empty
+    expected.push_back("WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+                       std::string(old ? "1" : "0") + " bytes.  Pieces added up is 30 bytes.");
+  }
+  EXPECT_EQ(Shown(), expected);
+  EXPECT_EQ(fs::exists(name), old);
+  if (old) {
+    EXPECT_EQ(Read("F.SYX"), Bytes{0x42});
+  }
+  EXPECT_EQ(fs::exists(dir_ / "P_U01S.SYX"), stop) << "Stop goes on to the pieces";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FailedCopy, testing::Values(CopyCase::SaveOverOld, CopyCase::StopOverOld,
+                                                            CopyCase::StopToNew),
+                         [](const auto& p) { return std::string(kCopyCaseNames[static_cast<int>(p.param)]); });
+
+// A piece too long for a piece file, or a settings file that cannot replace a folder.
+class FailedPiece : public Capture, public testing::WithParamInterface<bool> {};
+
+TEST_P(FailedPiece, IsReportedByNameAndTheNextSlotIsStillSaved) {
+  const bool tooLong = GetParam();
+  control.StartClicked();
+  // 12 bytes of message around 32756 data bytes: one byte past what a piece file holds.
+  Receive(Cat({Pattern(0, tooLong ? 32756 : 3), Settings(0), Pattern(1), Settings(1)}));
+  if (!tooLong) fs::create_directory(dir_ / "F_U01S.SYX");
+  dialogs.paths = {At("O"), At("F"), At("G")};
+  control.StopClicked();
+  EXPECT_EQ(Shown(), (Strings{"I/O Error accessing file " + At(tooLong ? "F_U01P.SYX" : "F_U01S.SYX"),
+                              "Operation cancelled."}));
+  EXPECT_EQ(fs::exists(dir_ / "F_U01P.SYX"), !tooLong);
+  EXPECT_EQ(fs::exists(dir_ / "F_U01S.SYX"), !tooLong) << "no settings file after a failed pattern file";
+  EXPECT_EQ(Read("G_U02S.SYX"), Settings(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailedPiece, testing::Bool(),
+                         [](const auto& p) { return p.param ? "PatternTooLong" : "SettingsOnAFolder"; });
+
+TEST_F(Capture, ClicksFromTheEventPumpingOfAStopOrAnAddAreIgnored) {
+  control.StartClicked();
+  Receive(Cat({Pattern(0), Settings(0), Pattern(1), Settings(1)}));
+  bool reset = false;
+  pump.onPump = [&] {
+    control.StartClicked();
+    control.StopClicked();
+    control.SaveClicked();
+    // As an Add's reload would, once: the rest of the save must still write U02.
+    if (!std::exchange(reset, true)) parse.ResetPieceStore();
+  };
+  dialogs.paths = {At("R"), At("P"), At("P")};
+  control.StopClicked();
+  EXPECT_EQ(Read("P_U02P.SYX"), Pattern(1));
+  EXPECT_EQ(Read("P_U02S.SYX"), Settings(1));
+
+  WriteBytes(dir_ / "A.SYX", Pattern(5));
+  dialogs.paths = {At("A.SYX")};
+  list.AddClicked();  // its reload sets RecordingActive
+  EXPECT_EQ(dialogs.messages.size(), 1u) << "no question or message from a nested click";
+  EXPECT_EQ(dialogs.fileDialogs.size(), 4u);
+  EXPECT_FALSE(flags.RecordingActive);
+}
+
+}  // namespace
