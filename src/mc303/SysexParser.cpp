@@ -43,7 +43,7 @@ std::string TwoDigits(int n) {
 MC303Parse::MC303Parse(SharedFlags& flags, ui::TextBox& tPieces, ui::TextBox& tDev, ui::EventPump& pump,
                        ui::Dialogs& dialogs, OutputLogFile& log)
     : flags_(flags), tPieces_(tPieces), tDev_(tDev), pump_(pump), dialogs_(dialogs), log_(log) {
-  batch_.reserve(kBatchBytes);
+  batch_ = std::make_unique<std::uint8_t[]>(kBatchBytes);
 }
 
 MC303Parse::~MC303Parse() { CloseOutfile(); }
@@ -222,9 +222,9 @@ void MC303Parse::LogByteToOutfile(std::int32_t byte) {
   // The common case first: the log is running and the count has room.
   if (!outfile_.RestartPending && logOpen_ &&
       outfile_.ByteCount < kMaxByteCount) {
-    batch_.push_back(static_cast<std::uint8_t>(byte));
+    batch_[batchSize_++] = static_cast<std::uint8_t>(byte);
     ++outfile_.ByteCount;
-    if (batch_.size() >= kBatchBytes) FlushBatch();
+    if (batchSize_ >= kBatchBytes) FlushBatch();
     return;
   }
   if (outfile_.RestartPending) {
@@ -233,7 +233,7 @@ void MC303Parse::LogByteToOutfile(std::int32_t byte) {
     // A log still open from the recording that the reset ended is dropped, not
     // flushed: its file is deleted right here, and on some systems an open file
     // cannot be deleted at all.
-    batch_.clear();
+    batchSize_ = 0;
     log_.Close();
     log_.Delete();
     if (!log_.Create()) (void)log_.Create();
@@ -243,21 +243,21 @@ void MC303Parse::LogByteToOutfile(std::int32_t byte) {
     ReportIoError();
     return;
   }
-  batch_.push_back(static_cast<std::uint8_t>(byte));
+  batch_[batchSize_++] = static_cast<std::uint8_t>(byte);
   if (outfile_.ByteCount == std::numeric_limits<std::int32_t>::max()) {
     dialogs_.MessageBox("Wow that's a lot of bytes.");
     outfile_.ByteCount = 0;
   } else {
     ++outfile_.ByteCount;
   }
-  if (batch_.size() >= kBatchBytes) FlushBatch();
+  if (batchSize_ >= kBatchBytes) FlushBatch();
 }
 
 void MC303Parse::FlushBatch() {
-  if (batch_.empty()) return;
-  const std::size_t written = log_.Write(batch_.data(), batch_.size());
-  const std::size_t failed = batch_.size() - std::min(written, batch_.size());
-  batch_.clear();
+  if (batchSize_ == 0) return;
+  const std::size_t written = log_.Write(batch_.get(), batchSize_);
+  const std::size_t failed = batchSize_ - std::min(written, batchSize_);
+  batchSize_ = 0;
   if (failed == 0) return;
   // Each byte that did not reach the file is one failed write: not counted, and
   // reported until the limit of messages is reached.
@@ -274,7 +274,7 @@ void MC303Parse::ReportIoError() {
 
 void MC303Parse::CloseOutfile() {
   if (!log_.IsOpen()) {
-    batch_.clear();
+    batchSize_ = 0;
     logOpen_ = false;
     return;
   }

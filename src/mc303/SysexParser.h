@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,14 +52,14 @@ class MC303Parse {
     if (parse_.State == 10 && byte != 0xF7 && byte != 0xFE && byte != 0xF8) {
       const bool logging = !outfile_.Suppressed && flags_.RecordingActive;
       if (!logging || (!outfile_.RestartPending && logOpen_ && outfile_.ByteCount < kMaxByteCount &&
-                       batch_.size() + 1 < kBatchBytes)) {
+                       batchSize_ + 1 < kBatchBytes)) {
         ++bytesFed_;
         if (logging) {
-          batch_.push_back(static_cast<std::uint8_t>(byte));
+          batch_[batchSize_++] = static_cast<std::uint8_t>(byte);
           ++outfile_.ByteCount;
         }
         store_.PendingBytes.push_back(static_cast<std::uint8_t>(byte));
-        parse_.Sum = (parse_.Sum + byte) % 256;
+        parse_.Sum = static_cast<std::int32_t>((static_cast<std::uint32_t>(parse_.Sum) + static_cast<std::uint32_t>(byte)) & 0xFFu);
         ++parse_.DataCount;
         parse_.LastByte = byte;
         return true;
@@ -118,7 +119,8 @@ class MC303Parse {
   // ByteCount when batched and taken off again if the write fails.
   static constexpr std::size_t kBatchBytes = 64 * 1024;  // twenty seconds of MIDI at wire speed
   static constexpr std::int32_t kMaxByteCount = 2147483647;
-  std::vector<std::uint8_t> batch_;
+  std::unique_ptr<std::uint8_t[]> batch_;
+  std::size_t batchSize_ = 0;
   bool logOpen_ = false;  // whether log_ is open, kept here to spare a call per byte
 
   std::function<void(const MessageReport&)> observer_;
