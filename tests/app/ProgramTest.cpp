@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "DumpGenerator.h"
 #include "app/Program.h"
 #include "app/ProgramDirectory.h"
@@ -41,7 +43,8 @@ constexpr const char* kPrompt = "PRESS START\r\nBEFORE DOING\r\nBULK DUMP!";
 
 struct TempDir {
   fs::path path;
-  explicit TempDir(const std::string& name) : path(fs::temp_directory_path() / ("vz-program-" + name)) {
+  explicit TempDir(const std::string& name)
+      : path(fs::temp_directory_path() / ("vz-program-" + name + "-" + std::to_string(::getpid()))) {
     fs::remove_all(path);
     fs::create_directories(path);
   }
