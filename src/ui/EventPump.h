@@ -9,6 +9,10 @@ class EventPump {
  public:
   virtual ~EventPump() = default;
   virtual void PumpEvents() = 0;
+  // For loops that only wait for something a handler or a timer will change: processes
+  // what is pending and, when nothing was, sleeps until the next event arrives, so the
+  // wait costs no CPU. Without a window system there is nothing to sleep on.
+  virtual void WaitForEvents() { PumpEvents(); }
 };
 
 // For the command-line front end, which has no window events to process.

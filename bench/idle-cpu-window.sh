@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# CPU time taken by the running window program while nothing happens: a private JACK
+# server, a peer port that stays silent, vezorizer on the offscreen platform (or the
+# display given in DISPLAY), and utime+stime from /proc over the measured interval,
+# taken once the title window has gone and the receive loop runs.
+#   bench/idle-cpu-window.sh [BUILD-DIR] [SECONDS]     (default build/test, 10)
+# Needs the targets vezorizer and midi-peer built in BUILD-DIR.
+set -euo pipefail
+build=$(realpath "${1:-build/test}") seconds=${2:-10}
+here=$(cd "$(dirname "$0")/.." && pwd)
+name=vz-idle-window-$$ work=$(mktemp -d)
+export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=$name
+export LSAN_OPTIONS=suppressions=$here/tests/lsan.supp
+[[ -n ${DISPLAY:-} ]] || export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+cleanup() { kill $program_pid $peer_pid 2>/dev/null || true; bash "$here/tests/e2e/jack-fixture.sh" stop "$name" "$work"; rm -rf "$work"; }
+program_pid= peer_pid=
+trap cleanup EXIT
+poll() { local deadline=$((SECONDS + $1)); shift; until "$@" >/dev/null 2>&1; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
+
+bash "$here/tests/e2e/jack-fixture.sh" start "$name" "$work" >/dev/null
+printf '\xf0\xf7' >"$work/one.syx"
+"$build/tests/e2e/midi-peer" --name vz-silent --file "$work/one.syx" --go-file "$work/never" --speed 1 >"$work/peer.out" 2>&1 &
+peer_pid=$!
+poll 20 grep -q ready "$work/peer.out"
+# A copy of its own, so that its SETTINGS.DAT and OUTFILE.SYX go to the scratch folder.
+cp "$build/src/app/vezorizer" "$here/README.TXT" "$work/"
+"$work/vezorizer" >"$work/program.out" 2>&1 &
+program_pid=$!
+# The title window takes a second; the JACK ports are opened before it goes.
+poll 30 bash -c "jack_lsp | grep -qi vezorizer"
+sleep 3
+kill -0 $program_pid || { cat "$work/program.out" >&2; exit 1; }
+
+ticks() { awk '{print $14 + $15}' "/proc/$program_pid/stat"; }
+hz=$(getconf CLK_TCK)
+before=$(ticks); start=$(date +%s.%N)
+sleep "$seconds"
+after=$(ticks); end=$(date +%s.%N)
+awk -v t=$((after - before)) -v hz="$hz" -v s="$start" -v e="$end" \
+  'BEGIN { printf "idle window program: %.2f s CPU in %.1f s wall = %.2f%% of one core\n", t / hz, e - s, 100 * t / hz / (e - s) }'

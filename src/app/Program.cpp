@@ -1,0 +1,110 @@
+#include "app/Program.h"
+
+#include <QPushButton>
+
+#include "app/QtEventPump.h"
+
+namespace app {
+
+Program::Program(const ProgramEnvironment& env)
+    : env_(env),
+      settings_(env.programDirectory, env.dialogs),
+      log_(env.programDirectory),
+      parse_(flags_, boxes_.tPieces, boxes_.tDev, env.pump, env.dialogs, log_),
+      progress_(env.dialogs, flags_),
+      window_(std::make_unique<ui::fMIDI>(ui::MainWindowParts{boxes_, flags_, title_, mainState_, env.pump, settings_,
+                                                              env.programDirectory,
+                                                              [this] { return parse_.Log().Suppressed; }})),
+      fileList_(flags_, boxes_.tFiles, parse_, env.pump, env.dialogs, progress_,
+                [this](bool enabled) { window_->bAdd->setEnabled(enabled); }),
+      pool_(env.ports, env.allocator, env.dialogs, env.pump),
+      selection_(env.ports, devices_, pool_, env.dialogs, window_->InputList(), window_->OutputList()),
+      idle_(std::make_unique<QtIdleWait>(rings_, env.pump)),
+      loop_({flags_, rings_, pool_, devices_, env.pump, boxes_.tTraffic, parse_, env.dialogs, *idle_}) {
+  ConnectHandlers();
+}
+
+Program::~Program() {
+  // A start-up that ended early leaves ports open; they are closed before the pool's
+  // memory goes.
+  if (portsOpen_) midi::ShutDownPorts(env_.ports, devices_);
+}
+
+// The one place where the main window's controls meet the handlers behind them.
+void Program::ConnectHandlers() {
+  ui::fMIDI& w = *window_;
+  w.OnAddClick = [this] { fileList_.AddClicked(); };
+  w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
+  w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
+  w.InputList().OnChosen = [this] { selection_.InputChosen(); };
+  w.OutputList().OnChosen = [this] { selection_.OutputChosen(); };
+  // Start, Stop and Save: the capture handlers (ui::CaptureControl) connect here, with
+  // mainState_ as the window state they share with Timer1.
+  w.OnStartClick = {};
+  w.OnStopClick = {};
+  w.OnSaveClick = {};
+  // Send: the transmit engine connects here; it drives Timer3 through the window's
+  // ui::PacingTimer role (SetPacingTick, ArmPacing, DisarmPacing).
+  w.OnSendClick = {};
+}
+
+bool Program::StartUp() {
+  flags_.QuitRequested = false;
+  flags_.RecordingActive = false;
+  settings_.TransmitBufferSize = settings::kDefaultTransmitBufferSize;
+  if (settings_.FileExists()) settings_.LoadSettings();
+  env_.pump.PumpEvents();
+
+  title_.TitleDismissed = false;
+  titleWindow_ = std::make_unique<ui::fTitle>(title_);
+  titleWindow_->Load();
+  env_.pump.PumpEvents();
+
+  // The rings and the received queue are new and no port is open yet, so they are
+  // empty as they stand; clearing them now could race with a port started below.
+  devices_ = midi::DeviceState{};
+  midi::ProbeDevices(env_.ports, devices_, &midi::MidiInCallback, midi::CallbackInstance(rings_), env_.pump);
+  portsOpen_ = true;
+  if (devices_.DeviceSlotCount == 0) {
+    env_.dialogs.MessageBox(kNoDevicesNotice, ui::Buttons::Ok, kNoticeTitle, ui::Icon::Exclamation);
+    titleWindow_->hide();
+    return false;
+  }
+
+  window_->Load();
+  boxes_.tTraffic.SetText("");
+  midi::FillDeviceLists(env_.ports, devices_, selection_, window_->InputList(), window_->OutputList(),
+                        flags_.QuitRequested);
+  devices_.SelectedInput = 0;
+  devices_.SelectedOutput = 0;
+
+  if (!pool_.AllocatePool(flags_.QuitRequested)) {
+    window_->hide();
+    return false;
+  }
+  pool_.QueuePool(devices_.SelectedInputHandle());
+  env_.ports.InStart(devices_.SelectedInputHandle());
+
+  while (titleWindow_->Showing() && title_.TitleCountdown > 0) env_.pump.WaitForEvents();
+  return true;
+}
+
+void Program::ShutDown() {
+  midi::ShutDownPorts(env_.ports, devices_);
+  portsOpen_ = false;
+  pool_.ReleasePool();
+  // The log's last batch belongs in OUTFILE.SYX like the rest of it.
+  parse_.CloseOutfile();
+  progress_.Hide();
+  if (titleWindow_) titleWindow_->hide();
+  window_->hide();
+}
+
+int Program::Main() {
+  if (!StartUp()) return 0;
+  RunReceiveLoop();
+  ShutDown();
+  return 0;
+}
+
+}  // namespace app

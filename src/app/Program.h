@@ -1,0 +1,102 @@
+// Main: the window program's life from start-up to shut-down. Program owns one instance
+// of every module (flags, settings, boxes, parser, file list, rings, devices, buffer
+// pool, windows, receive loop) and hands each to whoever needs it. What differs between
+// the real program and an offscreen test (the MIDI layer, the dialogs, the event pump,
+// the memory blocks, the program's directory) comes in from outside.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "app/ReceiveLoop.h"
+#include "filelist/FileList.h"
+#include "mc303/OutputLogFile.h"
+#include "mc303/SharedFlags.h"
+#include "mc303/SysexParser.h"
+#include "midi/InputBufferPool.h"
+#include "midi/InputRings.h"
+#include "midi/MidiDevices.h"
+#include "midi/MidiPorts.h"
+#include "settings/Settings.h"
+#include "ui/Dialogs.h"
+#include "ui/EventPump.h"
+#include "ui/MainWindowState.h"
+#include "ui/TitleState.h"
+#include "ui/fMIDI.h"
+#include "ui/fSplash.h"
+#include "ui/fTitle.h"
+
+namespace app {
+
+inline constexpr const char* kNoDevicesNotice = "No MIDI devices currently connected.";
+inline constexpr const char* kNoticeTitle = "Notice";
+
+struct ProgramEnvironment {
+  midi::MidiPorts& ports;
+  ui::Dialogs& dialogs;
+  ui::EventPump& pump;
+  midi::BlockAllocator& allocator;
+  std::filesystem::path programDirectory;
+};
+
+class Program {
+ public:
+  explicit Program(const ProgramEnvironment& env);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Start-up, the receive loop until QuitRequested, shut-down. Returns the exit status.
+  int Main();
+
+  // Everything up to and including the title wait. False when the program is to end
+  // at once: no MIDI device at all, or the input buffers could not be allocated.
+  [[nodiscard]] bool StartUp();
+  void RunReceiveLoop() { loop_.Run(); }
+  // Stops and closes every port, frees the input buffers, puts the output log on disk
+  // and takes the windows down. Nothing the user has not saved is saved.
+  void ShutDown();
+
+  mc303::SharedFlags& Flags() { return flags_; }
+  settings::Settings& Settings() { return settings_; }
+  ui::TitleState& Title() { return title_; }
+  ui::MainWindowState& MainState() { return mainState_; }
+  ui::MainBoxes& Boxes() { return boxes_; }
+  mc303::MC303Parse& Parse() { return parse_; }
+  filelist::FileList& FileList() { return fileList_; }
+  ui::QtProgressWindow& ProgressWindow() { return progress_; }
+  midi::InputRings& Rings() { return rings_; }
+  midi::DeviceState& Devices() { return devices_; }
+  midi::DeviceSelection& Selection() { return selection_; }
+  midi::InputBufferPool& Pool() { return pool_; }
+  ReceiveLoop& Loop() { return loop_; }
+  ui::fMIDI& Window() { return *window_; }
+  // Null until start-up shows it.
+  ui::fTitle* TitleWindow() { return titleWindow_.get(); }
+
+ private:
+  void ConnectHandlers();
+
+  ProgramEnvironment env_;
+  mc303::SharedFlags flags_;
+  settings::Settings settings_;
+  ui::TitleState title_;
+  ui::MainWindowState mainState_;
+  ui::MainBoxes boxes_;
+  mc303::DiskLogFile log_;
+  mc303::MC303Parse parse_;
+  ui::QtProgressWindow progress_;
+  std::unique_ptr<ui::fMIDI> window_;
+  filelist::FileList fileList_;
+  midi::InputRings rings_;
+  midi::DeviceState devices_;
+  midi::InputBufferPool pool_;
+  midi::DeviceSelection selection_;
+  std::unique_ptr<IdleWait> idle_;
+  ReceiveLoop loop_;
+  std::unique_ptr<ui::fTitle> titleWindow_;
+  bool portsOpen_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,22 @@
+// The program's directory: where SETTINGS.DAT, README.TXT and OUTFILE.SYX live. It is
+// the executable's own directory, as users of the program expect, unless the program
+// may not write there (an installed copy); then it is the user's application data
+// directory, which gets a copy of README.TXT so that Help still has its text.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+namespace app {
+
+// Whether a file can be created in the directory (tried, then removed).
+bool DirectoryWritable(const std::filesystem::path& directory);
+
+// executableDirectory when writable; otherwise userDataDirectory, created if missing,
+// with README.TXT copied in from the first of helpSources that holds one when it has
+// none of its own.
+std::filesystem::path ChooseProgramDirectory(const std::filesystem::path& executableDirectory,
+                                             const std::filesystem::path& userDataDirectory,
+                                             const std::vector<std::filesystem::path>& helpSources);
+
+}  // namespace app

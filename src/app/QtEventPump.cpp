@@ -1,0 +1,40 @@
+#include "app/QtEventPump.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+
+namespace app {
+
+void QtEventPump::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtEventPump::WaitForEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+QtIdleWait::QtIdleWait(midi::InputRings& rings, ui::EventPump& pump)
+    : rings_(rings), pump_(pump), dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread())) {
+  bridge_ = std::thread([this] { Bridge(); });
+}
+
+QtIdleWait::~QtIdleWait() {
+  stop_.store(true);
+  rings_.wake.Notify();
+  bridge_.join();
+}
+
+void QtIdleWait::WaitForInput() {
+  if (rings_.Empty()) pump_.WaitForEvents();
+}
+
+void QtIdleWait::Bridge() {
+  while (!stop_.load()) {
+    // The timeout only bounds how long a stop takes to be seen.
+    rings_.wake.WaitFor(std::chrono::milliseconds(1000));
+    if (stop_.load()) break;
+    if (!rings_.Empty() && dispatcher_ != nullptr) dispatcher_->wakeUp();
+  }
+}
+
+}  // namespace app

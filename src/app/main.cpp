@@ -1,0 +1,45 @@
+// vezorizer: the window program. Sets up Qt, finds the program's directory and hands
+// the real MIDI layer, dialogs and event pump to Main.
+#include <QApplication>
+#include <QStandardPaths>
+#include <filesystem>
+
+#include "app/Program.h"
+#include "app/ProgramDirectory.h"
+#include "app/QtEventPump.h"
+#include "midi/InputBufferPool.h"
+#include "midi/RtMidiPorts.h"
+#include "ui/QtDialogs.h"
+
+namespace {
+
+std::filesystem::path FromQt(const QString& path) {
+#ifdef _WIN32
+  return std::filesystem::path(path.toStdWString());
+#else
+  return std::filesystem::path(path.toLocal8Bit().toStdString());
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Vezorizer"));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(ui::kApplicationTitle));
+  // The receive loop ends the program, through QuitRequested, not Qt's last window.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const std::filesystem::path executableDirectory = FromQt(QCoreApplication::applicationDirPath());
+  const std::filesystem::path programDirectory = app::ChooseProgramDirectory(
+      executableDirectory, FromQt(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
+      {executableDirectory, executableDirectory / ".." / "share" / "vezorizer"});
+
+  midi::RtMidiPorts ports;
+  ui::QtDialogs dialogs;
+  app::QtEventPump pump;
+  midi::HeapBlockAllocator allocator;
+  app::Program program({ports, dialogs, pump, allocator, programDirectory});
+  dialogs.SetParent(&program.Window());
+  return program.Main();
+}

@@ -1,0 +1,35 @@
+// A device drop-down list (cInp, cOut) on a QComboBox, as the device selection sees
+// it. Only the user's choice of an entry runs the selection handler; positions set by
+// code do not, since the selection logic runs itself after setting one.
+#pragma once
+
+#include <QComboBox>
+#include <functional>
+#include <string>
+
+#include "midi/MidiDevices.h"
+
+namespace ui {
+
+class QtDeviceList final : public midi::DeviceList {
+ public:
+  explicit QtDeviceList(QComboBox& combo);
+
+  void Clear() override;
+  void AddItem(const std::string& name) override;
+  int ListCount() const override { return combo_.count(); }
+  std::string Item(int position) const override;
+  int ListIndex() const override { return index_; }
+  void SetListIndex(int position) override;
+  // The list's text field shows the chosen entry already; nothing is typed there.
+  void SetText(const std::string&) override {}
+
+  // The user chose an entry (the same one again counts too).
+  std::function<void()> OnChosen;
+
+ private:
+  QComboBox& combo_;
+  int index_ = -1;  // as last set, even when it names no entry
+};
+
+}  // namespace ui

@@ -1,0 +1,85 @@
+#include "ui/QtDialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace ui {
+namespace {
+
+QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// "*.SYX" gives "*.[sS][yY][xX]", which Qt's glob matching reads on every platform.
+QString AnyCase(const QString& pattern) {
+  QString out;
+  for (const QChar c : pattern) {
+    if (c.isLetter()) {
+      out += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+QString QtFilter(std::string_view filter) {
+  const QStringList parts = FromUtf8(filter).split(QLatin1Char('|'));
+  QStringList lines;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString& p : patterns) p = AnyCase(p.trimmed());
+    lines << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return lines.join(QStringLiteral(";;"));
+}
+
+Answer QtDialogs::MessageBox(std::string_view text, Buttons buttons, std::string_view title, Icon icon) {
+  QMessageBox box(parent_);
+  box.setWindowTitle(title.empty() ? QString::fromUtf8(kApplicationTitle) : FromUtf8(title));
+  box.setText(FromUtf8(text));
+  switch (icon) {
+    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+  }
+  if (buttons == Buttons::YesNoCancel) {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+  } else {
+    box.setStandardButtons(QMessageBox::Ok);
+  }
+  switch (box.exec()) {
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    case QMessageBox::Ok: return Answer::Ok;
+    default: return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+  }
+}
+
+std::optional<std::string> QtDialogs::SaveFileDialog(std::string_view title, std::string_view filter) {
+  return FileDialog(true, title, filter);
+}
+
+std::optional<std::string> QtDialogs::OpenFileDialog(std::string_view title, std::string_view filter) {
+  return FileDialog(false, title, filter);
+}
+
+std::optional<std::string> QtDialogs::FileDialog(bool save, std::string_view title, std::string_view filter) {
+  const QString caption = FromUtf8(title);
+  const QString filters = QtFilter(filter);
+  // The save form asks before a chosen file is replaced: the handlers replace it
+  // without a word of their own, and a backup overwritten by a slip is lost.
+  const QString chosen = save ? QFileDialog::getSaveFileName(parent_, caption, lastName_, filters)
+                              : QFileDialog::getOpenFileName(parent_, caption, lastName_, filters);
+  if (chosen.isEmpty()) return std::nullopt;
+  lastName_ = chosen;
+  const QByteArray bytes = chosen.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace ui

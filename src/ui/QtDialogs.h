@@ -1,0 +1,39 @@
+// Message boxes and file dialogs on Qt: what every handler of the window program shows.
+// Tests use ScriptedDialogs instead.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "ui/Dialogs.h"
+
+class QWidget;
+
+namespace ui {
+
+inline constexpr const char* kApplicationTitle = "Velk's MC303 Vezorizer";
+
+class QtDialogs final : public Dialogs {
+ public:
+  // parent: the window the boxes centre on; may be null before the main window exists.
+  explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  Answer MessageBox(std::string_view text, Buttons buttons, std::string_view title, Icon icon) override;
+  std::optional<std::string> SaveFileDialog(std::string_view title, std::string_view filter) override;
+  std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) override;
+
+ private:
+  std::optional<std::string> FileDialog(bool save, std::string_view title, std::string_view filter);
+
+  QWidget* parent_;
+  // The program has one file dialog: each opens on the name chosen last.
+  QString lastName_;
+};
+
+// A "label|pattern|label|pattern" filter as Qt writes it: "label (pattern)" per line.
+// A pattern of upper-case letters also matches the same name in any case, since files
+// from other systems arrive as .syx as often as .SYX.
+QString QtFilter(std::string_view filter);
+
+}  // namespace ui

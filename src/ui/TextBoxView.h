@@ -1,0 +1,74 @@
+// The widget that shows one ui::TextBox in a window. The box model holds the exact text
+// (CR LF pairs, hard maximum length, caret and selection in the program's own
+// positions); the widget only displays it, each CR LF pair as one line break, and
+// passes the user's caret, selection, keys or edits back to the model.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/TextBox.h"
+
+class QKeyEvent;
+
+namespace ui {
+
+// A model text as the widget shows it, with the way back from every widget position.
+// Model text is UTF-8 where it decodes and one character per byte where it does not;
+// a CR LF pair, a lone CR and a lone LF are each one line break.
+struct BoxDisplay {
+  QString text;
+  std::vector<int> modelAt;  // model position of each widget position, and of the end
+
+  int ToModel(int viewPosition) const;
+  // The widget position of the character holding this model position.
+  int ToView(int modelPosition) const;
+};
+
+BoxDisplay MakeBoxDisplay(std::string_view model);
+// What a user's edit in the widget means for the model: every line break becomes CR LF.
+std::string ModelFromDisplay(const QString& shown);
+
+class TextBoxView final : public QPlainTextEdit {
+ public:
+  enum class Editing {
+    None,  // read-only; the user may select and copy
+    Keys,  // every key is handed to the handlers and then discarded; caret and selection by mouse
+    Text,  // the user types into the box, and each edit replaces the model's text
+  };
+
+  TextBoxView(TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll, QWidget* parent = nullptr);
+  ~TextBoxView() override;
+
+  // Runs after the widget has caught up with every change of the model's text, for
+  // owners that act on changes too (the transmit buffer size box saves its setting).
+  void SetAfterChange(std::function<void()> afterChange) { afterChange_ = std::move(afterChange); }
+  // Editing::Keys: the key code (8 Backspace, 46 Delete, letters and digits as their
+  // upper-case character codes, 0 for other keys) and the typed character code.
+  std::function<void(int)> OnKeyDown;
+  std::function<void(int)> OnKeyPress;
+
+  TextBox& Model() { return model_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void Refresh();
+  void ApplyCaret();
+  void CaretMoved();
+  void UserEdited();
+
+  TextBox& model_;
+  Editing editing_;
+  BoxDisplay display_;
+  bool applying_ = false;     // the widget is being set from the model: its signals are ours
+  bool userEditing_ = false;  // the model is taking the user's edit
+  std::function<void()> afterChange_;
+};
+
+}  // namespace ui

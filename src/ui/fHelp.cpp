@@ -1,0 +1,71 @@
+#include "ui/fHelp.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <system_error>
+
+#include "ui/TextBoxView.h"
+#include "ui/Twips.h"
+
+namespace ui {
+
+std::string HelpText(const std::filesystem::path& programDirectory) {
+  const std::filesystem::path path = programDirectory / kHelpFileName;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return kNoHelpFile;
+#ifdef _WIN32
+  std::FILE* f = _wfopen(path.c_str(), L"rb");
+#else
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
+  if (f == nullptr) return kHelpReadError;
+  std::string raw;
+  char chunk[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) raw.append(chunk, n);
+  // A directory of that name opens on some systems and only fails here.
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return kHelpReadError;
+
+  // A line ends at LF, CR LF or a lone CR; each is shown with CR LF.
+  std::string text;
+  text.reserve(raw.size() + raw.size() / 16);
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    std::size_t end = raw.find_first_of("\r\n", i);
+    if (end == std::string::npos) end = raw.size();
+    text.append(raw, i, end - i);
+    text += "\r\n";
+    if (end < raw.size() && raw[end] == '\r' && end + 1 < raw.size() && raw[end + 1] == '\n') ++end;
+    i = end + 1;
+  }
+  return text;
+}
+
+fHelp::fHelp(const std::filesystem::path& programDirectory, QWidget* parent) : QWidget(parent, Qt::Window) {
+  setObjectName(QStringLiteral("fHelp"));
+  setWindowTitle(QStringLiteral("Help Information"));
+  const double scale = ScreenScale(this);
+  resize(TwipsToPixels(9600, scale), TwipsToPixels(6600, scale));
+  tBox = new TextBoxView(tBoxText, TextBoxView::Editing::None, true, true, this);
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fixed.setPointSize(8);
+  tBox->setFont(fixed);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(tBox);
+  tBoxText.SetText(HelpText(programDirectory));
+}
+
+// The view lets go of the box's text before the text goes.
+fHelp::~fHelp() { delete tBox; }
+
+void fHelp::closeEvent(QCloseEvent* event) {
+  closed_ = true;
+  event->accept();
+}
+
+}  // namespace ui

@@ -1,0 +1,104 @@
+// fMIDI: the program's main window. Eight buttons in four columns (Record, Combine,
+// Transmit, Other), the input and output device lists, and the Files, Pieces, MC303 and
+// Traffic boxes. The boxes' texts live in MainBoxes, which the core writes; the window
+// shows them. The window's own handlers are the start prompt's blink (Timer1), the
+// pacing tick (Timer3), Quit, Speed, Help and closing; every other control hands its
+// event to a handler the program connects.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "mc303/SharedFlags.h"
+#include "settings/Settings.h"
+#include "ui/EventPump.h"
+#include "ui/MainWindowState.h"
+#include "ui/PacingTimer.h"
+#include "ui/QtDeviceList.h"
+#include "ui/TextBox.h"
+#include "ui/TitleState.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace ui {
+
+class TextBoxView;
+class fHelp;
+class fTBufSiz;
+
+inline constexpr const char* kMainCaption = "Velk's MC303 Vezorizer";
+
+// The texts of the four boxes, with the maximum lengths the code that fills them
+// relies on.
+struct MainBoxes {
+  TextBox tFiles{8192};
+  TextBox tPieces{16384};
+  TextBox tDev{1024};
+  TextBox tTraffic{174};
+};
+
+struct MainWindowParts {
+  MainBoxes& boxes;
+  mc303::SharedFlags& flags;
+  TitleState& title;
+  MainWindowState& state;
+  EventPump& pump;
+  settings::Settings& settings;
+  std::filesystem::path programDirectory;  // where the help window finds README.TXT
+  std::function<bool()> suppressed;        // the transmit engine runs: the prompt must not blink
+};
+
+class fMIDI final : public QWidget, public PacingTimer {
+ public:
+  explicit fMIDI(const MainWindowParts& parts, QWidget* parent = nullptr);
+  ~fMIDI() override;
+
+  // Keeps the window hidden until the title window has gone or counted down, then
+  // shows it with the start prompt blinking.
+  void Load();
+  void Timer1Tick();
+  void Timer3Tick();
+
+  // PacingTimer
+  void SetPacingTick(std::function<void()> tick) override { pacingTick_ = std::move(tick); }
+  void ArmPacing() override;
+  void DisarmPacing() override;
+
+  // Speed and Help: shown beside the main window, created first when needed.
+  void ShowSpeedWindow();
+  void ShowHelpWindow();
+  fTBufSiz* SpeedWindow() { return speedWindow_.get(); }
+  fHelp* HelpWindow() { return helpWindow_.get(); }
+
+  QtDeviceList& InputList() { return *inputList_; }
+  QtDeviceList& OutputList() { return *outputList_; }
+
+  // What the program connects: the handlers of the capture, file list, transmit and
+  // device controls. An empty one makes its control do nothing.
+  std::function<void()> OnStartClick, OnStopClick, OnAddClick, OnSaveClick, OnSendClick;
+  std::function<void(int)> OnFilesKeyDown, OnFilesKeyPress;
+
+  QPushButton *bStart, *bStop, *bAdd, *bSave, *bSend, *Command1, *Command2, *bQuit;
+  QLabel *Label6, *Label1, *Label2, *Label5, *Label4, *lDevice, *Label3;
+  QComboBox *cInp, *cOut;
+  TextBoxView *tFiles, *tPieces, *tDev, *tTraffic;
+  QTimer Timer1;
+  QTimer Timer3;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  MainWindowParts p_;
+  std::unique_ptr<QtDeviceList> inputList_, outputList_;
+  std::unique_ptr<fTBufSiz> speedWindow_;
+  std::unique_ptr<fHelp> helpWindow_;
+  std::function<void()> pacingTick_;
+};
+
+}  // namespace ui

@@ -1,0 +1,67 @@
+// fSplash: the progress window of a file-list reload ("Loading...") or a transmit
+// ("Sending..."): a label that blinks every 500 ms, and a close box that asks whether
+// to abort. QtProgressWindow is the ProgressWindow role the core drives it through.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "mc303/SharedFlags.h"
+#include "ui/Dialogs.h"
+#include "ui/ProgressWindow.h"
+
+class QLabel;
+
+namespace ui {
+
+inline constexpr const char* kSplashCaption = "             Operation in Progress";
+inline constexpr const char* kSplashFirstLabel = "Please Wait...";
+inline constexpr const char* kAbortQuestion = "Do you want to abort?";
+inline constexpr const char* kQuestionTitle = "Question";
+
+class fSplash final : public QWidget {
+ public:
+  fSplash(Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent = nullptr);
+
+  void Timer1Tick();
+  // True once the user's Yes to the abort question has closed the window.
+  bool Closed() const { return closed_; }
+
+  QLabel* lSplash;
+  QTimer Timer1;
+  std::string SavedCaption;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  Dialogs& dialogs_;
+  mc303::SharedFlags& flags_;
+  bool closed_ = false;
+};
+
+// Creates the window on first use, hides rather than closes it between uses, and
+// creates it anew after the user closed it, with its first label and nothing saved.
+class QtProgressWindow final : public ProgressWindow {
+ public:
+  QtProgressWindow(Dialogs& dialogs, mc303::SharedFlags& flags) : dialogs_(dialogs), flags_(flags) {}
+  ~QtProgressWindow() override;
+
+  void SetCaption(const std::string& caption) override;
+  void Show() override;
+  void Hide() override;
+
+  // The window as it stands, or null before first use.
+  fSplash* Window() { return window_.get(); }
+
+ private:
+  fSplash& Use();
+
+  Dialogs& dialogs_;
+  mc303::SharedFlags& flags_;
+  std::unique_ptr<fSplash> window_;
+};
+
+}  // namespace ui

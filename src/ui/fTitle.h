@@ -1,0 +1,42 @@
+// fTitle: the title window shown at start-up for about a second (ten 100 ms ticks) or
+// until a key is pressed, while the start-up routine opens the MIDI ports behind it.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include "ui/TitleState.h"
+
+class QFrame;
+class QLabel;
+
+namespace ui {
+
+class fTitle final : public QWidget {
+ public:
+  explicit fTitle(TitleState& state, QWidget* parent = nullptr);
+
+  // Shows the window without waiting and starts the countdown.
+  void Load();
+  // One 100 ms tick; the tenth closes the window.
+  void Timer1Tick();
+  // What the start-up routine waits on: false once the window has gone.
+  bool Showing() const { return isVisible(); }
+
+  QFrame* fFrame;
+  QLabel* Label1;
+  QLabel* Label3;
+  QLabel* Label4;
+  QTimer Timer1;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Dismiss();
+
+  TitleState& state_;
+};
+
+}  // namespace ui

@@ -1,0 +1,103 @@
+// The widget mirror of a text box: positions between widget and model (a CR LF pair is
+// one widget character and two model characters), keys in the Files box, and user
+// edits that the model cuts to its maximum length.
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QTextCursor>
+#include <QCoreApplication>
+#include <string>
+#include <vector>
+
+#include "ui/TextBox.h"
+#include "ui/TextBoxView.h"
+
+namespace {
+
+using ui::TextBoxView;
+
+void Press(QWidget& w, Qt::Key key, const QString& text = {}) {
+  QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(&w, &down);
+}
+
+void PlaceCursor(TextBoxView& view, int anchor, int position) {
+  QTextCursor c = view.textCursor();
+  c.setPosition(anchor);
+  c.setPosition(position, QTextCursor::KeepAnchor);
+  view.setTextCursor(c);
+}
+
+TEST(BoxDisplay, LineBreaksAndMultiByteCharactersAreOneWidgetCharacterEach) {
+  // Model: a b CR LF c3 a9 (é) LF ff CR  -> widget: a b \n é \n ÿ \n
+  const std::string model = "ab\r\n\xC3\xA9\n\xFF\r";
+  const ui::BoxDisplay d = ui::MakeBoxDisplay(model);
+  EXPECT_EQ(d.text, QString::fromUtf8("ab\n\xC3\xA9\n\xC3\xBF\n"));
+  // Widget positions 0..7 start at model positions 0,1,2,4,6,7,8 and the end at 9.
+  EXPECT_EQ(d.modelAt, (std::vector<int>{0, 1, 2, 4, 6, 7, 8, 9}));
+  EXPECT_EQ(d.ToView(4), 3);  // right after the CR LF pair
+  EXPECT_EQ(d.ToView(3), 2);  // between CR and LF: on the line break
+  EXPECT_EQ(d.ToView(9), 7);
+  EXPECT_EQ(ui::ModelFromDisplay(QStringLiteral("a\nb")), "a\r\nb");
+}
+
+TEST(TextBoxView, CaretAndSelectionReachTheModelInItsOwnPositions) {
+  ui::TextBox box(8192);
+  TextBoxView view(box, TextBoxView::Editing::Keys, true, true);
+  box.SetText("A.SYX\r\nBB.SYX\r\nC.SYX\r\nD.SYX\r\n");
+  EXPECT_EQ(view.toPlainText(), QStringLiteral("A.SYX\nBB.SYX\nC.SYX\nD.SYX\n"));
+
+  // The caret after the last character of the second line: widget 6 + 6 = 12, model
+  // 7 + 6 = 13 (the first line's CR LF counts twice).
+  PlaceCursor(view, 12, 12);
+  EXPECT_EQ(box.SelStart(), 13);
+  EXPECT_EQ(box.SelLength(), 0);
+  // From the middle of the second line (widget 8, model 9) to the middle of the fourth
+  // (widget 6 + 7 + 6 + 3 = 22, model 7 + 8 + 7 + 3 = 25): 16 model characters.
+  PlaceCursor(view, 22, 8);
+  EXPECT_EQ(box.SelStart(), 9);
+  EXPECT_EQ(box.SelLength(), 16);
+
+  // And back: a selection the program sets shows in the widget.
+  box.SetSelection(15, 7);  // the whole third line with its CR LF
+  EXPECT_EQ(view.textCursor().selectionStart(), 13);
+  EXPECT_EQ(view.textCursor().selectionEnd(), 19);
+}
+
+TEST(TextBoxView, FilesBoxHandsEveryKeyOverAndNeverChangesItsText) {
+  ui::TextBox box(8192);
+  TextBoxView view(box, TextBoxView::Editing::Keys, true, true);
+  box.SetText("A.SYX\r\nB.SYX\r\n");
+  std::vector<int> down, typed;
+  view.OnKeyDown = [&](int code) { down.push_back(code); };
+  view.OnKeyPress = [&](int code) { typed.push_back(code); };
+  PlaceCursor(view, 3, 3);
+
+  Press(view, Qt::Key_Backspace, QStringLiteral("\b"));
+  Press(view, Qt::Key_Delete, QStringLiteral("\x7f"));
+  Press(view, Qt::Key_X, QStringLiteral("x"));
+  Press(view, Qt::Key_Return, QStringLiteral("\r"));
+
+  EXPECT_EQ(down, (std::vector<int>{8, 46, 'X', 0}));
+  // Backspace acted as a key already; Delete's character is 127; x is typed as x.
+  EXPECT_EQ(typed, (std::vector<int>{127, 'x'}));
+  EXPECT_EQ(box.Text(), "A.SYX\r\nB.SYX\r\n");
+  EXPECT_EQ(view.toPlainText(), QStringLiteral("A.SYX\nB.SYX\n"));
+}
+
+TEST(TextBoxView, TypingInAnEditableBoxStoresCrLfAndIsCutAtTheMaximum) {
+  ui::TextBox box(6);
+  TextBoxView view(box, TextBoxView::Editing::Text, true, false);
+  int changes = 0;
+  view.SetAfterChange([&] { ++changes; });
+  Press(view, Qt::Key_A, QStringLiteral("a"));
+  Press(view, Qt::Key_Return, QStringLiteral("\r"));
+  Press(view, Qt::Key_B, QStringLiteral("b"));
+  EXPECT_EQ(box.Text(), "a\r\nb");
+  EXPECT_EQ(changes, 3);
+  for (const char* c : {"c", "d", "e"}) Press(view, Qt::Key_C, QString::fromLatin1(c));
+  EXPECT_EQ(box.Text(), "a\r\nbcd");  // six model characters
+  EXPECT_EQ(view.toPlainText(), QStringLiteral("a\nbcd"));
+}
+
+}  // namespace
