@@ -21,7 +21,10 @@ case $action in
     mkdir -p "$state"
     if [[ -s $pidfile ]] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then kill "$(cat "$pidfile")"; fi
     command -v jackd >/dev/null || { echo "jackd is not installed" >&2; exit 1; }
-    jackd --no-realtime -n "$name" -d dummy >"$state/jackd.log" 2>&1 &
+    # Without realtime scheduling a busy machine can delay a client's cycle; a long
+    # client timeout keeps the server from dropping the late client (and the MIDI
+    # events of that cycle) when the tests share the machine with a build.
+    jackd --no-realtime -t 10000 -n "$name" -d dummy >"$state/jackd.log" 2>&1 &
     echo $! >"$pidfile"
     if ! poll 20 jack_lsp; then
       echo "JACK server '$name' did not start:" >&2
