@@ -9,6 +9,12 @@ class EventPump {
  public:
   virtual ~EventPump() = default;
   virtual void PumpEvents() = 0;
+
+  // For loops that have nothing to do until a timer ticks or the user acts (the
+  // transmit engine's pause): sleeps until at least one event or tick is due, then
+  // processes what is pending, so that such a loop does not keep a core busy. A pump
+  // that cannot wait just pumps.
+  virtual void WaitForEvents() { PumpEvents(); }
 };
 
 // For the command-line front end, which has no window events to process.
