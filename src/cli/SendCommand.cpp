@@ -191,11 +191,13 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& ou
   const std::int32_t bufferSize = SendBufferSize(options, settingsFile);
   if (settingsFile) err << "Buffer size " << bufferSize << ", from " << settingsFile->string() << '\n';
 
-  DryRunPorts dryRun;
-  midi::MidiPorts& layer = ports != nullptr && !options.dryRun ? *ports : dryRun;
+  // A dry run opens no port, so whatever --port names does not matter to it.
+  const bool dryRun = ports == nullptr || options.dryRun;
+  DryRunPorts noPort;
+  midi::MidiPorts& layer = dryRun ? noPort : *ports;
   midi::DeviceState devices;
   int slot = 0;
-  const midi::PortHandle handle = OpenOutput(layer, options.port.value_or("0"), slot);
+  const midi::PortHandle handle = OpenOutput(layer, dryRun ? "0" : options.port.value_or("0"), slot);
   if (handle == 0) {
     err << "No output port matches '" << options.port.value_or("0") << "'; see vezorizer-cli ports.\n";
     return kExitUsageOrIo;
@@ -216,7 +218,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& ou
   ui::NoProgressWindow splash;
   midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
-  CliTimer3 timer3(countdown, !options.dryRun);
+  CliTimer3 timer3(countdown, !dryRun);
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
                                    allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
                                    filelist::MissingFile::Fail});

@@ -1,12 +1,8 @@
-// vezorizer-cli send: dry runs as a user runs them, and a real send through the fake
-// MIDI layer in-process.
+// vezorizer-cli send as a user runs it, dry: the blocks, the summary, the errors.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "cli/SendCommand.h"
-#include "fakes/FakeMidiPorts.h"
 #include "support/RunCli.h"
 
 namespace {
@@ -102,32 +98,6 @@ TEST_P(SendRefuses, WithStatusTwoAndSendsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Cli, SendRefuses,
                          testing::Values(Refused{{"a.syx", "missing.syx"}, "missing.syx"},
-                                         Refused{{"--port", "3", "a.syx"}, "No output port matches '3'"}));
-
-TEST_F(Send, ARealSendGoesToThePortNamedAndLeavesItClosed) {
-  FakeMidiPorts ports;
-  ports.AddSlot("In A", "Out A");
-  ports.AddSlot("In B", "Out B");
-  WriteBytes(dir_ / "a.syx", Cat({Msg(150), Msg(20)}));
-  cli::SendOptions options;
-  options.port = "out b";
-  options.bufferSize = 139;
-  options.files = {(dir_ / "a.syx").string()};
-  std::ostringstream out, err;
-  EXPECT_EQ(cli::RunSend(options, &ports, out, err), 0) << err.str();
-
-  const auto sent = ports.OutputMessages();
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].slot, 1);
-  EXPECT_EQ(sent[0].bytes, Msg(150));
-  EXPECT_EQ(sent[1].bytes, Msg(20));
-  EXPECT_GE(sent[1].time - sent[0].time, std::chrono::milliseconds(199)) << "the pause after a paced block";
-  const auto calls = ports.Calls();
-  EXPECT_NE(std::find(calls.begin(), calls.end(), "OutClose 1"), calls.end());
-  EXPECT_EQ(out.str(),
-            "block 1: 150 bytes\n"
-            "block 2: 20 bytes (end of file)\n"
-            "170 bytes sent in 2 blocks, 0 bytes left unsent\n");
-}
+                                         Refused{{"a.syx", "nested\nname.syx"}, "holds a line break"}));
 
 }  // namespace
