@@ -69,6 +69,10 @@ SendEnd TransmitEngine::Send() {
   // A click on Send that the event pumping of a running Send lets through would read
   // the files again into the same block and header.
   if (RefuseWhileSending()) return SendEnd::AlreadySending;
+  if (p_.flags.RecordingActive) {
+    p_.dialogs.MessageBox(kNotWhileRecording);
+    return SendEnd::Recording;
+  }
   BusyScope busy(busy_);
   filesNotOpened_ = 0;
 

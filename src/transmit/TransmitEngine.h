@@ -10,7 +10,9 @@
 // events itself between bytes and during the pause. While it runs, Busy() is true:
 // the window's other handlers that would interfere (Start, Stop, Add, Save, a change
 // of the output device, keys in the Files box) ask RefuseWhileSending() first and do
-// nothing when it returns true. A second click on Send is refused by Send itself.
+// nothing when it returns true. A second click on Send is refused by Send itself, and so
+// is a click while a capture records or the file list reloads (RecordingActive): the
+// Send would empty the piece store under them and end their logging.
 #pragma once
 
 #include <array>
@@ -45,11 +47,14 @@ inline constexpr const char* kBlockTooLong =
 inline constexpr const char* kErrorOpeningFile = "Error opening file ";
 inline constexpr const char* kSendingCaption = "Sending...";
 inline constexpr const char* kStillSending = "Still sending!  Please wait until the Send has finished.";
+inline constexpr const char* kNotWhileRecording =
+    "Recording or loading is in progress.  Press Stop, or wait until the files are loaded, before sending.";
 
 // How a Send ended.
 enum class SendEnd {
   Finished,         // every listed file was read (or the user aborted or quit)
   AlreadySending,   // refused: a Send was already running
+  Recording,        // refused: a capture or a reload of the file list was under way
   NoOutputBuffer,   // the output buffer could not be allocated; the program is to end
   BlockTooLong,     // a block grew beyond 16384 bytes
   HandOverFailed,   // the port refused a paced block

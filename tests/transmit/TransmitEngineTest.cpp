@@ -347,6 +347,17 @@ TEST_F(TransmitTest, ASecondSendWhileOneRunsIsRefusedAndTheFirstGoesOnUntouched)
   EXPECT_FALSE(engine.RefuseWhileSending());
 }
 
+TEST_F(TransmitTest, ASendDuringACaptureIsRefusedAndLeavesTheCapturedPiecesAlone) {
+  List({Msg(150)});
+  flags.RecordingActive = true;  // Start was pressed
+  tPieces.SetText("U01\r\n");
+  EXPECT_EQ(engine.Send(), transmit::SendEnd::Recording);
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{transmit::kNotWhileRecording});
+  EXPECT_EQ(tPieces.Text(), "U01\r\n");
+  EXPECT_TRUE(flags.RecordingActive);
+  EXPECT_TRUE(ports.OutputMessages().empty());
+}
+
 TEST_F(TransmitTest, WhatIsSentIsShownAndParsedButNotLoggedAndTheListIsReadAgain) {
   const std::uint8_t address[4] = {0x40, 0, 0, 0};  // pattern data of U01
   List({dumpgen::DataSetMessage(0x10, address, Bytes(150, 0x05))});
