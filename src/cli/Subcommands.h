@@ -12,5 +12,6 @@ void AddConvertCommand(CLI::App& app, int& status);
 void AddCombineCommand(CLI::App& app, int& status);
 void AddPortsCommand(CLI::App& app, int& status);
 void AddCaptureCommand(CLI::App& app, int& status);
+void AddSendCommand(CLI::App& app, int& status);
 
 }  // namespace cli

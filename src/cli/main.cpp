@@ -5,21 +5,6 @@
 #include "cli/Commands.h"
 #include "cli/Subcommands.h"
 
-namespace {
-
-// A subcommand whose work has not been built yet takes any arguments and says so.
-CLI::App* NotYet(CLI::App& app, const std::string& name, const std::string& what, int& status) {
-  CLI::App* sub = app.add_subcommand(name, what + " (not available yet)");
-  sub->allow_extras();
-  sub->callback([name, &status] {
-    std::cerr << "vezorizer-cli: '" << name << "' is not available yet\n";
-    status = cli::kExitUsageOrIo;
-  });
-  return sub;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   CLI::App app{"Vezorizer: librarian for the Roland MC-303 Groovebox", "vezorizer-cli"};
   app.require_subcommand(1);
@@ -29,7 +14,7 @@ int main(int argc, char** argv) {
   cli::AddSplitCommand(app, status);
   cli::AddCombineCommand(app, status);
   cli::AddPortsCommand(app, status);
-  NotYet(app, "send", "Send FILEs to the MC-303 in paced blocks", status);
+  cli::AddSendCommand(app, status);
   cli::AddCaptureCommand(app, status);
   cli::AddConvertCommand(app, status);
 

@@ -2,45 +2,13 @@
 
 #include <array>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <optional>
-#include <system_error>
 #include <utility>
 
 #include "filelist/ListText.h"
 
 namespace filelist {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenFile(const std::filesystem::path& path, const char* mode) {
-#ifdef _WIN32
-  const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
-  return FilePtr(_wfopen(path.c_str(), wmode.c_str()));
-#else
-  return FilePtr(std::fopen(path.c_str(), mode));
-#endif
-}
-
-// Opens a listed file for reading. A name that is not there is created empty when
-// asked, so that it reads as an empty file; a folder or a file that is there but cannot
-// be read is a failure.
-FilePtr OpenListedFile(const std::filesystem::path& path, MissingFile missing) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return nullptr;
-  if (FilePtr f = OpenFile(path, "rb")) return f;
-  if (missing == MissingFile::Fail) return nullptr;
-  // Only a name that is plainly not there is created; a dangling link is not followed.
-  if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found) return nullptr;
-  // Appending creates the file without emptying one that appeared meanwhile.
-  if (!OpenFile(path, "ab")) return nullptr;
-  return OpenFile(path, "rb");
-}
 
 // Sets a flag for the length of a scope and gives it back its value however the scope
 // ends; a reload run from inside another (a transmit's closing one) leaves it set.

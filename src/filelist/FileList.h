@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
 #include "ui/Dialogs.h"
@@ -30,10 +31,6 @@ inline constexpr const char* kLoadingCaption = "Loading...";
 inline constexpr int kBackspace = 8;
 inline constexpr int kDeleteKey = 46;
 inline constexpr int kDeleteChar = 127;
-
-// What a listed path that names no file means. The window creates it, empty, as it
-// always has; the command-line front end must never create a file it was asked to read.
-enum class MissingFile { CreateEmpty, Fail };
 
 enum class AddOutcome {
   Added,

@@ -27,6 +27,7 @@ std::string StandardErrorText(MidiResult code) {
     case kErrUnprepared: return "The header was not prepared.";
     case kErrStillPlaying: return "The buffer is still in the queue.";
     case kErrNotReady: return "The hardware is busy.";
+    case kErrOutputLost: return "Data sent earlier did not reach the MIDI system.";
     default: return {};
   }
 }

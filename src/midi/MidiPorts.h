@@ -30,6 +30,9 @@ inline constexpr MidiResult kErrInvalidParam = 11;  // a header without data or 
 inline constexpr MidiResult kErrUnprepared = 64;    // the header was not prepared for this port
 inline constexpr MidiResult kErrStillPlaying = 65;  // the header is still queued
 inline constexpr MidiResult kErrNotReady = 67;      // the port cannot take the message now
+// Past the multimedia services' own codes: bytes an output port accepted earlier never
+// reached the MIDI system.
+inline constexpr MidiResult kErrOutputLost = 512;
 
 // Message codes delivered to the input callback.
 inline constexpr std::uint32_t kMimOpen = 0x3C1;
@@ -91,7 +94,10 @@ class MidiPorts {
   virtual MidiResult InClose(PortHandle port) = 0;
   virtual MidiResult OutClose(PortHandle port) = 0;
 
-  // Output: OutLongMsg returns without waiting for the bytes to leave.
+  // Output: OutLongMsg returns without waiting for the bytes to leave; the layer has
+  // taken its own copy of the header's data by then, so the caller may fill the buffer
+  // with the next block at once. Blocks leave in the order handed over. A result other
+  // than 0 means the block was not taken, or that bytes of an earlier block were lost.
   virtual MidiResult OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
   virtual MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
   virtual MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
@@ -102,6 +108,9 @@ class MidiPorts {
   // Input bytes the layer had to throw away since it was created because its own
   // queues were full, so that a capture can say its data is incomplete.
   virtual std::uint64_t LostInputBytes() const { return 0; }
+  // Output bytes that an output port accepted but could not pass on, since the layer
+  // was created. An output port passes on what it holds before OutClose returns.
+  virtual std::uint64_t LostOutputBytes() const { return 0; }
 };
 
 }  // namespace midi

@@ -10,6 +10,7 @@
 
 #include "midi/InputHub.h"
 #include "midi/MidiError.h"
+#include "midi/PacedOutput.h"
 #include "midi/SpscRing.h"
 #include "midi/Waker.h"
 
@@ -20,6 +21,12 @@ namespace {
 // hold before the delivery thread takes it: about a quarter of an hour of MIDI at wire
 // speed, so a stalled delivery thread loses nothing in practice.
 constexpr std::size_t kBackendRingBytes = 4u << 20;
+
+// RtMidi's JACK output keeps messages in a ring of 16384 bytes, one of which a JACK
+// ring never fills, behind a 4-byte length: a longer message is dropped without a word
+// or, at 16380 bytes, waits for room that never comes. Longer blocks go in pieces.
+constexpr std::size_t kJackLongestMessage = 16384 - 1 - 4;
+constexpr std::size_t kNoPieceLimit = static_cast<std::size_t>(-1);
 
 struct SystemPort {
   RtMidi::Api api;
@@ -60,8 +67,9 @@ struct RtMidiPorts::Impl {
   };
   struct OutPort {
     std::string name;
-    std::atomic<int> errors{0};
+    std::atomic<int> errors{0};  // RtMidi's reports; the sender thread reads them
     std::unique_ptr<RtMidiOut> midi;
+    std::unique_ptr<PacedOutput> line;  // after midi: ends before the port closes
   };
 
   std::string clientName;
@@ -73,6 +81,29 @@ struct RtMidiPorts::Impl {
   std::map<PortHandle, std::unique_ptr<OutPort>> outs;
   PortHandle nextHandle = 1;
   std::uint64_t lostByClosedPorts = 0;
+  std::uint64_t outputLostByClosedPorts = 0;
+  // Output ports whose MIDI system stopped taking data: their sender may still be
+  // inside RtMidi, so they are never destroyed.
+  std::vector<std::unique_ptr<OutPort>> stuckOutputs;
+
+  // What is still queued on a port when it closes may take this much longer than its
+  // wire time to reach the MIDI system before it counts as lost.
+  static constexpr std::chrono::milliseconds kCloseGrace{2000};
+
+  // Lets the port's queue drain, then closes it. A port whose MIDI system no longer
+  // takes data is kept for ever rather than destroyed under its sender thread.
+  void CloseOutput(std::unique_ptr<OutPort> port) {
+    if (!port->line->Finish(kCloseGrace)) {
+      std::lock_guard lock(tableMutex);
+      outputLostByClosedPorts += port->line->LostBytes();
+      stuckOutputs.push_back(std::move(port));
+      return;
+    }
+    const std::uint64_t lost = port->line->LostBytes();
+    port.reset();
+    std::lock_guard lock(tableMutex);
+    outputLostByClosedPorts += lost;
+  }
 
   Waker deliveryWake;
   InputHub hub{[this] { deliveryWake.Notify(); }};
@@ -129,11 +160,15 @@ RtMidiPorts::RtMidiPorts(const std::string& clientName) : impl_(std::make_unique
 }
 
 RtMidiPorts::~RtMidiPorts() {
+  std::map<PortHandle, std::unique_ptr<Impl::OutPort>> outs;
   {
     std::lock_guard lock(impl_->tableMutex);
     impl_->ins.clear();  // ends every RtMidi callback before the rings go
-    impl_->outs.clear();
+    outs.swap(impl_->outs);
   }
+  for (auto& [handle, port] : outs) impl_->CloseOutput(std::move(port));
+  // What the MIDI system never took back must outlive the program's own use of it.
+  for (auto& stuck : impl_->stuckOutputs) (void)stuck.release();
   impl_->stopping.store(true, std::memory_order_release);
   impl_->deliveryWake.Notify();
   impl_->delivery.join();
@@ -155,6 +190,13 @@ MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
     return kErrNoDriver;
   }
   if (port->errors.load() != 0 || !port->midi->isPortOpen()) return kErrNoDriver;
+  port->line = std::make_unique<PacedOutput>(
+      [out = port.get()](const std::uint8_t* data, std::size_t size) {
+        const int before = out->errors.load();
+        out->midi->sendMessage(data, size);
+        return out->errors.load() == before;
+      },
+      system.api == RtMidi::UNIX_JACK ? kJackLongestMessage : kNoPieceLimit);
   std::lock_guard lock(impl_->tableMutex);
   *handle = impl_->nextHandle++;
   impl_->outs[*handle] = std::move(port);
@@ -255,8 +297,16 @@ MidiResult RtMidiPorts::InClose(PortHandle port) {
 }
 
 MidiResult RtMidiPorts::OutClose(PortHandle port) {
-  std::lock_guard lock(impl_->tableMutex);
-  return impl_->outs.erase(port) != 0 ? kNoError : kErrInvalidHandle;
+  std::unique_ptr<Impl::OutPort> closing;
+  {
+    std::lock_guard lock(impl_->tableMutex);
+    const auto it = impl_->outs.find(port);
+    if (it == impl_->outs.end()) return kErrInvalidHandle;
+    closing = std::move(it->second);
+    impl_->outs.erase(it);
+  }
+  impl_->CloseOutput(std::move(closing));
+  return kNoError;
 }
 
 MidiResult RtMidiPorts::OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
@@ -273,13 +323,14 @@ MidiResult RtMidiPorts::OutLongMsg(PortHandle port, MidiHdr* header, std::uint32
   if (it == impl_->outs.end()) return kErrInvalidHandle;
   if (header == nullptr || size != kMidiHdrSize) return kErrInvalidParam;
   if ((header->dwFlags & kMhdrPrepared) == 0) return kErrUnprepared;
+  if (header->lpData == nullptr && header->dwBufferLength > 0) return kErrInvalidParam;
   Impl::OutPort& out = *it->second;
-  const int errorsBefore = out.errors.load();
-  // RtMidi copies the bytes before it returns, so the caller's block stays untouched
-  // and is free for reuse as soon as this returns.
-  out.midi->sendMessage(header->lpData, header->dwBufferLength);
-  header->dwFlags |= kMhdrDone;
-  return out.errors.load() != errorsBefore ? kErrNotReady : kNoError;
+  // A loss is told at the next hand-over, and that block is not taken: the rest of a
+  // bulk load is of no use to a device that missed part of it.
+  if (out.line->TakeFailure()) return kErrOutputLost;
+  out.line->Send(header->lpData, header->dwBufferLength);
+  header->dwFlags |= kMhdrDone;  // the line holds its own copy
+  return kNoError;
 }
 
 MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
@@ -291,6 +342,13 @@ MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std
 }
 
 std::string RtMidiPorts::ErrorText(MidiResult code) { return StandardErrorText(code); }
+
+std::uint64_t RtMidiPorts::LostOutputBytes() const {
+  std::lock_guard lock(impl_->tableMutex);
+  std::uint64_t lost = impl_->outputLostByClosedPorts;
+  for (const auto& [handle, port] : impl_->outs) lost += port->line->LostBytes();
+  return lost;
+}
 
 std::uint64_t RtMidiPorts::LostInputBytes() const {
   std::lock_guard lock(impl_->tableMutex);

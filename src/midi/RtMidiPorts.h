@@ -3,6 +3,8 @@
 // skipped. The port lists are read once, when the layer is made, and merged (each
 // system's ports after the previous system's): slot s is input port s and output port s
 // of those lists, so ports the program itself registers later do not shift the slots.
+// Output leaves each port through a PacedOutput: copied when handed over, then passed
+// to RtMidi at the pace of a MIDI line, in pieces where the system needs them.
 #pragma once
 
 #include <memory>
@@ -38,6 +40,7 @@ class RtMidiPorts final : public MidiPorts {
   MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
   std::string ErrorText(MidiResult code) override;
   std::uint64_t LostInputBytes() const override;
+  std::uint64_t LostOutputBytes() const override;
 
  private:
   struct Impl;

@@ -236,6 +236,7 @@ midi::MidiResult FakeMidiPorts::OutClose(midi::PortHandle port) {
 
 midi::MidiResult FakeMidiPorts::OutPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
   std::lock_guard lock(mutex_);
+  Record("OutPrepareHeader", port, false);
   if (SlotOf(port, false) < 0) return midi::kErrInvalidHandle;
   if (outPrepareResult != midi::kNoError) return outPrepareResult;
   header->dwFlags |= midi::kMhdrPrepared;
@@ -246,7 +247,13 @@ midi::MidiResult FakeMidiPorts::OutLongMsg(midi::PortHandle port, midi::MidiHdr*
   std::lock_guard lock(mutex_);
   const int slot = SlotOf(port, false);
   if (slot < 0) return midi::kErrInvalidHandle;
-  if (outLongMsgResult != midi::kNoError) return outLongMsgResult;
+  if (!outLongMsgResults.empty()) {
+    const midi::MidiResult scripted = outLongMsgResults.front();
+    outLongMsgResults.pop_front();
+    if (scripted != midi::kNoError) return scripted;
+  } else if (outLongMsgResult != midi::kNoError) {
+    return outLongMsgResult;
+  }
   if ((header->dwFlags & midi::kMhdrPrepared) == 0) return midi::kErrUnprepared;
   output_.push_back({slot, std::vector<std::uint8_t>(header->lpData, header->lpData + header->dwBufferLength),
                      std::chrono::steady_clock::now()});
@@ -256,6 +263,7 @@ midi::MidiResult FakeMidiPorts::OutLongMsg(midi::PortHandle port, midi::MidiHdr*
 
 midi::MidiResult FakeMidiPorts::OutUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
   std::lock_guard lock(mutex_);
+  Record("OutUnprepareHeader", port, false);
   if (SlotOf(port, false) < 0) return midi::kErrInvalidHandle;
   if (outUnprepareResult != midi::kNoError) return outUnprepareResult;
   header->dwFlags &= ~midi::kMhdrPrepared;

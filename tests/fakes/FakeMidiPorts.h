@@ -38,6 +38,8 @@ class FakeMidiPorts final : public midi::MidiPorts {
   std::deque<midi::MidiResult> inPrepareResults;
   midi::MidiResult outPrepareResult = midi::kNoError;
   midi::MidiResult outLongMsgResult = midi::kNoError;
+  // Results of the next OutLongMsg calls, in order, before outLongMsgResult applies.
+  std::deque<midi::MidiResult> outLongMsgResults;
   midi::MidiResult outUnprepareResult = midi::kNoError;
   std::map<midi::MidiResult, std::string> errorTexts;
 
@@ -52,7 +54,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
 
   // --- What happened ---
   std::vector<LongMessage> OutputMessages() const;
-  std::vector<std::string> Calls() const;  // e.g. "InStop 1", "InAddBuffer 0"
+  std::vector<std::string> Calls() const;  // e.g. "InStop 1", "InAddBuffer 0", "OutUnprepareHeader 0"
   void ClearCalls();
   std::size_t QueuedBuffers(int slot) const;
   bool InputOpen(int slot) const;

@@ -1,0 +1,275 @@
+#include "cli/SendCommand.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+#include "cli/FeedFiles.h"
+#include "midi/InputBufferPool.h"
+#include "midi/MidiDevices.h"
+#include "settings/Settings.h"
+#include "transmit/Clock.h"
+#include "transmit/TransmitEngine.h"
+#include "ui/ProgressWindow.h"
+
+namespace cli {
+namespace {
+
+// Timer3 and the event pump of the command line, which has no window events: while
+// switched on, a pacing tick at every whole millisecond of the steady clock (the first
+// at least one millisecond after switching on, as a 1 ms timer's first tick comes), and
+// off again once the countdown is idle. A dry run keeps a clock of its own that jumps
+// to the next tick instead of sleeping.
+class CliTimer3 final : public ui::EventPump, public transmit::PaceTimer {
+ public:
+  CliTimer3(transmit::PacingCountdown& countdown, bool realTime) : countdown_(countdown), realTime_(realTime) {}
+
+  void SwitchOn() override {
+    if (on_) return;
+    on_ = true;
+    nextTickMs_ = NowMs() + 2;
+  }
+  void PumpEvents() override {
+    if (!on_) return;
+    const std::uint64_t now = NowMs();
+    if (now < nextTickMs_) return;
+    countdown_.Tick(static_cast<std::uint32_t>(now));  // wraps as the window's clock does
+    nextTickMs_ = now + 1;
+    if (countdown_.Idle()) on_ = false;
+  }
+  void WaitForEvents() override {
+    if (on_) {
+      if (realTime_) {
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::milliseconds(nextTickMs_)));
+      } else {
+        virtualMs_ = std::max(virtualMs_, nextTickMs_);
+      }
+    }
+    PumpEvents();
+  }
+
+ private:
+  std::uint64_t NowMs() const {
+    if (!realTime_) return virtualMs_;
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
+
+  transmit::PacingCountdown& countdown_;
+  const bool realTime_;
+  bool on_ = false;
+  std::uint64_t nextTickMs_ = 0;
+  std::uint64_t virtualMs_ = 0;
+};
+
+// The output port of a dry run: slot 0 takes every block and sends nothing.
+class DryRunPorts final : public midi::MidiPorts {
+ public:
+  midi::MidiResult OutOpen(midi::PortHandle* handle, int slot) override {
+    *handle = slot == 0 ? 1 : 0;
+    return slot == 0 ? midi::kNoError : midi::kErrBadDeviceId;
+  }
+  midi::MidiResult InOpen(midi::PortHandle* handle, int, midi::InputCallback, std::uintptr_t) override {
+    *handle = 0;
+    return midi::kErrBadDeviceId;
+  }
+  midi::MidiResult OutReset(midi::PortHandle) override { return midi::kNoError; }
+  midi::MidiResult InReset(midi::PortHandle) override { return midi::kErrInvalidHandle; }
+  midi::MidiResult InGetDevCaps(midi::PortHandle, std::string*) override { return midi::kErrInvalidHandle; }
+  midi::MidiResult OutGetDevCaps(midi::PortHandle, std::string* name) override {
+    *name = "dry run";
+    return midi::kNoError;
+  }
+  midi::MidiResult InPrepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
+    return midi::kErrInvalidHandle;
+  }
+  midi::MidiResult InAddBuffer(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
+    return midi::kErrInvalidHandle;
+  }
+  midi::MidiResult InUnprepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
+    return midi::kErrInvalidHandle;
+  }
+  midi::MidiResult InStart(midi::PortHandle) override { return midi::kErrInvalidHandle; }
+  midi::MidiResult InStop(midi::PortHandle) override { return midi::kErrInvalidHandle; }
+  midi::MidiResult InClose(midi::PortHandle) override { return midi::kErrInvalidHandle; }
+  midi::MidiResult OutClose(midi::PortHandle) override { return midi::kNoError; }
+  midi::MidiResult OutPrepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
+    return midi::kNoError;
+  }
+  midi::MidiResult OutLongMsg(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override { return midi::kNoError; }
+  midi::MidiResult OutUnprepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
+    return midi::kNoError;
+  }
+  std::string ErrorText(midi::MidiResult) override { return {}; }
+};
+
+// What the window would show in a message box goes to stderr; the last one is kept
+// as the error of a send that failed.
+class SendDialogs final : public ui::Dialogs {
+ public:
+  explicit SendDialogs(std::ostream& err) : err_(err) {}
+  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view, ui::Icon) override {
+    err_ << "vezorizer-cli: " << text << '\n';
+    last = std::string(text);
+    return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
+  }
+  std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
+  std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
+  std::string last;
+
+ private:
+  std::ostream& err_;
+};
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// Opens the output port the option names, by slot number or by a part of its name,
+// among the output slots as the window's output list holds them. 0 when none.
+midi::PortHandle OpenOutput(midi::MidiPorts& ports, const std::string& wanted, int& slot) {
+  const bool bySlot =
+      !wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); });
+  if (bySlot) {
+    slot = wanted.size() <= 3 ? std::stoi(wanted) : midi::kMaxSlots;
+    midi::PortHandle handle = 0;
+    if (slot < midi::kMaxSlots) (void)ports.OutOpen(&handle, slot);
+    return handle;
+  }
+  const std::string needle = Lower(wanted);
+  for (slot = 0; slot < midi::kMaxSlots; ++slot) {
+    midi::PortHandle handle = 0;
+    (void)ports.OutOpen(&handle, slot);
+    if (handle == 0) break;  // the output list ends at the first slot without a port
+    std::string name;
+    if (ports.OutGetDevCaps(handle, &name) == midi::kNoError && Lower(name).find(needle) != std::string::npos) {
+      return handle;
+    }
+    ports.OutClose(handle);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::int32_t SendBufferSize(const SendOptions& options, std::optional<std::filesystem::path>& from) {
+  from.reset();
+  if (options.bufferSize) return *options.bufferSize;
+  StderrDialogs dialogs;  // reading never shows anything
+  for (const std::filesystem::path& dir : {std::filesystem::path("."), options.programDirectory}) {
+    if (dir.empty()) continue;
+    settings::Settings s(dir, dialogs);
+    if (!s.FileExists()) continue;
+    s.LoadSettings();
+    from = s.FilePath();
+    return s.TransmitBufferSize;
+  }
+  return settings::kDefaultTransmitBufferSize;
+}
+
+int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& out, std::ostream& err) {
+  for (const std::string& name : options.files) {
+    // A line break would split the name into other names when the list is read.
+    if (name.find_first_of("\r\n") != std::string::npos) {
+      err << name << ": cannot be sent: the name holds a line break\n";
+      return kExitUsageOrIo;
+    }
+  }
+  std::vector<InputFile> files;
+  if (!LoadInputFiles(options.files, files)) return kExitUsageOrIo;
+  std::uint64_t totalBytes = 0;
+  for (const InputFile& f : files) totalBytes += f.bytes.size();
+  files.clear();
+
+  std::optional<std::filesystem::path> settingsFile;
+  const std::int32_t bufferSize = SendBufferSize(options, settingsFile);
+  if (settingsFile) err << "Buffer size " << bufferSize << ", from " << settingsFile->string() << '\n';
+
+  // A dry run opens no port, so whatever --port names does not matter to it.
+  const bool dryRun = ports == nullptr || options.dryRun;
+  DryRunPorts noPort;
+  midi::MidiPorts& layer = dryRun ? noPort : *ports;
+  midi::DeviceState devices;
+  int slot = 0;
+  const midi::PortHandle handle = OpenOutput(layer, dryRun ? "0" : options.port.value_or("0"), slot);
+  if (handle == 0) {
+    err << "No output port matches '" << options.port.value_or("0") << "'; see vezorizer-cli ports.\n";
+    return kExitUsageOrIo;
+  }
+  devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
+  devices.SelectedOutput = static_cast<std::int16_t>(slot);
+  devices.OutputHandles[static_cast<std::size_t>(slot)] = handle;
+
+  // The files are listed in the order given; the command line's list has no length
+  // limit of its own.
+  ui::TextBox list{0};
+  std::string text;
+  for (const std::string& name : options.files) text += name + "\r\n";
+  list.SetText(text);
+
+  CliSession session;
+  SendDialogs dialogs(err);
+  ui::NoProgressWindow splash;
+  midi::HeapBlockAllocator allocator;
+  transmit::PacingCountdown countdown;
+  CliTimer3 timer3(countdown, !dryRun);
+  transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
+                                   allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
+                                   filelist::MissingFile::Fail});
+
+  nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
+  std::uint64_t sentBytes = 0;
+  int blockNumber = 0;
+  engine.SetHandOverObserver([&](const transmit::HandOver& h) {
+    if (h.result != midi::kNoError) return;
+    sentBytes += static_cast<std::uint64_t>(h.bytes);
+    ++blockNumber;
+    if (options.json) {
+      blocks.push_back({{"bytes", h.bytes}, {"paced", h.paced}});
+    } else {
+      out << "block " << blockNumber << ": " << h.bytes << " bytes" << (h.paced ? "" : " (end of file)") << std::endl;
+    }
+  });
+
+  const transmit::SendEnd end = engine.Send();
+  // Closing lets the port pass on what it still holds.
+  layer.OutClose(handle);
+
+  std::optional<std::string> error;
+  int status = kExitOk;
+  if (end == transmit::SendEnd::BlockTooLong) {
+    error = transmit::kBlockTooLong;
+    status = kExitDataProblem;
+  } else if (end != transmit::SendEnd::Finished || engine.FilesNotOpened() > 0) {
+    error = dialogs.last;
+    status = kExitUsageOrIo;
+  }
+  if (const std::uint64_t lost = layer.LostOutputBytes(); lost > 0) {
+    sentBytes -= std::min(sentBytes, lost);
+    const std::string lostText = std::to_string(lost) + " bytes did not reach the MIDI system.";
+    err << "vezorizer-cli: " << lostText << '\n';
+    if (!error) error = lostText;
+    status = kExitUsageOrIo;
+  }
+  const std::uint64_t unsent = totalBytes - std::min(totalBytes, sentBytes);
+
+  if (options.json) {
+    nlohmann::ordered_json result;
+    result["blocks"] = blocks;
+    result["sent_bytes"] = sentBytes;
+    result["unsent_bytes"] = unsent;
+    result["error"] = error ? nlohmann::ordered_json(*error) : nlohmann::ordered_json(nullptr);
+    out << result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  } else {
+    out << sentBytes << " bytes sent in " << blockNumber << " blocks, " << unsent << " bytes left unsent\n";
+  }
+  return status;
+}
+
+}  // namespace cli

@@ -1,0 +1,110 @@
+#include "midi/PacedOutput.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace midi {
+
+std::vector<std::pair<std::size_t, std::size_t>> SplitIntoPieces(const std::uint8_t* data, std::size_t size,
+                                                                 std::size_t maxPieceBytes) {
+  std::vector<std::pair<std::size_t, std::size_t>> pieces;
+  std::size_t begin = 0;
+  while (size - begin > maxPieceBytes) {
+    std::size_t end = begin + maxPieceBytes;
+    // A piece ending in 0xF7 would end the receiver's message there.
+    while (end > begin + 1 && data[end - 1] == 0xF7) --end;
+    pieces.emplace_back(begin, end);
+    begin = end;
+  }
+  if (begin < size) pieces.emplace_back(begin, size);
+  return pieces;
+}
+
+PacedOutput::PacedOutput(Sink sink, std::size_t maxPieceBytes, std::chrono::nanoseconds wireTimePerByte)
+    : sink_(std::move(sink)),
+      maxPieceBytes_(std::max<std::size_t>(maxPieceBytes, 1)),
+      perByte_(wireTimePerByte),
+      sender_([this] { Run(); }) {}
+
+PacedOutput::~PacedOutput() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (sender_.joinable()) sender_.join();
+}
+
+void PacedOutput::Send(const std::uint8_t* data, std::size_t size) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.emplace_back(data, data + size);
+    queuedBytes_ += size;
+  }
+  wake_.notify_one();
+}
+
+bool PacedOutput::TakeFailure() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(failed_, false);
+}
+
+std::uint64_t PacedOutput::LostBytes() const {
+  std::lock_guard lock(mutex_);
+  return lostBytes_;
+}
+
+bool PacedOutput::Finish(std::chrono::milliseconds grace) {
+  std::unique_lock lock(mutex_);
+  stopping_ = true;
+  wake_.notify_all();
+  const auto deadline = std::chrono::steady_clock::now() + grace +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * queuedBytes_);
+  if (!idle_.wait_until(lock, deadline, [this] { return ended_; })) {
+    lostBytes_ += queuedBytes_;
+    queuedBytes_ = 0;
+    queue_.clear();
+    failed_ = true;
+    return false;
+  }
+  lock.unlock();
+  if (sender_.joinable()) sender_.join();
+  return true;
+}
+
+void PacedOutput::Run() {
+  auto lineFree = std::chrono::steady_clock::now();
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+    if (queue_.empty()) break;
+    const std::vector<std::uint8_t> message = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+
+    std::size_t lost = 0;
+    for (const auto& [begin, end] : SplitIntoPieces(message.data(), message.size(), maxPieceBytes_)) {
+      // Each piece goes when the line has carried the one before it; a late wake-up
+      // moves the line on, so no piece follows a late one too closely.
+      if (lineFree > std::chrono::steady_clock::now()) std::this_thread::sleep_until(lineFree);
+      const auto start = std::max(std::chrono::steady_clock::now(), lineFree);
+      lineFree = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * (end - begin));
+      if (!sink_(message.data() + begin, end - begin)) {
+        // The rest of a refused message would reach the device without its start.
+        lost = message.size() - begin;
+        break;
+      }
+    }
+
+    lock.lock();
+    queuedBytes_ -= std::min(queuedBytes_, message.size());
+    if (lost > 0) {
+      lostBytes_ += lost;
+      failed_ = true;
+    }
+  }
+  ended_ = true;
+  idle_.notify_all();
+}
+
+}  // namespace midi

@@ -1,0 +1,141 @@
+// The transmit engine: what the Send button runs. Sends every file named in the Files
+// box, in list order and byte for byte, to the selected MIDI output port, cut into
+// blocks that end right after an 0xF7 once they hold more than the transmit buffer
+// size, with a pause of 200 ms after each such block so the MC-303's small receive
+// buffer keeps up. Every byte sent is shown in the Traffic box and parsed with reports
+// on, so the Pieces and MC303 boxes show what goes out; nothing is logged. At the end
+// the file list is re-read, which rebuilds the piece store from the files.
+//
+// Runs on the user-interface thread, nested inside the event processing, and pumps
+// events itself between bytes and during the pause. While it runs, Busy() is true:
+// the window's other handlers that would interfere (Start, Stop, Add, Save, a change
+// of the output device, keys in the Files box) ask RefuseWhileSending() first and do
+// nothing when it returns true. A second click on Send is refused by Send itself, and so
+// is a click while a capture records or the file list reloads (RecordingActive): the
+// Send would empty the piece store under them and end their logging.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "filelist/ListedFile.h"
+#include "mc303/SharedFlags.h"
+#include "mc303/SysexParser.h"
+#include "midi/InputBufferPool.h"
+#include "midi/MidiDevices.h"
+#include "midi/MidiPorts.h"
+#include "transmit/PacingCountdown.h"
+#include "ui/Dialogs.h"
+#include "ui/EventPump.h"
+#include "ui/ProgressWindow.h"
+#include "ui/TextBox.h"
+
+namespace transmit {
+
+inline constexpr std::int32_t kOutputBufferBytes = 16384;
+inline constexpr std::int16_t kPauseMs = 200;
+
+inline constexpr const char* kSendPrompt =
+    "Make sure Groovebox is showing rECivE (press FUNC-SHIFT-16 and then press right arrow).  When you are ready to "
+    "send the data in the Files and Pieces window, then plug the MIDI cable into the MC303 (and not a moment sooner) "
+    "and then press OK.";
+inline constexpr const char* kNoOutputBuffer = "Could not allocate 16K of RAM for output buffer.";
+inline constexpr const char* kBlockTooLong =
+    "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change.";
+inline constexpr const char* kErrorOpeningFile = "Error opening file ";
+inline constexpr const char* kSendingCaption = "Sending...";
+inline constexpr const char* kStillSending = "Still sending!  Please wait until the Send has finished.";
+inline constexpr const char* kNotWhileRecording =
+    "Recording or loading is in progress.  Press Stop, or wait until the files are loaded, before sending.";
+
+// How a Send ended.
+enum class SendEnd {
+  Finished,         // every listed file was read (or the user aborted or quit)
+  AlreadySending,   // refused: a Send was already running
+  Recording,        // refused: a capture or a reload of the file list was under way
+  NoOutputBuffer,   // the output buffer could not be allocated; the program is to end
+  BlockTooLong,     // a block grew beyond 16384 bytes
+  HandOverFailed,   // the port refused a paced block
+  RestFailed,       // the port refused the rest of a file
+};
+
+// One block the engine handed to the output port.
+struct HandOver {
+  std::int32_t bytes = 0;
+  bool paced = false;  // false: the rest of a file, sent without a pause
+  midi::MidiResult result = midi::kNoError;
+};
+
+struct TransmitParts {
+  mc303::SharedFlags& flags;
+  mc303::MC303Parse& parse;
+  ui::TextBox& tFiles;
+  ui::TextBox& tDev;
+  ui::TextBox& tTraffic;
+  midi::MidiPorts& ports;
+  const midi::DeviceState& devices;  // SelectedOutput and OutputHandles
+  midi::BlockAllocator& allocator;   // the output buffer
+  ui::Dialogs& dialogs;
+  ui::EventPump& pump;
+  ui::ProgressWindow& fSplash;
+  PacingCountdown& countdown;        // the window's; ticked by Timer3
+  PaceTimer& timer3;
+  const std::int32_t& transmitBufferSize;  // read afresh at every block end
+  // The file list's ReloadFileList; empty where there is no list to rebuild.
+  std::function<bool()> reloadFileList;
+  filelist::MissingFile missingFile = filelist::MissingFile::CreateEmpty;
+};
+
+class TransmitEngine {
+ public:
+  explicit TransmitEngine(const TransmitParts& parts) : p_(parts) {}
+  TransmitEngine(const TransmitEngine&) = delete;
+  TransmitEngine& operator=(const TransmitEngine&) = delete;
+
+  // The click of Send. Returns when every listed file has been sent or the Send has
+  // ended early; the messages of every failure have been shown by then.
+  SendEnd Send();
+
+  bool Busy() const { return busy_; }
+  // For the handlers that must not run during a Send: shows kStillSending and returns
+  // true while one runs, returns false otherwise.
+  bool RefuseWhileSending();
+
+  // Called right after every hand-over to the port, with its outcome.
+  void SetHandOverObserver(std::function<void(const HandOver&)> observer) { observer_ = std::move(observer); }
+  // Listed names that could not be opened during the last Send.
+  int FilesNotOpened() const { return filesNotOpened_; }
+
+  // The pending block: bytes read since the last block was handed over.
+  std::int16_t BlockCount() const { return blockCount_; }
+
+ private:
+  enum class FileEnd { Next, Stop };
+
+  FileEnd SendListedFiles(SendEnd& end);
+  FileEnd SendFile(const std::string& name, SendEnd& end);
+  [[nodiscard]] bool HandOverPaced();
+  [[nodiscard]] bool HandOverRest();
+  midi::MidiResult HandBlockToPort(bool paced);
+  void ClearSendFlags();
+  void ReloadAtEnd();
+  void UnprepareQuietly();
+
+  TransmitParts p_;
+  bool busy_ = false;
+  std::function<void(const HandOver&)> observer_;
+  int filesNotOpened_ = 0;
+
+  // One output header per Send, at a fixed address while the port may hold it.
+  midi::MidiHdr header_;
+  midi::PortHandle port_ = 0;
+  // The bytes read since the last hand-over; one more than a block may hold, so that
+  // the byte that makes a block too long can still be stored.
+  std::array<std::uint8_t, kOutputBufferBytes + 1> blockBytes_{};
+  std::int16_t blockCount_ = 0;
+  std::uint8_t lastByte_ = 0;  // outlives a file's read loop for its end-of-file test
+};
+
+}  // namespace transmit
