@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                     mc303sim::MessageCheck::Good, PartAddress{0, PartKind::Pattern}},
         MessageCase{"ChecksumOffByOne", {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0, 0, 0, 1, 2, 3, 0x3B, 0xF7},
                     mc303sim::MessageCheck::BadChecksum, std::nullopt},
-        // 71+01+02+00+7B = 0xEF + ... : 0x71 + 0x01 + 0x02 + 0x7C = 0xF0 = 240; 256 - 240 = 16 = 0x10
+        // 0x71 + 0x01 + 0x02 + 0x00 + 0x7C = 0xF0 = 240; 240 mod 128 = 112; 128 - 112 = 16 = 0x10
         MessageCase{"LastPattern", {0xF0, 0x41, 0x7F, 0x00, 0x03, 0x12, 0x71, 0x01, 0x02, 0x00, 0x7C, 0x10, 0xF7},
                     mc303sim::MessageCheck::Good, PartAddress{49, PartKind::Pattern}},
         // 40 + 40 = 128: the checksum 0 stands for 128
