@@ -1,0 +1,43 @@
+// The simulator's MIDI ports: one virtual input and one virtual output, both named after
+// the device, on the first MIDI system that can make virtual ports (JACK when its
+// server runs, else ALSA; CoreMIDI on macOS). The librarian then finds the simulator in
+// both of its device lists as it would find a MIDI interface.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class RtMidiIn;
+class RtMidiOut;
+
+namespace mc303sim {
+
+class SimPorts {
+ public:
+  // apiChoice: "auto", "jack", "alsa" or "core". On failure, nullptr and the reasons.
+  static std::unique_ptr<SimPorts> Open(const std::string& name, const std::string& apiChoice, std::string& why);
+  ~SimPorts();
+  SimPorts(const SimPorts&) = delete;
+  SimPorts& operator=(const SimPorts&) = delete;
+
+  const std::string& SystemName() const { return systemName_; }
+  // The next message waiting at the input: false when none. seconds: the time since the
+  // message before it, as the MIDI system stamped them.
+  bool Read(std::vector<unsigned char>& message, double& seconds);
+  // False when the MIDI system reported an error.
+  bool Send(const std::vector<unsigned char>& message);
+  // Errors the MIDI system reported since the ports opened (a full input queue, ...).
+  int Errors() const { return errors_.load(); }
+
+ private:
+  SimPorts() = default;
+  std::string systemName_;
+  std::atomic<int> errors_{0};
+  std::unique_ptr<RtMidiIn> in_;
+  std::unique_ptr<RtMidiOut> out_;
+};
+
+}  // namespace mc303sim
