@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTextCursor>
@@ -32,6 +33,7 @@
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
 #include "ui/TextBoxView.h"
+#include "ui/fSplash.h"
 
 namespace {
 
@@ -340,5 +342,157 @@ TEST_F(Window, StopInIdleAndSaveBeforeAnyByteOnlyExplainAndSaveCopiesWhatCameSoF
   EXPECT_TRUE(program->Flags().RecordingActive) << "Save does not end the capture";
   EXPECT_EQ(Shown().size(), 2u);
 }
+
+// --- File list ---
+
+TEST_F(Window, AddCombinesFilesAndRefusesClashesAndTheSameFileTwice) {
+  std::vector<bool> addEnabledWhileLoading;
+  duringPump = [&] {
+    ui::fSplash* splash = program->ProgressWindow().Window();
+    if (splash != nullptr && splash->isVisible()) addEnabledWhileLoading.push_back(w->bAdd->isEnabled());
+  };
+  const Bytes pattern = Piece(5, false), settings = Piece(5, true);
+  const std::string a = File("A_U05P.SYX", Cat({{0xFE}, pattern}));
+  Add(a);
+  Add(File("B_U05S.SYX", settings));
+  EXPECT_EQ(Listed(), (Strings{"B_U05S.SYX", "A_U05P.SYX"}));
+  EXPECT_EQ(Boxes().tPieces.Text(), "U05\r\n");
+  const Bytes combined = Cat({settings, pattern});
+  EXPECT_EQ(Outfile(), combined) << "in list order, without FE";
+
+  dialogs.paths = {At("BOTH")};
+  Press(w->bSave);
+  EXPECT_EQ(ReadFile(At("BOTH.SYX")), combined);
+  EXPECT_EQ(dialogs.fileDialogs.back().title, "Save Overall SYX File - 28 bytes");
+
+  // Settings of U09 and again of U05, in another order: refused, as is A a second time.
+  Add(File("C_U09S.SYX", Cat({Piece(9, true), Piece(5, true, 0x44)})));
+  Add(a);
+  EXPECT_EQ(Listed(), (Strings{"B_U05S.SYX", "A_U05P.SYX"}));
+  EXPECT_EQ(Boxes().tPieces.Text(), "U05\r\n");
+  EXPECT_EQ(Outfile(), combined);
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  for (const ShownMessage& m : dialogs.messages) {
+    EXPECT_EQ(m.text, filelist::kDuplicatePiece);
+    EXPECT_EQ(m.title, "Error");
+    EXPECT_EQ(m.icon, ui::Icon::Exclamation);
+  }
+
+  ASSERT_FALSE(addEnabledWhileLoading.empty());
+  EXPECT_EQ(std::count(addEnabledWhileLoading.begin(), addEnabledWhileLoading.end(), true), 0);
+  EXPECT_TRUE(w->bAdd->isEnabled());
+}
+
+TEST_F(Window, YesToTheProgressWindowsCloseAbortsALongLoadAndPutsTheListBack) {
+  Add(File("A_U01P.SYX", Piece(1, false)));
+  const std::string pieces = Boxes().tPieces.Text();
+  const Bytes before = Outfile();
+  Bytes longFile;
+  for (int u = 2; u <= 50; ++u) longFile = Cat({longFile, Piece(u, false), Piece(u, true)});
+  int pumpsInLongFile = 0;
+  duringPump = [&] {
+    ui::fSplash* splash = program->ProgressWindow().Window();
+    if (Boxes().tFiles.Text().find("LONG") == std::string::npos || splash == nullptr || !splash->isVisible()) return;
+    if (++pumpsInLongFile == 300) {
+      dialogs.answers.push_back(ui::Answer::Yes);
+      splash->close();
+    }
+  };
+  Add(File("LONG.SYX", longFile));
+
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "Do you want to abort?");
+  EXPECT_EQ(Listed(), Strings{"A_U01P.SYX"});
+  EXPECT_EQ(Boxes().tPieces.Text(), pieces);
+  EXPECT_EQ(Outfile(), before);
+  EXPECT_FALSE(program->Flags().AbortRequested);
+  EXPECT_FALSE(program->ProgressWindow().Window()->isVisible());
+  EXPECT_TRUE(w->bAdd->isEnabled());
+}
+
+TEST_F(Window, AListedFileThatIsGoneLoadsEmptyAndAFileInAMissingFolderIsRefused) {
+  const std::string gone = File("A_U01P.SYX", Piece(1, false));
+  const Bytes second = Piece(2, false);
+  Add(gone);
+  Add(File("B_U02P.SYX", second));
+  fs::remove(gone);
+  const std::string nowhere = At("missing/C_U03P.SYX");
+  Add(nowhere);
+
+  EXPECT_EQ(Shown(), Strings{"Error opening file " + nowhere});
+  EXPECT_EQ(Listed(), (Strings{"A_U01P.SYX", "B_U02P.SYX"}));
+  EXPECT_EQ(Boxes().tPieces.Text(), "U02 Missing Settings\r\n");
+  EXPECT_EQ(Outfile(), second);
+  ASSERT_TRUE(fs::exists(gone));
+  EXPECT_EQ(fs::file_size(gone), 0u);
+  EXPECT_FALSE(fs::exists(At("missing")));
+}
+
+// Counts the times a window is shown: the progress window shows once for every file a
+// reload reads.
+class ShowCounter final : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Show) ++shows;
+    return false;
+  }
+  int shows = 0;
+};
+
+// A caret or selection in the Files box and a key, in the widget's characters: every
+// listed path is L characters long, so line k (from 0) starts at k * (L + 1).
+struct Removal {
+  const char* name;
+  int anchorLine, anchorColumn, line, column;
+  Qt::Key key;
+  const char* text;
+  std::vector<int> kept;  // user slots of the files left, one file each
+};
+void PrintTo(const Removal& r, std::ostream* os) { *os << r.name; }
+
+class FilesBoxKeys : public Window, public testing::WithParamInterface<Removal> {};
+
+TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReloadTheRestOnce) {
+  for (int u = 1; u <= 4; ++u) Add(File("F_U0" + std::to_string(u) + "P.SYX", Piece(u, false)));
+  const int lineLength = static_cast<int>(At("F_U01P.SYX").size());
+  const auto at = [lineLength](int line, int column) {
+    return line * (lineLength + 1) + (column < 0 ? lineLength : column);  // -1: the end of the line
+  };
+  const Removal& r = GetParam();
+  ShowCounter loads;
+  program->ProgressWindow().Window()->installEventFilter(&loads);
+  FilesKey(at(r.anchorLine, r.anchorColumn), at(r.line, r.column), r.key, QString::fromLatin1(r.text));
+
+  Strings listed;
+  std::string pieces;
+  Bytes logged;
+  for (int u : r.kept) {
+    listed.push_back("F_U0" + std::to_string(u) + "P.SYX");
+    pieces += "U0" + std::to_string(u) + " Missing Settings\r\n";
+    logged = Cat({logged, Piece(u, false)});
+  }
+  EXPECT_EQ(Listed(), listed);
+  EXPECT_EQ(Boxes().tPieces.Text(), pieces);
+  if (!r.kept.empty()) {
+    EXPECT_EQ(Outfile(), logged);
+  }
+  // Each file left is read once; any other key reads nothing at all.
+  const bool removalKey = r.key == Qt::Key_Backspace || r.key == Qt::Key_Delete;
+  EXPECT_EQ(loads.shows, removalKey ? static_cast<int>(r.kept.size()) : 0);
+  program->ProgressWindow().Window()->removeEventFilter(&loads);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FilesBoxKeys,
+    testing::Values(
+        Removal{"BackspaceAtTheEndOfTheSecondLine", 1, -1, 1, -1, Qt::Key_Backspace, "\b", {1, 3, 4}},
+        Removal{"DeleteAfterTheFirstCharacterOfTheThirdLine", 2, 1, 2, 1, Qt::Key_Delete, "\x7f", {1, 2, 4}},
+        Removal{"BackspaceAtTheStartOfALine", 2, 0, 2, 0, Qt::Key_Backspace, "\b", {1, 2, 3, 4}},
+        Removal{"DeleteAtTheStartOfTheText", 0, 0, 0, 0, Qt::Key_Delete, "\x7f", {1, 2, 3, 4}},
+        Removal{"SelectionFromTheSecondLineIntoTheFourth", 1, 3, 3, 2, Qt::Key_Backspace, "\b", {1}},
+        Removal{"SelectionOfEverything", 0, 0, 4, 0, Qt::Key_Delete, "\x7f", {}},
+        Removal{"AnotherKeyInTheSecondLine", 1, 3, 1, 3, Qt::Key_A, "a", {1, 2, 3, 4}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
