@@ -18,7 +18,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +31,7 @@
 #include "filelist/ListText.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
+#include "support/SplitByAddress.h"
 #include "ui/TextBoxView.h"
 #include "ui/fSplash.h"
 
@@ -50,26 +50,6 @@ Bytes ReadFile(const fs::path& p) {
 Bytes WithoutActiveSensing(const Bytes& bytes) {
   Bytes out;
   std::copy_if(bytes.begin(), bytes.end(), std::back_inserter(out), [](std::uint8_t b) { return b != 0xFE; });
-  return out;
-}
-
-// The pieces of a dump by the device's addresses: F0 41 dev 00 03 12 a0 a1 ...; a
-// slot's pattern is every message at a0 = 0x40 + slot, its settings the one at
-// 0x14 slot.
-struct SplitDump {
-  std::map<int, Bytes> pattern, settings;
-};
-
-SplitDump Split(const Bytes& stream) {
-  SplitDump out;
-  for (auto i = std::find(stream.begin(), stream.end(), 0xF0); i != stream.end();
-       i = std::find(i, stream.end(), 0xF0)) {
-    const auto end = std::find(i, stream.end(), 0xF7);
-    if (end == stream.end() || end - i < 8) break;
-    Bytes& piece = i[6] >= 0x40 ? out.pattern[i[6] - 0x40] : out.settings[i[7]];
-    piece.insert(piece.end(), i, end + 1);
-    i = end + 1;
-  }
   return out;
 }
 
@@ -238,7 +218,7 @@ TEST_P(CaptureThroughTheWindow, SavesTheDumpWholeAndInPiecesAndListsEveryPieceFi
   for (int u = 1; u <= 8; ++u) expectedTitles.push_back("Save Piece U0" + std::to_string(u));
   EXPECT_EQ(titles, expectedTitles);
 
-  const SplitDump pieces = Split(sent);
+  const SlotPieces pieces = SplitByAddress(sent);
   Strings settingsLines, patternLines;
   for (int s = 0; s < 8; ++s) {
     if (s == 1) continue;
