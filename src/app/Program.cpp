@@ -17,6 +17,9 @@ Program::Program(const ProgramEnvironment& env)
                                                               [this] { return parse_.Log().Suppressed; }})),
       fileList_(flags_, boxes_.tFiles, parse_, env.pump, env.dialogs, progress_,
                 [this](bool enabled) { window_->bAdd->setEnabled(enabled); }),
+      logSource_(log_),
+      capture_(flags_, parse_, fileList_, boxes_.tFiles, boxes_.tPieces, boxes_.tDev, boxes_.tTraffic, env.dialogs,
+               logSource_, mainState_),
       pool_(env.ports, env.allocator, env.dialogs, env.pump),
       selection_(env.ports, devices_, pool_, env.dialogs, window_->InputList(), window_->OutputList()),
       idle_(std::make_unique<QtIdleWait>(rings_, env.pump)),
@@ -38,11 +41,11 @@ void Program::ConnectHandlers() {
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
   w.InputList().OnChosen = [this] { selection_.InputChosen(); };
   w.OutputList().OnChosen = [this] { selection_.OutputChosen(); };
-  // Start, Stop and Save: the capture handlers (ui::CaptureControl) connect here, with
-  // mainState_ as the window state they share with Timer1.
-  w.OnStartClick = {};
-  w.OnStopClick = {};
-  w.OnSaveClick = {};
+  // The capture handlers share mainState_ with Timer1: Start stops the prompt's blink
+  // and the end of Stop starts it again.
+  w.OnStartClick = [this] { capture_.StartClicked(); };
+  w.OnStopClick = [this] { capture_.StopClicked(); };
+  w.OnSaveClick = [this] { capture_.SaveClicked(); };
   // Send: the transmit engine connects here; it drives Timer3 through the window's
   // ui::PacingTimer role (SetPacingTick, ArmPacing, DisarmPacing).
   w.OnSendClick = {};

@@ -1,6 +1,6 @@
 // Main: the window program's life from start-up to shut-down. Program owns one instance
-// of every module (flags, settings, boxes, parser, file list, rings, devices, buffer
-// pool, windows, receive loop) and hands each to whoever needs it. What differs between
+// of every module (flags, settings, boxes, parser, file list, capture handlers, rings,
+// devices, buffer pool, windows, receive loop) and hands each to whoever needs it. What differs between
 // the real program and an offscreen test (the MIDI layer, the dialogs, the event pump,
 // the memory blocks, the program's directory) comes in from outside.
 #pragma once
@@ -19,9 +19,11 @@
 #include "midi/MidiDevices.h"
 #include "midi/MidiPorts.h"
 #include "settings/Settings.h"
+#include "ui/CaptureControl.h"
 #include "ui/Dialogs.h"
 #include "ui/EventPump.h"
 #include "ui/MainWindowState.h"
+#include "ui/OutputLogSource.h"
 #include "ui/TitleState.h"
 #include "ui/fMIDI.h"
 #include "ui/fSplash.h"
@@ -65,6 +67,7 @@ class Program {
   ui::MainBoxes& Boxes() { return boxes_; }
   mc303::MC303Parse& Parse() { return parse_; }
   filelist::FileList& FileList() { return fileList_; }
+  ui::CaptureControl& Capture() { return capture_; }
   ui::QtProgressWindow& ProgressWindow() { return progress_; }
   midi::InputRings& Rings() { return rings_; }
   midi::DeviceState& Devices() { return devices_; }
@@ -89,6 +92,9 @@ class Program {
   ui::QtProgressWindow progress_;
   std::unique_ptr<ui::fMIDI> window_;
   filelist::FileList fileList_;
+  // Stop and Save copy OUTFILE.SYX from the program's directory, where the parser logs.
+  ui::DiskLogSource logSource_;
+  ui::CaptureControl capture_;
   midi::InputRings rings_;
   midi::DeviceState devices_;
   midi::InputBufferPool pool_;

@@ -57,6 +57,7 @@ void FileList::AddClicked() {
 }
 
 AddOutcome FileList::AddFile(const std::string& path) {
+  if (RefuseLineBreak(path)) return AddOutcome::BadName;
   const std::string previous = tFiles_.Text();
   const bool listed = AddFileLine(path + "\r\n");
   if (ReloadFileList()) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
@@ -69,6 +70,7 @@ AddOutcome FileList::AddFile(const std::string& path) {
 }
 
 bool FileList::AddFileLine(const std::string& line) {
+  if (RefuseLineBreak(std::string_view(line).substr(0, line.find_last_not_of("\r\n") + 1))) return false;
   const auto maxLength = static_cast<std::size_t>(tFiles_.MaxLength());
   if (maxLength > 0 && tFiles_.Text().size() + line.size() > maxLength) {
     dialogs_.MessageBox(kTooManyFiles);
@@ -82,6 +84,12 @@ bool FileList::AddFileLine(const std::string& line) {
   std::string sorted = SortListText(tFiles_.Text());
   if (sorted != tFiles_.Text()) tFiles_.SetText(std::move(sorted));
   tFiles_.SetCaretToEnd();
+  return true;
+}
+
+bool FileList::RefuseLineBreak(std::string_view path) {
+  if (path.find_first_of("\r\n") == std::string_view::npos) return false;
+  dialogs_.MessageBox(std::string(path) + kLineBreakInName);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
@@ -26,6 +27,9 @@ inline constexpr const char* kDuplicatePiece =
     "existing file from file list if you want to add the file you just specified.";
 inline constexpr const char* kDuplicateTitle = "Error";
 inline constexpr const char* kLoadingCaption = "Loading...";
+// Follows the file's name: a line break in it would split it into other paths, each
+// created empty, when the list is read back.
+inline constexpr const char* kLineBreakInName = " cannot be listed: its name holds a line break.";
 
 // Key and character codes the Files box acts on.
 inline constexpr int kBackspace = 8;
@@ -37,6 +41,7 @@ enum class AddOutcome {
   Cancelled,     // the dialog was cancelled
   TooManyFiles,  // the box had no room for the line; the list is as it was
   Refused,       // the new list did not load; the previous one was put back
+  BadName,       // the name holds a line break; nothing was listed or reloaded
 };
 
 // Why the last reload returned false.
@@ -58,8 +63,8 @@ class FileList {
   // and reloaded, and emptied if that fails too.
   AddOutcome AddFile(const std::string& path);
 
-  // Puts one line (a path and its CR LF) in its sorted place. False, after the "Too
-  // many files added!" message, when the box has no room for it.
+  // Puts one line (a path and its CR LF) in its sorted place. False, after a message,
+  // when the box has no room for it or the path itself holds a line break.
   [[nodiscard]] bool AddFileLine(const std::string& line);
 
   // Rebuilds the piece store and the output log from every listed file. False when a
@@ -84,6 +89,7 @@ class FileList {
  private:
   enum class FileResult { Read, Failed, Quit };
   FileResult ReadListedFile(const std::string& path);
+  bool RefuseLineBreak(std::string_view path);
   bool EndReload(bool result);
 
   mc303::SharedFlags& flags_;

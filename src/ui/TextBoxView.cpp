@@ -206,10 +206,10 @@ void TextBoxView::keyPressEvent(QKeyEvent* event) {
     code = key;
   }
   if (OnKeyDown) OnKeyDown(code);
-  // Backspace has already acted as a key; its character would only remove nothing and
-  // read the whole list a second time.
+  // Backspace and Delete have already acted as keys; their characters (8, and 127 on
+  // X11) would only remove nothing and read the whole list a second time.
   const QString typed = event->text();
-  if (key != Qt::Key_Backspace && typed.size() == 1 && OnKeyPress) {
+  if (key != Qt::Key_Backspace && key != Qt::Key_Delete && typed.size() == 1 && OnKeyPress) {
     const char16_t ch = typed.at(0).unicode();
     if (ch >= 0x20 || ch == 127) OnKeyPress(static_cast<int>(ch));
   }

@@ -145,6 +145,29 @@ TEST_F(FileListTest, AListWhoseFolderVanishedFailsTwiceAndIsEmptied) {
   EXPECT_FALSE(fs::exists(dir_ / "sub")) << "no folder is created for a listed path";
 }
 
+// Read back, a name holding CR or LF would be other paths, each created empty by the
+// reload. Add refuses it before listing or reloading anything, and so does the listing
+// of a saved piece file.
+class NameWithLineBreak : public FileListTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(NameWithLineBreak, IsNeitherListedNorSplitIntoOtherFiles) {
+  Add(File("a.syx", Piece(1, false)));
+  const std::string text = tFiles.Text();
+  const Bytes logged = log.Bytes();
+  const std::string name = (dir_ / ("x" + std::string(GetParam()) + "y.syx")).string();
+  Add(name);
+  EXPECT_FALSE(list.AddFileLine(name + "\r\n"));
+  EXPECT_EQ(tFiles.Text(), text);
+  EXPECT_EQ(log.Bytes(), logged);
+  EXPECT_FALSE(fs::exists(dir_ / "x"));
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>(2, name + " cannot be listed: its name holds a line break."));
+  EXPECT_EQ(addEnabled.back(), true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Breaks, NameWithLineBreak, testing::Values("\r", "\n", "\r\n"), [](const auto& p) {
+  return std::string(p.index == 0 ? "CR" : p.index == 1 ? "LF" : "CRLF");
+});
+
 TEST_F(FileListTest, ALineThatWouldPassTheBoxLimitIsNotListed) {
   ui::TextBox small{20};
   filelist::FileList smallList{flags, small, parse, pump, dialogs, splash};
