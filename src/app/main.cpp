@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path executableDirectory = FromQt(QCoreApplication::applicationDirPath());
   const std::filesystem::path programDirectory = app::ChooseProgramDirectory(
       executableDirectory, FromQt(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
-      {executableDirectory, executableDirectory / ".." / "share" / "vezorizer"});
+      {executableDirectory, executableDirectory / VZ_INSTALLED_DATA_FROM_BIN});
 
   midi::RtMidiPorts ports;
   ui::QtDialogs dialogs;
