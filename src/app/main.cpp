@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <filesystem>
 
+#include "app/CloseOnSignals.h"
 #include "app/Program.h"
 #include "app/ProgramDirectory.h"
 #include "app/QtEventPump.h"
@@ -41,5 +42,6 @@ int main(int argc, char** argv) {
   midi::HeapBlockAllocator allocator;
   app::Program program({ports, dialogs, pump, allocator, programDirectory});
   dialogs.SetParent(&program.Window());
+  app::CloseOnSignals closeOnSignals(program.Window());
   return program.Main();
 }
