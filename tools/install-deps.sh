@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config dpkg-dev
   qt6-base-dev
   librtmidi-dev libjack-jackd2-dev jackd2
   libcli11-dev nlohmann-json3-dev
