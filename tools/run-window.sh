@@ -16,6 +16,9 @@ started=() names=() scratch=
 # reaches a zombie.
 running() { local state; state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]; }
 stop_started() {
+  # A second signal must not cut the stopping short: timeout signals the script and
+  # then its whole group, and a terminal's Ctrl-C may come twice.
+  trap '' INT TERM
   local i pid
   for ((i = ${#started[@]} - 1; i >= 0; i--)); do
     pid=${started[i]}

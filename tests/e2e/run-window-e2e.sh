@@ -34,14 +34,16 @@ connected() {
 }
 
 start_run() {
-  bash "$source/tools/run-window.sh" "$build" </dev/null >run.out 2>run.err &
+  # A process group of its own, so that it can be interrupted as a terminal does.
+  setsid bash "$source/tools/run-window.sh" "$build" </dev/null >run.out 2>run.err &
   run_pid=$!
   poll 30 bash -c "ps -o comm= --ppid $run_pid | grep -qx vezorizer" || fail "the window program did not start"
 }
 
 # Without MIDI ports: JACK_DEFAULT_SERVER names a server that does not run, and the
 # machine has no other MIDI system here. Once the window program ends by itself, once
-# the script is stopped.
+# the script is interrupted as timeout does it: SIGTERM to the script, then to its
+# whole process group (Ctrl-C reaches the group too).
 for ending in window script; do
   export JACK_DEFAULT_SERVER=vz-none-$$
   start_run
@@ -51,7 +53,12 @@ for ending in window script; do
   [[ $private != "$server" && $private != "$JACK_DEFAULT_SERVER" ]] || fail "the server's name is not its own: $private"
   poll 30 connected "$private" "MC-303 OUT:MC-303 Simulator" || fail "the window program did not open the simulator's output"
   poll 10 connected "$private" "MC-303 IN:MC-303 Simulator" || fail "the window program did not open the simulator's input"
-  if [[ $ending == window ]]; then kill -TERM "$window_pid"; else kill -TERM "$run_pid"; fi
+  if [[ $ending == window ]]; then
+    kill -TERM "$window_pid"
+  else
+    kill -TERM "$run_pid"
+    kill -TERM -- "-$run_pid"
+  fi
   poll 20 gone "$run_pid" || fail "run-window.sh did not end after the $ending stopped"
   wait "$run_pid"
   run_pid=
