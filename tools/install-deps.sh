@@ -4,13 +4,13 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config dpkg-dev
   qt6-base-dev
-  librtmidi-dev libjack-jackd2-dev jackd2
+  librtmidi-dev libjack-jackd2-dev jackd2 procps
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xauth xvfb fonts-dejavu-core
+  xauth xvfb fonts-dejavu-core imagemagick
 )
 
 missing=()

@@ -1,7 +1,7 @@
 // The program's directory: where SETTINGS.DAT, README.TXT and OUTFILE.SYX live. It is
 // the executable's own directory, as users of the program expect, unless the program
-// may not write there (an installed copy); then it is the user's application data
-// directory, which gets a copy of README.TXT so that Help still has its text.
+// may not write there or it is an installed copy; then it is the user's application
+// data directory, which gets a copy of README.TXT so that Help still has its text.
 #pragma once
 
 #include <filesystem>
@@ -12,9 +12,16 @@ namespace app {
 // Whether a file can be created in the directory (tried, then removed).
 bool DirectoryWritable(const std::filesystem::path& directory);
 
-// executableDirectory when writable; otherwise userDataDirectory, created if missing,
-// with README.TXT copied in from the first of helpSources that holds one when it has
-// none of its own.
+// An installed copy: no README.TXT beside the executable, but one in another of the
+// helpSources (share/vezorizer, where the installation puts it). Its directory is
+// /usr/bin or the like, no place for SETTINGS.DAT and OUTFILE.SYX even when the user
+// (root) may write there, and Help would find no text in it.
+bool InstalledCopy(const std::filesystem::path& executableDirectory,
+                   const std::vector<std::filesystem::path>& helpSources);
+
+// executableDirectory when writable and not an installed copy; otherwise
+// userDataDirectory, created if missing, with README.TXT copied in from the first of
+// helpSources that holds one when it has none of its own.
 std::filesystem::path ChooseProgramDirectory(const std::filesystem::path& executableDirectory,
                                              const std::filesystem::path& userDataDirectory,
                                              const std::vector<std::filesystem::path>& helpSources);

@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <filesystem>
 
+#include "app/CloseOnSignals.h"
 #include "app/Program.h"
 #include "app/ProgramDirectory.h"
 #include "app/QtEventPump.h"
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path executableDirectory = FromQt(QCoreApplication::applicationDirPath());
   const std::filesystem::path programDirectory = app::ChooseProgramDirectory(
       executableDirectory, FromQt(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
-      {executableDirectory, executableDirectory / ".." / "share" / "vezorizer"});
+      {executableDirectory, executableDirectory / VZ_INSTALLED_DATA_FROM_BIN});
 
   midi::RtMidiPorts ports;
   ui::QtDialogs dialogs;
@@ -41,5 +42,6 @@ int main(int argc, char** argv) {
   midi::HeapBlockAllocator allocator;
   app::Program program({ports, dialogs, pump, allocator, programDirectory});
   dialogs.SetParent(&program.Window());
+  app::CloseOnSignals closeOnSignals(program.Window());
   return program.Main();
 }

@@ -29,11 +29,22 @@ inline std::string Slurp(const std::filesystem::path& p) {
 }
 
 inline CliRun RunCli(const std::vector<std::string>& args, const std::filesystem::path& workDir) {
-  std::string cmd = "cd " + ShellQuote(workDir.string()) + " && " + ShellQuote(VZ_CLI_PATH);
-  for (const auto& a : args) cmd += " " + ShellQuote(a);
+  // Appended piece by piece: g++ 12 at -O2 reports a literal + a temporary string as
+  // an overlapping copy.
+  std::string cmd = "cd ";
+  cmd += ShellQuote(workDir.string());
+  cmd += " && ";
+  cmd += ShellQuote(VZ_CLI_PATH);
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += ShellQuote(a);
+  }
   const auto outPath = workDir / ".cli-out";
   const auto errPath = workDir / ".cli-err";
-  cmd += " >" + ShellQuote(outPath.string()) + " 2>" + ShellQuote(errPath.string());
+  cmd += " >";
+  cmd += ShellQuote(outPath.string());
+  cmd += " 2>";
+  cmd += ShellQuote(errPath.string());
   const int raw = std::system(cmd.c_str());
   CliRun r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
