@@ -22,6 +22,10 @@ Program::Program(const ProgramEnvironment& env)
                logSource_, mainState_),
       pool_(env.ports, env.allocator, env.dialogs, env.pump),
       selection_(env.ports, devices_, pool_, env.dialogs, window_->InputList(), window_->OutputList()),
+      timer3_(*window_, countdown_, env.clock != nullptr ? *env.clock : steadyClock_),
+      transmit_({flags_, parse_, boxes_.tFiles, boxes_.tDev, boxes_.tTraffic, env.ports, devices_, env.allocator,
+                 env.dialogs, env.pump, progress_, countdown_, timer3_, settings_.TransmitBufferSize,
+                 [this] { return fileList_.ReloadFileList(); }}),
       idle_(std::make_unique<QtIdleWait>(rings_, env.pump)),
       loop_({flags_, rings_, pool_, devices_, env.pump, boxes_.tTraffic, parse_, env.dialogs, *idle_}) {
   ConnectHandlers();
@@ -46,9 +50,8 @@ void Program::ConnectHandlers() {
   w.OnStartClick = [this] { capture_.StartClicked(); };
   w.OnStopClick = [this] { capture_.StopClicked(); };
   w.OnSaveClick = [this] { capture_.SaveClicked(); };
-  // Send: the transmit engine connects here; it drives Timer3 through the window's
-  // ui::PacingTimer role (SetPacingTick, ArmPacing, DisarmPacing).
-  w.OnSendClick = {};
+  // The engine refuses a second Send itself, and a Send during a capture or a reload.
+  w.OnSendClick = [this] { (void)transmit_.Send(); };
 }
 
 bool Program::StartUp() {
