@@ -37,21 +37,43 @@ Program::~Program() {
   if (portsOpen_) midi::ShutDownPorts(env_.ports, devices_);
 }
 
-// The one place where the main window's controls meet the handlers behind them.
+// The one place where the main window's controls meet the handlers behind them, and
+// where they are kept from running into each other. A Send pumps events after every
+// byte, so any of these clicks can arrive in the middle of one: Start, Stop, Save, Add,
+// a removal from the Files box or a change of device would reset the store it parses
+// into, restart the log it suppresses, or move the ports it sends through, and are
+// refused with the engine's message.
 void Program::ConnectHandlers() {
   ui::fMIDI& w = *window_;
   w.OnAddClick = [this] { fileList_.AddClicked(); };
   w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
-  w.InputList().OnChosen = [this] { selection_.InputChosen(); };
-  w.OutputList().OnChosen = [this] { selection_.OutputChosen(); };
+  fileList_.SetChangeGuard([this] { return transmit_.RefuseWhileSending(); });
+  w.InputList().OnChosen = [this] {
+    if (!RefuseDeviceChange(window_->InputList(), devices_.SelectedInput)) selection_.InputChosen();
+  };
+  w.OutputList().OnChosen = [this] {
+    if (!RefuseDeviceChange(window_->OutputList(), devices_.SelectedOutput)) selection_.OutputChosen();
+  };
   // The capture handlers share mainState_ with Timer1: Start stops the prompt's blink
   // and the end of Stop starts it again.
-  w.OnStartClick = [this] { capture_.StartClicked(); };
-  w.OnStopClick = [this] { capture_.StopClicked(); };
-  w.OnSaveClick = [this] { capture_.SaveClicked(); };
+  w.OnStartClick = [this] {
+    if (!transmit_.RefuseWhileSending()) capture_.StartClicked();
+  };
+  w.OnStopClick = [this] {
+    if (!transmit_.RefuseWhileSending()) capture_.StopClicked();
+  };
+  w.OnSaveClick = [this] {
+    if (!transmit_.RefuseWhileSending()) capture_.SaveClicked();
+  };
   // The engine refuses a second Send itself, and a Send during a capture or a reload.
   w.OnSendClick = [this] { (void)transmit_.Send(); };
+}
+
+bool Program::RefuseDeviceChange(ui::QtDeviceList& list, int selected) {
+  if (!transmit_.RefuseWhileSending()) return false;
+  list.SetListIndex(selected);
+  return true;
 }
 
 bool Program::StartUp() {

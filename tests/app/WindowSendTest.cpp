@@ -1,10 +1,12 @@
 // Send through the real window program, offscreen: the listed files reach the fake
 // output port as the engine cuts them, paced by Timer3 on the rig's fake clock, while
-// the Traffic, Pieces and report boxes show what goes out; and the abort question of the
-// progress window. How blocks are cut is the engine's own tests' business; these are
-// about the wiring.
+// the Traffic, Pieces and report boxes show what goes out; the abort question of the
+// progress window; and the guards that keep the other handlers from running into a
+// Send. How blocks are cut is the engine's own tests' business; these are about
+// the wiring.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <cstdio>
@@ -161,5 +163,73 @@ TEST_P(AbortQuestion, YesEndsTheSendAfterTheBlockInHandAndNoLetsItGoOn) {
 
 INSTANTIATE_TEST_SUITE_P(Window, AbortQuestion, testing::Values(ui::Answer::Yes, ui::Answer::No),
                          [](const auto& p) { return std::string(p.param == ui::Answer::Yes ? "Yes" : "No"); });
+
+// --- Guards ---
+
+struct Interruption {
+  const char* name;
+  std::function<void(ui::fMIDI&)> act;  // run while the first block is handed over
+};
+void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
+
+class DuringASend : public Sending, public testing::WithParamInterface<Interruption> {
+ protected:
+  // A second device, so that the lists have another entry to choose.
+  DuringASend() { ports.AddSlot("Other In", "Other Out"); }
+};
+
+TEST_P(DuringASend, AnotherHandlerIsRefusedAndTheSendGoesOnUntouched) {
+  ListThree();
+  const std::string list = Boxes().tFiles.Text();
+  const std::size_t fileDialogs = dialogs.fileDialogs.size();
+  dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
+  dialogs.answers.push_back(ui::Answer::Yes);
+  onHandOver = [&] {
+    if (seen.size() == 1) GetParam().act(*w);
+  };
+  Press(w->bSend);
+
+  EXPECT_EQ(Shown(), (Strings{transmit::kSendPrompt, transmit::kStillSending}));
+  EXPECT_EQ(dialogs.fileDialogs.size(), fileDialogs);
+  EXPECT_EQ(Sent(), (std::vector<Bytes>{settingsU01, patternU01, patternU02}));
+  for (const auto& m : ports.OutputMessages()) EXPECT_EQ(m.slot, 0);
+  EXPECT_EQ(Boxes().tFiles.Text(), list);
+  EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
+  EXPECT_FALSE(program->Flags().RecordingActive);
+  EXPECT_EQ(program->Devices().SelectedInput, 0);
+  EXPECT_EQ(program->Devices().SelectedOutput, 0);
+  EXPECT_EQ(w->cInp->currentIndex(), 0);
+  EXPECT_EQ(w->cOut->currentIndex(), 0);
+  EXPECT_EQ(ports.QueuedBuffers(0), 4u) << "the input buffers stay with the selected input";
+  EXPECT_TRUE(w->bAdd->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, DuringASend,
+    testing::Values(
+        Interruption{"Send", [](ui::fMIDI& w) { w.bSend->click(); }},
+        Interruption{"Start", [](ui::fMIDI& w) { w.bStart->click(); }},
+        Interruption{"Stop", [](ui::fMIDI& w) { w.bStop->click(); }},
+        Interruption{"Save", [](ui::fMIDI& w) { w.bSave->click(); }},
+        Interruption{"Add", [](ui::fMIDI& w) { w.bAdd->click(); }},
+        Interruption{"BackspaceInTheFilesBox",
+                     [](ui::fMIDI& w) {
+                       QTextCursor c = w.tFiles->textCursor();
+                       c.setPosition(3);
+                       w.tFiles->setTextCursor(c);
+                       QKeyEvent key(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+                       QCoreApplication::sendEvent(w.tFiles, &key);
+                     }},
+        Interruption{"AnotherInput",
+                     [](ui::fMIDI& w) {
+                       w.cInp->setCurrentIndex(1);
+                       emit w.cInp->activated(1);
+                     }},
+        Interruption{"AnotherOutput",
+                     [](ui::fMIDI& w) {
+                       w.cOut->setCurrentIndex(1);
+                       emit w.cOut->activated(1);
+                     }}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
