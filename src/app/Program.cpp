@@ -42,13 +42,14 @@ Program::~Program() {
 // byte, so any of these clicks can arrive in the middle of one: Start, Stop, Save, Add,
 // a removal from the Files box or a change of device would reset the store it parses
 // into, restart the log it suppresses, or move the ports it sends through, and are
-// refused with the engine's message.
+// refused with the engine's message. Add and removals from the Files box re-read the
+// list, which would throw away a capture between Start and Stop; they are refused then.
 void Program::ConnectHandlers() {
   ui::fMIDI& w = *window_;
   w.OnAddClick = [this] { fileList_.AddClicked(); };
   w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
-  fileList_.SetChangeGuard([this] { return transmit_.RefuseWhileSending(); });
+  fileList_.SetChangeGuard([this] { return transmit_.RefuseWhileSending() || capture_.RefuseWhileCapturing(); });
   w.InputList().OnChosen = [this] {
     if (!RefuseDeviceChange(window_->InputList(), devices_.SelectedInput)) selection_.InputChosen();
   };

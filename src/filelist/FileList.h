@@ -58,7 +58,8 @@ class FileList {
 
   // Asked before an Add click and a removal from the Files box change the list: true
   // refuses the change (the guard has told the user why). The window refuses them while
-  // a Send runs, since the reload that follows would reset the store it parses into.
+  // a Send or a capture runs, since the reload that follows would reset the store that
+  // one parses into or records.
   void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
 
   // Click on Add: asks for a file and adds it. The button stays disabled until done.

@@ -1,8 +1,8 @@
 // Send through the real window program, offscreen: the listed files reach the fake
 // output port as the engine cuts them, paced by Timer3 on the rig's fake clock, while
 // the Traffic, Pieces and report boxes show what goes out; the abort question of the
-// progress window; and the guards that keep the other handlers from running into a
-// Send. How blocks are cut is the engine's own tests' business; these are about
+// progress window; and the guards that keep the other handlers from running into a Send
+// or a capture. How blocks are cut is the engine's own tests' business; these are about
 // the wiring.
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 
 #include "app/WindowRig.h"
 #include "transmit/TransmitEngine.h"
+#include "ui/CaptureControl.h"
 #include "ui/fSplash.h"
 
 namespace {
@@ -231,5 +232,37 @@ INSTANTIATE_TEST_SUITE_P(
                        emit w.cOut->activated(1);
                      }}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Add and removals from the Files box re-read the list, which would reset the store
+// and the log under the capture and end it without a word.
+TEST_F(Window, AddAndRemovalsAreRefusedFromStartUntilStopHasSavedTheCapture) {
+  dumpgen::DumpOptions options;
+  options.slotCount = 3;
+  const Bytes dump = dumpgen::GenerateDump(options);
+  const std::size_t half = dump.size() / 2;
+  const std::string later = File("LATER_U09P.SYX", Piece(9, false));
+
+  Press(w->bStart);
+  Receive(Bytes(dump.begin(), dump.begin() + static_cast<std::ptrdiff_t>(half)));
+  dialogs.paths.push_back(later);
+  Press(w->bAdd);
+  FilesKey(0, 0, Qt::Key_Backspace, QStringLiteral("\b"));
+  Receive(Bytes(dump.begin() + static_cast<std::ptrdiff_t>(half), dump.end()));
+  dialogs.paths.clear();
+  Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
+  FilesKey(0, 0, Qt::Key_Delete, QStringLiteral("\x7f"));
+  EXPECT_EQ(Shown(), (Strings{ui::kNotWhileCapturing, ui::kNotWhileCapturing, "Cancel was selected.",
+                              ui::kNotWhileCapturing}));
+  EXPECT_TRUE(dialogs.fileDialogs.size() == 1 && dialogs.fileDialogs[0].save) << "no Add dialog opened";
+
+  dialogs.paths = {At("DUMP.SYX")};  // the piece dialogs cancelled
+  Press(w->bStop);
+  EXPECT_EQ(ReadFile(At("DUMP.SYX")), WithoutActiveSensing(dump)) << "the whole capture";
+  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
+
+  dialogs.paths = {later};
+  Press(w->bAdd);
+  EXPECT_EQ(Listed(), Strings{"LATER_U09P.SYX"}) << "once Stop has saved, the list may change again";
+}
 
 }  // namespace
