@@ -22,6 +22,10 @@ Program::Program(const ProgramEnvironment& env)
                logSource_, mainState_),
       pool_(env.ports, env.allocator, env.dialogs, env.pump),
       selection_(env.ports, devices_, pool_, env.dialogs, window_->InputList(), window_->OutputList()),
+      timer3_(*window_, countdown_, env.clock != nullptr ? *env.clock : steadyClock_),
+      transmit_({flags_, parse_, boxes_.tFiles, boxes_.tDev, boxes_.tTraffic, env.ports, devices_, env.allocator,
+                 env.dialogs, env.pump, progress_, countdown_, timer3_, settings_.TransmitBufferSize,
+                 [this] { return fileList_.ReloadFileList(); }}),
       idle_(std::make_unique<QtIdleWait>(rings_, env.pump)),
       loop_({flags_, rings_, pool_, devices_, env.pump, boxes_.tTraffic, parse_, env.dialogs, *idle_}) {
   ConnectHandlers();
@@ -33,22 +37,44 @@ Program::~Program() {
   if (portsOpen_) midi::ShutDownPorts(env_.ports, devices_);
 }
 
-// The one place where the main window's controls meet the handlers behind them.
+// The one place where the main window's controls meet the handlers behind them, and
+// where they are kept from running into each other. A Send pumps events after every
+// byte, so any of these clicks can arrive in the middle of one: Start, Stop, Save, Add,
+// a removal from the Files box or a change of device would reset the store it parses
+// into, restart the log it suppresses, or move the ports it sends through, and are
+// refused with the engine's message. Add and removals from the Files box re-read the
+// list, which would throw away a capture between Start and Stop; they are refused then.
 void Program::ConnectHandlers() {
   ui::fMIDI& w = *window_;
   w.OnAddClick = [this] { fileList_.AddClicked(); };
   w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
-  w.InputList().OnChosen = [this] { selection_.InputChosen(); };
-  w.OutputList().OnChosen = [this] { selection_.OutputChosen(); };
+  fileList_.SetChangeGuard([this] { return transmit_.RefuseWhileSending() || capture_.RefuseWhileCapturing(); });
+  w.InputList().OnChosen = [this] {
+    if (!RefuseDeviceChange(window_->InputList(), devices_.SelectedInput)) selection_.InputChosen();
+  };
+  w.OutputList().OnChosen = [this] {
+    if (!RefuseDeviceChange(window_->OutputList(), devices_.SelectedOutput)) selection_.OutputChosen();
+  };
   // The capture handlers share mainState_ with Timer1: Start stops the prompt's blink
   // and the end of Stop starts it again.
-  w.OnStartClick = [this] { capture_.StartClicked(); };
-  w.OnStopClick = [this] { capture_.StopClicked(); };
-  w.OnSaveClick = [this] { capture_.SaveClicked(); };
-  // Send: the transmit engine connects here; it drives Timer3 through the window's
-  // ui::PacingTimer role (SetPacingTick, ArmPacing, DisarmPacing).
-  w.OnSendClick = {};
+  w.OnStartClick = [this] {
+    if (!transmit_.RefuseWhileSending()) capture_.StartClicked();
+  };
+  w.OnStopClick = [this] {
+    if (!transmit_.RefuseWhileSending()) capture_.StopClicked();
+  };
+  w.OnSaveClick = [this] {
+    if (!transmit_.RefuseWhileSending()) capture_.SaveClicked();
+  };
+  // The engine refuses a second Send itself, and a Send during a capture or a reload.
+  w.OnSendClick = [this] { (void)transmit_.Send(); };
+}
+
+bool Program::RefuseDeviceChange(ui::QtDeviceList& list, int selected) {
+  if (!transmit_.RefuseWhileSending()) return false;
+  list.SetListIndex(selected);
+  return true;
 }
 
 bool Program::StartUp() {

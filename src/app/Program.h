@@ -1,8 +1,9 @@
 // Main: the window program's life from start-up to shut-down. Program owns one instance
 // of every module (flags, settings, boxes, parser, file list, capture handlers, rings,
-// devices, buffer pool, windows, receive loop) and hands each to whoever needs it. What differs between
-// the real program and an offscreen test (the MIDI layer, the dialogs, the event pump,
-// the memory blocks, the program's directory) comes in from outside.
+// devices, buffer pool, transmit engine, windows, receive loop) and hands each to whoever
+// needs it. What differs between the real program and an offscreen test (the MIDI layer,
+// the dialogs, the event pump, the memory blocks, the program's directory, the pacing
+// clock) comes in from outside.
 #pragma once
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <optional>
 
 #include "app/ReceiveLoop.h"
+#include "app/Timer3Pacing.h"
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
@@ -19,6 +21,9 @@
 #include "midi/MidiDevices.h"
 #include "midi/MidiPorts.h"
 #include "settings/Settings.h"
+#include "transmit/Clock.h"
+#include "transmit/PacingCountdown.h"
+#include "transmit/TransmitEngine.h"
 #include "ui/CaptureControl.h"
 #include "ui/Dialogs.h"
 #include "ui/EventPump.h"
@@ -40,6 +45,9 @@ struct ProgramEnvironment {
   ui::EventPump& pump;
   midi::BlockAllocator& allocator;
   std::filesystem::path programDirectory;
+  // The millisecond clock Timer3 steps the pacing countdown by; null for the steady
+  // clock. Tests turn one of their own so that a Send's pauses take no real time.
+  transmit::Clock* clock = nullptr;
 };
 
 class Program {
@@ -72,6 +80,7 @@ class Program {
   midi::InputRings& Rings() { return rings_; }
   midi::DeviceState& Devices() { return devices_; }
   midi::DeviceSelection& Selection() { return selection_; }
+  transmit::TransmitEngine& Transmit() { return transmit_; }
   midi::InputBufferPool& Pool() { return pool_; }
   ReceiveLoop& Loop() { return loop_; }
   ui::fMIDI& Window() { return *window_; }
@@ -80,6 +89,9 @@ class Program {
 
  private:
   void ConnectHandlers();
+  // The device lists while a Send runs: the choice is refused and the list shows the
+  // port in use again.
+  bool RefuseDeviceChange(ui::QtDeviceList& list, int selected);
 
   ProgramEnvironment env_;
   mc303::SharedFlags flags_;
@@ -99,6 +111,10 @@ class Program {
   midi::DeviceState devices_;
   midi::InputBufferPool pool_;
   midi::DeviceSelection selection_;
+  transmit::SteadyClock steadyClock_;
+  transmit::PacingCountdown countdown_;
+  Timer3Pacing timer3_;
+  transmit::TransmitEngine transmit_;
   std::unique_ptr<IdleWait> idle_;
   ReceiveLoop loop_;
   std::unique_ptr<ui::fTitle> titleWindow_;

@@ -7,10 +7,18 @@
 
 namespace app {
 
-void QtEventPump::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtEventPump::PumpEvents() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < due_) return;
+  // Set before processing: the handlers run below pump too, and are held to the same
+  // interval from here on.
+  due_ = now + interval_;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtEventPump::WaitForEvents() {
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  due_ = std::chrono::steady_clock::now() + interval_;
 }
 
 QtIdleWait::QtIdleWait(midi::InputRings& rings, ui::EventPump& pump)

@@ -42,6 +42,7 @@ void FileList::AddClicked() {
   // The button is disabled while an add runs, but a click queued before that, or one
   // made while a removal reloads, still arrives through the event pumping.
   if (adding_ || reloading_) return;
+  if (RefuseChange()) return;
   FlagScope adding(adding_);
   struct ButtonBack {
     FileList& list;
@@ -86,6 +87,8 @@ bool FileList::AddFileLine(const std::string& line) {
   tFiles_.SetCaretToEnd();
   return true;
 }
+
+bool FileList::RefuseChange() { return refuseChange_ && refuseChange_(); }
 
 bool FileList::RefuseLineBreak(std::string_view path) {
   if (path.find_first_of("\r\n") == std::string_view::npos) return false;
@@ -176,6 +179,7 @@ void FileList::RemoveMarkedLines() {
   // it would rebuild the store, and the outer one would then read its remaining files
   // on top of that.
   if (reloading_ || adding_) return;
+  if (RefuseChange()) return;
   tFiles_.SetText(WithoutMarkedLines(tFiles_.Text(), tFiles_.SelStart(), tFiles_.SelLength()));
   if (!ReloadFileList()) {
     tFiles_.SetText("");

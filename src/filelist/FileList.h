@@ -56,6 +56,12 @@ class FileList {
   FileList(const FileList&) = delete;
   FileList& operator=(const FileList&) = delete;
 
+  // Asked before an Add click and a removal from the Files box change the list: true
+  // refuses the change (the guard has told the user why). The window refuses them while
+  // a Send or a capture runs, since the reload that follows would reset the store that
+  // one parses into or records.
+  void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
+
   // Click on Add: asks for a file and adds it. The button stays disabled until done.
   void AddClicked();
   // Adds one path as the Add button does once a file is chosen: lists it in its sorted
@@ -78,7 +84,7 @@ class FileList {
   void FilesKeyDown(int keyCode);
   void FilesKeyPress(int charCode);
   // Removes the lines the caret or selection marks, then reloads; the list is emptied
-  // when what remains does not load.
+  // when what remains does not load. Nothing happens when the change guard refuses.
   void RemoveMarkedLines();
 
   // True while a reload runs; handlers called from its event pumping see it.
@@ -89,6 +95,7 @@ class FileList {
  private:
   enum class FileResult { Read, Failed, Quit };
   FileResult ReadListedFile(const std::string& path);
+  bool RefuseChange();
   bool RefuseLineBreak(std::string_view path);
   bool EndReload(bool result);
 
@@ -100,6 +107,7 @@ class FileList {
   ui::ProgressWindow& fSplash_;
   std::function<void(bool)> setAddEnabled_;
   MissingFile missingFile_;
+  std::function<bool()> refuseChange_;
 
   bool adding_ = false;
   bool reloading_ = false;

@@ -99,6 +99,7 @@ void CaptureControl::StartClicked() {
     // to start the dump on the device until it is closed.
     dialogs_.MessageBox(kStartInstruction, Buttons::Ok, kStartTitle);
     flags_.RecordingActive = true;
+    armed_ = true;
     parse_.ResetPieceStore();
     window_.BlinkEnabled = false;
     tFiles_.SetText("");
@@ -141,6 +142,13 @@ void CaptureControl::StopClicked() {
   tDev_.SetText(std::string(kStartPrompt));
   window_.BlinkEnabled = true;
   flags_.RecordingActive = false;
+  armed_ = false;
+}
+
+bool CaptureControl::RefuseWhileCapturing() {
+  if (!armed_) return false;
+  dialogs_.MessageBox(kNotWhileCapturing);
+  return true;
 }
 
 void CaptureControl::SaveClicked() {

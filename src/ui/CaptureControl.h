@@ -19,6 +19,8 @@
 
 namespace ui {
 
+inline constexpr const char* kNotWhileCapturing = "Recording is in progress.  Press Stop before changing the file list.";
+
 // Stop saves a capture and goes on to the totals check and the piece files; Save only
 // copies the output log, usually the combination the file list's reload wrote.
 enum class SaveForm { Stop, Save };
@@ -55,6 +57,12 @@ class CaptureControl {
   // True while one of the handlers above runs, or the file list adds or reloads.
   bool Busy() const { return running_ || fileList_.Adding() || fileList_.Reloading(); }
 
+  // For the file list's Add and removals, whose reload would reset the piece store,
+  // restart the output log and clear RecordingActive under the capture, so that Stop
+  // would find nothing to save: shows kNotWhileCapturing and returns true while a
+  // capture is armed (from the OK of Start until Stop has saved it), false otherwise.
+  bool RefuseWhileCapturing();
+
  private:
   bool WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
@@ -69,6 +77,9 @@ class CaptureControl {
   OutputLogSource& logSource_;
   MainWindowState& window_;
   bool running_ = false;
+  // The capture's own state: RecordingActive is set by a reload or a Send for their
+  // length too.
+  bool armed_ = false;
 };
 
 }  // namespace ui

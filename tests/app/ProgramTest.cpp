@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMetaObject>
+#include <QObject>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTimer>
@@ -374,6 +376,28 @@ TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
   EXPECT_FALSE(gaveUp);
   EXPECT_FALSE(rings.Empty());
   ports.InClose(in);
+}
+
+// An interval no test run outlasts, so that which pumps process does not depend on the
+// machine's speed.
+TEST(QtPump, ProcessesAtMostOncePerIntervalButAWaitAlwaysProcesses) {
+  QObject receiver;
+  int delivered = 0;
+  const auto post = [&] { QMetaObject::invokeMethod(&receiver, [&delivered] { ++delivered; }, Qt::QueuedConnection); };
+  app::QtEventPump pump(std::chrono::hours(1));
+  post();
+  pump.PumpEvents();
+  EXPECT_EQ(delivered, 1) << "the first pump processes";
+  post();
+  pump.PumpEvents();
+  EXPECT_EQ(delivered, 1) << "within the interval a pump leaves events pending";
+  pump.WaitForEvents();
+  EXPECT_EQ(delivered, 2) << "a wait processes what is pending and returns";
+  post();
+  pump.PumpEvents();
+  EXPECT_EQ(delivered, 2) << "the interval runs from the wait";
+  pump.WaitForEvents();
+  EXPECT_EQ(delivered, 3);
 }
 
 TEST(ProgramDirectory, TheExecutablesDirectoryUnlessItCannotBeWritten) {
