@@ -77,8 +77,10 @@ std::string WithoutMarkedLines(std::string_view text, int selStart, int selLengt
   kept.reserve(text.size());
   std::size_t keptUpTo = 0;
   for (const ListLine& l : CompleteLines(text)) {
-    // The line's own characters are positions start + 1 to contentEnd.
-    const bool marked = static_cast<long>(l.start) + 1 <= lastMarked && firstMarked <= static_cast<long>(l.contentEnd);
+    // The line's own characters are positions start + 1 to contentEnd; a line of
+    // nothing but its line break (a list that begins with one) has none to mark.
+    const bool marked = l.start < l.contentEnd && static_cast<long>(l.start) + 1 <= lastMarked &&
+                        firstMarked <= static_cast<long>(l.contentEnd);
     if (marked) {
       kept.append(text.substr(keptUpTo, l.start - keptUpTo));
       keptUpTo = l.end;
