@@ -2,7 +2,7 @@
 //
 // Input: an options byte, the event-pump call (1-255, 0 for never) at which a handler
 // resets the store in the middle of an identification, a byte that limits how much the
-// output log accepts, then the stream itself.
+// output log accepts, then the stream itself (repeated past 64 KiB when asked).
 //
 // Checked after every byte and at the end:
 // - every byte other than 0xFE and 0xF8 is in exactly one place, in order: still
@@ -43,6 +43,7 @@ enum Option : std::uint8_t {
   kResetFromPump = 8,
   kLimitedLog = 16,   // the log takes only as many bytes as the third input byte says
   kLogNotCreated = 32,
+  kPastOneBatch = 64,  // the stream repeated past the log's 64 KiB batch, so it is written mid-stream
 };
 
 struct Expected {
@@ -211,8 +212,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool report = (options & kReport) != 0;
   const bool recording = (options & kNotRecording) == 0;
   const unsigned resetAtPump = (options & kResetFromPump) != 0 ? data[1] : 0;
-  const std::uint8_t* stream = data + 3;
-  const std::size_t streamSize = size - 3;
+  std::vector<std::uint8_t> stream(data + 3, data + size);
+  if ((options & kPastOneBatch) != 0 && !stream.empty()) {
+    const std::size_t once = stream.size();
+    while (stream.size() < 66000) stream.insert(stream.end(), stream.begin(), stream.begin() + static_cast<long>(once));
+  }
+  const std::size_t streamSize = stream.size();
 
   mc303::SharedFlags flags;
   ui::TextBox tPieces((options & kSmallPiecesBox) != 0 ? 64 : 16384);
