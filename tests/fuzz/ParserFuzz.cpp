@@ -43,7 +43,10 @@ enum Option : std::uint8_t {
   kResetFromPump = 8,
   kLimitedLog = 16,   // the log takes only as many bytes as the third input byte says
   kLogNotCreated = 32,
-  kPastOneBatch = 64,  // the stream repeated past the log's 64 KiB batch, so it is written mid-stream
+  // Both bits: the stream repeated past the log's 64 KiB batch, so that the log is
+  // written in the middle of it. Such inputs run a hundred times slower than the
+  // rest, hence two bits, which mutation leaves set less often.
+  kPastOneBatch = 64 | 128,
 };
 
 struct Expected {
@@ -213,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool recording = (options & kNotRecording) == 0;
   const unsigned resetAtPump = (options & kResetFromPump) != 0 ? data[1] : 0;
   std::vector<std::uint8_t> stream(data + 3, data + size);
-  if ((options & kPastOneBatch) != 0 && !stream.empty()) {
+  if ((options & kPastOneBatch) == kPastOneBatch && !stream.empty()) {
     const std::size_t once = stream.size();
     while (stream.size() < 66000) stream.insert(stream.end(), stream.begin(), stream.begin() + static_cast<long>(once));
   }
@@ -309,8 +312,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(store.PendingBytes.size() == pending.size() && store.PendingBytes.back() == b,
                  "a byte not kept pending");
     }
-    for (int k = 0; k < kPieces; ++k) {
-      FUZZ_CHECK(Piece(store, k).size() == pieces[static_cast<std::size_t>(k)].size(), "a piece changed size");
+    // Pieces change only when a message completes; the end compares them whole.
+    if (e) {
+      for (int k = 0; k < kPieces; ++k) {
+        FUZZ_CHECK(Piece(store, k).size() == pieces[static_cast<std::size_t>(k)].size(), "a piece changed size");
+      }
     }
   }
 

@@ -22,7 +22,7 @@ msg() {
 dump() { "$gen" --min-pattern 40 --max-pattern 160 --settings 12 --sensing-every 50 "$@" -; }
 
 # Parser: options byte (1 report, 2 small Pieces box, 4 not recording, 8 reset from
-# the event pump, 16 limited log, 32 log not created, 64 repeated past one log batch),
+# the event pump, 16 limited log, 32 log not created, 64 + 128 repeated past one log batch),
 # pump call, log size, stream.
 p=$corpus/parser
 { bytes 1 0 0; dump --slots 3; } >"$p/s-dump-report"
@@ -32,7 +32,7 @@ p=$corpus/parser
 { bytes 17 0 100; dump --slots 1; } >"$p/s-limited-log"
 { bytes 33 0 0; dump --slots 1; } >"$p/s-log-not-created"
 { bytes 5 0 0; dump --slots 1; } >"$p/s-not-recording"
-{ bytes 81 0 200; dump --slots 3; } >"$p/s-past-one-batch"
+{ bytes 209 0 200; dump --slots 3; } >"$p/s-past-one-batch"
 {
   bytes 1 0 0
   msg 0x42 0 0 0 1 2 3 | head -c -2; bytes 0x05 0xF7      # wrong checksum
