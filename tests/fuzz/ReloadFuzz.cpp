@@ -5,7 +5,8 @@
 // it, then for each such file a 16-bit length and its bytes; the rest is the Files box
 // text. Every line of that text is turned into a path inside this process's temporary
 // folder (a "/" or NUL in a line becomes "_"), so the reload never reaches any other
-// place; the i-th distinct name gets the i-th contents, other names name no file.
+// place; the i-th distinct name gets the i-th contents, other names name no file. The
+// folder is new for each input.
 //
 // Checked: the reload's result, its failure, its messages and the store, Pieces box
 // and output log it leaves equal a reading of the same files done here with a fresh
@@ -13,8 +14,6 @@
 // file up to the point where the reload stopped); the log holds the bytes read less
 // 0xFE and 0xF8; no file appears but the seeded ones and the listed names the reload
 // reached; the progress window is hidden again.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "ScratchFolder.h"
 #include "fakes/CountingPump.h"
 #include "fakes/ScriptedDialogs.h"
 #include "filelist/FileList.h"
@@ -49,20 +49,6 @@ class CountingSplash final : public ui::ProgressWindow {
   std::string caption;
   bool shown = false;
 };
-
-// One folder per process, emptied before each input: root/box holds the files.
-const fs::path& Root() {
-  static const fs::path root = [] {
-    std::string pattern = (fs::temp_directory_path() / "vz-fuzz-reload-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    std::atexit([] { std::error_code ec; fs::remove_all(Root(), ec); });
-    return fs::path(pattern);
-  }();
-  return root;
-}
 
 bool IsBreak(char c) { return c == '\r' || c == '\n'; }
 
@@ -109,9 +95,9 @@ struct Outcome {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  const fs::path box = Root() / "box";
-  std::error_code ec;
-  fs::remove_all(box, ec);
+  // The files live in root/box, so that anything made beside box shows.
+  const ScratchFolder root("vz-fuzz-reload");
+  const fs::path box = root.Path() / "box";
   fs::create_directory(box);
 
   const std::size_t fileCount = data[0] % 5;
@@ -264,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [name, bytes] : seeded) allowed.insert(name);
   FUZZ_CHECK(there == allowed, "a file created that the reload did not reach, or one missing");
   std::size_t rootEntries = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(Root())) ++rootEntries;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(root.Path())) ++rootEntries;
   FUZZ_CHECK(rootEntries == 1, "something created beside the box folder");
   return 0;
 }

@@ -5,8 +5,6 @@
 // arithmetic and the C library's round-half-even; the size read from the file is that
 // reading of its first item, or stays 139 when there is no item or it is out of range;
 // a value saved from the box reads back unchanged, and one out of range puts 139 back.
-#include <unistd.h>
-
 #include <cfenv>
 #include <cmath>
 #include <cstddef>
@@ -19,6 +17,7 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
+#include "ScratchFolder.h"
 #include "fakes/ScriptedDialogs.h"
 #include "settings/Settings.h"
 #include "ui/TextBox.h"
@@ -26,19 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path& Dir() {
-  static const fs::path dir = [] {
-    std::string pattern = (fs::temp_directory_path() / "vz-fuzz-settings-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    std::atexit([] { std::error_code ec; fs::remove_all(Dir(), ec); });
-    return fs::path(pattern);
-  }();
-  return dir;
-}
 
 bool Blank(char c) { return c == ' ' || c == '\t'; }
 bool Digit(char c) { return c >= '0' && c <= '9'; }
@@ -104,12 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   FUZZ_CHECK(std::fegetround() == FE_TONEAREST, "rounding mode changed");
 
+  const ScratchFolder folder("vz-fuzz-settings");
+  const fs::path& dir = folder.Path();
   try {
     FUZZ_CHECK(settings::NumericReading(text) == Reference(text), "the numeric reading differs from the reference");
 
     ScriptedDialogs dialogs;
-    WriteFile(Dir() / settings::kSettingsFileName, text);
-    settings::Settings fromFile(Dir(), dialogs);
+    WriteFile(dir / settings::kSettingsFileName, text);
+    settings::Settings fromFile(dir, dialogs);
     fromFile.LoadSettings();
     FUZZ_CHECK(fromFile.SettingsLoaded, "loading not recorded");
     FUZZ_CHECK(fromFile.TransmitBufferSize == FromFile(text), "the size read from the file differs");
@@ -117,14 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The box: what it saves reads back as the same size.
     ui::TextBox tBufSiz(0);
     tBufSiz.SetText(std::string(text));
-    settings::Settings saving(Dir(), dialogs);
+    settings::Settings saving(dir, dialogs);
     saving.SaveSettings(tBufSiz);
     const std::optional<std::int32_t> typed = Reference(text);
     if (!typed) {
       FUZZ_CHECK(saving.TransmitBufferSize == 139 && tBufSiz.Text() == "139", "139 not put back");
     } else {
       FUZZ_CHECK(saving.TransmitBufferSize == *typed, "the box's value not taken");
-      settings::Settings reread(Dir(), dialogs);
+      settings::Settings reread(dir, dialogs);
       reread.LoadSettings();
       FUZZ_CHECK(reread.TransmitBufferSize == *typed, "a saved size reads back differently");
     }
