@@ -1,6 +1,7 @@
 #include "filelist/ListText.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace filelist {
 namespace {
@@ -71,14 +72,18 @@ std::string SortListText(std::string_view text) {
 }
 
 std::string WithoutMarkedLines(std::string_view text, int selStart, int selLength) {
-  const long firstMarked = selStart;  // counted from 1, so 0 marks nothing
-  const long lastMarked = static_cast<long>(selStart) + std::max(selLength, 1) - 1;
+  // Counted from 1, so 0 marks nothing. In 64 bits: two large ints must not overflow
+  // where long has 32 (Windows).
+  const std::int64_t firstMarked = selStart;
+  const std::int64_t lastMarked = static_cast<std::int64_t>(selStart) + std::max(selLength, 1) - 1;
   std::string kept;
   kept.reserve(text.size());
   std::size_t keptUpTo = 0;
   for (const ListLine& l : CompleteLines(text)) {
-    // The line's own characters are positions start + 1 to contentEnd.
-    const bool marked = static_cast<long>(l.start) + 1 <= lastMarked && firstMarked <= static_cast<long>(l.contentEnd);
+    // The line's own characters are positions start + 1 to contentEnd; a line of
+    // nothing but its line break (a list that begins with one) has none to mark.
+    const bool marked = l.start < l.contentEnd && static_cast<std::int64_t>(l.start) + 1 <= lastMarked &&
+                        firstMarked <= static_cast<std::int64_t>(l.contentEnd);
     if (marked) {
       kept.append(text.substr(keptUpTo, l.start - keptUpTo));
       keptUpTo = l.end;

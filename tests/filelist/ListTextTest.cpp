@@ -124,4 +124,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RemovalCase{20, 0, "AA\r\nBBB\r\nCC\r\nDDD\r\nEE"},  // the final line stays
                     RemovalCase{0, 20, "EE"}));
 
+// Positions from 1: CR 1, LF 2, LF 3, A 4-5, CR LF 6-7, B 8. The selection 0, 5 marks
+// 1 to 4: the first line has no character of its own, only its line break, so it stays.
+TEST(WithoutMarkedLinesAtTheStart, KeepsALeadingLineBreakRunThatNoCharacterOfItsOwnPrecedes) {
+  EXPECT_EQ(filelist::WithoutMarkedLines("\r\n\nAA\r\nB", 0, 5), "\r\n\nB");
+}
+
 }  // namespace
