@@ -124,7 +124,12 @@ bool MC303Parse::ParseMidiByteFull(std::int32_t byte, bool report) {
     case 9:
       p.Address[static_cast<std::size_t>(p.State - 6)] = byte;
       p.Sum = (p.Sum + byte) % 256;
-      if (p.State == 9) p.DataCount = 0;
+      if (p.State == 9) {
+        p.DataCount = 0;
+        // No byte has come after this address yet; the previous message's checksum
+        // must not stand in for this one's.
+        p.LastByte = 0;
+      }
       ++p.State;
       break;
     case 10:
@@ -152,7 +157,9 @@ void MC303Parse::CompleteMessage(bool report, bool& result) {
   if (expected >= 128) expected = 0;
   p.Sum = expected;
 
-  const bool good = p.Sum == p.LastByte;
+  // A message that ends right after its address has no checksum byte to test, so it
+  // cannot pass the test.
+  const bool good = p.DataCount > 0 && p.Sum == p.LastByte;
   const bool wantLine = report || static_cast<bool>(observer_);
   if (wantLine) {
     if (good) FormatGoodReportLine(p, line_);

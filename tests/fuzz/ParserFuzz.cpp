@@ -80,9 +80,12 @@ class RefReader {
       }
       return std::nullopt;
     }
-    if (k <= 9) return std::nullopt;  // the address: any value, 0xF7 included
+    if (k <= 9) {  // the address: any value, 0xF7 included
+      if (k == 9) lastByte_ = 0;
+      return std::nullopt;
+    }
     if (b != 0xF7) {
-      lastByte_ = b;  // survives the message: a message with nothing after its address reuses it
+      lastByte_ = b;
       return std::nullopt;
     }
     collecting_ = false;
@@ -110,15 +113,15 @@ class RefReader {
     const std::size_t bodyEnd = msg_.size() - 1;  // the 0xF7
     e.dataCount = static_cast<int>(bodyEnd - 9);
     e.received = lastByte_;
-    // Address + data must make a multiple of 128 with the checksum; the checksum is the
-    // body's last byte, or the stale one when the body is empty.
+    // Address + data must make a multiple of 128 with the checksum, the body's last
+    // byte; a message with no body has no checksum and always fails.
     long sum = -static_cast<long>(lastByte_);
     for (std::size_t i = 5; i < bodyEnd; ++i) sum += msg_[i];
     const long rest = ((sum % 128) + 128) % 128;
     e.expected = static_cast<int>((128 - rest) % 128);
     char text[64];
     const auto& a = e.address;
-    if (e.expected != e.received) {
+    if (e.dataCount == 0 || e.expected != e.received) {
       e.outcome = MessageOutcome::BadChecksum;
       std::snprintf(text, sizeof text, "%02X%02X%X%X BAD CKS (WAS %02X, EXPECTED %02X)!", a[0], a[1], a[2], a[3],
                     e.received, e.expected);

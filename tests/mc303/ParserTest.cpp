@@ -137,6 +137,18 @@ TEST(Parser, ReportBoxKeepsTheLast14LinesOldestFirst) {
   EXPECT_EQ(rig.tDev.Text(), expected);
 }
 
+TEST(Parser, AMessageEndingRightAfterItsAddressHasNoChecksumAndFails) {
+  ParserRig rig;
+  // The message before ends in the checksum 0x40 (40 00 00 00 + data 00: 128 - 64).
+  // Against that stale byte an empty 40 00 00 00 would pass: 64 + 0x40 = 128.
+  const Bytes before = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0x00, 0x40, 0xF7};
+  const Bytes empty = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0xF7};
+  EXPECT_TRUE(rig.Feed(before).empty());
+  EXPECT_EQ(rig.Feed(empty), std::vector<std::size_t>{empty.size() - 1});
+  EXPECT_EQ(rig.tDev.Text(), "40000000 2 BYTES.\r\n400000 BAD CKS (WAS 00, EXPECTED 40)!\r\n");
+  EXPECT_EQ(rig.Store().PendingBytes, empty);
+}
+
 TEST(Parser, MessageWithoutF7CountsEverythingAsDataUntilOneComes) {
   ParserRig rig;
   const Bytes unfinished = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0x01};
