@@ -343,6 +343,14 @@ MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std
 
 std::string RtMidiPorts::ErrorText(MidiResult code) { return StandardErrorText(code); }
 
+bool RtMidiPorts::InSourcePresent(PortHandle port) {
+  std::lock_guard lock(impl_->tableMutex);
+  const auto it = impl_->ins.find(port);
+  if (it == impl_->ins.end()) return false;
+  unsigned index = 0;
+  return FindPort(*it->second->midi, it->second->name, index);
+}
+
 std::uint64_t RtMidiPorts::LostOutputBytes() const {
   std::lock_guard lock(impl_->tableMutex);
   std::uint64_t lost = impl_->outputLostByClosedPorts;
