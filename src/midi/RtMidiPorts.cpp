@@ -192,6 +192,11 @@ MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
   if (port->errors.load() != 0 || !port->midi->isPortOpen()) return kErrNoDriver;
   port->line = std::make_unique<PacedOutput>(
       [out = port.get()](const std::uint8_t* data, std::size_t size) {
+        // A port whose device has gone (unplugged, its JACK client ended) still takes
+        // every message and passes it to no one. Refused here, the loss is counted
+        // and the next hand-over says so, rather than a Send that reports success.
+        unsigned index = 0;
+        if (!FindPort(*out->midi, out->name, index)) return false;
         const int before = out->errors.load();
         out->midi->sendMessage(data, size);
         return out->errors.load() == before;

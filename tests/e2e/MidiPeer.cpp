@@ -58,7 +58,11 @@ bool PollUntil(Condition condition, double seconds) {
   return true;
 }
 
-[[noreturn]] void Vanish(const char* what, std::size_t bytes) {
+// Killed without closing its client, as a crashed program or an unplugged device goes.
+// Deactivated first: a client killed in the middle of its cycle would hold a server in
+// synchronous mode up for the client timeout, cycle after cycle.
+[[noreturn]] void Vanish(jack_client_t* client, const char* what, std::size_t bytes) {
+  jack_deactivate(client);
   std::printf("%s %zu bytes\n", what, bytes);
   std::fflush(stdout);
   raise(SIGKILL);
@@ -133,7 +137,7 @@ int Receive(const std::string& name, const std::string& bytesFile, const std::st
   }
   if (stopAfter > 0) {
     if (!PollUntil([&] { return r->usedBytes.load() >= stopAfter; }, 600)) return 1;
-    Vanish("received", r->usedBytes.load());
+    Vanish(r->client, "received", r->usedBytes.load());
   }
   // A send of the whole example dump takes about a minute; the sender disconnects when
   // it has passed everything on.
@@ -296,7 +300,7 @@ int Play(const std::string& name, const std::string& file, const std::string& go
   const std::uint64_t lastCycle = p->cycles.load(std::memory_order_acquire);
   PollUntil([&] { return p->cycles.load(std::memory_order_acquire) >= lastCycle + 2; }, 60);
   const std::size_t written = p->written.load(std::memory_order_acquire);
-  if (stopAfter > 0) Vanish("delivered", written);
+  if (stopAfter > 0) Vanish(p->client, "delivered", written);
 
   std::printf("sent %zu bytes in %zu events; %llu full periods carried events on; %llu refused\n", written,
               p->next, static_cast<unsigned long long>(p->fullPeriods.load()),
