@@ -59,7 +59,9 @@ if [[ $("$cli" ports --json 2>/dev/null) == "[]" ]]; then
   server=vezorizer-run-$$
   # A client that vanishes without closing (a crash) holds the others up for the
   # client timeout: 2 s is short enough for that and long enough for a busy desktop.
-  jackd --no-realtime -t 2000 -n "$server" -d dummy >"$scratch/jackd.log" 2>&1 &
+  # Synchronous mode (-S): without it a client that is late on a busy machine misses
+  # the MIDI events of that cycle, and a capture from the simulator loses messages.
+  jackd --no-realtime -S -t 2000 -n "$server" -d dummy >"$scratch/jackd.log" 2>&1 &
   started+=($!) names+=(jackd)
   export JACK_DEFAULT_SERVER=$server
   if ! poll 20 jack_lsp; then

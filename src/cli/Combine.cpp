@@ -35,7 +35,9 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, st
     if (!list.ReloadFileList()) {
       // Every file was readable a moment ago; one that cannot be opened now is an I/O
       // problem, anything else a refusal of its contents.
-      return list.LastFailure() == filelist::ReloadFailure::OpenFailed ? kExitUsageOrIo : kExitDataProblem;
+      const filelist::ReloadFailure why = list.LastFailure();
+      return why == filelist::ReloadFailure::OpenFailed || why == filelist::ReloadFailure::ReadFailed ? kExitUsageOrIo
+                                                                                                      : kExitDataProblem;
     }
   }
 

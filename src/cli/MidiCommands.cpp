@@ -211,6 +211,8 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   app::ReceiveLoop loop({session.flags, d.rings, pool, d.devices, pump, session.tTraffic, session.parse,
                          session.dialogs, idle});
   loop.Run();
+  // A device unplugged in the middle of its dump leaves a capture that looks whole.
+  const bool sourceGone = !ports.InSourcePresent(d.devices.SelectedInputHandle());
 
   midi::ShutDownPorts(ports, d.devices);
   pool.ReleasePool();
@@ -220,6 +222,10 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   if (const std::uint64_t lost = ports.LostInputBytes(); lost > 0) {
     err << "warning: " << lost << " received bytes were lost before they could be recorded\n";
     status = kExitDataProblem;
+  }
+  if (sourceGone) {
+    err << "warning: the input port " << d.cInp.Item(*slot)
+        << " went away during the capture; what arrived before it went is saved\n";
   }
   if (const std::uint64_t dropped = d.rings.ShortEventsDropped(); dropped > 0) {
     err << "warning: " << dropped << " short MIDI events were not shown (too many at once)\n";

@@ -136,11 +136,19 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
   std::size_t next = 0;
   while (!flags_.QuitRequested && !flags_.AbortRequested) {
     if (next == have) {
-      // A read error (the file vanished from a network share, a bad sector) ends the
-      // file as its end would: what was read stays read.
       have = std::fread(chunk.data(), 1, chunk.size(), file.get());
       next = 0;
-      if (have == 0) break;
+      if (have == 0) {
+        // A read error fails the file as an open failure does: taken for the file's
+        // end, it would leave the combination (and the overall file saved from it)
+        // short of the rest without a word.
+        if (std::ferror(file.get()) != 0) {
+          dialogs_.MessageBox(kErrorReadingFile + path);
+          lastFailure_ = ReloadFailure::ReadFailed;
+          failed = true;
+        }
+        break;
+      }
     }
     pump_.PumpEvents();
     if (!parse_.ParseMidiByte(chunk[next++], false)) {

@@ -22,6 +22,9 @@ namespace filelist {
 inline constexpr const char* kAddDialogTitle = "Add SYX File";
 inline constexpr const char* kTooManyFiles = "Too many files added!";
 inline constexpr const char* kErrorOpeningFile = "Error opening file ";
+// A file that opened but could not be read to its end (a bad sector, a file that
+// vanished from a network share): it must not pass for a shorter file that loaded.
+inline constexpr const char* kErrorReadingFile = "Error reading file ";
 inline constexpr const char* kDuplicatePiece =
     "A duplicate piece of data was found in the file just specified to 'add'.  Please delete previously "
     "existing file from file list if you want to add the file you just specified.";
@@ -45,7 +48,7 @@ enum class AddOutcome {
 };
 
 // Why the last reload returned false.
-enum class ReloadFailure { None, OpenFailed, DuplicateOrBadChecksum, Aborted };
+enum class ReloadFailure { None, OpenFailed, ReadFailed, DuplicateOrBadChecksum, Aborted };
 
 class FileList {
  public:

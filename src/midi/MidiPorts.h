@@ -97,13 +97,18 @@ class MidiPorts {
   // Output: OutLongMsg returns without waiting for the bytes to leave; the layer has
   // taken its own copy of the header's data by then, so the caller may fill the buffer
   // with the next block at once. Blocks leave in the order handed over. A result other
-  // than 0 means the block was not taken, or that bytes of an earlier block were lost.
+  // than 0 means the block was not taken, or that bytes of an earlier block were lost
+  // (among them bytes meant for a device that has gone from the MIDI system).
   virtual MidiResult OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
   virtual MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
   virtual MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
 
   // The text for an error code, or empty when the layer has none.
   virtual std::string ErrorText(MidiResult code) = 0;
+
+  // False once the device that an open input port listens to has gone from the MIDI
+  // system (unplugged, its program ended): nothing more can arrive on that port.
+  virtual bool InSourcePresent(PortHandle) { return true; }
 
   // Input bytes the layer had to throw away since it was created because its own
   // queues were full, so that a capture can say its data is incomplete.

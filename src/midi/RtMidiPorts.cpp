@@ -192,6 +192,11 @@ MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
   if (port->errors.load() != 0 || !port->midi->isPortOpen()) return kErrNoDriver;
   port->line = std::make_unique<PacedOutput>(
       [out = port.get()](const std::uint8_t* data, std::size_t size) {
+        // A port whose device has gone (unplugged, its JACK client ended) still takes
+        // every message and passes it to no one. Refused here, the loss is counted
+        // and the next hand-over says so, rather than a Send that reports success.
+        unsigned index = 0;
+        if (!FindPort(*out->midi, out->name, index)) return false;
         const int before = out->errors.load();
         out->midi->sendMessage(data, size);
         return out->errors.load() == before;
@@ -342,6 +347,14 @@ MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std
 }
 
 std::string RtMidiPorts::ErrorText(MidiResult code) { return StandardErrorText(code); }
+
+bool RtMidiPorts::InSourcePresent(PortHandle port) {
+  std::lock_guard lock(impl_->tableMutex);
+  const auto it = impl_->ins.find(port);
+  if (it == impl_->ins.end()) return false;
+  unsigned index = 0;
+  return FindPort(*it->second->midi, it->second->name, index);
+}
 
 std::uint64_t RtMidiPorts::LostOutputBytes() const {
   std::lock_guard lock(impl_->tableMutex);

@@ -1,5 +1,6 @@
 #include "transmit/TransmitEngine.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "midi/HexByte.h"
@@ -163,10 +164,17 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, SendEn
   char shown[3] = {0, 0, ' '};
   while (!p_.flags.QuitRequested && !p_.flags.AbortRequested) {
     if (next == have) {
-      // A read error ends the file as its end would; what was read stays read.
       have = std::fread(chunk.data(), 1, chunk.size(), file.get());
       next = 0;
-      if (have == 0) break;
+      if (have == 0) {
+        // A read error ends the file as its end would (what was read stays read and is
+        // sent), but is said: the device has not had the whole file.
+        if (std::ferror(file.get()) != 0) {
+          ++filesNotOpened_;
+          p_.dialogs.MessageBox(kErrorReadingFile + name);
+        }
+        break;
+      }
     }
     p_.pump.PumpEvents();
     const std::uint8_t b = chunk[next++];

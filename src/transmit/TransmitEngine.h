@@ -45,6 +45,7 @@ inline constexpr const char* kNoOutputBuffer = "Could not allocate 16K of RAM fo
 inline constexpr const char* kBlockTooLong =
     "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change.";
 inline constexpr const char* kErrorOpeningFile = "Error opening file ";
+inline constexpr const char* kErrorReadingFile = "Error reading file ";
 inline constexpr const char* kSendingCaption = "Sending...";
 inline constexpr const char* kStillSending = "Still sending!  Please wait until the Send has finished.";
 inline constexpr const char* kNotWhileRecording =
@@ -105,7 +106,7 @@ class TransmitEngine {
 
   // Called right after every hand-over to the port, with its outcome.
   void SetHandOverObserver(std::function<void(const HandOver&)> observer) { observer_ = std::move(observer); }
-  // Listed names that could not be opened during the last Send.
+  // Listed names that could not be opened, or read to their end, during the last Send.
   int FilesNotOpened() const { return filesNotOpened_; }
 
   // The pending block: bytes read since the last block was handed over.

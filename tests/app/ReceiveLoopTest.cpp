@@ -17,7 +17,9 @@
 #include "fakes/FakeMidiPorts.h"
 #include "fakes/ScriptedDialogs.h"
 #include "mc303/OutputLogFile.h"
+#include "mc303/SyxFiles.h"
 #include "midi/MidiDevices.h"
+#include "support/RunCli.h"
 #include "ui/AppendTraffic.h"
 
 namespace {
@@ -236,6 +238,34 @@ TEST(Capture, NothingReceivedSavesNothingAndSaysSo) {
   EXPECT_NE(err.str().find("No data has been stored in the buffer yet.\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(options.overall + ".SYX"));
   EXPECT_FALSE(ports.InputOpen(0));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Capture, ADeviceThatWentAwayIsSaidAndWhatCameBeforeIsSaved) {
+  FakeMidiPorts ports;
+  ports.AddSlot("Groovebox In", "Groovebox Out");
+  const std::uint8_t address[4] = {0x40, 0, 0, 0};
+  const std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
+  ports.SendSysex(0, message);
+  ports.goneSources = {0};  // unplugged after its first message
+  const std::atomic<bool> stop{false};
+  cli::CaptureOptions options;
+  options.idleTimeoutSeconds = 0.2;  // ends the capture once the message is in
+  const std::filesystem::path dir = FreshDir("capture-device-gone");
+  options.overall = (dir / "OUT").string();
+  std::ostringstream out, err;
+  EXPECT_EQ(cli::RunCapture(options, ports, stop, {}, out, err), 0);
+  EXPECT_NE(err.str().find("warning: the input port Groovebox In went away during the capture; what arrived before "
+                           "it went is saved\n"),
+            std::string::npos)
+      << err.str();
+  std::vector<std::uint8_t> saved;
+  EXPECT_FALSE(mc303::ReadWholeFile(dir / "OUT.SYX", saved).has_value());
+  EXPECT_EQ(saved, message);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

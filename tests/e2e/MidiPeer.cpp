@@ -1,10 +1,20 @@
-// midi-peer: the other end of the end-to-end tests.
+// midi-peer: the other end of the end-to-end tests, a plain JACK client that never
+// loses a byte without saying so.
 //
-// Playing (--file): it opens a JACK MIDI output port through RtMidi, waits for a go
-// file, plays a .syx file into the port at a multiple of MIDI wire speed (each SysEx
-// message leaves when its last byte would have crossed the wire; 0xFE bytes go as
-// single short messages, as the device sends active sensing), and stays until the
-// capture has disconnected, so that nothing is still buffered when it closes.
+// Playing (--file): waits for a go file and for the capture to connect, then plays a
+// .syx file into its output port at a multiple of MIDI wire speed: each SysEx message
+// is due when its last byte would have crossed the wire; 0xFE bytes go as single short
+// messages, as the device sends active sensing. The process callback writes what is
+// due and only counts an event as sent when jack_midi_event_write took it; one that
+// does not fit this period's port buffer waits for the next period. (RtMidi's JACK
+// output, which this replaced, drops such an event without a word.) It stays until the
+// capture has disconnected, so nothing is still buffered when it closes, and reports
+// how many periods were full.
+//   --monitor FILE: a second client listens on the same output port and writes what
+//   the server passed on, to tell the server's losses from the capture's.
+//   --stop-after BYTES: stops at the first message end at or past BYTES, waits until
+//   that much has been passed on, prints "delivered N bytes" and kills itself, as a
+//   device unplugged in the middle of a dump.
 //
 // Receiving (--receive): it opens a JACK MIDI input port, takes every event with the
 // JACK frame time of the cycle it came in, and once the sender has connected and gone
@@ -12,17 +22,18 @@
 // its size. A SysEx message that came in several events (one that starts with 0xF0 and
 // does not end in 0xF7, and the events after it up to one that does) counts once, as
 // JACK clients join them.
+//   --stop-after BYTES: kills itself once that many bytes have arrived.
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <rtmidi/RtMidi.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -33,14 +44,9 @@
 namespace {
 
 constexpr double kWireBytesPerSecond = 3125.0;  // 31250 baud, ten bits a byte
-
-std::atomic<int> errors{0};
-
-void OnError(RtMidiError::Type type, const std::string& text, void*) {
-  if (type == RtMidiError::DEBUG_WARNING) return;
-  std::fprintf(stderr, "midi-peer: %s\n", text.c_str());
-  errors.fetch_add(1);
-}
+// Far below any period's MIDI port buffer, so a piece always fits an empty one. A
+// longer message goes in pieces that the receiver joins again.
+constexpr std::size_t kMaxPieceBytes = 1024;
 
 template <typename Condition>
 bool PollUntil(Condition condition, double seconds) {
@@ -52,8 +58,19 @@ bool PollUntil(Condition condition, double seconds) {
   return true;
 }
 
-// What the JACK process thread records: written there only, read by the main thread
-// after `events` was published (release, acquire). Room is taken once, up front.
+// Killed without closing its client, as a crashed program or an unplugged device goes.
+// Deactivated first: a client killed in the middle of its cycle would hold a server in
+// synchronous mode up for the client timeout, cycle after cycle.
+[[noreturn]] void Vanish(jack_client_t* client, const char* what, std::size_t bytes) {
+  jack_deactivate(client);
+  std::printf("%s %zu bytes\n", what, bytes);
+  std::fflush(stdout);
+  raise(SIGKILL);
+  std::abort();
+}
+
+// What a process thread records: written there only, read by the main thread after
+// `events` was published (release, acquire). Room is taken once, up front.
 struct Received {
   static constexpr std::size_t kMaxBytes = 8u << 20;
   static constexpr std::size_t kMaxEvents = 1u << 18;
@@ -66,11 +83,12 @@ struct Received {
   std::vector<unsigned char> bytes = std::vector<unsigned char>(kMaxBytes);
   std::vector<Event> list = std::vector<Event>(kMaxEvents);
   std::size_t used = 0;  // process thread only
+  std::atomic<std::size_t> usedBytes{0};
   std::atomic<std::size_t> events{0};
   std::atomic<bool> overflow{false};
 };
 
-int OnProcess(jack_nframes_t frames, void* arg) {
+int OnReceive(jack_nframes_t frames, void* arg) {
   auto* r = static_cast<Received*>(arg);
   void* buffer = jack_port_get_buffer(r->port, frames);
   const jack_nframes_t cycle = jack_last_frame_time(r->client);
@@ -88,24 +106,38 @@ int OnProcess(jack_nframes_t frames, void* arg) {
     r->used += event.size;
     ++n;
   }
+  r->usedBytes.store(r->used, std::memory_order_relaxed);
   r->events.store(n, std::memory_order_release);
   return 0;
 }
 
-int Receive(const std::string& name, const std::string& bytesFile, const std::string& logFile) {
+// Opens a client with one MIDI input port that records into r.
+bool OpenReceiver(Received& r, const std::string& name) {
+  r.client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+  if (r.client == nullptr) return false;
+  r.port = jack_port_register(r.client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  return r.port != nullptr && jack_set_process_callback(r.client, &OnReceive, &r) == 0 && jack_activate(r.client) == 0;
+}
+
+bool WriteBytes(const Received& r, const std::string& file) {
+  std::ofstream out(file, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(r.bytes.data()), static_cast<std::streamsize>(r.used));
+  return static_cast<bool>(out);
+}
+
+int Receive(const std::string& name, const std::string& bytesFile, const std::string& logFile,
+            std::size_t stopAfter) {
   auto r = std::make_unique<Received>();
-  r->client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
-  if (r->client == nullptr) return 1;
-  r->port = jack_port_register(r->client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-  if (r->port == nullptr || jack_set_process_callback(r->client, &OnProcess, r.get()) != 0 ||
-      jack_activate(r->client) != 0) {
-    return 1;
-  }
+  if (!OpenReceiver(*r, name)) return 1;
   std::printf("ready %s:in\n", name.c_str());
   std::fflush(stdout);
   if (!PollUntil([&] { return jack_port_connected(r->port) > 0; }, 60)) {
     std::fputs("midi-peer: nobody connected\n", stderr);
     return 1;
+  }
+  if (stopAfter > 0) {
+    if (!PollUntil([&] { return r->usedBytes.load() >= stopAfter; }, 600)) return 1;
+    Vanish(r->client, "received", r->usedBytes.load());
   }
   // A send of the whole example dump takes about a minute; the sender disconnects when
   // it has passed everything on.
@@ -120,7 +152,6 @@ int Receive(const std::string& name, const std::string& bytesFile, const std::st
   }
 
   const std::size_t count = r->events.load(std::memory_order_acquire);
-  std::ofstream bytes(bytesFile, std::ios::binary);
   std::ofstream log(logFile);
   log << "period_us " << static_cast<long long>(periodUs) << '\n';
   bool continuing = false;
@@ -129,7 +160,6 @@ int Receive(const std::string& name, const std::string& bytesFile, const std::st
   for (std::size_t i = 0; i < count; ++i) {
     const Received::Event& e = r->list[i];
     const unsigned char* data = r->bytes.data() + e.offset;
-    bytes.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(e.size));
     if (!continuing) {
       messageSize = 0;
       messageStartUs = e.frame * 1e6 / rate;
@@ -141,7 +171,156 @@ int Receive(const std::string& name, const std::string& bytesFile, const std::st
   }
   if (continuing) log << static_cast<long long>(messageStartUs) << ' ' << messageSize << '\n';
   std::printf("received %zu events\n", count);
-  return bytes && log ? 0 : 1;
+  return WriteBytes(*r, bytesFile) && log ? 0 : 1;
+}
+
+// The player's state. The events and their due times are laid out before the client
+// is activated; afterwards the process thread alone moves `next` on and publishes its
+// counts, which the main thread only reads.
+struct Player {
+  struct Event {
+    std::size_t offset, size;
+    std::uint64_t dueUs;  // after the start
+  };
+  jack_client_t* client = nullptr;
+  jack_port_t* port = nullptr;
+  std::vector<unsigned char> dump;
+  std::vector<Event> events;
+  std::size_t stopAfter = 0;  // 0: play everything
+  std::atomic<bool> playing{false};
+  std::atomic<jack_time_t> startUs{0};
+  std::size_t next = 0;  // process thread only
+  std::size_t writtenSoFar = 0;
+  std::atomic<std::size_t> written{0};
+  std::atomic<bool> done{false};
+  std::atomic<std::uint64_t> cycles{0};
+  std::atomic<std::uint64_t> fullPeriods{0};  // periods that carried an event on
+  std::atomic<std::uint64_t> refused{0};      // events that not even an empty buffer took
+};
+
+int OnPlay(jack_nframes_t frames, void* arg) {
+  auto* p = static_cast<Player*>(arg);
+  void* buffer = jack_port_get_buffer(p->port, frames);
+  jack_midi_clear_buffer(buffer);
+  if (p->playing.load(std::memory_order_acquire) && !p->done.load(std::memory_order_relaxed)) {
+    const jack_time_t now = jack_get_time() - p->startUs.load(std::memory_order_relaxed);
+    bool wroteAny = false;
+    while (p->next < p->events.size()) {
+      if (p->stopAfter > 0 && p->writtenSoFar >= p->stopAfter) break;
+      const Player::Event& e = p->events[p->next];
+      if (e.dueUs > now) break;
+      if (jack_midi_event_write(buffer, 0, p->dump.data() + e.offset, e.size) != 0) {
+        if (wroteAny) {
+          p->fullPeriods.fetch_add(1, std::memory_order_relaxed);
+        } else {
+          p->refused.fetch_add(1, std::memory_order_relaxed);
+          p->done.store(true, std::memory_order_release);
+        }
+        break;
+      }
+      wroteAny = true;
+      p->writtenSoFar += e.size;
+      ++p->next;
+    }
+    p->written.store(p->writtenSoFar, std::memory_order_release);
+    if (p->next == p->events.size() || (p->stopAfter > 0 && p->writtenSoFar >= p->stopAfter)) {
+      p->done.store(true, std::memory_order_release);
+    }
+  }
+  p->cycles.fetch_add(1, std::memory_order_release);
+  return 0;
+}
+
+void LayOut(Player& p, double speed) {
+  const double bytesPerSecond = kWireBytesPerSecond * speed;
+  std::size_t sent = 0;
+  std::size_t i = 0;
+  while (i < p.dump.size()) {
+    std::size_t end = i + 1;
+    if (p.dump[i] == 0xF0) {
+      while (end < p.dump.size() && p.dump[end - 1] != 0xF7) ++end;
+    }
+    sent += end - i;
+    const auto due = static_cast<std::uint64_t>(sent / bytesPerSecond * 1e6);
+    std::size_t at = i;
+    while (at < end) {
+      std::size_t pieceEnd = std::min(end, at + kMaxPieceBytes);
+      // A piece ending in 0xF7 would end the receiver's message early.
+      while (pieceEnd < end && pieceEnd > at + 1 && p.dump[pieceEnd - 1] == 0xF7) --pieceEnd;
+      p.events.push_back({at, pieceEnd - at, due});
+      at = pieceEnd;
+    }
+    i = end;
+  }
+}
+
+int Play(const std::string& name, const std::string& file, const std::string& goFile, double speed,
+         const std::string& monitorFile, std::size_t stopAfter) {
+  auto p = std::make_unique<Player>();
+  std::ifstream in(file, std::ios::binary);
+  p->dump.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (p->dump.empty()) return 2;
+  p->stopAfter = stopAfter;
+  LayOut(*p, speed);
+
+  p->client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+  if (p->client == nullptr) return 1;
+  p->port = jack_port_register(p->client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (p->port == nullptr || jack_set_process_callback(p->client, &OnPlay, p.get()) != 0 ||
+      jack_activate(p->client) != 0) {
+    return 1;
+  }
+  const std::string portName = name + ":out";
+
+  // The monitor is connected before the capture, so the capture is whoever connects next.
+  std::unique_ptr<Received> monitor;
+  int others = 0;
+  if (!monitorFile.empty()) {
+    monitor = std::make_unique<Received>();
+    const std::string monitorName = name + "-monitor";
+    if (!OpenReceiver(*monitor, monitorName) ||
+        jack_connect(p->client, portName.c_str(), (monitorName + ":in").c_str()) != 0) {
+      std::fputs("midi-peer: the monitor did not start\n", stderr);
+      return 1;
+    }
+    others = 1;
+  }
+  std::printf("ready %s\n", portName.c_str());
+  std::fflush(stdout);
+
+  if (!PollUntil([&] { return std::filesystem::exists(goFile); }, 60)) return 1;
+  if (!PollUntil([&] { return jack_port_connected(p->port) > others; }, 30)) {
+    std::fputs("midi-peer: nobody connected\n", stderr);
+    return 1;
+  }
+  p->startUs.store(jack_get_time());
+  p->playing.store(true, std::memory_order_release);
+  PollUntil([&] { return p->done.load(std::memory_order_acquire); }, 24 * 3600);
+  // Two more periods: what the last one wrote has then been passed on.
+  const std::uint64_t lastCycle = p->cycles.load(std::memory_order_acquire);
+  PollUntil([&] { return p->cycles.load(std::memory_order_acquire) >= lastCycle + 2; }, 60);
+  const std::size_t written = p->written.load(std::memory_order_acquire);
+  if (stopAfter > 0) Vanish(p->client, "delivered", written);
+
+  std::printf("sent %zu bytes in %zu events; %llu full periods carried events on; %llu refused\n", written,
+              p->next, static_cast<unsigned long long>(p->fullPeriods.load()),
+              static_cast<unsigned long long>(p->refused.load()));
+  std::fflush(stdout);
+
+  // A capture still working through its backlog on a busy machine (the window program
+  // in a sanitizer build parses about 1 KB/s then) leaves minutes later; the test's own
+  // timeout bounds the wait.
+  const bool released = PollUntil([&] { return jack_port_connected(p->port) <= others; }, 900);
+  int status = released && p->refused.load() == 0 && written == p->dump.size() ? 0 : 1;
+  if (monitor) {
+    jack_deactivate(monitor->client);
+    jack_client_close(monitor->client);
+    std::printf("the monitor saw %zu bytes\n", monitor->used);
+    if (!WriteBytes(*monitor, monitorFile) || monitor->overflow.load()) status = 1;
+  }
+  jack_deactivate(p->client);
+  jack_client_close(p->client);
+  return status;
 }
 
 }  // namespace
@@ -152,6 +331,8 @@ int main(int argc, char** argv) {
   std::string goFile;
   std::string receiveFile;
   std::string logFile;
+  std::string monitorFile;
+  std::size_t stopAfter = 0;
   double speed = 1.0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
@@ -161,60 +342,16 @@ int main(int argc, char** argv) {
     else if (a == "--speed") speed = std::atof(argv[i + 1]);
     else if (a == "--receive") receiveFile = argv[i + 1];
     else if (a == "--log") logFile = argv[i + 1];
+    else if (a == "--monitor") monitorFile = argv[i + 1];
+    else if (a == "--stop-after") stopAfter = std::strtoull(argv[i + 1], nullptr, 10);
   }
-  if (!receiveFile.empty() && !logFile.empty()) return Receive(name, receiveFile, logFile);
-  std::ifstream in(file, std::ios::binary);
-  const std::vector<unsigned char> dump{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (file.empty() || dump.empty() || goFile.empty() || speed <= 0) {
-    std::fputs("usage: midi-peer --name NAME --file DUMP.syx --go-file PATH --speed X\n"
-               "       midi-peer --name NAME --receive BYTES-FILE --log MESSAGES-FILE\n",
+  if (!receiveFile.empty() && !logFile.empty()) return Receive(name, receiveFile, logFile, stopAfter);
+  if (file.empty() || goFile.empty() || speed <= 0) {
+    std::fputs("usage: midi-peer --name NAME --file DUMP.syx --go-file PATH --speed X [--monitor FILE]\n"
+               "                 [--stop-after BYTES]\n"
+               "       midi-peer --name NAME --receive BYTES-FILE --log MESSAGES-FILE [--stop-after BYTES]\n",
                stderr);
     return 2;
   }
-
-  RtMidiOut out(RtMidi::UNIX_JACK, name);
-  out.setErrorCallback(&OnError);
-  out.openVirtualPort("out");
-  if (errors.load() != 0) return 1;  // isPortOpen() stays false for a virtual port
-
-  // A plain JACK client to see whether the capture is connected to the port.
-  jack_client_t* watch = jack_client_open((name + "-watch").c_str(), JackNoStartServer, nullptr);
-  if (watch == nullptr) return 1;
-  const std::string portName = name + ":out";
-  jack_port_t* port = jack_port_by_name(watch, portName.c_str());
-  if (port == nullptr) {
-    std::fprintf(stderr, "midi-peer: no port %s\n", portName.c_str());
-    return 1;
-  }
-  std::printf("ready %s\n", portName.c_str());
-  std::fflush(stdout);
-
-  if (!PollUntil([&] { return std::filesystem::exists(goFile); }, 60)) return 1;
-  if (!PollUntil([&] { return jack_port_connected(port) > 0; }, 30)) {
-    std::fputs("midi-peer: nobody connected\n", stderr);
-    return 1;
-  }
-
-  const double bytesPerSecond = kWireBytesPerSecond * speed;
-  const auto start = std::chrono::steady_clock::now();
-  std::size_t sent = 0;
-  std::size_t i = 0;
-  while (i < dump.size()) {
-    std::size_t end = i + 1;
-    if (dump[i] == 0xF0) {
-      while (end < dump.size() && dump[end - 1] != 0xF7) ++end;
-    }
-    sent += end - i;
-    std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                              std::chrono::duration<double>(sent / bytesPerSecond)));
-    out.sendMessage(&dump[i], end - i);
-    if (errors.load() != 0) return 1;
-    i = end;
-  }
-  std::printf("sent %zu bytes\n", sent);
-  std::fflush(stdout);
-
-  const bool released = PollUntil([&] { return jack_port_connected(port) == 0; }, 120);
-  jack_client_close(watch);
-  return released ? 0 : 1;
+  return Play(name, file, goFile, speed, monitorFile, stopAfter);
 }

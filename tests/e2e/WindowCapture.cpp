@@ -4,9 +4,14 @@
 // three seconds, and names the overall file FILE and every slot's pieces after FILE's
 // stem. capture-e2e.sh compares FILE with the dump less 0xFE; this program compares
 // the piece files with EXPECTED (that same dump less 0xFE), split by address.
-//   capture-window EXPECTED PORT FILE
+//   capture-window [--modal-seconds N] EXPECTED PORT FILE
+// With --modal-seconds, once some 10 KB have arrived the user presses Start again: the
+// start-over question is a real message box, modal, that stays open N seconds (then a
+// timer answers No), so the receive loop stands still while the dump goes on arriving.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
@@ -23,6 +28,7 @@
 #include "fakes/ScriptedDialogs.h"
 #include "midi/RtMidiPorts.h"
 #include "support/SplitByAddress.h"
+#include "ui/QtDialogs.h"
 
 namespace {
 
@@ -38,12 +44,53 @@ Bytes ReadFile(const fs::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+constexpr std::uint64_t kModalAfterBytes = 10000;
+
+// The scripted answers, except that the start-over question is a real QMessageBox
+// that a timer answers No after a while.
+class ModalDialogs final : public ui::Dialogs {
+ public:
+  ModalDialogs(ScriptedDialogs& scripted, std::chrono::milliseconds open) : scripted_(scripted), open_(open) {}
+
+  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view title, ui::Icon icon) override {
+    if (title != "WARNING") return scripted_.MessageBox(text, buttons, title, icon);
+    // A coarse timer may fire up to 5 % early; a precise one, a little after the time.
+    QTimer::singleShot(open_ + std::chrono::milliseconds(20), Qt::PreciseTimer, [] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible()) box->button(QMessageBox::No)->click();
+      }
+    });
+    const Clock::time_point opened = Clock::now();
+    answer = qt_.MessageBox(text, buttons, title, icon);
+    openFor = Clock::now() - opened;
+    ++questions;
+    return answer;
+  }
+  std::optional<std::string> SaveFileDialog(std::string_view title, std::string_view filter) override {
+    return scripted_.SaveFileDialog(title, filter);
+  }
+  std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) override {
+    return scripted_.OpenFileDialog(title, filter);
+  }
+
+  int questions = 0;
+  ui::Answer answer = ui::Answer::Cancel;
+  Clock::duration openFor{};
+
+ private:
+  ScriptedDialogs& scripted_;
+  std::chrono::milliseconds open_;
+  ui::QtDialogs qt_;
+};
+
 // The user's side of the capture, run from the program's own event processing as
 // clicks are: Start at the first chance, Stop once the dump has been quiet a while,
 // then the program is told to end.
 class User final : public ui::EventPump {
  public:
   void Attach(app::Program& program) { program_ = &program; }
+  void AskToStartOver() { askToStartOver_ = true; }
 
   void PumpEvents() override {
     qt_.PumpEvents();
@@ -56,6 +103,8 @@ class User final : public ui::EventPump {
 
   bool stopped = false;
   bool timedOut = false;
+  std::uint64_t fedBeforeQuestion = 0;
+  std::uint64_t fedAfterQuestion = 0;
 
  private:
   void Act() {
@@ -75,6 +124,13 @@ class User final : public ui::EventPump {
         lastFed_ = fed;
         lastChange_ = now;
       }
+      if (askToStartOver_ && fed >= kModalAfterBytes) {
+        askToStartOver_ = false;
+        fedBeforeQuestion = fed;
+        program_->Window().bStart->click();
+        fedAfterQuestion = program_->Parse().BytesFed();
+        lastChange_ = Clock::now();
+      }
       const bool quiet = fed > 0 && now - lastChange_ >= kQuietBeforeStop;
       timedOut = fed == 0 && now - startedAt_ >= kFirstByteDeadline;
       if (quiet) {
@@ -89,6 +145,7 @@ class User final : public ui::EventPump {
   app::QtEventPump qt_;
   app::Program* program_ = nullptr;
   bool acting_ = false;
+  bool askToStartOver_ = false;
   bool started_ = false;
   std::uint64_t lastFed_ = 0;
   Clock::time_point startedAt_, lastChange_;
@@ -102,7 +159,13 @@ int Fail(const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return Fail("usage: capture-window EXPECTED PORT FILE");
+  int modalSeconds = 0;
+  if (argc == 6 && std::string(argv[1]) == "--modal-seconds") {
+    modalSeconds = std::atoi(argv[2]);
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc != 4) return Fail("usage: capture-window [--modal-seconds N] EXPECTED PORT FILE");
   const Bytes expected = ReadFile(argv[1]);
   const std::string port = argv[2];
   const fs::path overall = fs::absolute(argv[3]);
@@ -122,10 +185,12 @@ int main(int argc, char** argv) {
   dialogs.paths.push_back(overall.string());
   for (int s = 0; s < 50; ++s) dialogs.paths.push_back(stem.string() + ".SYX");
 
+  ModalDialogs modal(dialogs, std::chrono::seconds(modalSeconds));
   midi::RtMidiPorts ports;
   User user;
+  if (modalSeconds > 0) user.AskToStartOver();
   midi::HeapBlockAllocator allocator;
-  app::Program program({ports, dialogs, user, allocator, programDirectory});
+  app::Program program({ports, modal, user, allocator, programDirectory});
   if (!program.StartUp()) return Fail("the program did not start");
   QComboBox& cInp = *program.Window().cInp;
   const int input = cInp.findText(QString::fromStdString(port), Qt::MatchContains);
@@ -144,6 +209,17 @@ int main(int argc, char** argv) {
   if (user.timedOut) return Fail("nothing arrived");
   if (!user.stopped) return Fail("the capture never stopped");
   if (lost != 0) return Fail("the MIDI layer lost " + std::to_string(lost) + " bytes");
+  if (modalSeconds > 0) {
+    const double open = std::chrono::duration<double>(modal.openFor).count();
+    if (modal.questions != 1 || modal.answer != ui::Answer::No) return Fail("the start-over question was not answered No");
+    if (open < modalSeconds) return Fail("the question was open only " + std::to_string(open) + " s");
+    // While the box was open the loop took nothing: every byte that came meanwhile
+    // waited in the MIDI layer.
+    if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
+    if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
+    std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
+              << " bytes; the dump holds " << expected.size() << std::endl;
+  }
   int failures = 0;
   for (const ShownMessage& m : dialogs.messages) {
     if (m.title == "Press OK Button") continue;

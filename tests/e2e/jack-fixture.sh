@@ -21,10 +21,14 @@ case $action in
     mkdir -p "$state"
     if [[ -s $pidfile ]] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then kill "$(cat "$pidfile")"; fi
     command -v jackd >/dev/null || { echo "jackd is not installed" >&2; exit 1; }
-    # Without realtime scheduling a busy machine can delay a client's cycle; a long
-    # client timeout keeps the server from dropping the late client (and the MIDI
-    # events of that cycle) when the tests share the machine with a build.
-    jackd --no-realtime -t 10000 -n "$name" -d dummy >"$state/jackd.log" 2>&1 &
+    # Without realtime scheduling a busy machine can delay a client's cycle. In its
+    # default asynchronous mode the server then starts the next cycle without waiting,
+    # and the late client never sees the MIDI events of the cycle it missed: under
+    # load, captures lost a period's worth of messages (and so did a bare JACK client
+    # listening on the same port, each client at other places). Synchronous mode (-S)
+    # makes every cycle wait for the whole graph, up to the client timeout (-t, ms),
+    # so a late client delays the server instead of losing data.
+    jackd --no-realtime -S -t 10000 -n "$name" -d dummy >"$state/jackd.log" 2>&1 &
     echo $! >"$pidfile"
     if ! poll 20 jack_lsp; then
       echo "JACK server '$name' did not start:" >&2

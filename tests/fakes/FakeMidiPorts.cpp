@@ -275,3 +275,9 @@ std::string FakeMidiPorts::ErrorText(midi::MidiResult code) {
   const auto it = errorTexts.find(code);
   return it == errorTexts.end() ? std::string() : it->second;
 }
+
+bool FakeMidiPorts::InSourcePresent(midi::PortHandle port) {
+  std::lock_guard lock(mutex_);
+  const int slot = SlotOf(port, true);
+  return slot >= 0 && goneSources.count(slot) == 0;
+}

@@ -42,6 +42,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
   std::deque<midi::MidiResult> outLongMsgResults;
   midi::MidiResult outUnprepareResult = midi::kNoError;
   std::map<midi::MidiResult, std::string> errorTexts;
+  std::set<int> goneSources;  // slots whose input device has gone
 
   // --- Input, from any thread: handed over on the fake's delivery thread ---
   void SendShort(int slot, std::vector<std::uint8_t> bytes);
@@ -79,6 +80,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
   midi::MidiResult OutUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
   std::string ErrorText(midi::MidiResult code) override;
   std::uint64_t LostInputBytes() const override { return hub_.LostBytes(); }
+  bool InSourcePresent(midi::PortHandle port) override;
 
   static midi::PortHandle InHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1); }
   static midi::PortHandle OutHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1001); }

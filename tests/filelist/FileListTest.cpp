@@ -145,6 +145,18 @@ TEST_F(FileListTest, AListWhoseFolderVanishedFailsTwiceAndIsEmptied) {
   EXPECT_FALSE(fs::exists(dir_ / "sub")) << "no folder is created for a listed path";
 }
 
+TEST_F(FileListTest, AFileThatOpensButCannotBeReadIsRefusedAsOneThatCannotBeOpened) {
+  Add(File("a.syx", Piece(1, false)));
+  // /proc/self/mem opens for anyone, root included, and its first read fails (EIO).
+  const fs::path unreadable = dir_ / "bad.syx";
+  fs::create_symlink("/proc/self/mem", unreadable);
+  Add(unreadable.string());
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error reading file " + unreadable.string()});
+  EXPECT_EQ(list.LastFailure(), filelist::ReloadFailure::None) << "the restored list loaded";
+  EXPECT_EQ(Listed(), std::vector<std::string>{"a.syx"});
+  EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n");
+}
+
 // Read back, a name holding CR or LF would be other paths, each created empty by the
 // reload. Add refuses it before listing or reloading anything, and so does the listing
 // of a saved piece file.

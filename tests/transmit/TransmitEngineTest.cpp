@@ -292,6 +292,22 @@ TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAnUnopenableOneIsSkippe
   EXPECT_FALSE(fs::exists("\r") || fs::exists("\n")) << "no file is made of a blank line";
 }
 
+TEST_F(TransmitTest, AFileThatOpensButCannotBeReadIsSaidAndTheNextOneIsSent) {
+  // /proc/self/mem opens for anyone, root included, and its first read fails (EIO):
+  // a listed file on a failing disk, as far as the engine can tell.
+  const fs::path unreadable = dir_ / "unreadable.syx";
+  fs::create_symlink("/proc/self/mem", unreadable);
+  const std::string a = File("a.syx", Msg(150));
+  tFiles.SetText(unreadable.string() + "\r\n" + a + "\r\n");
+  EXPECT_EQ(engine.Send(), transmit::SendEnd::Finished);
+
+  EXPECT_EQ(Sent(), Msg(150));
+  const std::string error = "Error reading file " + unreadable.string();
+  // Then the reload at the end fails on it as well, and empties the list.
+  EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{transmit::kSendPrompt, error, error}));
+  EXPECT_EQ(engine.FilesNotOpened(), 1) << "the command line's send exits with an error on it";
+}
+
 struct Failure {
   std::string name;
   std::function<void(FakeMidiPorts&)> inject;
