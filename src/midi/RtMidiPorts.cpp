@@ -3,6 +3,8 @@
 #include <rtmidi/RtMidi.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <iostream>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -13,6 +15,13 @@
 #include "midi/PacedOutput.h"
 #include "midi/SpscRing.h"
 #include "midi/Waker.h"
+
+#if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
+#include <alsa/asoundlib.h>
+#endif
+#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+#include <jack/jack.h>
+#endif
 
 namespace midi {
 namespace {
@@ -38,6 +47,58 @@ struct SystemPort {
 void CountError(RtMidiError::Type type, const std::string&, void* userData) {
   if (type == RtMidiError::DEBUG_WARNING) return;
   static_cast<std::atomic<int>*>(userData)->fetch_add(1, std::memory_order_relaxed);
+}
+
+#if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
+void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
+#endif
+#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+void IgnoreJack(const char*) {}
+#endif
+
+// On a machine with ALSA but no JACK server (or the reverse), every reading of the
+// device lists made the libraries print a dozen lines about the system that is missing,
+// on every run of the CLI. Whether a system is there shows in the lists; the chatter is
+// kept for whoever sets VZ_MIDI_DEBUG.
+bool QuietSystems() {
+  static const bool quiet = [] {
+    if (std::getenv("VZ_MIDI_DEBUG") != nullptr) return false;
+#if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
+    snd_lib_error_set_handler(&IgnoreAlsa);
+#endif
+#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+    jack_set_error_function(&IgnoreJack);
+    jack_set_info_function(&IgnoreJack);
+#endif
+    return true;
+  }();
+  return quiet;
+}
+
+// RtMidi reports a system it cannot reach while a client is being made, before an error
+// callback can be set, straight to std::cerr. Only the thread that reads the lists or
+// opens a port makes clients, and nothing else in the program writes to std::cerr then.
+class QuietClientMaking {
+ public:
+  QuietClientMaking() : saved_(QuietSystems() ? std::cerr.rdbuf(nullptr) : nullptr), swapped_(saved_ != nullptr) {}
+  ~QuietClientMaking() {
+    if (swapped_) {
+      std::cerr.rdbuf(saved_);
+      std::cerr.clear();
+    }
+  }
+  QuietClientMaking(const QuietClientMaking&) = delete;
+  QuietClientMaking& operator=(const QuietClientMaking&) = delete;
+
+ private:
+  std::streambuf* saved_;
+  bool swapped_;
+};
+
+template <typename Client>
+std::unique_ptr<Client> MakeClient(RtMidi::Api api, const std::string& clientName) {
+  QuietClientMaking quiet;
+  return std::make_unique<Client>(api, clientName);
 }
 
 // The port's current number in a fresh client: others may have come and gone since the
@@ -137,11 +198,11 @@ struct RtMidiPorts::Impl {
   template <typename Client>
   void ReadPorts(RtMidi::Api api, std::vector<SystemPort>& list) {
     try {
-      Client client(api, clientName);
+      auto client = MakeClient<Client>(api, clientName);
       std::atomic<int> errors{0};
-      client.setErrorCallback(&CountError, &errors);
-      const unsigned count = client.getPortCount();
-      for (unsigned i = 0; i < count; ++i) list.push_back({api, client.getPortName(i)});
+      client->setErrorCallback(&CountError, &errors);
+      const unsigned count = client->getPortCount();
+      for (unsigned i = 0; i < count; ++i) list.push_back({api, client->getPortName(i)});
     } catch (const RtMidiError&) {
       // This system is not available here (ALSA without a sequencer, no JACK server).
     }
@@ -181,7 +242,7 @@ MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
   auto port = std::make_unique<Impl::OutPort>();
   port->name = system.name;
   try {
-    port->midi = std::make_unique<RtMidiOut>(system.api, impl_->clientName);
+    port->midi = MakeClient<RtMidiOut>(system.api, impl_->clientName);
     port->midi->setErrorCallback(&CountError, &port->errors);
     unsigned index = 0;
     if (!FindPort(*port->midi, system.name, index)) return kErrBadDeviceId;
@@ -225,7 +286,7 @@ MidiResult RtMidiPorts::InOpen(PortHandle* handle, int slot, InputCallback callb
   // the port is started.
   impl_->hub.Open(h, callback, instance);
   try {
-    port->midi = std::make_unique<RtMidiIn>(system.api, impl_->clientName);
+    port->midi = MakeClient<RtMidiIn>(system.api, impl_->clientName);
     port->midi->setErrorCallback(&CountError, &port->errors);
     // RtMidi drops SysEx, timing clock and active sensing unless told otherwise; the
     // program shows active sensing and records SysEx, and its callback drops the clock.
