@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -162,7 +163,8 @@ std::int32_t SendBufferSize(const SendOptions& options, std::optional<std::files
   from.reset();
   if (options.bufferSize) return *options.bufferSize;
   StderrDialogs dialogs;  // reading never shows anything
-  for (const std::filesystem::path& dir : {std::filesystem::path("."), options.programDirectory}) {
+  for (const std::filesystem::path& dir :
+       {std::filesystem::path("."), options.programDirectory, options.userDataDirectory}) {
     if (dir.empty()) continue;
     settings::Settings s(dir, dialogs);
     if (!s.FileExists()) continue;
@@ -171,6 +173,25 @@ std::int32_t SendBufferSize(const SendOptions& options, std::optional<std::files
     return s.TransmitBufferSize;
   }
   return settings::kDefaultTransmitBufferSize;
+}
+
+std::filesystem::path UserDataDirectory() {
+  const auto env = [](const char* name) -> std::filesystem::path {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::filesystem::path(value) : std::filesystem::path();
+  };
+#if defined(_WIN32)
+  const auto base = env("APPDATA");
+  return base.empty() ? base : base / "Vezorizer";
+#elif defined(__APPLE__)
+  const auto home = env("HOME");
+  return home.empty() ? home : home / "Library" / "Application Support" / "Vezorizer";
+#else
+  const auto data = env("XDG_DATA_HOME");
+  if (data.is_absolute()) return data / "Vezorizer";
+  const auto home = env("HOME");
+  return home.empty() ? home : home / ".local" / "share" / "Vezorizer";
+#endif
 }
 
 int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& out, std::ostream& err) {

@@ -23,6 +23,7 @@ void AddSendCommand(CLI::App& app, int& status) {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) options->programDirectory = self.parent_path();
+    options->userDataDirectory = UserDataDirectory();
     if (options->dryRun) {
       status = RunSend(*options, nullptr);
       return;
