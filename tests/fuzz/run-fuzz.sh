@@ -5,22 +5,17 @@
 #   run-fuzz.sh BINARY NAME SECONDS WORKROOT [more libFuzzer flags...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-binary=$1 name=$2 seconds=$3 workroot=$4
+binary=$1 name=$2 seconds=$3 work=$4/$2
 shift 4
-
 # The reload and settings targets write files for every input: memory is faster.
 if [[ -z "${TMPDIR:-}" && -d /dev/shm && -w /dev/shm ]]; then export TMPDIR=/dev/shm; fi
-
-work=$workroot/$name
 rm -rf "$work/new"
 mkdir -p "$work/new"
 mapfile -t flags < <(grep -v '^#' "$here/$name.options" | tr ' ' '\n' | sed '/^$/d')
 echo "fuzzing $name for ${seconds}s on $here/corpus/$name"
-status=0
 "$binary" "${flags[@]}" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/" "$@" \
-  "$work/new" "$here/corpus/$name" || status=$?
-if [[ $status -ne 0 ]]; then
-  echo "fuzz target $name failed (status $status); the input that did it is in $work/" >&2
-  ls -1 "$work" | grep -E '^(crash|leak|timeout|oom)-' | sed "s|^|  $work/|" >&2 || true
-fi
+  "$work/new" "$here/corpus/$name" && exit 0
+status=$?
+echo "fuzz target $name failed (status $status); the input that did it is in $work/" >&2
+ls -1 "$work" | grep -E '^(crash|leak|timeout|oom)-' | sed "s|^|  $work/|" >&2 || true
 exit "$status"

@@ -1,164 +1,115 @@
-// The data-set state machine, checksum test and report lines, on messages whose bytes
-// and checksums are worked out by hand.
+// The data-set state machine, checksum test, report lines and output log, on messages
+// whose bytes and checksums are worked out by hand.
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include "support/ParserRig.h"
 
 namespace {
 
-// 40 00 00 00, 128 data bytes of 0: address sum 0x40 = 64, checksum 128 - 64 = 0x40.
-Bytes PatternU01Of128() {
-  Bytes m = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00};
-  m.insert(m.end(), 128, 0x00);
-  m.push_back(0x40);
-  m.push_back(0xF7);
+const Bytes kHeader = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12};
+// Address 40 00 00 00, data 01 02 03: 64 + 6 = 70, checksum 128 - 70 = 58 = 0x3A.
+const Bytes kSmallU01 = Cat({kHeader, {0x40, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x3A, 0xF7}});
+const std::string kIoError = "I/O Error accessing /prog/OUTFILE.SYX";
+
+Bytes With(Bytes m, std::size_t at, std::uint8_t value) {
+  m[at] = value;
   return m;
 }
 
-// 40 00 00 00, data 01 02 03: 64 + 6 = 70, checksum 128 - 70 = 58 = 0x3A.
-const Bytes kSmallU01 = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x3A, 0xF7};
-
-TEST(Parser, CorrectMessageIsReportedAndFiledUnderItsSlot) {
-  ParserRig rig;
-  const Bytes m = PatternU01Of128();
-  EXPECT_TRUE(rig.Feed(m).empty());
-  EXPECT_EQ(rig.tDev.Text(), "40000000 129 BYTES.\r\n");
-  EXPECT_EQ(rig.Pattern(1), m);
-  EXPECT_TRUE(rig.Store().PendingBytes.empty());
-  EXPECT_EQ(rig.parse.Parse().State, 0);
+Bytes LessRealTime(Bytes b) {
+  std::erase_if(b, [](std::uint8_t x) { return x == 0xFE || x == 0xF8; });
+  return b;
 }
 
-class AnyDeviceId : public testing::TestWithParam<int> {};
+struct StreamCase {
+  const char* name;
+  Bytes stream;
+  std::string reports;  // the report box afterwards
+  bool failsAtEnd;      // ParseMidiByte returned false for the last byte, and for no other
+  std::size_t filed;    // leading bytes (less FE and F8) filed as U01's pattern; the rest pending
+};
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(AnyDeviceId, IsAcceptedAndKept) {
+class Stream : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(Stream, IsReportedFiledAndLoggedAsWorkedOut) {
+  const StreamCase& c = GetParam();
   ParserRig rig;
-  Bytes m = kSmallU01;
-  m[2] = static_cast<std::uint8_t>(GetParam());
-  EXPECT_TRUE(rig.Feed(m).empty());
-  EXPECT_EQ(rig.Pattern(1), m);
-  EXPECT_EQ(rig.parse.Parse().DeviceId, GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Parser, AnyDeviceId, testing::Values(0x00, 0x10, 0x7F, 0xF0, 0xF7));
-
-TEST(Parser, ChecksumZeroIsAcceptedWhenTheSumIsAMultipleOf128) {
-  ParserRig rig;
-  // 40 00 00 00 + data 40: 0x40 + 0x40 = 128, so the checksum is 0.
-  const Bytes m = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0x40, 0x00, 0xF7};
-  EXPECT_TRUE(rig.Feed(m).empty());
-  EXPECT_EQ(rig.tDev.Text(), "40000000 2 BYTES.\r\n");
-  EXPECT_EQ(rig.Pattern(1), m);
-}
-
-TEST(Parser, WrongChecksumIsReportedWithShortAddressDigitsAndStaysPending) {
-  ParserRig rig;
-  // 40 00 01 0A + data 00: 64 + 1 + 10 = 75, expected 128 - 75 = 53 = 0x35; sent 0x11.
-  const Bytes bad = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x01, 0x0A, 0x00, 0x11, 0xF7};
-  const auto falses = rig.Feed(bad);
-  ASSERT_EQ(falses, std::vector<std::size_t>{bad.size() - 1});
-  EXPECT_EQ(rig.tDev.Text(), "40001A BAD CKS (WAS 11, EXPECTED 35)!\r\n");
-  EXPECT_EQ(rig.Store().PendingBytes, bad);
-  EXPECT_FALSE(rig.Store().PatternPresent[0]);
-  // The bad message's bytes stand in front of the next good one.
-  EXPECT_TRUE(rig.Feed(kSmallU01).empty());
-  EXPECT_EQ(rig.Pattern(1), Cat({bad, kSmallU01}));
-}
-
-TEST(Parser, WrongHeaderByteReturnsToIdleAndANewF0StartsAtOnce) {
-  ParserRig rig;
-  // F0 42: not Roland, back to idle; then a header broken off by F0 restarts there.
-  const Bytes noise = {0xF0, 0x42, 0x01, 0xF0, 0x41, 0x10, 0x00};
-  EXPECT_TRUE(rig.Feed(noise).empty());
-  EXPECT_EQ(rig.parse.Parse().State, 4);  // F0 41 10 00 awaits the model id 03
-  EXPECT_TRUE(rig.Feed(kSmallU01).empty());
-  EXPECT_EQ(rig.tDev.Text(), "40000000 4 BYTES.\r\n");
-  EXPECT_EQ(rig.Pattern(1), Cat({noise, kSmallU01}));
-}
-
-class BrokenHeader : public testing::TestWithParam<std::size_t> {};
-
-TEST_P(BrokenHeader, AtEachTestedPositionAbandonsTheMessageSilently) {
-  ParserRig rig;
-  Bytes m = kSmallU01;
-  m[GetParam()] = 0x7E;  // 41, 00, 03 or 12 replaced
-  EXPECT_TRUE(rig.Feed(m).empty());
-  EXPECT_EQ(rig.tDev.Text(), "");
-  EXPECT_EQ(rig.Store().PendingBytes, m);
-}
-INSTANTIATE_TEST_SUITE_P(Parser, BrokenHeader, testing::Values(1u, 3u, 4u, 5u));
-
-TEST(Parser, RealTimeBytesInsideAMessageAreSkippedEntirely) {
-  ParserRig rig;
-  Bytes m;
-  for (std::size_t i = 0; i < kSmallU01.size(); ++i) {
-    m.push_back(0xFE);
-    m.push_back(kSmallU01[i]);
-    m.push_back(0xF8);
-  }
-  EXPECT_TRUE(rig.Feed(m).empty());
-  EXPECT_EQ(rig.tDev.Text(), "40000000 4 BYTES.\r\n");
-  EXPECT_EQ(rig.Pattern(1), kSmallU01);
+  const Bytes stored = LessRealTime(c.stream);
+  EXPECT_EQ(rig.Feed(c.stream), c.failsAtEnd ? std::vector<std::size_t>{c.stream.size() - 1} : std::vector<std::size_t>{});
+  EXPECT_EQ(rig.tDev.Text(), c.reports);
+  EXPECT_EQ(rig.Pattern(1), Bytes(stored.begin(), stored.begin() + static_cast<long>(c.filed)));
+  EXPECT_EQ(rig.Store().PendingBytes, Bytes(stored.begin() + static_cast<long>(c.filed), stored.end()));
   rig.parse.CloseOutfile();
-  EXPECT_EQ(rig.log.bytes, kSmallU01);
-  EXPECT_EQ(rig.parse.Log().ByteCount, static_cast<int>(kSmallU01.size()));
+  EXPECT_EQ(rig.log.bytes, stored);
+  EXPECT_EQ(rig.parse.Log().ByteCount, static_cast<int>(stored.size()));
 }
 
-TEST(Parser, ReportsOffWriteNothingToTheReportBox) {
-  ParserRig rig;
-  rig.tDev.SetText("old");
-  EXPECT_TRUE(rig.Feed(kSmallU01, false).empty());
-  EXPECT_EQ(rig.tDev.Text(), "old");
-  EXPECT_TRUE(rig.Store().PatternPresent[0]);
+Bytes Interleaved(const Bytes& m) {
+  Bytes out;
+  for (std::uint8_t b : m) out.insert(out.end(), {0xFE, b, 0xF8});
+  return out;
 }
 
-TEST(Parser, WithoutRecordingNothingIsLoggedOrShownButPiecesAreStillFiled) {
-  ParserRig rig;
-  rig.flags.RecordingActive = false;
-  EXPECT_TRUE(rig.Feed(kSmallU01, true).empty());
-  EXPECT_EQ(rig.tDev.Text(), "");
-  EXPECT_EQ(rig.log.creates, 0);
-  EXPECT_TRUE(rig.parse.Log().RestartPending);
-  EXPECT_EQ(rig.Pattern(1), kSmallU01);
-}
+const std::string kSmallLine = "40000000 4 BYTES.\r\n";
 
-TEST(Parser, ReportBoxKeepsTheLast14LinesOldestFirst) {
-  ParserRig rig;
-  // Fifteen messages of one data byte d at 40 00 00 00: checksum (128 - (64 + d)) % 128.
-  std::string expected;
-  for (int d = 1; d <= 15; ++d) {
-    const auto cks = static_cast<std::uint8_t>((128 - (64 + d)) % 128);
-    (void)rig.Feed({0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, static_cast<std::uint8_t>(d), 0x00, cks,
-                    0xF7});
-  }
-  for (int d = 2; d <= 15; ++d) {
-    char line[32];
-    std::snprintf(line, sizeof line, "400000%02X 2 BYTES.\r\n", d);
-    expected += line;
-  }
-  EXPECT_EQ(rig.tDev.Text(), expected);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Parser, Stream,
+    testing::Values(
+        // 40 00 00 00 and 128 data bytes of 0: checksum 128 - 64 = 0x40; the count takes it in.
+        StreamCase{"LongMessage", Cat({kHeader, {0x40, 0, 0, 0}, Bytes(128, 0), {0x40, 0xF7}}),
+                   "40000000 129 BYTES.\r\n", false, 140},
+        StreamCase{"DeviceIdF7", With(kSmallU01, 2, 0xF7), kSmallLine, false, 15},
+        // 40 00 00 00 + data 40 = 128: the checksum 0 stands for 128.
+        StreamCase{"ChecksumZero", Cat({kHeader, {0x40, 0, 0, 0, 0x40, 0x00, 0xF7}}), "40000000 2 BYTES.\r\n", false, 13},
+        // 40 00 01 0A + data 00: 64 + 1 + 10 = 75, expected 128 - 75 = 0x35; sent 0x11.
+        StreamCase{"WrongChecksumShortDigits", Cat({kHeader, {0x40, 0x00, 0x01, 0x0A, 0x00, 0x11, 0xF7}}),
+                   "40001A BAD CKS (WAS 11, EXPECTED 35)!\r\n", true, 0},
+        StreamCase{"NotRoland", With(kSmallU01, 1, 0x7E), "", false, 0},
+        StreamCase{"NotMC303", With(kSmallU01, 4, 0x7E), "", false, 0},
+        StreamCase{"NotDataSet", With(kSmallU01, 5, 0x7E), "", false, 0},
+        // F0 42 goes back to idle; F0 41 10 00 broken off by F0 starts over there.
+        StreamCase{"HeaderBrokenByF0", Cat({{0xF0, 0x42, 0x01, 0xF0, 0x41, 0x10, 0x00}, kSmallU01}), kSmallLine, false,
+                   22},
+        StreamCase{"RealTimeBytesInside", Interleaved(kSmallU01), kSmallLine, false, 15},
+        // Regression: the message before ends in the checksum 0x40 (40 00 00 00 + data 00),
+        // against which an empty 40 00 00 00 would pass (64 + 0x40 = 128).
+        StreamCase{"NothingAfterTheAddress", Cat({kHeader, {0x40, 0, 0, 0, 0x00, 0x40, 0xF7}, kHeader, {0x40, 0, 0, 0, 0xF7}}),
+                   "40000000 2 BYTES.\r\n400000 BAD CKS (WAS 00, EXPECTED 40)!\r\n", true, 13},
+        // Without its F7 a message takes the next one in as data: 40 00 00 00 + 01 + the
+        // next message up to its checksum (F0 41 10 00 03 12 40 00 00 00 01 02 03 = 412)
+        // = 477 = 3 x 128 + 93; expected 128 - 93 = 35 = 0x23, received 0x3A.
+        StreamCase{"NoF7", Cat({kHeader, {0x40, 0, 0, 0, 0x01}, kSmallU01}), "400000 BAD CKS (WAS 3A, EXPECTED 23)!\r\n",
+                   true, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
-TEST(Parser, AMessageEndingRightAfterItsAddressHasNoChecksumAndFails) {
+TEST(OutputLog, FaultsAreToldAtMostThreeTimesPerResetAndLostBytesAreNotCounted) {
   ParserRig rig;
-  // The message before ends in the checksum 0x40 (40 00 00 00 + data 00: 128 - 64).
-  // Against that stale byte an empty 40 00 00 00 would pass: 64 + 0x40 = 128.
-  const Bytes before = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0x00, 0x40, 0xF7};
-  const Bytes empty = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0xF7};
-  EXPECT_TRUE(rig.Feed(before).empty());
-  EXPECT_EQ(rig.Feed(empty), std::vector<std::size_t>{empty.size() - 1});
-  EXPECT_EQ(rig.tDev.Text(), "40000000 2 BYTES.\r\n400000 BAD CKS (WAS 00, EXPECTED 40)!\r\n");
-  EXPECT_EQ(rig.Store().PendingBytes, empty);
-}
+  rig.log.failCreates = 1;  // a failed creation is tried once more
+  (void)rig.Feed({1, 2});
+  rig.parse.CloseOutfile();
+  EXPECT_TRUE(rig.dialogs.messages.empty());
+  (void)rig.Feed({3});  // after the log was closed, as while Stop's save dialog is open
+  EXPECT_EQ(rig.dialogs.Texts(), std::vector<std::string>{kIoError});
+  EXPECT_TRUE(rig.dialogs.messages[0].buttons == ui::Buttons::Ok && rig.dialogs.messages[0].title.empty());
+  EXPECT_EQ(rig.parse.Log().ByteCount, 2);
 
-TEST(Parser, MessageWithoutF7CountsEverythingAsDataUntilOneComes) {
-  ParserRig rig;
-  const Bytes unfinished = {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x40, 0x00, 0x00, 0x00, 0x01};
-  EXPECT_TRUE(rig.Feed(unfinished).empty());
-  // The next message's bytes become data of the unfinished one, and its F7 ends it
-  // with a checksum that no longer fits.
-  const auto falses = rig.Feed(kSmallU01);
-  EXPECT_EQ(falses, std::vector<std::size_t>{kSmallU01.size() - 1});
-  EXPECT_NE(rig.tDev.Text().find("BAD CKS"), std::string::npos);
-  EXPECT_FALSE(rig.Store().PatternPresent[0]);
+  rig.parse.ResetPieceStore();
+  rig.log.capacity = 2;  // a full disk
+  (void)rig.Feed({4, 5, 6, 7, 8, 9});
+  rig.parse.CloseOutfile();
+  EXPECT_EQ(rig.dialogs.Texts(), std::vector<std::string>(4, kIoError));
+  EXPECT_EQ(rig.parse.Log().ByteCount, 2);
+
+  rig.parse.ResetPieceStore();
+  rig.log.capacity = 100;
+  (void)rig.Feed({1});
+  rig.parse.Log().ByteCount = std::numeric_limits<std::int32_t>::max();
+  (void)rig.Feed({2});
+  EXPECT_EQ(rig.dialogs.Texts().back(), "Wow that's a lot of bytes.");
+  EXPECT_EQ(rig.parse.Log().ByteCount, 0);
 }
 
 }  // namespace

@@ -44,5 +44,4 @@ struct ParserRig {
 
   const mc303::PieceStore& Store() const { return parse.Store(); }
   Bytes Pattern(int user) const { return parse.Store().PatternData[static_cast<std::size_t>(user - 1)]; }
-  Bytes Settings(int user) const { return parse.Store().SettingsData[static_cast<std::size_t>(user - 1)]; }
 };

@@ -1,9 +1,12 @@
-// Runs vezorizer-cli as a user would and collects its exit status and output.
+// Runs vezorizer-cli as a user would and collects its exit status and output; the
+// folders and files the tests run it on.
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,27 +32,18 @@ inline std::string Slurp(const std::filesystem::path& p) {
 }
 
 inline CliRun RunCli(const std::vector<std::string>& args, const std::filesystem::path& workDir) {
+  const auto outPath = workDir / ".cli-out", errPath = workDir / ".cli-err";
   // Appended piece by piece: g++ 12 at -O2 reports a literal + a temporary string as
   // an overlapping copy.
   std::string cmd = "cd ";
   cmd += ShellQuote(workDir.string());
   cmd += " && ";
   cmd += ShellQuote(VZ_CLI_PATH);
-  for (const auto& a : args) {
-    cmd += ' ';
-    cmd += ShellQuote(a);
-  }
-  const auto outPath = workDir / ".cli-out";
-  const auto errPath = workDir / ".cli-err";
-  cmd += " >";
-  cmd += ShellQuote(outPath.string());
-  cmd += " 2>";
-  cmd += ShellQuote(errPath.string());
+  for (const auto& a : args) (cmd += ' ') += ShellQuote(a);
+  (cmd += " >") += ShellQuote(outPath.string());
+  (cmd += " 2>") += ShellQuote(errPath.string());
   const int raw = std::system(cmd.c_str());
-  CliRun r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = Slurp(outPath);
-  r.err = Slurp(errPath);
+  CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(outPath), Slurp(errPath)};
   std::filesystem::remove(outPath);
   std::filesystem::remove(errPath);
   return r;
@@ -66,6 +60,6 @@ inline std::filesystem::path FreshDir(std::string name) {
 }
 
 inline void WriteBytes(const std::filesystem::path& p, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                           static_cast<std::streamsize>(bytes.size()));
 }
