@@ -29,7 +29,11 @@ Bytes Block(std::size_t n) {
 
 class Cli : public testing::Test {
  protected:
-  void SetUp() override { dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name()); }
+  void SetUp() override {
+    dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+    // Where an installed window program keeps SETTINGS.DAT: the tester's own must not count.
+    ::setenv("XDG_DATA_HOME", (dir_ / "user").c_str(), 1);
+  }
   void TearDown() override { fs::remove_all(dir_); }
   CliRun Run(const std::vector<std::string>& args) const { return RunCli(args, dir_); }
   void Write(const std::string& name, const Bytes& bytes) const { WriteBytes(dir_ / name, bytes); }
@@ -119,11 +123,16 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   EXPECT_EQ(Run({"send", "--dry-run", "a.syx", "b.syx", "c.syx"}).out,
             "block 1: 150 bytes\nblock 2: 105 bytes (end of file)\n255 bytes sent in 2 blocks, 42 bytes left unsent\n");
 
-  // The buffer size comes from SETTINGS.DAT unless given: 4 x 300 is the first end past 1024.
+  // The buffer size comes from SETTINGS.DAT unless given, the installed window's one
+  // (4 x 300 is the first end past 1024) unless the current folder holds one (3 x 300 > 600).
   Write("five.syx", Cat({Block(300), Block(300), Block(300), Block(300), Block(300)}));
-  Write("SETTINGS.DAT", {'1', '0', '2', '4', '\r', '\n'});
+  fs::create_directories(dir_ / "user" / "Vezorizer");
+  Write("user/Vezorizer/SETTINGS.DAT", {'1', '0', '2', '4', '\r', '\n'});
   EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
             "block 1: 1200 bytes\nblock 2: 300 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
+  Write("SETTINGS.DAT", {'6', '0', '0', '\r', '\n'});
+  EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
+            "block 1: 900 bytes\nblock 2: 600 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
   EXPECT_EQ(json::parse(Run({"send", "--dry-run", "--buffer-size", "0", "--json", "five.syx"}).out)["blocks"].size(), 5u);
 
   // 200 + 3 x 4096 = 12488 pending; the fourth 4096 brings the 16385th byte before any

@@ -63,6 +63,12 @@ INSTANTIATE_TEST_SUITE_P(
                                  {0x32, 0xF0, 0x01, 0x45, 0x81, 0x48, 0xF7, 0x01, 0xF7}, kEnd}))}),
                  {0xF0, 0x41, 0xF7, 0xF0, 0x42, 0xF7, 0xF0, 0x43, 0xF7, 0xF0, 0x45, 0xF7, 0xF0, 0x44, 0xF7},
                  std::nullopt},
+        // Format 2: the second track's 0x42 at 10 still follows the first's 0x41 at 100;
+        // a chunk of an unknown type between them is skipped.
+        ReadCase{"FormatTwoTracksFollowEachOtherAndForeignChunksAreSkipped",
+                 Cat({Header(2, 2), Track(Cat({{0x64, 0xF0, 0x02, 0x41, 0xF7}, kEnd})), Chunk("XFIH", {0xF0, 0x43, 0xF7}),
+                      Track(Cat({{0x0A, 0xF0, 0x02, 0x42, 0xF7}, kEnd}))}),
+                 {0xF0, 0x41, 0xF7, 0xF0, 0x42, 0xF7}, std::nullopt},
         ReadCase{"HeaderCutShort", {'M', 'T', 'h', 'd', 0, 0, 0}, {}, 0},
         ReadCase{"TrackLengthPastTheEnd", Cat({Header(0, 1), {'M', 'T', 'r', 'k', 0, 0, 0, 0x10}, kEnd}), {}, 14},
         ReadCase{"ChunkHeaderCutShort", Cat({Header(0, 1), Track(kEnd), {'M', 'T', 'r'}}), {}, 26},
