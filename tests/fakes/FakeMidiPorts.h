@@ -45,7 +45,8 @@ class FakeMidiPorts final : public midi::MidiPorts {
   // Another notification, e.g. kMimOpen with param1 0.
   void SendNotification(int slot, std::uint32_t message, std::uintptr_t param1);
   // True once everything sent has reached the callback or a buffer; false at the
-  // deadline (a port with no buffer queued or not started keeps its bytes waiting).
+  // deadline (a port with no buffer queued keeps its bytes waiting). Input for a port
+  // that is not open and started is dropped when delivered, as a real port drops it.
   bool WaitUntilDelivered(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // --- What happened ---
