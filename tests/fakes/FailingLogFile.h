@@ -26,7 +26,6 @@ class FailingLogFile final : public mc303::OutputLogFile {
   }
   [[nodiscard]] bool IsOpen() const override { return open; }
   [[nodiscard]] std::size_t Write(const std::uint8_t* data, std::size_t count) override {
-    ++writes;
     if (!open) return 0;
     const std::size_t room = capacity > bytes.size() ? capacity - bytes.size() : 0;
     const std::size_t n = count < room ? count : room;
@@ -38,9 +37,7 @@ class FailingLogFile final : public mc303::OutputLogFile {
 
   std::vector<std::uint8_t> bytes;
   std::size_t capacity = static_cast<std::size_t>(-1);
-  int failCreates = 0;
-  int creates = 0;
-  int deletes = 0;
-  int writes = 0;
+  int failCreates = 0;  // creations still to refuse
+  int creates = 0, deletes = 0;
   bool open = false;
 };

@@ -1,5 +1,15 @@
 #include "fakes/FakeMidiPorts.h"
 
+namespace {
+// The next scripted result, or success once the script has run out.
+midi::MidiResult Next(std::deque<midi::MidiResult>& script) {
+  if (script.empty()) return midi::kNoError;
+  const midi::MidiResult result = script.front();
+  script.pop_front();
+  return result;
+}
+}  // namespace
+
 FakeMidiPorts::FakeMidiPorts() : delivery_([this] { DeliveryLoop(); }) {}
 
 FakeMidiPorts::~FakeMidiPorts() {
@@ -42,16 +52,16 @@ void FakeMidiPorts::DeliveryLoop() {
       busy_ = true;
     }
     for (const Item& item : items) {
-      if (item.kind == Item::Notice) {
-        std::pair<midi::InputCallback, std::uintptr_t> cb{nullptr, 0};
-        {
-          std::lock_guard lock(mutex_);
-          if (callbacks_.count(item.slot) != 0) cb = callbacks_[item.slot];
-        }
-        if (cb.first != nullptr) cb.first(InHandle(item.slot), item.message, cb.second, item.param1, 0);
-      } else {
+      if (item.kind != Item::Notice) {
         hub_.Receive(InHandle(item.slot), item.bytes.data(), item.bytes.size());
+        continue;
       }
+      std::pair<midi::InputCallback, std::uintptr_t> cb{nullptr, 0};
+      {
+        std::lock_guard lock(mutex_);
+        if (callbacks_.count(item.slot) != 0) cb = callbacks_[item.slot];
+      }
+      if (cb.first != nullptr) cb.first(InHandle(item.slot), item.message, cb.second, item.param1, 0);
     }
     hub_.DeliverAll();
     {
@@ -63,14 +73,8 @@ void FakeMidiPorts::DeliveryLoop() {
 }
 
 bool FakeMidiPorts::WaitUntilDelivered(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::unique_lock lock(mutex_);
-  for (;;) {
-    if (inbox_.empty() && !busy_ && hub_.BacklogEmpty()) return true;
-    if (idle_.wait_until(lock, deadline) == std::cv_status::timeout) {
-      return inbox_.empty() && !busy_ && hub_.BacklogEmpty();
-    }
-  }
+  return idle_.wait_for(lock, timeout, [this] { return inbox_.empty() && !busy_ && hub_.BacklogEmpty(); });
 }
 
 std::vector<FakeMidiPorts::LongMessage> FakeMidiPorts::OutputMessages() const {
@@ -78,144 +82,74 @@ std::vector<FakeMidiPorts::LongMessage> FakeMidiPorts::OutputMessages() const {
   return output_;
 }
 
-std::vector<std::string> FakeMidiPorts::Calls() const {
+int FakeMidiPorts::OutUnprepares() const {
   std::lock_guard lock(mutex_);
-  return calls_;
+  return outUnprepares_;
 }
-
-void FakeMidiPorts::ClearCalls() {
-  std::lock_guard lock(mutex_);
-  calls_.clear();
-}
-
-std::size_t FakeMidiPorts::QueuedBuffers(int slot) const { return hub_.QueuedBuffers(InHandle(slot)); }
 
 bool FakeMidiPorts::InputOpen(int slot) const {
   std::lock_guard lock(mutex_);
-  return slot >= 0 && slot < static_cast<int>(slots_.size()) && slots_[static_cast<std::size_t>(slot)].inOpen;
+  return SlotOf(InHandle(slot), true) >= 0;
 }
 
 int FakeMidiPorts::SlotOf(midi::PortHandle port, bool input) const {
   const auto base = input ? InHandle(0) : OutHandle(0);
-  if (port < base) return -1;
-  const int slot = static_cast<int>(port - base);
-  if (slot >= static_cast<int>(slots_.size())) return -1;
-  const Slot& s = slots_[static_cast<std::size_t>(slot)];
-  return (input ? s.inOpen : s.outOpen) ? slot : -1;
+  if (port < base || port - base >= slots_.size()) return -1;
+  const Slot& s = slots_[port - base];
+  return (input ? s.inOpen : s.outOpen) ? static_cast<int>(port - base) : -1;
 }
 
-void FakeMidiPorts::Record(const std::string& call, midi::PortHandle port, bool input) {
-  calls_.push_back(call + " " + std::to_string(SlotOf(port, input)));
+midi::MidiResult FakeMidiPorts::Open(midi::PortHandle* handle, int slot, bool input) {
+  *handle = 0;
+  if (slot < 0 || slot >= static_cast<int>(slots_.size())) return midi::kErrBadDeviceId;
+  Slot& s = slots_[static_cast<std::size_t>(slot)];
+  if ((input ? s.inName : s.outName).empty()) return midi::kErrBadDeviceId;
+  (input ? s.inOpen : s.outOpen) = true;
+  *handle = input ? InHandle(slot) : OutHandle(slot);
+  return midi::kNoError;
 }
 
 midi::MidiResult FakeMidiPorts::OutOpen(midi::PortHandle* handle, int slot) {
   std::lock_guard lock(mutex_);
-  *handle = 0;
-  if (slot < 0 || slot >= static_cast<int>(slots_.size()) || slots_[static_cast<std::size_t>(slot)].outName.empty()) {
-    return midi::kErrBadDeviceId;
-  }
-  if (failOutOpen.count(slot) != 0) return midi::kErrNoDriver;
-  slots_[static_cast<std::size_t>(slot)].outOpen = true;
-  *handle = OutHandle(slot);
-  return midi::kNoError;
+  return Open(handle, slot, false);
 }
 
 midi::MidiResult FakeMidiPorts::InOpen(midi::PortHandle* handle, int slot, midi::InputCallback callback,
                                        std::uintptr_t instance) {
   std::lock_guard lock(mutex_);
-  *handle = 0;
-  if (slot < 0 || slot >= static_cast<int>(slots_.size()) || slots_[static_cast<std::size_t>(slot)].inName.empty()) {
-    return midi::kErrBadDeviceId;
-  }
-  if (failInOpen.count(slot) != 0) return midi::kErrNoDriver;
-  slots_[static_cast<std::size_t>(slot)].inOpen = true;
+  const midi::MidiResult result = Open(handle, slot, true);
+  if (result != midi::kNoError) return result;
   callbacks_[slot] = {callback, instance};
-  hub_.Open(InHandle(slot), callback, instance);
-  *handle = InHandle(slot);
+  hub_.Open(*handle, callback, instance);
   return midi::kNoError;
 }
 
 midi::MidiResult FakeMidiPorts::OutReset(midi::PortHandle port) {
   std::lock_guard lock(mutex_);
-  Record("OutReset", port, false);
   return SlotOf(port, false) < 0 ? midi::kErrInvalidHandle : midi::kNoError;
 }
 
-midi::MidiResult FakeMidiPorts::InReset(midi::PortHandle port) {
-  {
-    std::lock_guard lock(mutex_);
-    Record("InReset", port, true);
-  }
-  return hub_.Reset(port);
-}
-
-midi::MidiResult FakeMidiPorts::InGetDevCaps(midi::PortHandle port, std::string* name) {
+midi::MidiResult FakeMidiPorts::Name(midi::PortHandle port, bool input, std::string* name) {
   std::lock_guard lock(mutex_);
-  const int slot = SlotOf(port, true);
+  const int slot = SlotOf(port, input);
   if (slot < 0) return midi::kErrInvalidHandle;
-  if (failInCaps.count(slot) != 0) return midi::kErrNoDriver;
-  *name = slots_[static_cast<std::size_t>(slot)].inName;
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::OutGetDevCaps(midi::PortHandle port, std::string* name) {
-  std::lock_guard lock(mutex_);
-  const int slot = SlotOf(port, false);
-  if (slot < 0) return midi::kErrInvalidHandle;
-  if (failOutCaps.count(slot) != 0) return midi::kErrNoDriver;
-  *name = slots_[static_cast<std::size_t>(slot)].outName;
+  if (!input && failOutCaps.count(slot) != 0) return midi::kErrNoDriver;
+  const Slot& s = slots_[static_cast<std::size_t>(slot)];
+  *name = input ? s.inName : s.outName;
   return midi::kNoError;
 }
 
 midi::MidiResult FakeMidiPorts::InPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) {
   {
     std::lock_guard lock(mutex_);
-    Record("InPrepareHeader", port, true);
-    if (!inPrepareResults.empty()) {
-      const midi::MidiResult scripted = inPrepareResults.front();
-      inPrepareResults.pop_front();
-      if (scripted != midi::kNoError) return scripted;
-    }
+    if (const midi::MidiResult scripted = Next(inPrepareResults); scripted != midi::kNoError) return scripted;
   }
   return hub_.Prepare(port, header, size);
-}
-
-midi::MidiResult FakeMidiPorts::InAddBuffer(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) {
-  {
-    std::lock_guard lock(mutex_);
-    Record("InAddBuffer", port, true);
-  }
-  return hub_.AddBuffer(port, header, size);
-}
-
-midi::MidiResult FakeMidiPorts::InUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) {
-  {
-    std::lock_guard lock(mutex_);
-    Record("InUnprepareHeader", port, true);
-  }
-  return hub_.Unprepare(port, header, size);
-}
-
-midi::MidiResult FakeMidiPorts::InStart(midi::PortHandle port) {
-  {
-    std::lock_guard lock(mutex_);
-    Record("InStart", port, true);
-  }
-  return hub_.Start(port);
-}
-
-midi::MidiResult FakeMidiPorts::InStop(midi::PortHandle port) {
-  {
-    std::lock_guard lock(mutex_);
-    Record("InStop", port, true);
-  }
-  return hub_.Stop(port);
 }
 
 midi::MidiResult FakeMidiPorts::InClose(midi::PortHandle port) {
   {
     std::lock_guard lock(mutex_);
-    Record("InClose", port, true);
     const int slot = SlotOf(port, true);
     if (slot >= 0) {
       slots_[static_cast<std::size_t>(slot)].inOpen = false;
@@ -227,7 +161,6 @@ midi::MidiResult FakeMidiPorts::InClose(midi::PortHandle port) {
 
 midi::MidiResult FakeMidiPorts::OutClose(midi::PortHandle port) {
   std::lock_guard lock(mutex_);
-  Record("OutClose", port, false);
   const int slot = SlotOf(port, false);
   if (slot < 0) return midi::kErrInvalidHandle;
   slots_[static_cast<std::size_t>(slot)].outOpen = false;
@@ -236,9 +169,7 @@ midi::MidiResult FakeMidiPorts::OutClose(midi::PortHandle port) {
 
 midi::MidiResult FakeMidiPorts::OutPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
   std::lock_guard lock(mutex_);
-  Record("OutPrepareHeader", port, false);
   if (SlotOf(port, false) < 0) return midi::kErrInvalidHandle;
-  if (outPrepareResult != midi::kNoError) return outPrepareResult;
   header->dwFlags |= midi::kMhdrPrepared;
   return midi::kNoError;
 }
@@ -247,24 +178,17 @@ midi::MidiResult FakeMidiPorts::OutLongMsg(midi::PortHandle port, midi::MidiHdr*
   std::lock_guard lock(mutex_);
   const int slot = SlotOf(port, false);
   if (slot < 0) return midi::kErrInvalidHandle;
-  if (!outLongMsgResults.empty()) {
-    const midi::MidiResult scripted = outLongMsgResults.front();
-    outLongMsgResults.pop_front();
-    if (scripted != midi::kNoError) return scripted;
-  } else if (outLongMsgResult != midi::kNoError) {
-    return outLongMsgResult;
-  }
+  if (const midi::MidiResult scripted = Next(outLongMsgResults); scripted != midi::kNoError) return scripted;
   if ((header->dwFlags & midi::kMhdrPrepared) == 0) return midi::kErrUnprepared;
-  output_.push_back({slot, std::vector<std::uint8_t>(header->lpData, header->lpData + header->dwBufferLength),
-                     std::chrono::steady_clock::now()});
+  output_.push_back({slot, std::vector<std::uint8_t>(header->lpData, header->lpData + header->dwBufferLength)});
   header->dwFlags |= midi::kMhdrDone;
   return midi::kNoError;
 }
 
 midi::MidiResult FakeMidiPorts::OutUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
   std::lock_guard lock(mutex_);
-  Record("OutUnprepareHeader", port, false);
   if (SlotOf(port, false) < 0) return midi::kErrInvalidHandle;
+  ++outUnprepares_;
   if (outUnprepareResult != midi::kNoError) return outUnprepareResult;
   header->dwFlags &= ~midi::kMhdrPrepared;
   return midi::kNoError;

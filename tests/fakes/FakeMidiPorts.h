@@ -1,7 +1,7 @@
 // A MIDI layer for tests, run in-process: ports per slot with names (input only, output
 // only or both), failures to inject, and input delivered on a thread of its own through
 // the same hub as the real layer, so buffers fill and return as they do there. Output
-// long messages are recorded with the time they were handed over.
+// long messages are recorded.
 #pragma once
 
 #include <chrono>
@@ -24,7 +24,6 @@ class FakeMidiPorts final : public midi::MidiPorts {
   struct LongMessage {
     int slot = -1;
     std::vector<std::uint8_t> bytes;
-    std::chrono::steady_clock::time_point time;
   };
 
   FakeMidiPorts();
@@ -33,13 +32,9 @@ class FakeMidiPorts final : public midi::MidiPorts {
   // --- Script (before the ports are opened) ---
   // The next slot; an empty name means that side has no port.
   int AddSlot(const std::string& inputName, const std::string& outputName);
-  std::set<int> failInOpen, failOutOpen, failInCaps, failOutCaps;  // slots
-  // Results of the next InPrepareHeader calls, in order; when empty they succeed.
-  std::deque<midi::MidiResult> inPrepareResults;
-  midi::MidiResult outPrepareResult = midi::kNoError;
-  midi::MidiResult outLongMsgResult = midi::kNoError;
-  // Results of the next OutLongMsg calls, in order, before outLongMsgResult applies.
-  std::deque<midi::MidiResult> outLongMsgResults;
+  std::set<int> failOutCaps;  // slots whose output name cannot be read
+  // Results of the next InPrepareHeader / OutLongMsg calls, in order; then they succeed.
+  std::deque<midi::MidiResult> inPrepareResults, outLongMsgResults;
   midi::MidiResult outUnprepareResult = midi::kNoError;
   std::map<midi::MidiResult, std::string> errorTexts;
   std::set<int> goneSources;  // slots whose input device has gone
@@ -50,14 +45,14 @@ class FakeMidiPorts final : public midi::MidiPorts {
   // Another notification, e.g. kMimOpen with param1 0.
   void SendNotification(int slot, std::uint32_t message, std::uintptr_t param1);
   // True once everything sent has reached the callback or a buffer; false at the
-  // deadline (a port with no buffer queued or not started keeps its bytes waiting).
+  // deadline (a port with no buffer queued keeps its bytes waiting). Input for a port
+  // that is not open and started is dropped when delivered, as a real port drops it.
   bool WaitUntilDelivered(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // --- What happened ---
   std::vector<LongMessage> OutputMessages() const;
-  std::vector<std::string> Calls() const;  // e.g. "InStop 1", "InAddBuffer 0", "OutUnprepareHeader 0"
-  void ClearCalls();
-  std::size_t QueuedBuffers(int slot) const;
+  int OutUnprepares() const;  // OutUnprepareHeader calls on an open port
+  std::size_t QueuedBuffers(int slot) const { return hub_.QueuedBuffers(InHandle(slot)); }
   bool InputOpen(int slot) const;
 
   // midi::MidiPorts
@@ -65,14 +60,18 @@ class FakeMidiPorts final : public midi::MidiPorts {
   midi::MidiResult InOpen(midi::PortHandle* handle, int slot, midi::InputCallback callback,
                           std::uintptr_t instance) override;
   midi::MidiResult OutReset(midi::PortHandle port) override;
-  midi::MidiResult InReset(midi::PortHandle port) override;
-  midi::MidiResult InGetDevCaps(midi::PortHandle port, std::string* name) override;
-  midi::MidiResult OutGetDevCaps(midi::PortHandle port, std::string* name) override;
+  midi::MidiResult InReset(midi::PortHandle port) override { return hub_.Reset(port); }
+  midi::MidiResult InGetDevCaps(midi::PortHandle port, std::string* name) override { return Name(port, true, name); }
+  midi::MidiResult OutGetDevCaps(midi::PortHandle port, std::string* name) override { return Name(port, false, name); }
   midi::MidiResult InPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
-  midi::MidiResult InAddBuffer(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
-  midi::MidiResult InUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
-  midi::MidiResult InStart(midi::PortHandle port) override;
-  midi::MidiResult InStop(midi::PortHandle port) override;
+  midi::MidiResult InAddBuffer(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override {
+    return hub_.AddBuffer(port, header, size);
+  }
+  midi::MidiResult InUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override {
+    return hub_.Unprepare(port, header, size);
+  }
+  midi::MidiResult InStart(midi::PortHandle port) override { return hub_.Start(port); }
+  midi::MidiResult InStop(midi::PortHandle port) override { return hub_.Stop(port); }
   midi::MidiResult InClose(midi::PortHandle port) override;
   midi::MidiResult OutClose(midi::PortHandle port) override;
   midi::MidiResult OutPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
@@ -81,9 +80,6 @@ class FakeMidiPorts final : public midi::MidiPorts {
   std::string ErrorText(midi::MidiResult code) override;
   std::uint64_t LostInputBytes() const override { return hub_.LostBytes(); }
   bool InSourcePresent(midi::PortHandle port) override;
-
-  static midi::PortHandle InHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1); }
-  static midi::PortHandle OutHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1001); }
 
  private:
   struct Slot {
@@ -97,8 +93,11 @@ class FakeMidiPorts final : public midi::MidiPorts {
     std::uint32_t message = 0;
     std::uintptr_t param1 = 0;
   };
-  int SlotOf(midi::PortHandle port, bool input) const;
-  void Record(const std::string& call, midi::PortHandle port, bool input);
+  static midi::PortHandle InHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1); }
+  static midi::PortHandle OutHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1001); }
+  int SlotOf(midi::PortHandle port, bool input) const;  // -1 unless open
+  midi::MidiResult Open(midi::PortHandle* handle, int slot, bool input);  // under the lock
+  midi::MidiResult Name(midi::PortHandle port, bool input, std::string* name);
   void Push(Item item);
   void DeliveryLoop();
 
@@ -109,7 +108,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
   std::deque<Item> inbox_;
   bool busy_ = false;  // the delivery thread holds items taken from the inbox
   std::vector<LongMessage> output_;
-  std::vector<std::string> calls_;
+  int outUnprepares_ = 0;
   bool stopping_ = false;
 
   midi::Waker wake_;

@@ -8,31 +8,24 @@
 
 namespace {
 
-struct KeyCase {
-  const char* path;
-  char kindLetter;
-  int number;
-};
-// Readable, stable names for the test runner (the default prints raw bytes).
-void PrintTo(const KeyCase& c, std::ostream* os) { *os << '"' << c.path << '"'; }
-
-class SortKeyOfPath : public testing::TestWithParam<KeyCase> {};
-
-TEST_P(SortKeyOfPath, TakesTheKindLetterAndNumberFromTheBaseName) {
-  const filelist::SortKey key = filelist::SortKeyOf(GetParam().path);
-  EXPECT_EQ(key.kindLetter, GetParam().kindLetter);
-  EXPECT_EQ(key.number, GetParam().number);
-}
-
 // Character values are code - 48: '0' 0, '.' -2, 'D' 20, 'I' 25, 'S' 35, 'X' 40, 'Y' 41, 'a' 49.
-INSTANTIATE_TEST_SUITE_P(
-    Names, SortKeyOfPath,
-    testing::Values(KeyCase{"/home/u/SET_U07S.SYX", 'S', 7},  // 10*0 + 7
-                    KeyCase{"AB", 'B', 0},        // two characters or fewer: 0
-                    KeyCase{".SYX", 'X', 391},    // a leading "." is never cut: 10*35 + 41
-                    KeyCase{"XY.", '.', 441},     // nor a trailing one: 10*40 + 41
-                    KeyCase{"a.b.c", 'b', 488},   // the rightmost "." cuts: base a.b, 10*49 - 2
-                    KeyCase{"DIR.X/U07S", 'R', 225}));  // a "." in a folder cuts too: 10*20 + 25
+TEST(SortKeyOf, TakesTheKindLetterAndNumberFromTheBaseName) {
+  const struct {
+    const char* path;
+    char kindLetter;
+    int number;
+  } cases[] = {{"/home/u/SET_U07S.SYX", 'S', 7},  // 10*0 + 7
+               {"AB", 'B', 0},                   // two characters or fewer: 0
+               {".SYX", 'X', 391},               // a leading "." is never cut: 10*35 + 41
+               {"XY.", '.', 441},                // nor a trailing one: 10*40 + 41
+               {"a.b.c", 'b', 488},              // the rightmost "." cuts: base a.b, 10*49 - 2
+               {"DIR.X/U07S", 'R', 225}};        // a "." in a folder cuts too: 10*20 + 25
+  for (const auto& c : cases) {
+    const filelist::SortKey key = filelist::SortKeyOf(c.path);
+    EXPECT_EQ(key.kindLetter, c.kindLetter) << c.path;
+    EXPECT_EQ(key.number, c.number) << c.path;
+  }
+}
 
 // The order the Files box has always had: neighbours exchanged one pair at a time,
 // the walk restarting from the top after each exchange, written here from scratch.
@@ -97,32 +90,22 @@ TEST(SortListText, GivesTheOrderOfTheNeighbourExchangeOnGeneratedLists) {
   }
 }
 
-struct RemovalCase {
-  int selStart;
-  int selLength;
-  const char* kept;
-};
-void PrintTo(const RemovalCase& c, std::ostream* os) { *os << "s=" << c.selStart << " n=" << c.selLength; }
-
-class WithoutMarkedLines : public testing::TestWithParam<RemovalCase> {};
-
 // Positions, from 0: AA 0-1, CR LF 2-3; BBB 4-6, 7-8; CC 9-10, 11-12; DDD 13-15, 16-17;
 // EE 18-19 without a line break.
-TEST_P(WithoutMarkedLines, RemovesEveryLineHoldingAMarkedCharacter) {
-  const std::string text = "AA\r\nBBB\r\nCC\r\nDDD\r\nEE";
-  EXPECT_EQ(filelist::WithoutMarkedLines(text, GetParam().selStart, GetParam().selLength), GetParam().kept);
+TEST(WithoutMarkedLines, RemovesEveryLineHoldingAMarkedCharacter) {
+  const struct {
+    int selStart, selLength;
+    const char* kept;
+  } cases[] = {{7, 0, "AA\r\nCC\r\nDDD\r\nEE"},           // caret after the last B
+               {4, 0, "AA\r\nBBB\r\nCC\r\nDDD\r\nEE"},  // at the start of a line
+               {5, 10, "AA\r\nEE"},                       // B@5 to D@14: two D selected
+               {5, 9, "AA\r\nDDD\r\nEE"},                 // one D selected: its line stays
+               {0, 20, "EE"}};                            // the final line stays
+  for (const auto& c : cases) {
+    EXPECT_EQ(filelist::WithoutMarkedLines("AA\r\nBBB\r\nCC\r\nDDD\r\nEE", c.selStart, c.selLength), c.kept)
+        << c.selStart << " " << c.selLength;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    CaretsAndSelections, WithoutMarkedLines,
-    testing::Values(RemovalCase{7, 0, "AA\r\nCC\r\nDDD\r\nEE"},  // caret after the last B
-                    RemovalCase{5, 0, "AA\r\nCC\r\nDDD\r\nEE"},  // caret after the first B
-                    RemovalCase{4, 0, "AA\r\nBBB\r\nCC\r\nDDD\r\nEE"},  // at the start of a line
-                    RemovalCase{0, 0, "AA\r\nBBB\r\nCC\r\nDDD\r\nEE"},  // at the start of the text
-                    RemovalCase{5, 10, "AA\r\nEE"},             // B@5 to D@14: two D selected
-                    RemovalCase{5, 9, "AA\r\nDDD\r\nEE"},       // one D selected: its line stays
-                    RemovalCase{20, 0, "AA\r\nBBB\r\nCC\r\nDDD\r\nEE"},  // the final line stays
-                    RemovalCase{0, 20, "EE"}));
 
 // Positions from 1: CR 1, LF 2, LF 3, A 4-5, CR LF 6-7, B 8. The selection 0, 5 marks
 // 1 to 4: the first line has no character of its own, only its line break, so it stays.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <string>
 #include <vector>
 
 #include "midi/InputHub.h"
@@ -22,17 +21,13 @@ struct Event {
 struct Rig {
   static void Callback(midi::PortHandle, std::uint32_t message, std::uintptr_t instance, std::uintptr_t p1,
                        std::uintptr_t) {
-    auto& rig = *reinterpret_cast<Rig*>(instance);
-    Event e{message, nullptr, 0, {}};
+    Event e{message, nullptr, static_cast<std::uint32_t>(p1), {}};
     if (message == midi::kMimLongData) {
       e.header = reinterpret_cast<midi::MidiHdr*>(p1);
       e.bytes.assign(e.header->lpData, e.header->lpData + e.header->dwBytesRecorded);
-    } else {
-      e.param1 = static_cast<std::uint32_t>(p1);
     }
-    rig.events.push_back(e);
+    reinterpret_cast<Rig*>(instance)->events.push_back(e);
   }
-
   explicit Rig(std::uint32_t bufferBytes = 16) {
     hub.Open(kPort, &Callback, reinterpret_cast<std::uintptr_t>(this));
     for (std::size_t i = 0; i < headers.size(); ++i) {
@@ -42,10 +37,9 @@ struct Rig {
     }
     hub.Start(kPort);
   }
-  midi::MidiResult Add(int i) {
-    const auto h = &headers[static_cast<std::size_t>(i)];
-    hub.Prepare(kPort, h, midi::kMidiHdrSize);
-    return hub.AddBuffer(kPort, h, midi::kMidiHdrSize);
+  midi::MidiResult Add(int i, midi::PortHandle port = kPort) {
+    hub.Prepare(port, &headers[static_cast<std::size_t>(i)], midi::kMidiHdrSize);
+    return hub.AddBuffer(port, &headers[static_cast<std::size_t>(i)], midi::kMidiHdrSize);
   }
   void Receive(const Bytes& b) { hub.Receive(kPort, b.data(), b.size()); }
 
@@ -70,17 +64,16 @@ TEST(InputHub, SysexFillsBuffersInOrderAndReturnsEachAtMessageEndOrWhenFull) {
   Rig rig(16);
   for (int i = 0; i < 4; ++i) ASSERT_EQ(rig.Add(i), midi::kNoError);
   rig.Receive(Sysex(3, 0x11));   // 5 bytes: returned at its end
-  rig.Receive(Sysex(30, 0x22));  // 32 bytes: two full buffers
+  const Bytes second = Sysex(30, 0x22);  // 32 bytes: two full buffers
+  rig.Receive(second);
   rig.hub.DeliverAll();
-
   ASSERT_EQ(rig.events.size(), 3u);
-  EXPECT_EQ(rig.events[0].header, &rig.headers[0]);
-  EXPECT_EQ(rig.events[0].bytes, Sysex(3, 0x11));
-  const Bytes second = Sysex(30, 0x22);
-  EXPECT_EQ(rig.events[1].header, &rig.headers[1]);
-  EXPECT_EQ(rig.events[1].bytes, Bytes(second.begin(), second.begin() + 16));
-  EXPECT_EQ(rig.events[2].header, &rig.headers[2]);
-  EXPECT_EQ(rig.events[2].bytes, Bytes(second.begin() + 16, second.end()));
+  const Bytes expected[] = {Sysex(3, 0x11), Bytes(second.begin(), second.begin() + 16),
+                            Bytes(second.begin() + 16, second.end())};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(rig.events[i].header, &rig.headers[i]);
+    EXPECT_EQ(rig.events[i].bytes, expected[i]);
+  }
   EXPECT_EQ(rig.headers[0].dwFlags & (midi::kMhdrDone | midi::kMhdrInQueue), midi::kMhdrDone);
   EXPECT_EQ(rig.headers[3].dwFlags & midi::kMhdrInQueue, midi::kMhdrInQueue);
 }
@@ -98,7 +91,7 @@ TEST(InputHub, InputWaitsInOrderWhileNoBufferIsQueued) {
   EXPECT_FALSE(rig.hub.BacklogEmpty());
 
   ASSERT_EQ(rig.Add(1), midi::kNoError);
-  EXPECT_GT(rig.wakes, 0);  // the delivery thread is told there is room now
+  EXPECT_GT(rig.wakes, 0) << "the delivery thread is told there is room now";
   ASSERT_EQ(rig.Add(2), midi::kNoError);
   rig.hub.DeliverAll();
   ASSERT_EQ(rig.events.size(), 4u);
@@ -109,8 +102,12 @@ TEST(InputHub, InputWaitsInOrderWhileNoBufferIsQueued) {
   EXPECT_TRUE(rig.hub.BacklogEmpty());
 }
 
-TEST(InputHub, AHeaderIsNeverInTwoQueues) {
+TEST(InputHub, AHeaderIsNeverInTwoQueuesAndOnlyAPreparedOneWithMemoryIsTaken) {
   Rig rig;
+  midi::MidiHdr empty;
+  EXPECT_EQ(rig.hub.Prepare(Rig::kPort, &empty, midi::kMidiHdrSize), midi::kErrInvalidParam);
+  EXPECT_EQ(rig.hub.Prepare(Rig::kPort, &rig.headers[0], 40), midi::kErrInvalidParam);
+  EXPECT_EQ(rig.hub.AddBuffer(Rig::kPort, &rig.headers[0], midi::kMidiHdrSize), midi::kErrUnprepared);
   ASSERT_EQ(rig.Add(0), midi::kNoError);
   EXPECT_EQ(rig.Add(0), midi::kErrStillPlaying);
   rig.hub.Open(8, &Rig::Callback, reinterpret_cast<std::uintptr_t>(&rig));
@@ -119,8 +116,7 @@ TEST(InputHub, AHeaderIsNeverInTwoQueues) {
   // Withdrawn from its own port, it may go to the other one, and is not returned by the first.
   EXPECT_EQ(rig.hub.Unprepare(Rig::kPort, &rig.headers[0], midi::kMidiHdrSize), midi::kNoError);
   EXPECT_EQ(rig.headers[0].dwFlags & midi::kMhdrDone, 0u);
-  rig.hub.Prepare(8, &rig.headers[0], midi::kMidiHdrSize);
-  EXPECT_EQ(rig.hub.AddBuffer(8, &rig.headers[0], midi::kMidiHdrSize), midi::kNoError);
+  EXPECT_EQ(rig.Add(0, 8), midi::kNoError);
   rig.Receive(Sysex(1, 1));
   rig.hub.DeliverAll();
   EXPECT_TRUE(rig.events.empty());
@@ -133,22 +129,14 @@ TEST(InputHub, AStoppedOrClosedPortHandsNothingOver) {
   rig.Receive(Sysex(2, 5));
   rig.hub.Start(Rig::kPort);
   rig.hub.DeliverAll();
-  EXPECT_TRUE(rig.events.empty());  // a port that is not started receives nothing
+  EXPECT_TRUE(rig.events.empty()) << "a port that is not started receives nothing";
 
   rig.Receive(Sysex(2, 6));
   rig.hub.Close(Rig::kPort);
   rig.hub.DeliverAll();
   EXPECT_TRUE(rig.events.empty());
-  EXPECT_EQ(rig.headers[0].dwFlags & midi::kMhdrInQueue, 0u);  // the layer let go of it
+  EXPECT_EQ(rig.headers[0].dwFlags & midi::kMhdrInQueue, 0u) << "the layer let go of it";
   EXPECT_EQ(rig.hub.AddBuffer(Rig::kPort, &rig.headers[1], midi::kMidiHdrSize), midi::kErrInvalidHandle);
-}
-
-TEST(InputHub, HeadersWithoutMemoryOrUnpreparedAreRefused) {
-  Rig rig;
-  midi::MidiHdr empty;
-  EXPECT_EQ(rig.hub.Prepare(Rig::kPort, &empty, midi::kMidiHdrSize), midi::kErrInvalidParam);
-  EXPECT_EQ(rig.hub.AddBuffer(Rig::kPort, &rig.headers[0], midi::kMidiHdrSize), midi::kErrUnprepared);
-  EXPECT_EQ(rig.hub.Prepare(Rig::kPort, &rig.headers[0], 40), midi::kErrInvalidParam);
 }
 
 }  // namespace

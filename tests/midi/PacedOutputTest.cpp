@@ -16,32 +16,22 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Pieces = std::vector<std::pair<std::size_t, std::size_t>>;
 
-struct Split {
-  std::string name;
-  Bytes message;
-  std::size_t maxPieceBytes;
-  Pieces pieces;
-};
-
-void PrintTo(const Split& s, std::ostream* os) { *os << s.name; }
-
-class SplitIntoPieces : public testing::TestWithParam<Split> {};
-
-TEST_P(SplitIntoPieces, CutsNoPieceButTheLastAfterAnF7) {
-  const Split& s = GetParam();
-  EXPECT_EQ(midi::SplitIntoPieces(s.message.data(), s.message.size(), s.maxPieceBytes), s.pieces);
+TEST(Output, SplitIntoPiecesCutsNoPieceButTheLastAfterAnF7) {
+  const struct {
+    Bytes message;
+    std::size_t maxPieceBytes;
+    Pieces pieces;
+  } cases[] = {{{0xF0, 1, 2, 0xF7}, 4, {{0, 4}}},  // a message that fits goes whole
+               {{0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 0xF7}, 4, {{0, 4}, {4, 8}, {8, 10}}},
+               // (0, 3) would end on the F7 at 2, so the piece ends one earlier.
+               {{0xF0, 1, 0xF7, 0xF0, 2, 0xF7}, 3, {{0, 2}, {2, 5}, {5, 6}}},
+               {{0xF7, 0xF7, 0xF7}, 1, {{0, 1}, {1, 2}, {2, 3}}},  // only F7s cannot be helped
+               {{}, 4, {}}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(midi::SplitIntoPieces(c.message.data(), c.message.size(), c.maxPieceBytes), c.pieces)
+        << c.message.size() << " bytes in pieces of " << c.maxPieceBytes;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Output, SplitIntoPieces,
-    testing::Values(Split{"AMessageThatFitsGoesWhole", {0xF0, 1, 2, 0xF7}, 4, {{0, 4}}},
-                    Split{"ALongOneGoesInPiecesOfTheLimit", {0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 0xF7}, 4,
-                          {{0, 4}, {4, 8}, {8, 10}}},
-                    // (0, 3) would end on the F7 at 2, so the piece ends one earlier.
-                    Split{"APieceStopsShortOfAnF7", {0xF0, 1, 0xF7, 0xF0, 2, 0xF7}, 3, {{0, 2}, {2, 5}, {5, 6}}},
-                    Split{"OnlyF7sCannotBeHelped", {0xF7, 0xF7, 0xF7}, 1, {{0, 1}, {1, 2}, {2, 3}}},
-                    Split{"NothingMakesNoPiece", {}, 4, {}}),
-    [](const testing::TestParamInfo<Split>& p) { return p.param.name; });
 
 // Records what the MIDI system was given (on the sender thread).
 struct Recorder {

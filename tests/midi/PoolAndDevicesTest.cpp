@@ -2,7 +2,6 @@
 // error notice, on the fake layer.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,21 +15,15 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 // Heap blocks whose allocations and locks fail when the script says so.
 class ScriptedAllocator final : public midi::BlockAllocator {
  public:
   std::uintptr_t Allocate(std::size_t bytes) override {
-    if (++allocations == failAllocation) return 0;
-    return heap.Allocate(bytes);
+    return ++allocations == failAllocation ? 0 : heap.Allocate(bytes);
   }
-  std::uint8_t* Lock(std::uintptr_t handle) override {
-    ++locks;
-    if (lockFailures > 0) {
-      --lockFailures;
-      return nullptr;
-    }
-    return heap.Lock(handle);
-  }
+  std::uint8_t* Lock(std::uintptr_t handle) override { return ++locks <= lockFailures ? nullptr : heap.Lock(handle); }
   void Unlock(std::uintptr_t handle) override { heap.Unlock(handle); }
   void Free(std::uintptr_t handle) override {
     ++frees;
@@ -38,7 +31,7 @@ class ScriptedAllocator final : public midi::BlockAllocator {
   }
   midi::HeapBlockAllocator heap;
   int failAllocation = 0;  // 1-based; 0 = none fails
-  int lockFailures = 0;
+  int lockFailures = 0;  // the first this many locks fail
   int allocations = 0, locks = 0, frees = 0;
 };
 
@@ -51,7 +44,7 @@ class ListEntries final : public midi::DeviceList {
   int ListIndex() const override { return index; }
   void SetListIndex(int p) override { index = p; }
   void SetText(const std::string& t) override { text = t; }
-  std::vector<std::string> items;
+  Strings items;
   int index = -1;
   std::string text;
 };
@@ -80,8 +73,10 @@ struct Rig {
     ASSERT_TRUE(pool.AllocatePool(quit));
     pool.QueuePool(devices.InputHandles[0]);
   }
-  // The loop's part: take one returned buffer off the ring.
-  int TakeReturned() {
+  // A message arrives on a slot and the loop takes its returned buffer off the ring.
+  int ReceiveAndTake(int slot, std::uint8_t data) {
+    ports.SendSysex(slot, {0xF0, data, 0xF7});
+    EXPECT_TRUE(ports.WaitUntilDelivered());
     midi::MidiHdr* h = nullptr;
     if (!rings.LongDataRing.Pop(h)) return -1;
     const int b = pool.FindBufferByData(h->lpData);
@@ -91,61 +86,53 @@ struct Rig {
   ~Rig() { midi::ShutDownPorts(ports, devices); }
 };
 
-class AllocationFailure : public ::testing::TestWithParam<std::pair<int, std::string>> {};
+struct PoolFault {
+  int failAllocation, lockFailures;
+  std::string message;  // empty: none
+};
+void PrintTo(const PoolFault& f, std::ostream* os) { *os << f.failAllocation << " " << f.lockFailures; }
+class AllocatingThePool : public testing::TestWithParam<PoolFault> {};
 
-TEST_P(AllocationFailure, NamesTheTotalAskedForSoFar) {
+// A lock is retried 1000 times, pumping events between tries; the next failure gives up
+// and asks the program to end.
+TEST_P(AllocatingThePool, ShowsWhatFailedAndNamesTheTotalAskedForSoFar) {
   Rig rig;
-  rig.allocator.failAllocation = GetParam().first;
-  EXPECT_FALSE(rig.pool.AllocatePool(rig.quit));
-  EXPECT_EQ(rig.dialogs.Texts(), (std::vector<std::string>{GetParam().second}));
-  EXPECT_EQ(rig.allocator.allocations, GetParam().first);
-}
-INSTANTIATE_TEST_SUITE_P(Pool, AllocationFailure,
-                         ::testing::Values(std::make_pair(1, "Could not allocate 16K of RAM."),
-                                           std::make_pair(3, "Could not allocate 48K of RAM."),
-                                           std::make_pair(4, "Could not allocate 64K of RAM.")));
-
-TEST(Pool, ALockThatSucceedsAfterAThousandFailuresShowsNothing) {
-  Rig rig;
-  rig.allocator.lockFailures = 1000;
-  ASSERT_TRUE(rig.pool.AllocatePool(rig.quit));
-  EXPECT_TRUE(rig.dialogs.messages.empty());
-  EXPECT_FALSE(rig.quit);
-  EXPECT_EQ(rig.pump.calls, 1000);
-  for (int b = 0; b < midi::kPoolBufferCount; ++b) {
-    const midi::PoolBuffer& buffer = rig.pool.Buffer(b);
-    ASSERT_NE(buffer.locked, nullptr);
-    EXPECT_EQ(buffer.locked[0], 0);  // zero-filled
-    EXPECT_EQ(buffer.locked[midi::kPoolBufferBytes - 1], 0);
+  rig.allocator.failAllocation = GetParam().failAllocation;
+  rig.allocator.lockFailures = GetParam().lockFailures;
+  EXPECT_EQ(rig.pool.AllocatePool(rig.quit), GetParam().failAllocation == 0);
+  EXPECT_EQ(rig.dialogs.Texts(), GetParam().message.empty() ? Strings{} : Strings{GetParam().message});
+  EXPECT_EQ(rig.quit, GetParam().lockFailures > 1000);
+  EXPECT_EQ(rig.allocator.allocations, GetParam().failAllocation == 0 ? 4 : GetParam().failAllocation);
+  if (GetParam().failAllocation == 0) {
+    EXPECT_EQ(rig.allocator.locks, GetParam().lockFailures > 1000 ? 1001 : GetParam().lockFailures + 4) << "no lock tried after giving up";
   }
-}
-
-TEST(Pool, TheThousandAndFirstLockFailureGivesUpAndLocksNothingMore) {
-  Rig rig;
-  rig.allocator.lockFailures = 1001;
-  ASSERT_TRUE(rig.pool.AllocatePool(rig.quit));
-  EXPECT_EQ(rig.dialogs.Texts(), (std::vector<std::string>{"Cannot lock buffer 0"}));
-  EXPECT_TRUE(rig.quit);
-  EXPECT_EQ(rig.allocator.locks, 1001);
-  EXPECT_EQ(rig.allocator.allocations, 4);
+  if (GetParam().lockFailures == 1000) {
+    EXPECT_EQ(rig.pump.calls, 1000);
+    for (int b = 0; b < midi::kPoolBufferCount; ++b) {
+      ASSERT_NE(rig.pool.Buffer(b).locked, nullptr);
+      EXPECT_EQ(rig.pool.Buffer(b).locked[midi::kPoolBufferBytes - 1], 0) << "zero-filled";
+    }
+  }
   rig.pool.ReleasePool();
-  EXPECT_EQ(rig.allocator.frees, 4);
+  EXPECT_EQ(rig.allocator.frees, rig.allocator.allocations - (GetParam().failAllocation == 0 ? 0 : 1));
 }
+INSTANTIATE_TEST_SUITE_P(Pool, AllocatingThePool,
+                         testing::Values(PoolFault{1, 0, "Could not allocate 16K of RAM."},
+                                         PoolFault{3, 0, "Could not allocate 48K of RAM."},
+                                         PoolFault{4, 0, "Could not allocate 64K of RAM."},
+                                         PoolFault{0, 1000, ""}, PoolFault{0, 1001, "Cannot lock buffer 0"}));
 
 TEST(Pool, AFailedRepreparationIsShownOnceAndTheOtherBuffersKeepCycling) {
   Rig rig;
   rig.ports.errorTexts[midi::kErrNoMemory] = "Out of memory";
   rig.StartTwoPorts();
-  const midi::PortHandle port = rig.devices.InputHandles[0];
   rig.ports.inPrepareResults = {midi::kErrNoMemory};  // the first recycle fails
   for (int message = 0; message < 12; ++message) {
-    rig.ports.SendSysex(0, {0xF0, static_cast<std::uint8_t>(message), 0xF7});
-    ASSERT_TRUE(rig.ports.WaitUntilDelivered());
-    const int b = rig.TakeReturned();
+    const int b = rig.ReceiveAndTake(0, static_cast<std::uint8_t>(message));
     ASSERT_GE(b, 0) << "message " << message << " found no buffer";
-    rig.pool.RecycleBuffer(b, port);
+    rig.pool.RecycleBuffer(b, rig.devices.InputHandles[0]);
   }
-  EXPECT_EQ(rig.dialogs.Texts(), (std::vector<std::string>{"midiInPrepareHeader: Out of memory"}));
+  EXPECT_EQ(rig.dialogs.Texts(), Strings{"midiInPrepareHeader: Out of memory"});
   EXPECT_EQ(rig.ports.QueuedBuffers(0), 3u);
 }
 
@@ -154,11 +141,8 @@ TEST(Pool, AFailedRepreparationIsShownOnceAndTheOtherBuffersKeepCycling) {
 TEST(Pool, ADeviceChangeDuringAnUnpackQueuesNoBufferTwice) {
   Rig rig;
   rig.StartTwoPorts();
-  rig.ports.SendSysex(0, {0xF0, 0x01, 0xF7});
-  ASSERT_TRUE(rig.ports.WaitUntilDelivered());
-  const int unpacking = rig.TakeReturned();
+  const int unpacking = rig.ReceiveAndTake(0, 1);
   ASSERT_EQ(unpacking, 0);
-
   rig.selection.SelectInput(1);  // as a handler inside the unpack's PumpEvents would
   EXPECT_EQ(rig.ports.QueuedBuffers(0), 0u);
   EXPECT_EQ(rig.ports.QueuedBuffers(1), 3u);
@@ -166,84 +150,61 @@ TEST(Pool, ADeviceChangeDuringAnUnpackQueuesNoBufferTwice) {
   EXPECT_EQ(rig.ports.QueuedBuffers(1), 4u);
   for (int b = 0; b < midi::kPoolBufferCount; ++b) EXPECT_EQ(rig.pool.Buffer(b).state, midi::BufferState::Queued);
 
-  // The same happens when the change comes while the returned buffer still waits in the ring.
+  // The same when the change comes while the returned buffer still waits in the ring.
   rig.ports.SendSysex(1, {0xF0, 0x02, 0xF7});
   ASSERT_TRUE(rig.ports.WaitUntilDelivered());
   rig.selection.SelectInput(0);
   EXPECT_EQ(rig.ports.QueuedBuffers(0), 3u);
-  const int waiting = rig.TakeReturned();
-  ASSERT_GE(waiting, 0);
-  EXPECT_EQ(rig.pool.Buffer(waiting).header.dwBytesRecorded, 3u);  // its data untouched
+  midi::MidiHdr* h = nullptr;
+  ASSERT_TRUE(rig.rings.LongDataRing.Pop(h));
+  const int waiting = rig.pool.FindBufferByData(h->lpData);
+  rig.pool.MarkReturned(waiting);
+  EXPECT_EQ(rig.pool.Buffer(waiting).header.dwBytesRecorded, 3u) << "its data untouched";
   rig.pool.RecycleBuffer(waiting, rig.devices.SelectedInputHandle());
   EXPECT_EQ(rig.ports.QueuedBuffers(0), 4u);
 }
 
-TEST(Devices, InputOnlyInSlotOneAndOutputOnlyInSlotZero) {
+TEST(Devices, EachListEndsAtTheLastSlotWithItsKindOfPortAndAFailedNameQueryAsksToQuit) {
   Rig rig;
   rig.ports.AddSlot("", "Only Out");
   rig.ports.AddSlot("Only In", "");
   rig.Open();
   EXPECT_EQ(rig.devices.DeviceSlotCount, 2);
-  EXPECT_TRUE(rig.cInp.items.empty());  // the input list ends at slot 0, which has no input
-  EXPECT_EQ(rig.cOut.items, (std::vector<std::string>{"Only Out"}));
+  EXPECT_TRUE(rig.cInp.items.empty()) << "the input list ends at slot 0, which has no input";
+  EXPECT_EQ(rig.cOut.items, Strings{"Only Out"});
   EXPECT_EQ(rig.devices.SelectedInput, -1);
   EXPECT_EQ(rig.devices.SelectedOutput, 0);
+  EXPECT_FALSE(rig.quit);
+
+  Rig failing;
+  failing.ports.AddSlot("In A", "Out A");
+  failing.ports.failOutCaps = {0};
+  failing.Open();
+  EXPECT_TRUE(failing.quit);
+  EXPECT_TRUE(failing.dialogs.messages.empty());
 }
 
-TEST(Devices, TheStartUpSelectionQueuesNothingStopsNothingAndStartsPortZero) {
+TEST(Devices, SelectionStartsTheFirstInputAndAnIllegalPositionFallsBackToEntryZero) {
   Rig rig;
-  rig.ports.AddSlot("In A", "Out A");
-  rig.ports.AddSlot("In B", "Out B");
-  rig.Open();
-  EXPECT_EQ(rig.devices.DeviceSlotCount, 2);
+  rig.StartTwoPorts();
   EXPECT_EQ(rig.cInp.text, "In A");
-  std::vector<std::string> afterProbe;
-  for (const auto& c : rig.ports.Calls()) {
-    if (c.rfind("Out", 0) != 0 && c.rfind("InReset", 0) != 0) afterProbe.push_back(c);
-  }
-  EXPECT_EQ(afterProbe, (std::vector<std::string>{"InStart 0"}));
-}
-
-TEST(Devices, ChoosingTheSelectedInputAgainCyclesThePoolOnTheSamePort) {
-  Rig rig;
-  rig.StartTwoPorts();
-  rig.ports.ClearCalls();
-  rig.selection.SelectInput(0);
-  const std::vector<std::string> expected = {
-      "InUnprepareHeader 0", "InUnprepareHeader 0", "InUnprepareHeader 0", "InUnprepareHeader 0", "InStop 0",
-      "InPrepareHeader 0",   "InAddBuffer 0",       "InPrepareHeader 0",   "InAddBuffer 0",       "InPrepareHeader 0",
-      "InAddBuffer 0",       "InPrepareHeader 0",   "InAddBuffer 0",       "InStart 0"};
-  EXPECT_EQ(rig.ports.Calls(), expected);
-  EXPECT_EQ(rig.ports.QueuedBuffers(0), 4u);
-}
-
-TEST(Devices, AnIllegalPositionFallsBackToEntryZero) {
-  Rig rig;
-  rig.StartTwoPorts();
+  rig.ports.SendShort(0, {0x90, 0x3C, 0x7F});
+  ASSERT_TRUE(rig.ports.WaitUntilDelivered());
+  std::uint32_t event = 0;
+  EXPECT_TRUE(rig.rings.ShortEventRing.Pop(event)) << "port 0 started at start-up";
   rig.selection.SelectInput(1);
   rig.selection.SelectInput(2);
   rig.selection.SelectOutput(5);
-  EXPECT_EQ(rig.dialogs.Texts(),
-            (std::vector<std::string>{"Illegal input device selected!", "Illegal output device selected!"}));
+  EXPECT_EQ(rig.dialogs.Texts(), (Strings{"Illegal input device selected!", "Illegal output device selected!"}));
   EXPECT_EQ(rig.devices.SelectedInput, 0);
   EXPECT_EQ(rig.devices.SelectedOutput, 0);
   EXPECT_EQ(rig.ports.QueuedBuffers(0), 4u);
   EXPECT_EQ(rig.ports.QueuedBuffers(1), 0u);
 }
 
-TEST(Devices, AFailedNameQueryAsksToQuit) {
-  Rig rig;
-  rig.ports.AddSlot("In A", "Out A");
-  rig.ports.failOutCaps = {0};
-  rig.Open();
-  EXPECT_TRUE(rig.quit);
-  EXPECT_TRUE(rig.dialogs.messages.empty());
-}
-
 TEST(Devices, ShutDownTakesEveryBufferBackBeforeThePoolIsFreed) {
   Rig rig;
   rig.StartTwoPorts();
-  rig.ports.InStart(rig.devices.InputHandles[0]);
   midi::ShutDownPorts(rig.ports, rig.devices);
   EXPECT_FALSE(rig.ports.InputOpen(0));
   rig.pool.ReleasePool();
@@ -253,27 +214,22 @@ TEST(Devices, ShutDownTakesEveryBufferBackBeforeThePoolIsFreed) {
   EXPECT_TRUE(rig.rings.LongDataRing.Empty());
 }
 
-class MidiErrorNotice : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
-
-TEST_P(MidiErrorNotice, ReadsTheOperationAndTheLayersText) {
-  FakeMidiPorts ports;
-  ScriptedDialogs dialogs;
-  ports.errorTexts[midi::kErrNotReady] = GetParam().first;
-  midi::ShowMidiError(static_cast<std::int16_t>(midi::kErrNotReady), "midiOutLongMsg", ports, dialogs);
-  EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{GetParam().second}));
-}
-INSTANTIATE_TEST_SUITE_P(
-    MidiError, MidiErrorNotice,
-    ::testing::Values(std::make_pair("The hardware is busy.", "midiOutLongMsg: The hardware is busy."),
-                      std::make_pair("", "midiOutLongMsg: Unknown error"),
-                      std::make_pair(std::string("Cut\0here", 8), "midiOutLongMsg: Cut"),
-                      std::make_pair(std::string(200, 'x'), "midiOutLongMsg: " + std::string(160, 'x'))));
-
-TEST(MidiError, CodeZeroShowsNothing) {
-  FakeMidiPorts ports;
-  ScriptedDialogs dialogs;
-  midi::ShowMidiError(0, "midiInPrepareHeader", ports, dialogs);
-  EXPECT_TRUE(dialogs.messages.empty());
+TEST(MidiError, TheNoticeReadsTheOperationAndTheLayersTextAndCodeZeroShowsNothing) {
+  const struct {
+    std::int16_t code;
+    std::string layerText, shown;  // shown: empty for none
+  } cases[] = {{midi::kErrNotReady, "The hardware is busy.", "midiOutLongMsg: The hardware is busy."},
+               {midi::kErrNotReady, "", "midiOutLongMsg: Unknown error"},
+               {midi::kErrNotReady, std::string("Cut\0here", 8), "midiOutLongMsg: Cut"},
+               {midi::kErrNotReady, std::string(200, 'x'), "midiOutLongMsg: " + std::string(160, 'x')},
+               {0, "no error", ""}};
+  for (const auto& c : cases) {
+    FakeMidiPorts ports;
+    ScriptedDialogs dialogs;
+    ports.errorTexts[c.code] = c.layerText;
+    midi::ShowMidiError(c.code, "midiOutLongMsg", ports, dialogs);
+    EXPECT_EQ(dialogs.Texts(), c.shown.empty() ? Strings{} : Strings{c.shown});
+  }
 }
 
 }  // namespace

@@ -2,20 +2,15 @@
 // parser as the receive loop feeds them, and real files in a fresh folder.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 #include <utility>
 
 #include "DumpGenerator.h"
-#include "filelist/FileList.h"
-#include "support/ParserRig.h"
-#include "support/RunCli.h"
-#include "ui/CaptureControl.h"
+#include "ui/CaptureSession.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
 // 15 bytes: F0 41 10 00 03 12, four address bytes, three data bytes, checksum, F7.
 Bytes Message(int a0, int a1, std::size_t dataBytes = 3) {
@@ -25,57 +20,17 @@ Bytes Message(int a0, int a1, std::size_t dataBytes = 3) {
 Bytes Pattern(int slotIndex, std::size_t dataBytes = 3) { return Message(0x40 + slotIndex, 0, dataBytes); }
 Bytes Settings(int slotIndex) { return Message(0x14, slotIndex); }
 
-// A log source that can fail, as an unreadable OUTFILE.SYX would.
-struct TestLogSource final : ui::OutputLogSource {
-  explicit TestLogSource(const mc303::DiskLogFile& log) : disk(log) {}
-  std::optional<std::string> ReadLog(Bytes& bytes) override { return failWith ? failWith : disk.ReadLog(bytes); }
-  ui::DiskLogSource disk;
-  std::optional<std::string> failWith;
-};
+std::string TotalsWarning(std::size_t recorded, std::size_t pieces) {
+  return "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+         std::to_string(recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) + " bytes.";
+}
 
-class Capture : public testing::Test {
- protected:
-  ~Capture() override { fs::remove_all(dir_); }
-  static fs::path MadeDir(const fs::path& path) {
-    fs::create_directories(path);
-    return path;
-  }
-  std::string At(const std::string& name) const { return (dir_ / name).string(); }
-  Bytes Read(const std::string& name) const {
-    Bytes bytes;
-    EXPECT_FALSE(mc303::ReadWholeFile(dir_ / name, bytes).has_value()) << name;
-    return bytes;
-  }
-  void Receive(const Bytes& bytes) {
-    for (std::uint8_t b : bytes) (void)parse.ParseMidiByte(b, true);
-  }
-  // The messages shown, less the Start instructions.
-  Strings Shown() const {
-    Strings t;
-    for (const std::string& m : dialogs.Texts()) {
-      if (m.rfind("After you have verified", 0) != 0) t.push_back(m);
-    }
-    return t;
-  }
-
-  fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
-  mc303::SharedFlags flags;
-  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
-  CountingPump pump;
-  ScriptedDialogs dialogs;
-  mc303::DiskLogFile log{MadeDir(dir_ / "prog")};
-  TestLogSource source{log};
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
-  ui::NoProgressWindow splash;
-  filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
-  ui::MainWindowState window;
-  ui::CaptureControl control{flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window};
-};
+class Capture : public testing::Test, public CaptureSession {};
 
 TEST_F(Capture, StopSavesTheStreamWholeAndEachCompleteSlotAsListedPieceFiles) {
   tFiles.SetText("OLD.SYX\r\n");
-  WriteBytes(dir_ / "DUMP", {0x55});            // named as the user will type it
-  WriteBytes(dir_ / "DUMP.SYX", {0x66, 0x67});  // an older overall file
+  WriteBytes(dir / "DUMP", {0x55});            // named as the user will type it
+  WriteBytes(dir / "DUMP.SYX", {0x66, 0x67});  // an older overall file
   control.StartClicked();
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].title, "Press OK Button");
@@ -129,13 +84,8 @@ TEST_P(TotalsCheck, WarnsOnlyWhenTwoOrMoreBytesEndTheStreamOutsideAnyPiece) {
   Receive(Cat({piece, GetParam().after}));
   dialogs.paths = {At("T")};
   control.StopClicked();
-  Strings expected;
-  if (GetParam().warns) {
-    expected.push_back("WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
-                       std::to_string(piece.size() + GetParam().after.size()) + " bytes.  Pieces added up is " +
-                       std::to_string(piece.size()) + " bytes.");
-  }
-  EXPECT_EQ(Shown(), expected);
+  EXPECT_EQ(Shown(), GetParam().warns ? Strings{TotalsWarning(piece.size() + GetParam().after.size(), piece.size())}
+                                      : Strings{});
 }
 
 Bytes BadChecksum() {
@@ -143,7 +93,6 @@ Bytes BadChecksum() {
   m[m.size() - 2] ^= 1;
   return m;
 }
-
 INSTANTIATE_TEST_SUITE_P(Tails, TotalsCheck,
                          testing::Values(Stream{"Clean", {}, {}, false}, Stream{"OneStray", {}, {0x00}, false},
                                          Stream{"TwoStray", {}, {0x00, 0x01}, true},
@@ -151,20 +100,15 @@ INSTANTIATE_TEST_SUITE_P(Tails, TotalsCheck,
                                          Stream{"BadLastMessage", {}, BadChecksum(), true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-struct Reply {
-  ui::Answer answer;
-  const char* name;
-};
-void PrintTo(const Reply& r, std::ostream* os) { *os << r.name; }
-class StartOver : public Capture, public testing::WithParamInterface<Reply> {};
+class StartOver : public Capture, public testing::WithParamInterface<ui::Answer> {};
 
 TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
-  const bool yes = GetParam().answer == ui::Answer::Yes;
+  const bool yes = GetParam() == ui::Answer::Yes;
   control.StartClicked();
   Receive(Pattern(0));
   tFiles.SetText("A.SYX\r\n");
   const std::string pieces = tPieces.Text(), dev = tDev.Text();
-  dialogs.answers = {GetParam().answer};
+  dialogs.answers = {GetParam()};
   control.StartClicked();
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(dialogs.messages[1].text,
@@ -179,26 +123,27 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
   control.StopClicked();
   EXPECT_EQ(Read("B.SYX"), yes ? Pattern(1) : Cat({Pattern(0), Pattern(1)}));
 }
+INSTANTIATE_TEST_SUITE_P(Answers, StartOver, testing::Values(ui::Answer::Yes, ui::Answer::No, ui::Answer::Cancel),
+                         [](const auto& p) { return std::string(p.index == 0 ? "Yes" : p.index == 1 ? "No" : "Cancel"); });
 
-INSTANTIATE_TEST_SUITE_P(Answers, StartOver,
-                         testing::Values(Reply{ui::Answer::Yes, "Yes"}, Reply{ui::Answer::No, "No"},
-                                         Reply{ui::Answer::Cancel, "Cancel"}),
-                         [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(Capture, SaveCopiesTheLogSoFarAndSaysWhenThereIsNothingToSave) {
+TEST_F(Capture, SaveCopiesTheLogSoFarSaysWhenThereIsNothingToSaveAndWhenTheCopyFails) {
   control.StopClicked();  // in Idle
   control.SaveClicked();  // at program start
   control.StartClicked();
   control.SaveClicked();  // before a byte arrived
   EXPECT_TRUE(dialogs.fileDialogs.empty());
   Receive(Pattern(0));
-  dialogs.paths = {std::nullopt, At("MID.syx")};
+  fs::create_directory(dir / "F.SYX");  // a name the copy cannot replace
+  dialogs.paths = {std::nullopt, At("MID.syx"), At("F")};
   control.SaveClicked();  // cancelled without a word
   control.SaveClicked();
   EXPECT_EQ(Read("MID.syx"), Pattern(0)) << "the log is closed, so complete on disk, before the copy";
+  control.SaveClicked();
+  EXPECT_TRUE(fs::is_directory(dir / "F.SYX"));
   EXPECT_TRUE(flags.RecordingActive);
   EXPECT_EQ(Shown(), (Strings{"You must press START first before you can save the data.",
-                              "No data has been stored in the buffer yet.", "No data has been stored in the buffer yet."}));
+                              "No data has been stored in the buffer yet.", "No data has been stored in the buffer yet.",
+                              "Could not copy to " + At("F.SYX") + "!"}));
 }
 
 TEST_F(Capture, StopCancelledKeepsTheCaptureAndWithNothingReceivedLeavesAnEmptyFile) {
@@ -212,7 +157,7 @@ TEST_F(Capture, StopCancelledKeepsTheCaptureAndWithNothingReceivedLeavesAnEmptyF
   control.StopClicked();
   EXPECT_EQ(Read("C.SYX"), Pattern(0));
 
-  WriteBytes(dir_ / "E.SYX", {1, 2, 3});
+  WriteBytes(dir / "E.SYX", {1, 2, 3});
   control.StartClicked();
   dialogs.paths = {At("E.SYX")};
   control.StopClicked();
@@ -225,42 +170,6 @@ TEST_F(Capture, StopCancelledKeepsTheCaptureAndWithNothingReceivedLeavesAnEmptyF
   EXPECT_FALSE(flags.RecordingActive);
 }
 
-// A failed copy is reported in the words of its form; a file of that name keeps what
-// it held, and none is made where there was none.
-enum class CopyCase { SaveOverOld, StopOverOld, StopToNew };
-constexpr const char* kCopyCaseNames[] = {"SaveOverOld", "StopOverOld", "StopToNew"};
-void PrintTo(CopyCase c, std::ostream* os) { *os << kCopyCaseNames[static_cast<int>(c)]; }
-class FailedCopy : public Capture, public testing::WithParamInterface<CopyCase> {};
-
-TEST_P(FailedCopy, IsReportedAndChangesNoFile) {
-  const bool stop = GetParam() != CopyCase::SaveOverOld, old = GetParam() != CopyCase::StopToNew;
-  if (old) WriteBytes(dir_ / "F.SYX", {0x42});
-  control.StartClicked();
-  Receive(Cat({Pattern(0), Settings(0)}));
-  source.failWith = "unreadable";
-  dialogs.paths = {At("F"), At("P")};
-  if (stop) control.StopClicked();
-  else control.SaveClicked();
-  const std::string name = At("F.SYX");
-  Strings expected = {stop ? "Could not create " + name +
-                                 ".  This may be because there was nothing received or because that file is locked."
-                           : "Could not copy to " + name + "!"};
-  if (stop) {  // the totals check reads what stands there; nothing counts as empty
-    expected.push_back("WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
-                       std::string(old ? "1" : "0") + " bytes.  Pieces added up is 30 bytes.");
-  }
-  EXPECT_EQ(Shown(), expected);
-  EXPECT_EQ(fs::exists(name), old);
-  if (old) {
-    EXPECT_EQ(Read("F.SYX"), Bytes{0x42});
-  }
-  EXPECT_EQ(fs::exists(dir_ / "P_U01S.SYX"), stop) << "Stop goes on to the pieces";
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, FailedCopy, testing::Values(CopyCase::SaveOverOld, CopyCase::StopOverOld,
-                                                            CopyCase::StopToNew),
-                         [](const auto& p) { return std::string(kCopyCaseNames[static_cast<int>(p.param)]); });
-
 // A piece too long for a piece file, or a settings file that cannot replace a folder.
 class FailedPiece : public Capture, public testing::WithParamInterface<bool> {};
 
@@ -269,16 +178,15 @@ TEST_P(FailedPiece, IsReportedByNameAndTheNextSlotIsStillSaved) {
   control.StartClicked();
   // 12 bytes of message around 32756 data bytes: one byte past what a piece file holds.
   Receive(Cat({Pattern(0, tooLong ? 32756 : 3), Settings(0), Pattern(1), Settings(1)}));
-  if (!tooLong) fs::create_directory(dir_ / "F_U01S.SYX");
+  if (!tooLong) fs::create_directory(dir / "F_U01S.SYX");
   dialogs.paths = {At("O"), At("F"), At("G")};
   control.StopClicked();
   EXPECT_EQ(Shown(), (Strings{"I/O Error accessing file " + At(tooLong ? "F_U01P.SYX" : "F_U01S.SYX"),
                               "Operation cancelled."}));
-  EXPECT_EQ(fs::exists(dir_ / "F_U01P.SYX"), !tooLong);
-  EXPECT_EQ(fs::exists(dir_ / "F_U01S.SYX"), !tooLong) << "no settings file after a failed pattern file";
+  EXPECT_EQ(fs::exists(dir / "F_U01P.SYX"), !tooLong);
+  EXPECT_EQ(fs::exists(dir / "F_U01S.SYX"), !tooLong) << "no settings file after a failed pattern file";
   EXPECT_EQ(Read("G_U02S.SYX"), Settings(1));
 }
-
 INSTANTIATE_TEST_SUITE_P(Faults, FailedPiece, testing::Bool(),
                          [](const auto& p) { return p.param ? "PatternTooLong" : "SettingsOnAFolder"; });
 
@@ -298,7 +206,7 @@ TEST_F(Capture, ClicksFromTheEventPumpingOfAStopOrAnAddAreIgnored) {
   EXPECT_EQ(Read("P_U02P.SYX"), Pattern(1));
   EXPECT_EQ(Read("P_U02S.SYX"), Settings(1));
 
-  WriteBytes(dir_ / "A.SYX", Pattern(5));
+  WriteBytes(dir / "A.SYX", Pattern(5));
   dialogs.paths = {At("A.SYX")};
   list.AddClicked();  // its reload sets RecordingActive
   EXPECT_EQ(dialogs.messages.size(), 1u) << "no question or message from a nested click";
