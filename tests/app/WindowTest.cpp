@@ -59,10 +59,9 @@ Bytes WithoutActiveSensing(Bytes bytes) {
 
 // A data-set message of n data bytes, 12 bytes more in all (F0 41 10 00 03 12, the
 // address, the checksum, F7).
-Bytes Message(int a0, int a1, int a3, std::size_t n, std::uint8_t data = 0x05) {
-  const std::uint8_t address[4] = {static_cast<std::uint8_t>(a0), static_cast<std::uint8_t>(a1), 0,
-                                   static_cast<std::uint8_t>(a3)};
-  return dumpgen::DataSetMessage(0x10, address, Bytes(n, data));
+Bytes Message(int a0, int a3, std::size_t n) {
+  const std::uint8_t address[4] = {static_cast<std::uint8_t>(a0), 0, 0, static_cast<std::uint8_t>(a3)};
+  return dumpgen::DataSetMessage(0x10, address, Bytes(n, 0x05));
 }
 
 // A key going down in the Files box, the caret or selection running from anchor to
@@ -371,7 +370,7 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   const Bytes dump = dumpgen::GenerateDump(options);
   ASSERT_GT(dump.size(), 16384u);
   const auto half = dump.begin() + static_cast<std::ptrdiff_t>(dump.size() / 2);
-  const std::string later = File("LATER_U09P.SYX", Message(0x48, 0, 0, 2));
+  const std::string later = File("LATER_U09P.SYX", Message(0x48, 0, 2));
   ports.SendSysex(0, Bytes(dump.begin(), half));
   Settle();
   Add(later);
@@ -458,7 +457,7 @@ class FilesBoxKeys : public Window, public testing::WithParamInterface<Removal> 
 
 // Delete once read the list twice: X11 gives the key the character 127 as well.
 TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
-  for (int u = 1; u <= 4; ++u) Add(File("F_U0" + std::to_string(u) + "P.SYX", Message(0x3F + u, 0, 0, 2)));
+  for (int u = 1; u <= 4; ++u) Add(File("F_U0" + std::to_string(u) + "P.SYX", Message(0x3F + u, 0, 2)));
   const int length = static_cast<int>(At("F_U01P.SYX").size());
   const auto at = [length](int line, int column) { return line * (length + 1) + (column < 0 ? length : column); };
   const Removal& r = GetParam();
@@ -502,8 +501,8 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndAnythingPressedMeanwhileIsRefu
   // 139 the settings (162 bytes) and the two pattern messages of U01 (112 + 112: the
   // first 112 is not past 139) are paced blocks; U02 (32 bytes) ends its file at or
   // below 139 and goes at once.
-  const Bytes settingsU01 = Message(0x14, 0, 0, 150), patternU02 = Message(0x41, 0, 0, 20);
-  const Bytes patternU01 = Cat({Message(0x40, 0, 0, 100), Message(0x40, 0, 0x64, 100)});
+  const Bytes settingsU01 = Message(0x14, 0, 150), patternU02 = Message(0x41, 0, 20);
+  const Bytes patternU01 = Cat({Message(0x40, 0, 100), Message(0x40, 0x64, 100)});
   Add(File("A_U01P.SYX", patternU01));
   Add(File("B_U02P.SYX", patternU02));
   Add(File("A_U01S.SYX", settingsU01));

@@ -1,24 +1,21 @@
 // midi-peer: the other end of the end-to-end tests, a plain JACK client that never
 // loses a byte without saying so.
 //
-// Playing (--file): waits for a go file and for the capture to connect, then plays a
-// .syx file into its output port at a multiple of MIDI wire speed: each SysEx message
-// is due when its last byte would have crossed the wire; 0xFE bytes go as single short
-// messages, as the device sends active sensing. An event counts as sent only when
-// jack_midi_event_write took it; one that does not fit this period's port buffer waits
-// for the next period (RtMidi's JACK output drops it without a word). It stays until
-// the capture has disconnected, so nothing is still buffered when it closes.
-//   --monitor FILE: a second client listens on the same output port and writes what
-//   the server passed on, to tell the server's losses from the capture's.
-//   --stop-after BYTES: stops at the first message end at or past BYTES, waits until
-//   that much has been passed on, prints "delivered N bytes" and kills itself, as a
-//   device unplugged in the middle of a dump.
-//
-// Receiving (--receive): takes every event of its input port with the JACK frame time
-// of its cycle, and once the sender has connected and gone writes the bytes received
-// and one line per message: its start in microseconds and its size. A SysEx message
-// that came in several events (one that starts with 0xF0 and does not end in 0xF7, and
-// the events after it up to one that does) counts once, as JACK clients join them.
+// Playing (--file): once the go file exists and the capture has connected, plays a
+// .syx file at a multiple of MIDI wire speed, each SysEx message due when its last byte
+// would have crossed the wire, each 0xFE as a short message of its own. An event counts
+// as sent only when jack_midi_event_write took it; one that does not fit this period's
+// port buffer waits for the next (RtMidi's JACK output drops it without a word). It
+// stays until the capture has disconnected.
+//   --monitor FILE: a second client on the same output port writes what the server
+//   passed on, to tell the server's losses from the capture's.
+//   --stop-after BYTES: stops at the first message end at or past BYTES, prints
+//   "delivered N bytes" once that much has been passed on and kills itself, as a device
+//   unplugged in the middle of a dump.
+// Receiving (--receive): once the sender has connected and gone, writes the bytes
+// received and one line per message: its start (the JACK frame time of its cycle) in
+// microseconds and its size. A SysEx message that came in several events counts once,
+// as JACK clients join them.
 //   --stop-after BYTES: kills itself once that many bytes have arrived.
 #include <jack/jack.h>
 #include <jack/midiport.h>
