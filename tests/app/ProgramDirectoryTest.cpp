@@ -5,68 +5,52 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
-
-#include <unistd.h>
 
 #include "app/ProgramDirectory.h"
+#include "support/RunCli.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Tree {
-  fs::path root = fs::temp_directory_path() / ("vz-progdir-" + std::to_string(::getpid()));
-  fs::path bin = root / "usr" / "bin";
-  fs::path share = root / "usr" / "share" / "vezorizer";
-  fs::path user = root / "home" / ".local" / "share" / "Vezorizer";
-  Tree() {
-    fs::remove_all(root);
-    fs::create_directories(bin);
-  }
-  ~Tree() { fs::remove_all(root); }
-  static void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-  }
-  static std::string Read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  fs::path Choose() const { return app::ChooseProgramDirectory(bin, user, {bin, bin / ".." / "share" / "vezorizer"}); }
+// README.TXT beside the executable, in share/vezorizer and in the user's directory
+// (nullptr: none), and what the choice must give.
+struct Layout {
+  const char* name;
+  bool binExists;
+  const char *beside, *installed, *users;
+  bool usersDirectory;
+  const char* usersAfter;  // nullptr: the user's directory is never made
 };
+void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
 
-TEST(ProgramDirectory, AnInstalledCopyInAWritableBinUsesTheUsersDirectoryWithTheInstalledHelp) {
-  Tree t;
-  Tree::Write(t.share / "README.TXT", "installed help\r\n");
-  EXPECT_EQ(t.Choose(), t.user);
-  EXPECT_EQ(Tree::Read(t.user / "README.TXT"), "installed help\r\n");
-  EXPECT_FALSE(fs::exists(t.bin / "README.TXT"));
+class ProgramDirectory : public testing::TestWithParam<Layout> {};
+
+TEST_P(ProgramDirectory, IsTheExecutablesUnlessItIsInstalledOrCannotBeWritten) {
+  const Layout& l = GetParam();
+  const fs::path root = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+  const fs::path bin = root / "usr" / "bin", share = root / "usr" / "share" / "vezorizer";
+  const fs::path user = root / "home" / ".local" / "share" / "Vezorizer";
+  if (l.binExists) fs::create_directories(bin);
+  for (const auto& [dir, text] : {std::pair{bin, l.beside}, {share, l.installed}, {user, l.users}}) {
+    if (text == nullptr) continue;
+    fs::create_directories(dir);
+    std::ofstream(dir / "README.TXT", std::ios::binary) << text;
+  }
+  EXPECT_EQ(app::ChooseProgramDirectory(bin, user, {bin, share}), l.usersDirectory ? user : bin);
+  EXPECT_EQ(fs::exists(user), l.usersAfter != nullptr);
+  EXPECT_EQ(Slurp(user / "README.TXT"), l.usersAfter == nullptr ? "" : l.usersAfter);
+  EXPECT_EQ(fs::exists(bin / "README.TXT"), l.beside != nullptr);
+  fs::remove_all(root);
 }
 
-TEST(ProgramDirectory, TheUsersOwnHelpTextIsNeverReplaced) {
-  Tree t;
-  Tree::Write(t.share / "README.TXT", "installed help\r\n");
-  Tree::Write(t.user / "README.TXT", "my notes\r\n");
-  EXPECT_EQ(t.Choose(), t.user);
-  EXPECT_EQ(Tree::Read(t.user / "README.TXT"), "my notes\r\n");
-}
-
-TEST(ProgramDirectory, AnExecutableWithItsHelpBesideItKeepsItsOwnDirectory) {
-  // A build tree, or a folder the user copied: README.TXT lies beside the executable,
-  // whatever an installation elsewhere holds.
-  Tree t;
-  Tree::Write(t.bin / "README.TXT", "beside\r\n");
-  Tree::Write(t.share / "README.TXT", "installed help\r\n");
-  EXPECT_EQ(t.Choose(), t.bin);
-  EXPECT_FALSE(fs::exists(t.user));
-}
-
-TEST(ProgramDirectory, ALoneExecutableWithoutAnyHelpKeepsItsOwnDirectory) {
-  Tree t;
-  EXPECT_EQ(t.Choose(), t.bin);
-  EXPECT_FALSE(fs::exists(t.user));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ProgramDirectory,
+    testing::Values(Layout{"InstalledCopyInAWritableBin", true, nullptr, "installed", nullptr, true, "installed"},
+                    Layout{"TheUsersOwnHelpIsNeverReplaced", true, nullptr, "installed", "mine", true, "mine"},
+                    Layout{"HelpBesideTheExecutable", true, "beside", "installed", nullptr, false, nullptr},
+                    Layout{"ALoneExecutableWithoutHelp", true, nullptr, nullptr, nullptr, false, nullptr},
+                    Layout{"AFolderThatIsNotThere", false, nullptr, "installed", nullptr, true, "installed"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -1,27 +1,21 @@
 // midi-peer: the other end of the end-to-end tests, a plain JACK client that never
 // loses a byte without saying so.
 //
-// Playing (--file): waits for a go file and for the capture to connect, then plays a
-// .syx file into its output port at a multiple of MIDI wire speed: each SysEx message
-// is due when its last byte would have crossed the wire; 0xFE bytes go as single short
-// messages, as the device sends active sensing. The process callback writes what is
-// due and only counts an event as sent when jack_midi_event_write took it; one that
-// does not fit this period's port buffer waits for the next period. (RtMidi's JACK
-// output, which this replaced, drops such an event without a word.) It stays until the
-// capture has disconnected, so nothing is still buffered when it closes, and reports
-// how many periods were full.
-//   --monitor FILE: a second client listens on the same output port and writes what
-//   the server passed on, to tell the server's losses from the capture's.
-//   --stop-after BYTES: stops at the first message end at or past BYTES, waits until
-//   that much has been passed on, prints "delivered N bytes" and kills itself, as a
-//   device unplugged in the middle of a dump.
-//
-// Receiving (--receive): it opens a JACK MIDI input port, takes every event with the
-// JACK frame time of the cycle it came in, and once the sender has connected and gone
-// writes the bytes received and one line per message: its start in microseconds and
-// its size. A SysEx message that came in several events (one that starts with 0xF0 and
-// does not end in 0xF7, and the events after it up to one that does) counts once, as
-// JACK clients join them.
+// Playing (--file): once the go file exists and the capture has connected, plays a
+// .syx file at a multiple of MIDI wire speed, each SysEx message due when its last byte
+// would have crossed the wire, each 0xFE as a short message of its own. An event counts
+// as sent only when jack_midi_event_write took it; one that does not fit this period's
+// port buffer waits for the next (RtMidi's JACK output drops it without a word). It
+// stays until the capture has disconnected.
+//   --monitor FILE: a second client on the same output port writes what the server
+//   passed on, to tell the server's losses from the capture's.
+//   --stop-after BYTES: stops at the first message end at or past BYTES, prints
+//   "delivered N bytes" once that much has been passed on and kills itself, as a device
+//   unplugged in the middle of a dump.
+// Receiving (--receive): once the sender has connected and gone, writes the bytes
+// received and one line per message: its start (the JACK frame time of its cycle) in
+// microseconds and its size. A SysEx message that came in several events counts once,
+// as JACK clients join them.
 //   --stop-after BYTES: kills itself once that many bytes have arrived.
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -36,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,9 +39,6 @@
 namespace {
 
 constexpr double kWireBytesPerSecond = 3125.0;  // 31250 baud, ten bits a byte
-// Far below any period's MIDI port buffer, so a piece always fits an empty one. A
-// longer message goes in pieces that the receiver joins again.
-constexpr std::size_t kMaxPieceBytes = 1024;
 
 template <typename Condition>
 bool PollUntil(Condition condition, double seconds) {
@@ -56,6 +48,11 @@ bool PollUntil(Condition condition, double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+int Fail(const char* why) {
+  std::fprintf(stderr, "midi-peer: %s\n", why);
+  return 1;
 }
 
 // Killed without closing its client, as a crashed program or an unplugged device goes.
@@ -102,16 +99,14 @@ int OnReceive(jack_nframes_t frames, void* arg) {
       break;
     }
     std::copy(event.buffer, event.buffer + event.size, r->bytes.begin() + static_cast<std::ptrdiff_t>(r->used));
-    r->list[n] = {cycle + event.time, r->used, event.size};
+    r->list[n++] = {cycle + event.time, r->used, event.size};
     r->used += event.size;
-    ++n;
   }
   r->usedBytes.store(r->used, std::memory_order_relaxed);
   r->events.store(n, std::memory_order_release);
   return 0;
 }
 
-// Opens a client with one MIDI input port that records into r.
 bool OpenReceiver(Received& r, const std::string& name) {
   r.client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
   if (r.client == nullptr) return false;
@@ -119,9 +114,16 @@ bool OpenReceiver(Received& r, const std::string& name) {
   return r.port != nullptr && jack_set_process_callback(r.client, &OnReceive, &r) == 0 && jack_activate(r.client) == 0;
 }
 
-bool WriteBytes(const Received& r, const std::string& file) {
+// Ends the client and writes what it received; false when it could not hold it all.
+bool CloseAndWrite(Received& r, const std::string& file) {
+  jack_deactivate(r.client);
+  jack_client_close(r.client);
   std::ofstream out(file, std::ios::binary);
   out.write(reinterpret_cast<const char*>(r.bytes.data()), static_cast<std::streamsize>(r.used));
+  if (r.overflow.load()) {
+    Fail("more than it can hold");
+    return false;
+  }
   return static_cast<bool>(out);
 }
 
@@ -131,47 +133,36 @@ int Receive(const std::string& name, const std::string& bytesFile, const std::st
   if (!OpenReceiver(*r, name)) return 1;
   std::printf("ready %s:in\n", name.c_str());
   std::fflush(stdout);
-  if (!PollUntil([&] { return jack_port_connected(r->port) > 0; }, 60)) {
-    std::fputs("midi-peer: nobody connected\n", stderr);
-    return 1;
-  }
+  if (!PollUntil([&] { return jack_port_connected(r->port) > 0; }, 60)) return Fail("nobody connected");
   if (stopAfter > 0) {
-    if (!PollUntil([&] { return r->usedBytes.load() >= stopAfter; }, 600)) return 1;
+    if (!PollUntil([&] { return r->usedBytes.load() >= stopAfter; }, 600)) return Fail("too little arrived");
     Vanish(r->client, "received", r->usedBytes.load());
   }
-  // A send of the whole example dump takes about a minute; the sender disconnects when
-  // it has passed everything on.
-  const bool released = PollUntil([&] { return jack_port_connected(r->port) == 0; }, 600);
+  // The sender disconnects once it has passed everything on.
+  if (!PollUntil([&] { return jack_port_connected(r->port) == 0; }, 600)) return Fail("the sender never left");
   const double rate = jack_get_sample_rate(r->client);
-  const double periodUs = jack_get_buffer_size(r->client) * 1e6 / rate;
-  jack_deactivate(r->client);
-  jack_client_close(r->client);
-  if (!released || r->overflow.load()) {
-    std::fputs(released ? "midi-peer: more than it can hold\n" : "midi-peer: the sender never left\n", stderr);
-    return 1;
-  }
+  std::ofstream log(logFile);
+  log << "period_us " << static_cast<long long>(jack_get_buffer_size(r->client) * 1e6 / rate) << '\n';
+  if (!CloseAndWrite(*r, bytesFile)) return 1;
 
   const std::size_t count = r->events.load(std::memory_order_acquire);
-  std::ofstream log(logFile);
-  log << "period_us " << static_cast<long long>(periodUs) << '\n';
   bool continuing = false;
-  std::size_t messageSize = 0;
-  double messageStartUs = 0;
+  std::size_t size = 0;
+  double startUs = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const Received::Event& e = r->list[i];
     const unsigned char* data = r->bytes.data() + e.offset;
     if (!continuing) {
-      messageSize = 0;
-      messageStartUs = e.frame * 1e6 / rate;
+      size = 0;
+      startUs = e.frame * 1e6 / rate;
     }
-    messageSize += e.size;
+    size += e.size;
     const bool sysex = continuing || (e.size > 0 && data[0] == 0xF0);
     continuing = sysex && e.size > 0 && data[e.size - 1] != 0xF7;
-    if (!continuing) log << static_cast<long long>(messageStartUs) << ' ' << messageSize << '\n';
+    if (!continuing || i + 1 == count) log << static_cast<long long>(startUs) << ' ' << size << '\n';
   }
-  if (continuing) log << static_cast<long long>(messageStartUs) << ' ' << messageSize << '\n';
   std::printf("received %zu events\n", count);
-  return WriteBytes(*r, bytesFile) && log ? 0 : 1;
+  return log ? 0 : 1;
 }
 
 // The player's state. The events and their due times are laid out before the client
@@ -189,8 +180,7 @@ struct Player {
   std::size_t stopAfter = 0;  // 0: play everything
   std::atomic<bool> playing{false};
   std::atomic<jack_time_t> startUs{0};
-  std::size_t next = 0;  // process thread only
-  std::size_t writtenSoFar = 0;
+  std::size_t next = 0, writtenSoFar = 0;  // process thread only
   std::atomic<std::size_t> written{0};
   std::atomic<bool> done{false};
   std::atomic<std::uint64_t> cycles{0};
@@ -204,9 +194,9 @@ int OnPlay(jack_nframes_t frames, void* arg) {
   jack_midi_clear_buffer(buffer);
   if (p->playing.load(std::memory_order_acquire) && !p->done.load(std::memory_order_relaxed)) {
     const jack_time_t now = jack_get_time() - p->startUs.load(std::memory_order_relaxed);
+    const auto stopped = [p] { return p->stopAfter > 0 && p->writtenSoFar >= p->stopAfter; };
     bool wroteAny = false;
-    while (p->next < p->events.size()) {
-      if (p->stopAfter > 0 && p->writtenSoFar >= p->stopAfter) break;
+    while (p->next < p->events.size() && !stopped()) {
       const Player::Event& e = p->events[p->next];
       if (e.dueUs > now) break;
       if (jack_midi_event_write(buffer, 0, p->dump.data() + e.offset, e.size) != 0) {
@@ -223,35 +213,10 @@ int OnPlay(jack_nframes_t frames, void* arg) {
       ++p->next;
     }
     p->written.store(p->writtenSoFar, std::memory_order_release);
-    if (p->next == p->events.size() || (p->stopAfter > 0 && p->writtenSoFar >= p->stopAfter)) {
-      p->done.store(true, std::memory_order_release);
-    }
+    if (p->next == p->events.size() || stopped()) p->done.store(true, std::memory_order_release);
   }
   p->cycles.fetch_add(1, std::memory_order_release);
   return 0;
-}
-
-void LayOut(Player& p, double speed) {
-  const double bytesPerSecond = kWireBytesPerSecond * speed;
-  std::size_t sent = 0;
-  std::size_t i = 0;
-  while (i < p.dump.size()) {
-    std::size_t end = i + 1;
-    if (p.dump[i] == 0xF0) {
-      while (end < p.dump.size() && p.dump[end - 1] != 0xF7) ++end;
-    }
-    sent += end - i;
-    const auto due = static_cast<std::uint64_t>(sent / bytesPerSecond * 1e6);
-    std::size_t at = i;
-    while (at < end) {
-      std::size_t pieceEnd = std::min(end, at + kMaxPieceBytes);
-      // A piece ending in 0xF7 would end the receiver's message early.
-      while (pieceEnd < end && pieceEnd > at + 1 && p.dump[pieceEnd - 1] == 0xF7) --pieceEnd;
-      p.events.push_back({at, pieceEnd - at, due});
-      at = pieceEnd;
-    }
-    i = end;
-  }
 }
 
 int Play(const std::string& name, const std::string& file, const std::string& goFile, double speed,
@@ -261,7 +226,15 @@ int Play(const std::string& name, const std::string& file, const std::string& go
   p->dump.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (p->dump.empty()) return 2;
   p->stopAfter = stopAfter;
-  LayOut(*p, speed);
+  // Each SysEx message, and each byte outside one, is an event due once its last byte
+  // would have crossed the wire.
+  for (std::size_t i = 0, end = 0; i < p->dump.size(); i = end) {
+    end = p->dump[i] != 0xF0 ? i + 1
+                             : static_cast<std::size_t>(std::find(p->dump.begin() + static_cast<std::ptrdiff_t>(i),
+                                                                  p->dump.end(), 0xF7) - p->dump.begin()) + 1;
+    end = std::min(end, p->dump.size());
+    p->events.push_back({i, end - i, static_cast<std::uint64_t>(end / (kWireBytesPerSecond * speed) * 1e6)});
+  }
 
   p->client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
   if (p->client == nullptr) return 1;
@@ -271,28 +244,21 @@ int Play(const std::string& name, const std::string& file, const std::string& go
     return 1;
   }
   const std::string portName = name + ":out";
-
   // The monitor is connected before the capture, so the capture is whoever connects next.
   std::unique_ptr<Received> monitor;
-  int others = 0;
-  if (!monitorFile.empty()) {
+  const int others = monitorFile.empty() ? 0 : 1;
+  if (others > 0) {
     monitor = std::make_unique<Received>();
-    const std::string monitorName = name + "-monitor";
-    if (!OpenReceiver(*monitor, monitorName) ||
-        jack_connect(p->client, portName.c_str(), (monitorName + ":in").c_str()) != 0) {
-      std::fputs("midi-peer: the monitor did not start\n", stderr);
-      return 1;
+    if (!OpenReceiver(*monitor, name + "-monitor") ||
+        jack_connect(p->client, portName.c_str(), (name + "-monitor:in").c_str()) != 0) {
+      return Fail("the monitor did not start");
     }
-    others = 1;
   }
   std::printf("ready %s\n", portName.c_str());
   std::fflush(stdout);
 
   if (!PollUntil([&] { return std::filesystem::exists(goFile); }, 60)) return 1;
-  if (!PollUntil([&] { return jack_port_connected(p->port) > others; }, 30)) {
-    std::fputs("midi-peer: nobody connected\n", stderr);
-    return 1;
-  }
+  if (!PollUntil([&] { return jack_port_connected(p->port) > others; }, 30)) return Fail("nobody connected");
   p->startUs.store(jack_get_time());
   p->playing.store(true, std::memory_order_release);
   PollUntil([&] { return p->done.load(std::memory_order_acquire); }, 24 * 3600);
@@ -306,18 +272,12 @@ int Play(const std::string& name, const std::string& file, const std::string& go
               p->next, static_cast<unsigned long long>(p->fullPeriods.load()),
               static_cast<unsigned long long>(p->refused.load()));
   std::fflush(stdout);
-
   // A capture still working through its backlog on a busy machine (the window program
   // in a sanitizer build parses about 1 KB/s then) leaves minutes later; the test's own
   // timeout bounds the wait.
   const bool released = PollUntil([&] { return jack_port_connected(p->port) <= others; }, 900);
   int status = released && p->refused.load() == 0 && written == p->dump.size() ? 0 : 1;
-  if (monitor) {
-    jack_deactivate(monitor->client);
-    jack_client_close(monitor->client);
-    std::printf("the monitor saw %zu bytes\n", monitor->used);
-    if (!WriteBytes(*monitor, monitorFile) || monitor->overflow.load()) status = 1;
-  }
+  if (monitor && !CloseAndWrite(*monitor, monitorFile)) status = 1;
   jack_deactivate(p->client);
   jack_client_close(p->client);
   return status;
@@ -326,32 +286,17 @@ int Play(const std::string& name, const std::string& file, const std::string& go
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string name = "vz-peer";
-  std::string file;
-  std::string goFile;
-  std::string receiveFile;
-  std::string logFile;
-  std::string monitorFile;
-  std::size_t stopAfter = 0;
-  double speed = 1.0;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    if (a == "--name") name = argv[i + 1];
-    else if (a == "--file") file = argv[i + 1];
-    else if (a == "--go-file") goFile = argv[i + 1];
-    else if (a == "--speed") speed = std::atof(argv[i + 1]);
-    else if (a == "--receive") receiveFile = argv[i + 1];
-    else if (a == "--log") logFile = argv[i + 1];
-    else if (a == "--monitor") monitorFile = argv[i + 1];
-    else if (a == "--stop-after") stopAfter = std::strtoull(argv[i + 1], nullptr, 10);
-  }
-  if (!receiveFile.empty() && !logFile.empty()) return Receive(name, receiveFile, logFile, stopAfter);
-  if (file.empty() || goFile.empty() || speed <= 0) {
+  std::map<std::string, std::string> a{{"--name", "vz-peer"}, {"--speed", "1"}, {"--stop-after", "0"}};
+  for (int i = 1; i + 1 < argc; i += 2) a[argv[i]] = argv[i + 1];
+  const std::size_t stopAfter = std::strtoull(a["--stop-after"].c_str(), nullptr, 10);
+  if (!a["--receive"].empty() && !a["--log"].empty()) return Receive(a["--name"], a["--receive"], a["--log"], stopAfter);
+  const double speed = std::atof(a["--speed"].c_str());
+  if (a["--file"].empty() || a["--go-file"].empty() || speed <= 0) {
     std::fputs("usage: midi-peer --name NAME --file DUMP.syx --go-file PATH --speed X [--monitor FILE]\n"
                "                 [--stop-after BYTES]\n"
                "       midi-peer --name NAME --receive BYTES-FILE --log MESSAGES-FILE [--stop-after BYTES]\n",
                stderr);
     return 2;
   }
-  return Play(name, file, goFile, speed, monitorFile, stopAfter);
+  return Play(a["--name"], a["--file"], a["--go-file"], speed, a["--monitor"], stopAfter);
 }

@@ -2,16 +2,14 @@
 // layer: one transmit engine and one output port, open throughout, as in the window.
 // Every Send sends FILE (listed once in the Files box) with the buffer size 139; the
 // receiving midi-peer must end up with FILE's bytes COUNT times over, which the script
-// checks. Each Send must finish, and the layer must lose nothing.
+// checks. Each Send must finish, show nothing but its prompt, and lose nothing.
 //   send-repeat PORT FILE COUNT
 #include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
 #include "cli/CliSession.h"
 #include "midi/InputBufferPool.h"
@@ -29,12 +27,13 @@ class Timer3Pump final : public ui::EventPump, public transmit::PaceTimer {
   explicit Timer3Pump(transmit::PacingCountdown& countdown) : countdown_(countdown) {}
   void SwitchOn() override { on_ = true; }
   void PumpEvents() override {
-    if (!on_) return;
-    const std::uint64_t now = NowMs();
-    if (now == lastMs_) return;
+    const auto now = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    std::chrono::steady_clock::now().time_since_epoch())
+                                                    .count());
+    if (!on_ || now == lastMs_) return;
     lastMs_ = now;
     countdown_.Tick(static_cast<std::uint32_t>(now));
-    if (countdown_.Idle()) on_ = false;
+    on_ = !countdown_.Idle();
   }
   void WaitForEvents() override {
     if (on_) std::this_thread::sleep_for(std::chrono::microseconds(500));
@@ -42,11 +41,6 @@ class Timer3Pump final : public ui::EventPump, public transmit::PaceTimer {
   }
 
  private:
-  static std::uint64_t NowMs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-  }
   transmit::PacingCountdown& countdown_;
   bool on_ = false;
   std::uint64_t lastMs_ = 0;
@@ -56,12 +50,12 @@ class Timer3Pump final : public ui::EventPump, public transmit::PaceTimer {
 class QuietDialogs final : public ui::Dialogs {
  public:
   ui::Answer MessageBox(std::string_view text, ui::Buttons, std::string_view, ui::Icon) override {
-    if (text != transmit::kSendPrompt) others.emplace_back(text);
+    if (text != transmit::kSendPrompt && other.empty()) other = text;
     return ui::Answer::Ok;
   }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
-  std::vector<std::string> others;
+  std::string other;
 };
 
 int Fail(const std::string& why) {
@@ -73,27 +67,25 @@ int Fail(const std::string& why) {
 
 int main(int argc, char** argv) {
   if (argc != 4) return Fail("usage: send-repeat PORT FILE COUNT");
-  const std::string wanted = argv[1];
-  const std::string file = argv[2];
+  const std::string wanted = argv[1], file = argv[2];
   const int count = std::stoi(argv[3]);
 
   midi::RtMidiPorts ports;
   midi::DeviceState devices;
-  for (int slot = 0; slot < midi::kMaxSlots; ++slot) {
-    midi::PortHandle handle = 0;
+  midi::PortHandle handle = 0;
+  for (int slot = 0; slot < midi::kMaxSlots && devices.SelectedOutput < 0; ++slot) {
     (void)ports.OutOpen(&handle, slot);
-    if (handle == 0) break;
+    if (handle == 0) return Fail("no output port holds " + wanted);
     std::string name;
-    if (ports.OutGetDevCaps(handle, &name) == midi::kNoError && name.find(wanted) != std::string::npos) {
-      devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
-      devices.SelectedOutput = static_cast<std::int16_t>(slot);
-      devices.OutputHandles[static_cast<std::size_t>(slot)] = handle;
-      break;
+    if (ports.OutGetDevCaps(handle, &name) != midi::kNoError || name.find(wanted) == std::string::npos) {
+      ports.OutClose(handle);
+      continue;
     }
-    ports.OutClose(handle);
+    devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
+    devices.SelectedOutput = static_cast<std::int16_t>(slot);
+    devices.OutputHandles[static_cast<std::size_t>(slot)] = handle;
   }
   if (devices.SelectedOutput < 0) return Fail("no output port holds " + wanted);
-  const midi::PortHandle handle = devices.OutputHandles[static_cast<std::size_t>(devices.SelectedOutput)];
 
   cli::CliSession session;
   session.tFiles.SetText(file + "\r\n");
@@ -102,24 +94,23 @@ int main(int argc, char** argv) {
   midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
   Timer3Pump timer3(countdown);
-  const std::int32_t bufferSize = 139;
+  const std::int32_t bufferSize = 139;  // the engine keeps a reference, as to the window's setting
   transmit::TransmitEngine engine({session.flags, session.parse, session.tFiles, session.tDev, session.tTraffic, ports,
-                                   devices, allocator, dialogs, timer3, splash, countdown, timer3, bufferSize,
-                                   {}, filelist::MissingFile::Fail});
+                                   devices, allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
+                                   filelist::MissingFile::Fail});
   std::uint64_t handedOver = 0;
   engine.SetHandOverObserver([&](const transmit::HandOver& h) {
     if (h.result == midi::kNoError) handedOver += static_cast<std::uint64_t>(h.bytes);
   });
 
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < count; ++i) {
-    const transmit::SendEnd end = engine.Send();
-    if (end != transmit::SendEnd::Finished) return Fail("Send " + std::to_string(i + 1) + " did not finish");
-    if (engine.FilesNotOpened() != 0) return Fail("Send " + std::to_string(i + 1) + " could not open " + file);
-    if (!dialogs.others.empty()) return Fail("Send " + std::to_string(i + 1) + " showed: " + dialogs.others.front());
+  for (int i = 1; i <= count; ++i) {
+    const std::string send = "Send " + std::to_string(i);
+    if (engine.Send() != transmit::SendEnd::Finished) return Fail(send + " did not finish");
+    if (engine.FilesNotOpened() != 0) return Fail(send + " could not open " + file);
+    if (!dialogs.other.empty()) return Fail(send + " showed: " + dialogs.other);
   }
-  // Closing lets the port pass on what it still holds.
-  ports.OutClose(handle);
+  ports.OutClose(handle);  // lets the port pass on what it still holds
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (const std::uint64_t lost = ports.LostOutputBytes(); lost != 0) {
     return Fail(std::to_string(lost) + " bytes did not reach the MIDI system");

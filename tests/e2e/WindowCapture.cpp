@@ -1,13 +1,14 @@
 // capture-window: the window program's own capture, offscreen, through the real MIDI
 // layer. It starts the program as a user does, chooses the input whose name holds
-// PORT, presses Start, lets the dump arrive, presses Stop once nothing has come for
-// three seconds, and names the overall file FILE and every slot's pieces after FILE's
-// stem. capture-e2e.sh compares FILE with the dump less 0xFE; this program compares
-// the piece files with EXPECTED (that same dump less 0xFE), split by address.
-//   capture-window [--modal-seconds N] EXPECTED PORT FILE
-// With --modal-seconds, once some 10 KB have arrived the user presses Start again: the
-// start-over question is a real message box, modal, that stays open N seconds (then a
-// timer answers No), so the receive loop stands still while the dump goes on arriving.
+// PORT and presses Start. Once some 10 KB have arrived it presses Start again: the
+// start-over question is a real message box, modal, that stays open SECONDS (then a
+// timer answers No) while the dump goes on arriving and the receive loop stands still.
+// Once nothing has come for three seconds it presses Stop and names the overall file
+// FILE and every slot's pieces after FILE's stem. peer-e2e.sh compares FILE with the
+// dump less 0xFE; this program compares the piece files with EXPECTED (that same dump
+// less 0xFE), split by address, and checks that nothing was parsed while the question
+// was open.
+//   capture-window --modal-seconds SECONDS EXPECTED PORT FILE
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -38,60 +39,19 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kQuietBeforeStop = std::chrono::seconds(3);
 constexpr auto kFirstByteDeadline = std::chrono::seconds(60);
+constexpr std::uint64_t kQuestionAfterBytes = 10000;
 
 Bytes ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-constexpr std::uint64_t kModalAfterBytes = 10000;
-
-// The scripted answers, except that the start-over question is a real QMessageBox
-// that a timer answers No after a while.
-class ModalDialogs final : public ui::Dialogs {
- public:
-  ModalDialogs(ScriptedDialogs& scripted, std::chrono::milliseconds open) : scripted_(scripted), open_(open) {}
-
-  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view title, ui::Icon icon) override {
-    if (title != "WARNING") return scripted_.MessageBox(text, buttons, title, icon);
-    // A coarse timer may fire up to 5 % early; a precise one, a little after the time.
-    QTimer::singleShot(open_ + std::chrono::milliseconds(20), Qt::PreciseTimer, [] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (box != nullptr && box->isVisible()) box->button(QMessageBox::No)->click();
-      }
-    });
-    const Clock::time_point opened = Clock::now();
-    answer = qt_.MessageBox(text, buttons, title, icon);
-    openFor = Clock::now() - opened;
-    ++questions;
-    return answer;
-  }
-  std::optional<std::string> SaveFileDialog(std::string_view title, std::string_view filter) override {
-    return scripted_.SaveFileDialog(title, filter);
-  }
-  std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) override {
-    return scripted_.OpenFileDialog(title, filter);
-  }
-
-  int questions = 0;
-  ui::Answer answer = ui::Answer::Cancel;
-  Clock::duration openFor{};
-
- private:
-  ScriptedDialogs& scripted_;
-  std::chrono::milliseconds open_;
-  ui::QtDialogs qt_;
-};
-
 // The user's side of the capture, run from the program's own event processing as
-// clicks are: Start at the first chance, Stop once the dump has been quiet a while,
-// then the program is told to end.
+// clicks are: Start at the first chance, Start again once kQuestionAfterBytes have
+// been parsed, Stop once the dump has been quiet a while; then the program is told to
+// end.
 class User final : public ui::EventPump {
  public:
-  void Attach(app::Program& program) { program_ = &program; }
-  void AskToStartOver() { askToStartOver_ = true; }
-
   void PumpEvents() override {
     qt_.PumpEvents();
     Act();
@@ -101,52 +61,41 @@ class User final : public ui::EventPump {
     Act();
   }
 
-  bool stopped = false;
-  bool timedOut = false;
-  std::uint64_t fedBeforeQuestion = 0;
-  std::uint64_t fedAfterQuestion = 0;
+  app::Program* program = nullptr;
+  bool stopped = false, timedOut = false;
+  std::uint64_t fedBeforeQuestion = 0, fedAfterQuestion = 0;
 
  private:
   void Act() {
     // A click's own event pumping must not click again.
-    if (program_ == nullptr || acting_) return;
+    if (program == nullptr || acting_ || stopped || timedOut) return;
     acting_ = true;
     const Clock::time_point now = Clock::now();
-    const std::uint64_t fed = program_->Parse().BytesFed();
+    const std::uint64_t fed = program->Parse().BytesFed();
+    if (!started_ || fed != lastFed_) lastChange_ = now;
+    lastFed_ = fed;
     if (!started_) {
       started_ = true;
-      program_->Window().bStart->click();
+      startedAt_ = now;
+      program->Window().bStart->click();
       std::cerr << "Recording; press Stop after " << kQuietBeforeStop.count() << " quiet seconds" << std::endl;
-      lastFed_ = fed;
-      lastChange_ = startedAt_ = now;
-    } else if (!stopped) {
-      if (fed != lastFed_) {
-        lastFed_ = fed;
-        lastChange_ = now;
-      }
-      if (askToStartOver_ && fed >= kModalAfterBytes) {
-        askToStartOver_ = false;
-        fedBeforeQuestion = fed;
-        program_->Window().bStart->click();
-        fedAfterQuestion = program_->Parse().BytesFed();
-        lastChange_ = Clock::now();
-      }
-      const bool quiet = fed > 0 && now - lastChange_ >= kQuietBeforeStop;
-      timedOut = fed == 0 && now - startedAt_ >= kFirstByteDeadline;
-      if (quiet) {
-        program_->Window().bStop->click();
-        stopped = true;
-      }
-      if (quiet || timedOut) program_->Flags().QuitRequested = true;
+    } else if (fedBeforeQuestion == 0 && fed >= kQuestionAfterBytes) {
+      fedBeforeQuestion = fed;
+      program->Window().bStart->click();
+      fedAfterQuestion = program->Parse().BytesFed();
+      lastChange_ = Clock::now();
+    } else if (fed > 0 && now - lastChange_ >= kQuietBeforeStop) {
+      program->Window().bStop->click();
+      stopped = true;
+    } else if (fed == 0 && now - startedAt_ >= kFirstByteDeadline) {
+      timedOut = true;
     }
+    if (stopped || timedOut) program->Flags().QuitRequested = true;
     acting_ = false;
   }
 
   app::QtEventPump qt_;
-  app::Program* program_ = nullptr;
-  bool acting_ = false;
-  bool askToStartOver_ = false;
-  bool started_ = false;
+  bool acting_ = false, started_ = false;
   std::uint64_t lastFed_ = 0;
   Clock::time_point startedAt_, lastChange_;
 };
@@ -159,17 +108,15 @@ int Fail(const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int modalSeconds = 0;
-  if (argc == 6 && std::string(argv[1]) == "--modal-seconds") {
-    modalSeconds = std::atoi(argv[2]);
-    argv += 2;
-    argc -= 2;
+  if (argc != 6 || std::string(argv[1]) != "--modal-seconds") {
+    return Fail("usage: capture-window --modal-seconds SECONDS EXPECTED PORT FILE");
   }
-  if (argc != 4) return Fail("usage: capture-window [--modal-seconds N] EXPECTED PORT FILE");
-  const Bytes expected = ReadFile(argv[1]);
-  const std::string port = argv[2];
-  const fs::path overall = fs::absolute(argv[3]);
-  if (expected.empty()) return Fail(std::string("nothing in ") + argv[1]);
+  const auto modal = std::chrono::seconds(std::atoi(argv[2]));
+  const Bytes expected = ReadFile(argv[3]);
+  const std::string port = argv[4];
+  const fs::path overall = fs::absolute(argv[5]);
+  const fs::path stem = overall.parent_path() / overall.stem();
+  if (expected.empty()) return Fail(std::string("nothing in ") + argv[3]);
 
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
@@ -178,19 +125,36 @@ int main(int argc, char** argv) {
   QTimer heartbeat;
   heartbeat.start(100);
 
-  const fs::path programDirectory = fs::absolute("prog");
-  fs::create_directories(programDirectory);
-  const fs::path stem = overall.parent_path() / overall.stem();
+  // Every file dialog is answered from the list; the start-over question (title
+  // WARNING) is a real QMessageBox, which a timer answers No. A coarse timer may fire up
+  // to 5 % early; a precise one, a little after the time.
   ScriptedDialogs dialogs;
   dialogs.paths.push_back(overall.string());
   for (int s = 0; s < 50; ++s) dialogs.paths.push_back(stem.string() + ".SYX");
+  int questions = 0;
+  ui::Answer answer = ui::Answer::Cancel;
+  Clock::duration openFor{};
+  dialogs.onMessage = [&](const ShownMessage& m) {
+    if (m.title != "WARNING") return;
+    QTimer::singleShot(modal + std::chrono::milliseconds(20), Qt::PreciseTimer, [] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible()) box->button(QMessageBox::No)->click();
+      }
+    });
+    const Clock::time_point opened = Clock::now();
+    answer = ui::QtDialogs().MessageBox(m.text, m.buttons, m.title, m.icon);
+    dialogs.answers.push_back(answer);
+    openFor = Clock::now() - opened;
+    ++questions;
+  };
 
-  ModalDialogs modal(dialogs, std::chrono::seconds(modalSeconds));
   midi::RtMidiPorts ports;
   User user;
-  if (modalSeconds > 0) user.AskToStartOver();
   midi::HeapBlockAllocator allocator;
-  app::Program program({ports, modal, user, allocator, programDirectory});
+  const fs::path programDirectory = fs::absolute("prog");
+  fs::create_directories(programDirectory);
+  app::Program program({ports, dialogs, user, allocator, programDirectory});
   if (!program.StartUp()) return Fail("the program did not start");
   QComboBox& cInp = *program.Window().cInp;
   const int input = cInp.findText(QString::fromStdString(port), Qt::MatchContains);
@@ -200,7 +164,7 @@ int main(int argc, char** argv) {
 
   // Each message's report line, as the MC303 box shows it, for the script's count.
   program.Parse().SetMessageObserver([](const mc303::MessageReport& r) { std::cout << r.reportLine << '\n'; });
-  user.Attach(program);
+  user.program = &program;
   program.RunReceiveLoop();
   const std::string listed = program.Boxes().tFiles.Text();
   const std::uint64_t lost = ports.LostInputBytes();
@@ -209,24 +173,22 @@ int main(int argc, char** argv) {
   if (user.timedOut) return Fail("nothing arrived");
   if (!user.stopped) return Fail("the capture never stopped");
   if (lost != 0) return Fail("the MIDI layer lost " + std::to_string(lost) + " bytes");
-  if (modalSeconds > 0) {
-    const double open = std::chrono::duration<double>(modal.openFor).count();
-    if (modal.questions != 1 || modal.answer != ui::Answer::No) return Fail("the start-over question was not answered No");
-    if (open < modalSeconds) return Fail("the question was open only " + std::to_string(open) + " s");
-    // While the box was open the loop took nothing: every byte that came meanwhile
-    // waited in the MIDI layer.
-    if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
-    if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
-    std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
-              << " bytes; the dump holds " << expected.size() << std::endl;
-  }
+  const double open = std::chrono::duration<double>(openFor).count();
+  if (questions != 1 || answer != ui::Answer::No) return Fail("the start-over question was not answered No once");
+  if (open < static_cast<double>(modal.count())) return Fail("the question was open only " + std::to_string(open) + " s");
+  // While the box was open the loop took nothing: every byte that came meanwhile
+  // waited in the MIDI layer.
+  if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
+  if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
+  std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
+            << " bytes; the dump holds " << expected.size() << std::endl;
+
   int failures = 0;
   for (const ShownMessage& m : dialogs.messages) {
-    if (m.title == "Press OK Button") continue;
+    if (m.title == "Press OK Button" || m.title == "WARNING") continue;
     std::cerr << "capture-window: shown: " << m.text << '\n';
     ++failures;
   }
-
   const SlotPieces pieces = SplitByAddress(expected);
   int saved = 0;
   for (const auto& [slot, pattern] : pieces.pattern) {

@@ -1,33 +1,22 @@
 #!/usr/bin/env bash
 # Starts or stops the private JACK server of the end-to-end tests.
-#   jack-fixture.sh start NAME STATEDIR   starts jackd with the dummy driver, waits until
-#                                         it answers; fails when it cannot start
+#   jack-fixture.sh start NAME STATEDIR   starts jackd with the dummy driver and waits
+#                                         until it answers; fails when it cannot start
 #   jack-fixture.sh stop NAME STATEDIR    ends that server, and only that one
 set -uo pipefail
 action=$1 name=$2 state=$3
 pidfile=$state/jackd.pid
 export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=$name
-
-poll() {  # poll SECONDS COMMAND...: true once COMMAND succeeds within the deadline
-  local deadline=$((SECONDS + $1)); shift
-  until "$@" >/dev/null 2>&1; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
+poll() { local deadline=$((SECONDS + $1)); shift; until "$@" >/dev/null 2>&1; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
 
 case $action in
   start)
     mkdir -p "$state"
     if [[ -s $pidfile ]] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then kill "$(cat "$pidfile")"; fi
     command -v jackd >/dev/null || { echo "jackd is not installed" >&2; exit 1; }
-    # Without realtime scheduling a busy machine can delay a client's cycle. In its
-    # default asynchronous mode the server then starts the next cycle without waiting,
-    # and the late client never sees the MIDI events of the cycle it missed: under
-    # load, captures lost a period's worth of messages (and so did a bare JACK client
-    # listening on the same port, each client at other places). Synchronous mode (-S)
-    # makes every cycle wait for the whole graph, up to the client timeout (-t, ms),
-    # so a late client delays the server instead of losing data.
+    # Synchronous (-S): every cycle waits for the whole graph, up to the client timeout
+    # (-t, ms), so a client late on a busy machine delays the server instead of missing
+    # the MIDI events of a cycle (docs/reliability.md tells the story).
     jackd --no-realtime -S -t 10000 -n "$name" -d dummy >"$state/jackd.log" 2>&1 &
     echo $! >"$pidfile"
     if ! poll 20 jack_lsp; then

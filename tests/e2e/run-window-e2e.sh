@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # tools/run-window.sh, the last step of ./run, with the window program offscreen:
 #  - on a machine without MIDI ports it starts a private JACK server and mc303-sim, the
-#    window program opens the simulator's ports, and when the window program ends (as
-#    when its window closes) or the script is told to stop, the server and the
-#    simulator are gone again, the simulator having ended cleanly;
+#    window program opens the simulator's ports, and when the window program ends or
+#    the script is interrupted (SIGTERM to it, then to its process group, as timeout
+#    does; the second signal once left jackd running) the server and the simulator are
+#    gone again, the simulator having ended cleanly;
 #  - where a port exists (a simulator this test started on the shared server) it
 #    starts the window program alone and leaves the port's owner running.
 #   run-window-e2e.sh SERVER WORKDIR SOURCE-DIR BUILD-DIR SIM
@@ -16,34 +17,35 @@ run_pid= own_sim=
 fail() {
   echo "FAIL: $*" >&2
   for f in run.out run.err sim.out; do [[ -f $f ]] && { echo "--- $f"; tail -20 "$f"; } >&2; done
-  [[ -n $run_pid ]] && kill "$run_pid" 2>/dev/null
-  [[ -n $own_sim ]] && kill "$own_sim" 2>/dev/null
+  kill $run_pid $own_sim 2>/dev/null
   exit 1
 }
 poll() { local deadline=$((SECONDS + $1)); shift; until "$@" >/dev/null 2>&1; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
 child() { ps -o pid= -o comm= --ppid "$run_pid" | awk -v c="$1" '$2 == c {print $1}'; }
 # gone PID: ended, or a zombie that only waits for its parent to collect it.
 gone() { local state; ! state=$(ps -o stat= -p "$1" 2>/dev/null) || [[ $state == Z* ]]; }
-# connected JACK-SERVER PORT-PART: a port whose name holds PORT-PART is connected to
-# one of the window program's ports.
+# connected SERVER PORT-PART: a port whose name holds PORT-PART is connected to one of
+# the window program's ports.
 connected() {
   JACK_DEFAULT_SERVER=$1 jack_lsp -c | awk -v want="$2" '
     /^[^ \t]/ { port = $0; next }
     index(port, want) && /Vezorizer/ { found = 1 }
     END { exit !found }'
 }
-
+# A process group of its own, so that it can be interrupted as a terminal does.
 start_run() {
-  # A process group of its own, so that it can be interrupted as a terminal does.
   setsid bash "$source/tools/run-window.sh" "$build" </dev/null >run.out 2>run.err &
   run_pid=$!
   poll 30 bash -c "ps -o comm= --ppid $run_pid | grep -qx vezorizer" || fail "the window program did not start"
 }
+end_run() {
+  poll 20 gone "$run_pid" || fail "run-window.sh did not end after $1"
+  wait "$run_pid"
+  run_pid=
+}
 
 # Without MIDI ports: JACK_DEFAULT_SERVER names a server that does not run, and the
-# machine has no other MIDI system here. Once the window program ends by itself, once
-# the script is interrupted as timeout does it: SIGTERM to the script, then to its
-# whole process group (Ctrl-C reaches the group too).
+# machine has no other MIDI system here.
 for ending in window script; do
   export JACK_DEFAULT_SERVER=vz-none-$$
   start_run
@@ -59,9 +61,7 @@ for ending in window script; do
     kill -TERM "$run_pid"
     kill -TERM -- "-$run_pid"
   fi
-  poll 20 gone "$run_pid" || fail "run-window.sh did not end after the $ending stopped"
-  wait "$run_pid"
-  run_pid=
+  end_run "the $ending stopped"
   gone "$window_pid" && gone "$sim_pid" && gone "$jackd_pid" || fail "something it started still runs"
   grep -q '^bye' run.out || fail "the simulator was not ended cleanly"
   ! grep -q 'did not end' run.err || fail "something had to be killed: $(grep 'did not end' run.err)"
@@ -77,10 +77,7 @@ start_run
 [[ -z $(child jackd) && -z $(child mc303-sim) ]] || fail "a port exists, yet a server or simulator was started"
 poll 30 connected "$server" "vz-existing-$$" || fail "the window program did not open the existing port"
 kill -TERM "$(child vezorizer)"
-poll 20 gone "$run_pid" || fail "run-window.sh did not end after the window program"
-wait "$run_pid"
-run_pid=
+end_run "the window program"
 kill -0 "$own_sim" 2>/dev/null || fail "the script stopped a simulator it had not started"
 kill -TERM "$own_sim" && wait "$own_sim"
-own_sim=
 echo "PASS: with a port, the window program alone; the port's owner left running"

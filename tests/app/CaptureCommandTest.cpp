@@ -1,0 +1,94 @@
+// vezorizer-cli capture on the fake layer, and the parts of the receive loop that need
+// no window: when a capture ends, and how much of the Traffic box a new entry keeps.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "DumpGenerator.h"
+#include "cli/MidiCommands.h"
+#include "fakes/FakeMidiPorts.h"
+#include "support/RunCli.h"
+#include "ui/AppendTraffic.h"
+
+namespace {
+
+TEST(AppendTraffic, AnEntryThatWouldNotFitKeepsTheNewestHalfRoundedHalfToEven) {
+  ui::TextBox box(174);
+  std::string entries;
+  for (int i = 0; i < 58; ++i) {
+    ui::AppendTraffic(box, "AB ");
+    entries += "AB ";
+  }
+  EXPECT_EQ(box.Text(), entries);  // 58 entries: 174 characters, exactly full
+  ui::AppendTraffic(box, "CD ");
+  EXPECT_EQ(box.Text(), entries.substr(174 - 87) + "CD ");
+  // 174/2 = 87; 175/2 = 87.5 -> 88; 173/2 = 86.5 -> 86; 3/2 = 1.5 -> 2.
+  for (const auto& [maximum, kept] : {std::pair{174, 87}, {175, 88}, {173, 86}, {3, 2}}) {
+    EXPECT_EQ(ui::TrafficKeepLength(maximum), kept) << maximum;
+  }
+}
+
+TEST(CaptureEnd, TheIdleTimeoutCountsFromTheLastByteAndOnlyAfterTheFirst) {
+  using namespace std::chrono;
+  const steady_clock::time_point t0{};
+  cli::CaptureEnd end(milliseconds(3000));
+  EXPECT_FALSE(end.Reached(0, t0 + seconds(100), false));  // nothing yet: wait for the dump
+  EXPECT_FALSE(end.Reached(10, t0 + seconds(101), false));
+  EXPECT_FALSE(end.Reached(10, t0 + milliseconds(103999), false));
+  EXPECT_FALSE(end.Reached(20, t0 + seconds(104), false));  // a new byte restarts the wait
+  EXPECT_TRUE(end.Reached(20, t0 + seconds(107), false));
+  cli::CaptureEnd untimed(std::nullopt);
+  EXPECT_FALSE(untimed.Reached(20, t0 + hours(1), false));
+  EXPECT_TRUE(untimed.Reached(20, t0, true));
+}
+
+// A capture from the fake device's input into OUT.SYX in a folder of its own.
+class Capture : public testing::Test {
+ protected:
+  Capture() { ports.AddSlot("Groovebox In", "Groovebox Out"); }
+  ~Capture() override { std::filesystem::remove_all(dir); }
+  int Run(const std::atomic<bool>& stop, std::optional<double> idleTimeoutSeconds, const cli::CaptureHooks& hooks = {}) {
+    cli::CaptureOptions options;
+    options.port = "GROOVE";
+    options.idleTimeoutSeconds = idleTimeoutSeconds;
+    options.overall = (dir / "OUT").string();
+    return cli::RunCapture(options, ports, stop, hooks, out, err);
+  }
+
+  FakeMidiPorts ports;
+  std::filesystem::path dir = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::ostringstream out, err;
+};
+
+TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
+  ports.SendShort(0, {0xFE});  // active sensing alone records nothing
+  const std::atomic<bool> stop{true};  // Ctrl-C before any byte
+  EXPECT_EQ(Run(stop, std::nullopt), 1);
+  EXPECT_NE(err.str().find("Recording from input slot 0 (Groovebox In)"), std::string::npos);
+  EXPECT_NE(err.str().find("No data has been stored in the buffer yet.\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "OUT.SYX"));
+  EXPECT_FALSE(ports.InputOpen(0));
+}
+
+TEST_F(Capture, ADeviceThatWentAwayIsSaidAndWhatCameBeforeIsSaved) {
+  const std::uint8_t address[4] = {0x40, 0, 0, 0};
+  const std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
+  // Sent once the port listens (before, it would never arrive and the capture would wait
+  // for ever); unplugged right after.
+  cli::CaptureHooks hooks;
+  hooks.onPump = [&](std::uint64_t) {
+    if (!ports.goneSources.empty()) return;
+    ports.SendSysex(0, message);
+    ports.goneSources = {0};
+  };
+  const std::atomic<bool> stop{false};
+  EXPECT_EQ(Run(stop, 0.2, hooks), 0);  // the idle timeout ends it once the message is in
+  EXPECT_NE(err.str().find("warning: the input port Groovebox In went away during the capture; what arrived before "
+                           "it went is saved\n"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(Slurp(dir / "OUT.SYX"), std::string(message.begin(), message.end()));
+}
+
+}  // namespace

@@ -1,0 +1,572 @@
+// The real window program offscreen, driven through its own controls: what the window
+// adds to the core (start-up, the receive loop, the wiring of buttons, keys and lists,
+// what its boxes and buttons show, Timer3's pacing, the guards between a capture, a
+// Send and the other handlers, the ways to end). The rig runs the fake MIDI layer,
+// scripted dialogs, and a test pump in which queued clicks and keys run nested in the
+// receive loop's event processing, as a user's would. Each pump is a tick of the title
+// window while it shows and, while Timer3 runs, a millisecond of a fake clock and a
+// Timer3 tick, so start-up waits and a Send's pauses take no real time.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "DumpGenerator.h"
+#include "app/Program.h"
+#include "app/QtEventPump.h"
+#include "fakes/CountingPump.h"
+#include "fakes/FakeMidiPorts.h"
+#include "fakes/ScriptedDialogs.h"
+#include "support/ParserRig.h"
+#include "support/RunCli.h"
+#include "support/SplitByAddress.h"
+#include "transmit/TransmitEngine.h"
+#include "ui/CaptureControl.h"
+#include "ui/TextBoxView.h"
+#include "ui/fHelp.h"
+#include "ui/fSplash.h"
+#include "ui/fTBufSiz.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+constexpr const char* kPrompt = "PRESS START\r\nBEFORE DOING\r\nBULK DUMP!";
+
+Bytes ReadFile(const fs::path& p) {
+  const std::string s = Slurp(p);
+  return Bytes(s.begin(), s.end());
+}
+
+Bytes WithoutActiveSensing(Bytes bytes) {
+  std::erase(bytes, 0xFE);
+  return bytes;
+}
+
+// A data-set message of n data bytes, 12 bytes more in all (F0 41 10 00 03 12, the
+// address, the checksum, F7).
+Bytes Message(int a0, int a3, std::size_t n) {
+  const std::uint8_t address[4] = {static_cast<std::uint8_t>(a0), 0, 0, static_cast<std::uint8_t>(a3)};
+  return dumpgen::DataSetMessage(0x10, address, Bytes(n, 0x05));
+}
+
+// A key going down in the Files box, the caret or selection running from anchor to
+// position in the widget's own characters (one per line break).
+void KeyInFiles(ui::fMIDI& w, int anchor, int position, Qt::Key key, const char* text) {
+  QTextCursor c = w.tFiles->textCursor();
+  c.setPosition(anchor);
+  c.setPosition(position, QTextCursor::KeepAnchor);
+  w.tFiles->setTextCursor(c);
+  QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
+  QCoreApplication::sendEvent(w.tFiles, &event);
+}
+
+void ChooseTheSecond(QComboBox& list) {
+  list.setCurrentIndex(1);
+  emit list.activated(1);
+}
+
+class FakeClock final : public transmit::Clock {
+ public:
+  std::uint32_t NowMs() override { return now; }
+  std::uint32_t now = 90000;
+};
+
+// What the boxes and Timer3 showed as each block of a Send was handed over.
+struct HandOverSeen {
+  std::uint32_t ms;  // the fake clock
+  bool paced, timer3Running;
+  std::string pieces, report;
+};
+
+class Window : public testing::Test {
+ protected:
+  Window() {
+    fs::create_directories(dir_ / "prog");
+    program = std::make_unique<app::Program>(
+        app::ProgramEnvironment{ports, dialogs, pump, allocator, dir_ / "prog", &clock});
+    pump.onPump = [this] { OnPump(); };
+    program->Transmit().SetHandOverObserver([this](const transmit::HandOver& h) {
+      if (onHandOver) onHandOver();
+      seen.push_back({clock.now, h.paced, w->Timer3.isActive(), Boxes().tPieces.Text(), Boxes().tDev.Text()});
+    });
+  }
+  ~Window() override {
+    program.reset();
+    fs::remove_all(dir_);
+  }
+  // Two devices, so that the lists have another entry to choose.
+  void SetUp() override {
+    ports.AddSlot("MC-303 In", "MC-303 Out");
+    ports.AddSlot("Other In", "Other Out");
+    ASSERT_TRUE(program->StartUp());
+    w = &program->Window();
+  }
+
+  // Runs the action inside the receive loop's event processing, then passes until
+  // everything sent has been received and handled.
+  void Do(std::function<void()> action) {
+    actions_.push_back(std::move(action));
+    Settle();
+  }
+  void Press(QPushButton* button) {
+    Do([button] { button->click(); });
+  }
+  void Add(const std::string& path) {
+    dialogs.paths.push_back(path);
+    Press(w->bAdd);
+  }
+  void Settle() {
+    ASSERT_TRUE(ports.WaitUntilDelivered());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+      if (program->Loop().RunPass() != app::ReceiveLoop::Pass::Idle || !actions_.empty()) continue;
+      // Idle, and nothing on its way: one more pass picks up what was delivered since.
+      if (ports.WaitUntilDelivered(std::chrono::milliseconds(0))) {
+        if (program->Loop().RunPass() != app::ReceiveLoop::Pass::Worked) return;
+        continue;
+      }
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "input still on its way";
+      program->Rings().wake.WaitFor(std::chrono::milliseconds(5));
+    }
+  }
+
+  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  std::string File(const std::string& name, const Bytes& bytes) const {
+    WriteBytes(dir_ / name, bytes);
+    return At(name);
+  }
+  Bytes Outfile() const { return ReadFile(dir_ / "prog" / "OUTFILE.SYX"); }
+  ui::MainBoxes& Boxes() { return program->Boxes(); }
+  // The messages shown, less the Start instruction.
+  Strings Shown() const {
+    Strings t;
+    for (const ShownMessage& m : dialogs.messages) {
+      if (m.title != "Press OK Button") t.push_back(m.text);
+    }
+    return t;
+  }
+
+  fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+  FakeMidiPorts ports;
+  ScriptedDialogs dialogs;
+  CountingPump pump;
+  FakeClock clock;
+  midi::HeapBlockAllocator allocator;
+  std::unique_ptr<app::Program> program;  // after what it uses, so it goes first
+  ui::fMIDI* w = nullptr;
+  std::function<void()> duringPump;  // runs in every event pump, after any action
+  std::function<void()> onHandOver;  // runs as a Send hands a block over
+  std::vector<HandOverSeen> seen;
+  int titleTicks = 0;
+  bool mainShownWithTitle = false;
+
+ private:
+  void OnPump() {
+    if (ui::fTitle* title = program->TitleWindow(); title != nullptr && title->Showing()) {
+      mainShownWithTitle = mainShownWithTitle || program->Window().isVisible();
+      ++titleTicks;
+      title->Timer1Tick();
+    }
+    if (w != nullptr && w->Timer3.isActive()) {
+      ++clock.now;
+      w->Timer3Tick();
+    }
+    if (!actions_.empty()) {
+      const std::function<void()> action = std::move(actions_.front());
+      actions_.pop_front();
+      action();
+    }
+    if (duringPump) duringPump();
+  }
+
+  std::deque<std::function<void()>> actions_;
+};
+
+// --- Start-up, the receive loop, ending ---
+
+class StartUp : public Window, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {}
+};
+
+TEST_F(StartUp, WithoutAnyPortShowsTheNoticeAndNeverTheMainWindow) {
+  EXPECT_EQ(program->Main(), 0);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "No MIDI devices currently connected.");
+  EXPECT_EQ(dialogs.messages[0].title, "Notice");
+  EXPECT_FALSE(program->Window().isVisible());
+  EXPECT_FALSE(program->Pool().Allocated());
+}
+
+TEST_P(StartUp, TheMainWindowShowsOnceTheTitleHasCountedDownOrAKeyWasPressed) {
+  const bool key = GetParam();
+  duringPump = [&] {
+    if (!key || titleTicks != 3 || !program->TitleWindow()->Showing()) return;
+    QKeyEvent event(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QCoreApplication::sendEvent(program->TitleWindow(), &event);
+  };
+  ports.AddSlot("", "Out A");  // the input list ends at slot 0, which has no input
+  ports.AddSlot("In B", "");
+  ASSERT_TRUE(program->StartUp());
+  EXPECT_EQ(titleTicks, key ? 3 : 10);
+  EXPECT_FALSE(mainShownWithTitle);
+  ui::fMIDI& window = program->Window();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Velk's MC303 Vezorizer"));
+  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
+  EXPECT_EQ(window.tDev->toPlainText(), QStringLiteral("PRESS START\nBEFORE DOING\nBULK DUMP!"));
+  EXPECT_EQ(window.cInp->count(), 0);
+  EXPECT_EQ(window.cOut->count(), 1);
+  EXPECT_EQ(window.cOut->itemText(0), QStringLiteral("Out A"));
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Title, StartUp, testing::Bool(),
+                         [](const auto& p) { return std::string(p.param ? "KeyAtTheThirdTick" : "NoKey"); });
+
+TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesTheParser) {
+  ports.SendShort(0, {0xFE});
+  ports.SendShort(0, {0x90, 0x3C, 0x7F});
+  Settle();
+  EXPECT_EQ(Boxes().tTraffic.Text(), "FE 90 ");
+  EXPECT_EQ(program->Parse().BytesFed(), 0u) << "short messages never reach the parser";
+  ports.SendSysex(0, {0xF0, 0x01, 0x02, 0xF7});
+  ASSERT_TRUE(ports.WaitUntilDelivered());
+  EXPECT_EQ(program->Loop().RunPass(), app::ReceiveLoop::Pass::Worked);
+  EXPECT_EQ(Boxes().tTraffic.Text(), "FE 90 F0 ");
+  EXPECT_EQ(program->Loop().ReceivedQueue().size(), 3u) << "one byte a pass";
+
+  SCOPED_TRACE("a buffer returned empty gives the single byte F0");
+  midi::MidiHdr* h = program->Pool().Header(2);
+  h->dwBytesRecorded = 0;
+  program->Rings().LongDataRing.Push(h);
+  Settle();
+  EXPECT_EQ(w->tTraffic->toPlainText().toStdString(), "FE 90 F0 01 02 F7 F0 ");
+  EXPECT_EQ(program->Parse().BytesFed(), 5u);
+
+  SCOPED_TRACE("an impossible byte count is said, gives no bytes, and the buffer is recycled");
+  ports.SendSysex(0, {0xF0, 0x41, 0xF7});
+  ASSERT_TRUE(ports.WaitUntilDelivered());
+  ASSERT_TRUE(program->Rings().LongDataRing.Pop(h));
+  h->dwBytesRecorded = 16385;
+  program->Rings().LongDataRing.Push(h);
+  Settle();
+  EXPECT_EQ(dialogs.Texts(), Strings{"Illegal 16385 Received?!?"});
+  EXPECT_EQ(program->Parse().BytesFed(), 5u);
+  EXPECT_EQ(ports.QueuedBuffers(0), 4u);
+}
+
+class EndingTheProgram : public Window, public testing::WithParamInterface<bool> {};
+
+// Quit and the window's close box both end the program through the receive loop,
+// during a capture too, without asking where to save anything.
+TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortWithoutSaving) {
+  program->Flags().RecordingActive = true;
+  pump.calls = 0;
+  duringPump = [&] {
+    if (pump.calls != 5) return;
+    if (GetParam()) {
+      w->bQuit->click();
+    } else {
+      w->close();
+    }
+  };
+  program->RunReceiveLoop();
+  program->ShutDown();
+  EXPECT_TRUE(dialogs.fileDialogs.empty());
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_FALSE(ports.InputOpen(0));
+  EXPECT_FALSE(ports.InputOpen(1));
+  EXPECT_FALSE(w->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(QuitOrClose, EndingTheProgram, testing::Bool(),
+                         [](const auto& p) { return std::string(p.param ? "QuitButton" : "CloseBox"); });
+
+TEST_F(Window, SpeedAndHelpOpenFromTheirButtons) {
+  w->Command1->click();
+  ASSERT_NE(w->SpeedWindow(), nullptr);
+  EXPECT_EQ(w->SpeedWindow()->tBufSiz->text(), QStringLiteral("139"));
+  std::ofstream(dir_ / "prog" / "README.TXT", std::ios::binary) << "Hello, world\n42\n";
+  w->Command2->click();
+  ASSERT_NE(w->HelpWindow(), nullptr);
+  EXPECT_EQ(w->HelpWindow()->tBoxText.Text(), "Hello, world\r\n42\r\n");
+}
+
+TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
+  FakeMidiPorts ports;
+  ports.AddSlot("In", "Out");
+  midi::InputRings rings;
+  midi::PortHandle in = 0;
+  ports.InOpen(&in, 0, &midi::MidiInCallback, midi::CallbackInstance(rings));
+  ports.InStart(in);
+  app::QtEventPump pump;
+  bool gaveUp = false;
+  {
+    app::QtIdleWait idle(rings, pump);
+    // Only a safety net: without the wake-up the wait below would last for ever.
+    QTimer::singleShot(std::chrono::seconds(20), [&gaveUp] { gaveUp = true; });
+    std::thread sender([&ports] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ports.SendShort(0, {0xFE});
+    });
+    while (rings.Empty() && !gaveUp) idle.WaitForInput();
+    sender.join();
+  }
+  EXPECT_FALSE(gaveUp);
+  ports.InClose(in);
+}
+
+// An interval no test run outlasts, so that which pumps process does not depend on the
+// machine's speed.
+TEST(QtPump, ProcessesAtMostOncePerIntervalButAWaitAlwaysProcesses) {
+  QObject receiver;
+  int delivered = 0;
+  const auto post = [&] { QMetaObject::invokeMethod(&receiver, [&delivered] { ++delivered; }, Qt::QueuedConnection); };
+  app::QtEventPump pump(std::chrono::hours(1));
+  post();
+  pump.PumpEvents();
+  EXPECT_EQ(delivered, 1) << "the first pump processes";
+  post();
+  pump.PumpEvents();
+  EXPECT_EQ(delivered, 1) << "within the interval a pump leaves events pending";
+  pump.WaitForEvents();
+  EXPECT_EQ(delivered, 2) << "a wait processes what is pending and returns";
+}
+
+// --- Capture and the file list ---
+
+// Add and removals from the Files box re-read the list, which would reset the store
+// and the log under the capture and end it without a word: they wait for Stop. The
+// other input, chosen meanwhile, takes the buffers and the capture goes on from it.
+TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
+  Press(w->bStart);
+  EXPECT_EQ(dialogs.messages.back().title, "Press OK Button");
+  w->Timer1Tick();
+  EXPECT_EQ(Boxes().tDev.Text(), "") << "the prompt stops blinking during a capture";
+
+  // Eight slots, more than one 16384-byte input buffer, with active sensing between
+  // messages as the device sends it.
+  dumpgen::DumpOptions options;
+  options.slotCount = 8;
+  options.minPatternBytes = 1500;
+  options.maxPatternBytes = 2500;
+  options.activeSensingEveryBytes = 500;
+  const Bytes dump = dumpgen::GenerateDump(options);
+  ASSERT_GT(dump.size(), 16384u);
+  const auto half = dump.begin() + static_cast<std::ptrdiff_t>(dump.size() / 2);
+  const std::string later = File("LATER_U09P.SYX", Message(0x48, 0, 2));
+  ports.SendSysex(0, Bytes(dump.begin(), half));
+  Settle();
+  Add(later);
+  Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Backspace, "\b"); });
+  Do([this] { ChooseTheSecond(*w->cInp); });
+  EXPECT_EQ(ports.QueuedBuffers(1), 4u);
+  EXPECT_EQ(ports.QueuedBuffers(0), 0u);
+  ports.SendSysex(0, {0xF0, 0x7F, 0xF7});  // on the input left: never arrives
+  ports.SendSysex(1, Bytes(half, dump.end()));
+  Settle();
+  dialogs.paths.clear();
+  EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
+  Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
+  Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
+  EXPECT_EQ(Shown(), (Strings{ui::kNotWhileCapturing, ui::kNotWhileCapturing, "Cancel was selected.",
+                              ui::kNotWhileCapturing}));
+  EXPECT_EQ(dialogs.fileDialogs.size(), 1u) << "no Add dialog opened";
+
+  dialogs.paths = {At("DUMP")};  // the overall name without its extension
+  dialogs.paths.insert(dialogs.paths.end(), 8, At("SET"));
+  Press(w->bStop);
+  const Bytes sent = WithoutActiveSensing(dump);
+  EXPECT_EQ(ReadFile(At("DUMP.SYX")), sent);
+  EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
+  const SlotPieces pieces = SplitByAddress(sent);
+  std::string settingsLines, patternLines;
+  Bytes settingsBytes, patternBytes;  // what the listed files hold
+  for (int s = 0; s < 8; ++s) {
+    const std::string stem = At("SET_U0" + std::to_string(s + 1));
+    EXPECT_EQ(ReadFile(stem + "P.SYX"), pieces.pattern.at(s)) << s;
+    EXPECT_EQ(ReadFile(stem + "S.SYX"), pieces.settings.at(s)) << s;
+    patternLines += stem + "P.SYX\r\n";
+    settingsLines += stem + "S.SYX\r\n";
+    patternBytes = Cat({patternBytes, pieces.pattern.at(s)});
+    settingsBytes = Cat({settingsBytes, pieces.settings.at(s)});
+  }
+  EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
+  EXPECT_EQ(Shown().size(), 4u);
+  EXPECT_FALSE(program->Flags().RecordingActive);
+  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
+  w->Timer1Tick();
+  EXPECT_EQ(Boxes().tDev.Text(), "") << "the prompt blinks again";
+  fs::create_directories(VZ_SCREENSHOT_DIR);
+  EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fMIDI.png"));
+
+  std::vector<bool> addEnabledWhileReading;
+  duringPump = [&] {
+    ui::fSplash* splash = program->ProgressWindow().Window();
+    if (splash != nullptr && splash->isVisible()) addEnabledWhileReading.push_back(w->bAdd->isEnabled());
+  };
+  Add(later);
+  EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines + later + "\r\n") << "after Stop, Add lists again";
+  ASSERT_FALSE(addEnabledWhileReading.empty());
+  EXPECT_EQ(std::count(addEnabledWhileReading.begin(), addEnabledWhileReading.end(), true), 0);
+  EXPECT_TRUE(w->bAdd->isEnabled());
+  dialogs.paths = {At("ALL")};
+  Press(w->bSave);
+  EXPECT_EQ(ReadFile(At("ALL.SYX")), Cat({settingsBytes, patternBytes, ReadFile(later)})) << "the list combined";
+}
+
+// Counts the times a window is shown: the progress window shows once for every file a
+// reload reads.
+class ShowCounter final : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    shows += event->type() == QEvent::Show;
+    return false;
+  }
+  int shows = 0;
+};
+
+// A caret or selection in the Files box and a key, in the widget's characters: every
+// listed path is L characters long, so line k (from 0) starts at k * (L + 1).
+struct Removal {
+  const char* name;
+  int anchorLine, anchorColumn, line, column;  // column -1: the end of the line
+  Qt::Key key;
+  const char* text;
+  std::vector<int> kept;  // the files left, by number
+};
+void PrintTo(const Removal& r, std::ostream* os) { *os << r.name; }
+
+class FilesBoxKeys : public Window, public testing::WithParamInterface<Removal> {};
+
+// Delete once read the list twice: X11 gives the key the character 127 as well.
+TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
+  for (int u = 1; u <= 4; ++u) Add(File("F_U0" + std::to_string(u) + "P.SYX", Message(0x3F + u, 0, 2)));
+  const int length = static_cast<int>(At("F_U01P.SYX").size());
+  const auto at = [length](int line, int column) { return line * (length + 1) + (column < 0 ? length : column); };
+  const Removal& r = GetParam();
+  ShowCounter reads;
+  program->ProgressWindow().Window()->installEventFilter(&reads);
+  Do([&] { KeyInFiles(*w, at(r.anchorLine, r.anchorColumn), at(r.line, r.column), r.key, r.text); });
+  program->ProgressWindow().Window()->removeEventFilter(&reads);
+
+  std::string listed;
+  for (int u : r.kept) listed += At("F_U0" + std::to_string(u) + "P.SYX") + "\r\n";
+  EXPECT_EQ(Boxes().tFiles.Text(), listed);
+  EXPECT_EQ(reads.shows, r.key == Qt::Key_A ? 0 : static_cast<int>(r.kept.size()));
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FilesBoxKeys,
+    testing::Values(Removal{"BackspaceAtTheEndOfTheSecondLine", 1, -1, 1, -1, Qt::Key_Backspace, "\b", {1, 3, 4}},
+                    Removal{"DeleteAfterTheFirstCharacterOfTheThirdLine", 2, 1, 2, 1, Qt::Key_Delete, "\x7f", {1, 2, 4}},
+                    Removal{"BackspaceAtTheStartOfALine", 2, 0, 2, 0, Qt::Key_Backspace, "\b", {1, 2, 3, 4}},
+                    Removal{"SelectionFromTheSecondLineIntoTheFourth", 1, 3, 3, 2, Qt::Key_Backspace, "\b", {1}},
+                    Removal{"AnotherKeyInTheSecondLine", 1, 3, 1, 3, Qt::Key_A, "a", {1, 2, 3, 4}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// --- Send ---
+
+// What is pressed while the second block is handed over; nothing in the first row.
+struct Interruption {
+  const char* name;
+  std::function<void(ui::fMIDI&)> act;
+};
+void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
+
+class DuringASend : public Window, public testing::WithParamInterface<Interruption> {};
+
+// Each handler would disturb the Send it ran into: arm, close or copy the log the Send
+// suppresses, reset the store it parses into, or move the ports it uses. Refused, the
+// Send goes on as if nothing had been pressed.
+TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndAnythingPressedMeanwhileIsRefused) {
+  // Listed as Add sorts them: settings first, then the patterns. At the default size of
+  // 139 the settings (162 bytes) and the two pattern messages of U01 (112 + 112: the
+  // first 112 is not past 139) are paced blocks; U02 (32 bytes) ends its file at or
+  // below 139 and goes at once.
+  const Bytes settingsU01 = Message(0x14, 0, 150), patternU02 = Message(0x41, 0, 20);
+  const Bytes patternU01 = Cat({Message(0x40, 0, 100), Message(0x40, 0x64, 100)});
+  Add(File("A_U01P.SYX", patternU01));
+  Add(File("B_U02P.SYX", patternU02));
+  Add(File("A_U01S.SYX", settingsU01));
+  const std::string list = Boxes().tFiles.Text();
+  EXPECT_FALSE(w->Timer3.isActive()) << "an idle program's Timer3 does not run";
+  fs::remove(dir_ / "prog" / "OUTFILE.SYX");
+  dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
+  dialogs.answers.push_back(ui::Answer::Yes);
+  onHandOver = [&] {
+    w->Timer1Tick();  // the prompt's blink must leave the report lines alone
+    if (seen.size() == 1 && GetParam().act) GetParam().act(*w);
+  };
+  Press(w->bSend);
+
+  Strings shown{transmit::kSendPrompt};
+  if (GetParam().act) shown.push_back(transmit::kStillSending);
+  EXPECT_EQ(Shown(), shown);
+  EXPECT_EQ(dialogs.fileDialogs.size(), 3u) << "none but the three Adds'";
+  std::vector<Bytes> sent;
+  for (const auto& m : ports.OutputMessages()) sent.push_back(m.slot == 0 ? m.bytes : Bytes{});
+  EXPECT_EQ(sent, (std::vector<Bytes>{settingsU01, patternU01, patternU02})) << "all to the output in use";
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_TRUE(seen[0].paced && seen[1].paced && !seen[2].paced);
+  EXPECT_TRUE(seen[0].timer3Running && seen[1].timer3Running);
+  // The pause counts from just before a hand-over; each pump is a millisecond here.
+  EXPECT_GE(seen[1].ms - seen[0].ms, 200u);
+  EXPECT_GE(seen[2].ms - seen[1].ms, 200u);
+  EXPECT_EQ(seen[0].pieces, "U01 Settings Only\r\n");
+  // A report line counts the data bytes and the checksum.
+  EXPECT_EQ(seen[2].report,
+            "14000000 151 BYTES.\r\n40000000 101 BYTES.\r\n40000064 101 BYTES.\r\n41000000 21 BYTES.\r\n");
+
+  // The reload at the end logged the list again; nothing of the Send itself was logged.
+  EXPECT_EQ(Boxes().tFiles.Text(), list);
+  EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
+  EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02 Missing Settings\r\n");
+  EXPECT_FALSE(program->Flags().RecordingActive);
+  EXPECT_FALSE(program->Parse().Log().Suppressed);
+  EXPECT_EQ(program->Devices().SelectedInput, 0);
+  EXPECT_EQ(program->Devices().SelectedOutput, 0);
+  EXPECT_EQ(w->cInp->currentIndex(), 0);
+  EXPECT_EQ(w->cOut->currentIndex(), 0);
+  EXPECT_EQ(ports.QueuedBuffers(0), 4u) << "the input buffers stay with the selected input";
+  EXPECT_TRUE(w->bAdd->isEnabled());
+  EXPECT_FALSE(program->ProgressWindow().Window()->isVisible());
+  EXPECT_FALSE(w->Timer3.isActive()) << "stopped once the countdown went idle";
+  w->Timer1Tick();
+  const std::string first = Boxes().tDev.Text();
+  w->Timer1Tick();
+  EXPECT_NE(first, Boxes().tDev.Text()) << "the prompt blinks again";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, DuringASend,
+    testing::Values(Interruption{"NothingPressed", nullptr},
+                    Interruption{"Send", [](ui::fMIDI& w) { w.bSend->click(); }},
+                    Interruption{"Start", [](ui::fMIDI& w) { w.bStart->click(); }},
+                    Interruption{"Stop", [](ui::fMIDI& w) { w.bStop->click(); }},
+                    Interruption{"Save", [](ui::fMIDI& w) { w.bSave->click(); }},
+                    Interruption{"Add", [](ui::fMIDI& w) { w.bAdd->click(); }},
+                    Interruption{"BackspaceInTheFilesBox",
+                                 [](ui::fMIDI& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
+                    Interruption{"AnotherInput", [](ui::fMIDI& w) { ChooseTheSecond(*w.cInp); }},
+                    Interruption{"AnotherOutput", [](ui::fMIDI& w) { ChooseTheSecond(*w.cOut); }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
