@@ -178,9 +178,10 @@ std::optional<std::string> CaptureControl::SaveOverallFile(SaveForm form) {
     if (form == SaveForm::Stop) (void)mc303::ReplaceFile(name, {});
     return name;
   }
-  // Stop has closed the log already; Save may come in the middle of a capture, and
-  // the log's last bytes reach the disk only when it is closed.
-  if (form == SaveForm::Save && flags_.RecordingActive) parse_.CloseOutfile();
+  // Stop has closed the log already. Save may come in the middle of a capture: the
+  // log's batched bytes go to the disk for the copy, but the log stays open, or all
+  // the capture brings after this Save would be missing from its overall file.
+  if (form == SaveForm::Save) parse_.FlushOutfile();
 
   std::vector<std::uint8_t> bytes;
   if (logSource_.ReadLog(bytes) || mc303::ReplaceFile(name, bytes)) {

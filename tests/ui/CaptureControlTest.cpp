@@ -137,10 +137,16 @@ TEST_F(Capture, SaveCopiesTheLogSoFarSaysWhenThereIsNothingToSaveAndWhenTheCopyF
   dialogs.paths = {std::nullopt, At("MID.syx"), At("F")};
   control.SaveClicked();  // cancelled without a word
   control.SaveClicked();
-  EXPECT_EQ(Read("MID.syx"), Pattern(0)) << "the log is closed, so complete on disk, before the copy";
+  EXPECT_EQ(Read("MID.syx"), Pattern(0)) << "the log reaches the disk before the copy";
   control.SaveClicked();
   EXPECT_TRUE(fs::is_directory(dir / "F.SYX"));
   EXPECT_TRUE(flags.RecordingActive);
+  // A Save in the middle of a capture once closed the log, and all that came after it
+  // was missing from the capture's overall file.
+  Receive(Pattern(1));
+  dialogs.paths = {At("LATER")};
+  control.SaveClicked();
+  EXPECT_EQ(Read("LATER.SYX"), Cat({Pattern(0), Pattern(1)}));
   EXPECT_EQ(Shown(), (Strings{"You must press START first before you can save the data.",
                               "No data has been stored in the buffer yet.", "No data has been stored in the buffer yet.",
                               "Could not copy to " + At("F.SYX") + "!"}));
