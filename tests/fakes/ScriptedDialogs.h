@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ class ScriptedDialogs final : public ui::Dialogs {
  public:
   ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view title, ui::Icon icon) override {
     messages.push_back({std::string(text), buttons, std::string(title), icon});
+    if (onMessage) onMessage(messages.back());
     if (buttons == ui::Buttons::Ok) return ui::Answer::Ok;
     if (answers.empty()) return ui::Answer::Cancel;
     const ui::Answer a = answers.front();
@@ -49,6 +51,7 @@ class ScriptedDialogs final : public ui::Dialogs {
   std::vector<ShownFileDialog> fileDialogs;
   std::deque<ui::Answer> answers;                  // for Yes/No/Cancel questions
   std::deque<std::optional<std::string>> paths;    // nullopt = the user cancels
+  std::function<void(const ShownMessage&)> onMessage;
 
  private:
   std::optional<std::string> NextPath(bool save, std::string_view title, std::string_view filter) {
