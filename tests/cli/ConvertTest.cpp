@@ -98,6 +98,13 @@ TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
   ASSERT_EQ(RunCli({"convert", "a.syx", "a.MID"}, dir).status, 0);
   ASSERT_EQ(RunCli({"convert", "a.MID", "b.syx"}, dir).status, 0);
   EXPECT_EQ(Slurp(dir / "b.syx"), Slurp(dir / "a.syx"));
+  // The bundled example dump, 310 messages with active sensing between them.
+  const std::string demo = std::string(VZ_EXAMPLES_DIR) + "/demo-dump.syx";
+  ASSERT_EQ(RunCli({"convert", demo, "demo.mid"}, dir).status, 0);
+  ASSERT_EQ(RunCli({"convert", "demo.mid", "demo.syx"}, dir).status, 0);
+  EXPECT_EQ(Slurp(dir / "demo.syx"), Slurp(demo));
+  std::filesystem::remove(dir / "demo.mid");
+  std::filesystem::remove(dir / "demo.syx");
 
   WriteBytes(dir / "bad.mid", Cat({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0})}));
   WriteBytes(dir / "empty.mid", Cat({Header(0, 1), Track(kEnd)}));
