@@ -74,13 +74,17 @@ TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
 TEST_F(Capture, ADeviceThatWentAwayIsSaidAndWhatCameBeforeIsSaved) {
   const std::uint8_t address[4] = {0x40, 0, 0, 0};
   const std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
-  // Sent once the port listens (before, it would never arrive and the capture would wait
-  // for ever); unplugged right after.
+  // Sent once the port is started, which the capture says before its first pump as it
+  // records (the listing pumps too, and input to a port not started is dropped); the
+  // device goes once the message has been parsed.
+  bool sent = false;
   cli::CaptureHooks hooks;
-  hooks.onPump = [&](std::uint64_t) {
-    if (!ports.goneSources.empty()) return;
-    ports.SendSysex(0, message);
-    ports.goneSources = {0};
+  hooks.onPump = [&](std::uint64_t bytesParsed) {
+    if (!sent && err.str().find("Recording from") != std::string::npos) {
+      ports.SendSysex(0, message);
+      sent = true;
+    }
+    if (bytesParsed >= message.size()) ports.goneSources = {0};
   };
   const std::atomic<bool> stop{false};
   EXPECT_EQ(Run(stop, 0.2, hooks), 0);  // the idle timeout ends it once the message is in
