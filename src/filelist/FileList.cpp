@@ -6,25 +6,9 @@
 #include <utility>
 
 #include "filelist/ListText.h"
+#include "ui/FlagScope.h"
 
 namespace filelist {
-namespace {
-
-// Sets a flag for the length of a scope and gives it back its value however the scope
-// ends; a reload run from inside another (a transmit's closing one) leaves it set.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = before_; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& flag_;
-  bool before_;
-};
-
-}  // namespace
 
 FileList::FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
                    ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled,
@@ -43,7 +27,7 @@ void FileList::AddClicked() {
   // made while a removal reloads, still arrives through the event pumping.
   if (adding_ || reloading_) return;
   if (RefuseChange()) return;
-  FlagScope adding(adding_);
+  ui::FlagScope adding(adding_);
   struct ButtonBack {
     FileList& list;
     ~ButtonBack() {
@@ -97,7 +81,7 @@ bool FileList::RefuseLineBreak(std::string_view path) {
 }
 
 bool FileList::ReloadFileList() {
-  FlagScope reloading(reloading_);
+  ui::FlagScope reloading(reloading_);
   lastFailure_ = ReloadFailure::None;
   parse_.ResetPieceStore();
   flags_.RecordingActive = true;

@@ -6,6 +6,7 @@
 #include "midi/HexByte.h"
 #include "midi/MidiError.h"
 #include "ui/AppendTraffic.h"
+#include "ui/FlagScope.h"
 
 namespace transmit {
 namespace {
@@ -47,17 +48,6 @@ class OutputBuffer {
   bool locked_ = false;
 };
 
-class BusyScope {
- public:
-  explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
-  ~BusyScope() { busy_ = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  bool& busy_;
-};
-
 }  // namespace
 
 bool TransmitEngine::RefuseWhileSending() {
@@ -74,7 +64,7 @@ SendEnd TransmitEngine::Send() {
     p_.dialogs.MessageBox(kNotWhileRecording);
     return SendEnd::Recording;
   }
-  BusyScope busy(busy_);
+  ui::FlagScope busy(busy_);
   filesNotOpened_ = 0;
 
   OutputBuffer buffer(p_.allocator);

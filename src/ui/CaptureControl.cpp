@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mc303/SyxFiles.h"
+#include "ui/FlagScope.h"
 
 namespace ui {
 namespace {
@@ -29,18 +30,6 @@ constexpr const char* kIoErrorAccessingFile = "I/O Error accessing file ";
 std::string TwoDigits(int n) {
   return std::string{static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
 }
-
-// Marks a handler as running for its whole length, whichever way it ends.
-class RunningScope {
- public:
-  explicit RunningScope(bool& running) : running_(running) { running_ = true; }
-  ~RunningScope() { running_ = false; }
-  RunningScope(const RunningScope&) = delete;
-  RunningScope& operator=(const RunningScope&) = delete;
-
- private:
-  bool& running_;
-};
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -92,7 +81,7 @@ CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& par
 
 void CaptureControl::StartClicked() {
   if (Busy()) return;
-  RunningScope running(running_);
+  ui::FlagScope running(running_);
 
   if (!flags_.RecordingActive) {
     // Modal, and shown before the capture is armed: the instruction tells the user not
@@ -123,7 +112,7 @@ void CaptureControl::StartClicked() {
 
 void CaptureControl::StopClicked() {
   if (Busy()) return;
-  RunningScope running(running_);
+  ui::FlagScope running(running_);
 
   if (!flags_.RecordingActive) {
     dialogs_.MessageBox(kPressStartFirst);
@@ -153,7 +142,7 @@ bool CaptureControl::RefuseWhileCapturing() {
 
 void CaptureControl::SaveClicked() {
   if (Busy()) return;
-  RunningScope running(running_);
+  ui::FlagScope running(running_);
 
   const mc303::OutfileLog& log = parse_.Log();
   if (log.RestartPending || log.ByteCount < 1) {
