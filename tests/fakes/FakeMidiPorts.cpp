@@ -35,11 +35,8 @@ void FakeMidiPorts::Push(Item item) {
   wake_.Notify();
 }
 
-void FakeMidiPorts::SendShort(int slot, std::vector<std::uint8_t> bytes) { Push({slot, Item::Short, std::move(bytes)}); }
-void FakeMidiPorts::SendSysex(int slot, std::vector<std::uint8_t> bytes) { Push({slot, Item::Sysex, std::move(bytes)}); }
-void FakeMidiPorts::SendNotification(int slot, std::uint32_t message, std::uintptr_t param1) {
-  Push({slot, Item::Notice, {}, message, param1});
-}
+void FakeMidiPorts::SendShort(int slot, std::vector<std::uint8_t> bytes) { Push({slot, std::move(bytes)}); }
+void FakeMidiPorts::SendSysex(int slot, std::vector<std::uint8_t> bytes) { Push({slot, std::move(bytes)}); }
 
 void FakeMidiPorts::DeliveryLoop() {
   for (;;) {
@@ -51,18 +48,7 @@ void FakeMidiPorts::DeliveryLoop() {
       items.swap(inbox_);
       busy_ = true;
     }
-    for (const Item& item : items) {
-      if (item.kind != Item::Notice) {
-        hub_.Receive(InHandle(item.slot), item.bytes.data(), item.bytes.size());
-        continue;
-      }
-      std::pair<midi::InputCallback, std::uintptr_t> cb{nullptr, 0};
-      {
-        std::lock_guard lock(mutex_);
-        if (callbacks_.count(item.slot) != 0) cb = callbacks_[item.slot];
-      }
-      if (cb.first != nullptr) cb.first(InHandle(item.slot), item.message, cb.second, item.param1, 0);
-    }
+    for (const Item& item : items) hub_.Receive(InHandle(item.slot), item.bytes.data(), item.bytes.size());
     hub_.DeliverAll();
     {
       std::lock_guard lock(mutex_);
@@ -119,7 +105,6 @@ midi::MidiResult FakeMidiPorts::InOpen(midi::PortHandle* handle, int slot, midi:
   std::lock_guard lock(mutex_);
   const midi::MidiResult result = Open(handle, slot, true);
   if (result != midi::kNoError) return result;
-  callbacks_[slot] = {callback, instance};
   hub_.Open(*handle, callback, instance);
   return midi::kNoError;
 }
@@ -151,10 +136,7 @@ midi::MidiResult FakeMidiPorts::InClose(midi::PortHandle port) {
   {
     std::lock_guard lock(mutex_);
     const int slot = SlotOf(port, true);
-    if (slot >= 0) {
-      slots_[static_cast<std::size_t>(slot)].inOpen = false;
-      callbacks_.erase(slot);
-    }
+    if (slot >= 0) slots_[static_cast<std::size_t>(slot)].inOpen = false;
   }
   return hub_.Close(port);
 }

@@ -42,8 +42,6 @@ class FakeMidiPorts final : public midi::MidiPorts {
   // --- Input, from any thread: handed over on the fake's delivery thread ---
   void SendShort(int slot, std::vector<std::uint8_t> bytes);
   void SendSysex(int slot, std::vector<std::uint8_t> bytes);
-  // Another notification, e.g. kMimOpen with param1 0.
-  void SendNotification(int slot, std::uint32_t message, std::uintptr_t param1);
   // True once everything sent has reached the callback or a buffer; false at the
   // deadline (a port with no buffer queued keeps its bytes waiting). Input for a port
   // that is not open and started is dropped when delivered, as a real port drops it.
@@ -88,10 +86,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
   };
   struct Item {
     int slot;
-    enum Kind { Short, Sysex, Notice } kind;
     std::vector<std::uint8_t> bytes;
-    std::uint32_t message = 0;
-    std::uintptr_t param1 = 0;
   };
   static midi::PortHandle InHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1); }
   static midi::PortHandle OutHandle(int slot) { return static_cast<midi::PortHandle>(slot + 1001); }
@@ -104,7 +99,6 @@ class FakeMidiPorts final : public midi::MidiPorts {
   mutable std::mutex mutex_;  // everything below but the hub
   std::condition_variable idle_;
   std::vector<Slot> slots_;
-  std::map<int, std::pair<midi::InputCallback, std::uintptr_t>> callbacks_;
   std::deque<Item> inbox_;
   bool busy_ = false;  // the delivery thread holds items taken from the inbox
   std::vector<LongMessage> output_;

@@ -1,8 +1,6 @@
-// Faults injected into a session as a user runs it: a program directory that cannot be
-// written, a disk that fills up (a small file-size limit, in a child process), listed
-// files that vanish or turn unreadable in the middle of a reload. Each must be said and
-// lose nothing: older files stay as they were, and what was captured is still saved
-// where it can be. The tests run as root, so the faults are ones that stop root too.
+// Faults injected into a session as a user runs it. Each must be said and lose nothing:
+// older files stay as they were, what was captured is saved where it can be. The tests
+// run as root, so the faults are ones that stop root too.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -37,11 +35,6 @@ Bytes SmallDump(int firstSlot = 0) {
 Bytes LessActiveSensing(Bytes b) {
   std::erase(b, std::uint8_t{0xFE});
   return b;
-}
-
-std::string TotalsWarning(std::size_t recorded, std::size_t pieces) {
-  return "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
-         std::to_string(recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) + " bytes.";
 }
 
 class Session : public CaptureSession {

@@ -144,9 +144,8 @@ TEST_P(NameWithLineBreak, IsNeitherListedNorSplitIntoOtherFiles) {
   EXPECT_EQ(dialogs.Texts(), Strings(2, name + " cannot be listed: its name holds a line break."));
   EXPECT_EQ(addEnabled.back(), true);
 }
-INSTANTIATE_TEST_SUITE_P(Breaks, NameWithLineBreak, testing::Values("\r", "\n", "\r\n"), [](const auto& p) {
-  return std::string(p.index == 0 ? "CR" : p.index == 1 ? "LF" : "CRLF");
-});
+INSTANTIATE_TEST_SUITE_P(Breaks, NameWithLineBreak, testing::Values("\r", "\n"),
+                         [](const auto& p) { return std::string(p.index == 0 ? "CR" : "LF"); });
 
 TEST_F(FileListTest, ALineThatWouldPassTheBoxLimitIsNotListed) {
   ui::TextBox small{20};
@@ -161,7 +160,7 @@ TEST_F(FileListTest, ALineThatWouldPassTheBoxLimitIsNotListed) {
   EXPECT_EQ(dialogs.Texts(), Strings{"Too many files added!"});
 }
 
-// Backspace, Delete and 127 going down; Backspace and 127 typed.
+// Backspace and Delete going down; 127 typed.
 struct RemovalKey {
   bool keyDown;
   int code;
@@ -179,8 +178,7 @@ TEST_P(RemovalByKey, RemovesTheLineBeforeTheCaretAndReloads) {
   EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n");
 }
 INSTANTIATE_TEST_SUITE_P(Keys, RemovalByKey,
-                         testing::Values(RemovalKey{true, 8}, RemovalKey{true, 46}, RemovalKey{true, 127},
-                                         RemovalKey{false, 8}, RemovalKey{false, 127}));
+                         testing::Values(RemovalKey{true, 8}, RemovalKey{true, 46}, RemovalKey{false, 127}));
 
 TEST_F(FileListTest, OtherKeysAndKeysOrClicksDuringAReloadLeaveTheListAlone) {
   Add(File("a.syx", Piece(1, false)));

@@ -118,7 +118,6 @@ TEST_P(AllocatingThePool, ShowsWhatFailedAndNamesTheTotalAskedForSoFar) {
 }
 INSTANTIATE_TEST_SUITE_P(Pool, AllocatingThePool,
                          testing::Values(PoolFault{1, 0, "Could not allocate 16K of RAM."},
-                                         PoolFault{3, 0, "Could not allocate 48K of RAM."},
                                          PoolFault{4, 0, "Could not allocate 64K of RAM."},
                                          PoolFault{0, 1000, ""}, PoolFault{0, 1001, "Cannot lock buffer 0"}));
 

@@ -20,11 +20,6 @@ Bytes Message(int a0, int a1, std::size_t dataBytes = 3) {
 Bytes Pattern(int slotIndex, std::size_t dataBytes = 3) { return Message(0x40 + slotIndex, 0, dataBytes); }
 Bytes Settings(int slotIndex) { return Message(0x14, slotIndex); }
 
-std::string TotalsWarning(std::size_t recorded, std::size_t pieces) {
-  return "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
-         std::to_string(recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) + " bytes.";
-}
-
 class Capture : public testing::Test, public CaptureSession {};
 
 TEST_F(Capture, StopSavesTheStreamWholeAndEachCompleteSlotAsListedPieceFiles) {
@@ -94,7 +89,7 @@ Bytes BadChecksum() {
   return m;
 }
 INSTANTIATE_TEST_SUITE_P(Tails, TotalsCheck,
-                         testing::Values(Stream{"Clean", {}, {}, false}, Stream{"OneStray", {}, {0x00}, false},
+                         testing::Values(Stream{"OneStray", {}, {0x00}, false},
                                          Stream{"TwoStray", {}, {0x00, 0x01}, true},
                                          Stream{"StrayInFront", {0x00, 0x01, 0x02}, {}, false},
                                          Stream{"BadLastMessage", {}, BadChecksum(), true}),
@@ -123,8 +118,8 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
   control.StopClicked();
   EXPECT_EQ(Read("B.SYX"), yes ? Pattern(1) : Cat({Pattern(0), Pattern(1)}));
 }
-INSTANTIATE_TEST_SUITE_P(Answers, StartOver, testing::Values(ui::Answer::Yes, ui::Answer::No, ui::Answer::Cancel),
-                         [](const auto& p) { return std::string(p.index == 0 ? "Yes" : p.index == 1 ? "No" : "Cancel"); });
+INSTANTIATE_TEST_SUITE_P(Answers, StartOver, testing::Values(ui::Answer::Yes, ui::Answer::Cancel),
+                         [](const auto& p) { return std::string(p.index == 0 ? "Yes" : "Cancel"); });
 
 TEST_F(Capture, SaveCopiesTheLogSoFarSaysWhenThereIsNothingToSaveAndWhenTheCopyFails) {
   control.StopClicked();  // in Idle

@@ -1,7 +1,5 @@
-// A capture session as a user runs it, free of Qt: the parser, the file list and the
-// Start, Stop and Save handlers over scripted dialogs, with the output log in the
-// program's directory and the files the user names in a fresh folder of the test's own.
-// Used by the handler tests and the fault injection tests.
+// A capture session as a user runs it, free of Qt: the output log in the program's
+// directory, the files the user names in a fresh folder of the test's own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +16,11 @@
 #include "ui/CaptureControl.h"
 
 using Strings = std::vector<std::string>;
+
+inline std::string TotalsWarning(std::size_t recorded, std::size_t pieces) {
+  return "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+         std::to_string(recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) + " bytes.";
+}
 
 class CaptureSession {
  public:

