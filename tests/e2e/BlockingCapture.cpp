@@ -1,6 +1,5 @@
-// capture-blocking: vezorizer-cli capture as a user runs it, except that once the first
-// byte has been received, one event pump blocks for two seconds, as a modal dialog
-// opened at that moment would. Everything that arrives meanwhile must still be saved.
+// capture-blocking: vezorizer-cli capture whose first pump after a byte blocks for two
+// seconds, as a modal dialog would; what arrives meanwhile must still be saved.
 #include <chrono>
 #include <thread>
 

@@ -1,22 +1,10 @@
-// midi-peer: the other end of the end-to-end tests, a plain JACK client that never
-// loses a byte without saying so.
-//
-// Playing (--file): once the go file exists and the capture has connected, plays a
-// .syx file at a multiple of MIDI wire speed, each SysEx message due when its last byte
-// would have crossed the wire, each 0xFE as a short message of its own. An event counts
-// as sent only when jack_midi_event_write took it; one that does not fit this period's
-// port buffer waits for the next (RtMidi's JACK output drops it without a word). It
-// stays until the capture has disconnected.
-//   --monitor FILE: a second client on the same output port writes what the server
-//   passed on, to tell the server's losses from the capture's.
-//   --stop-after BYTES: stops at the first message end at or past BYTES, prints
-//   "delivered N bytes" once that much has been passed on and kills itself, as a device
-//   unplugged in the middle of a dump.
-// Receiving (--receive): once the sender has connected and gone, writes the bytes
-// received and one line per message: its start (the JACK frame time of its cycle) in
-// microseconds and its size. A SysEx message that came in several events counts once,
-// as JACK clients join them.
-//   --stop-after BYTES: kills itself once that many bytes have arrived.
+// midi-peer: the other end of the end-to-end tests, a JACK client that never loses a
+// byte without saying so (an event that does not fit a period waits for the next).
+// --file F --go-file G --speed X [--monitor M] [--stop-after N]: plays F at X times wire
+//   speed once G exists, each message due when its last byte would have crossed the
+//   wire; M records what the server passed on; N: vanishes after that many bytes.
+// --receive F --log L [--stop-after N]: writes the bytes received, and per message its
+//   start in microseconds and its size (a SysEx in several events counts once).
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <signal.h>
@@ -55,9 +43,8 @@ int Fail(const char* why) {
   return 1;
 }
 
-// Killed without closing its client, as a crashed program or an unplugged device goes.
-// Deactivated first: a client killed in the middle of its cycle would hold a server in
-// synchronous mode up for the client timeout, cycle after cycle.
+// Killed without closing its client, as an unplugged device goes; deactivated first, or
+// a synchronous server would wait for it every cycle.
 [[noreturn]] void Vanish(jack_client_t* client, const char* what, std::size_t bytes) {
   jack_deactivate(client);
   std::printf("%s %zu bytes\n", what, bytes);
@@ -66,8 +53,7 @@ int Fail(const char* why) {
   std::abort();
 }
 
-// What a process thread records: written there only, read by the main thread after
-// `events` was published (release, acquire). Room is taken once, up front.
+// Written by the process thread only, read after `events` was published; room taken up front.
 struct Received {
   static constexpr std::size_t kMaxBytes = 8u << 20;
   static constexpr std::size_t kMaxEvents = 1u << 18;
@@ -165,9 +151,7 @@ int Receive(const std::string& name, const std::string& bytesFile, const std::st
   return log ? 0 : 1;
 }
 
-// The player's state. The events and their due times are laid out before the client
-// is activated; afterwards the process thread alone moves `next` on and publishes its
-// counts, which the main thread only reads.
+// Laid out before activation; then only the process thread moves `next` on.
 struct Player {
   struct Event {
     std::size_t offset, size;
@@ -226,8 +210,6 @@ int Play(const std::string& name, const std::string& file, const std::string& go
   p->dump.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (p->dump.empty()) return 2;
   p->stopAfter = stopAfter;
-  // Each SysEx message, and each byte outside one, is an event due once its last byte
-  // would have crossed the wire.
   for (std::size_t i = 0, end = 0; i < p->dump.size(); i = end) {
     end = p->dump[i] != 0xF0 ? i + 1
                              : static_cast<std::size_t>(std::find(p->dump.begin() + static_cast<std::ptrdiff_t>(i),
@@ -272,9 +254,7 @@ int Play(const std::string& name, const std::string& file, const std::string& go
               p->next, static_cast<unsigned long long>(p->fullPeriods.load()),
               static_cast<unsigned long long>(p->refused.load()));
   std::fflush(stdout);
-  // A capture still working through its backlog on a busy machine (the window program
-  // in a sanitizer build parses about 1 KB/s then) leaves minutes later; the test's own
-  // timeout bounds the wait.
+  // A sanitizer build of the window program may parse its backlog for minutes.
   const bool released = PollUntil([&] { return jack_port_connected(p->port) <= others; }, 900);
   int status = released && p->refused.load() == 0 && written == p->dump.size() ? 0 : 1;
   if (monitor && !CloseAndWrite(*monitor, monitorFile)) status = 1;
@@ -292,10 +272,7 @@ int main(int argc, char** argv) {
   if (!a["--receive"].empty() && !a["--log"].empty()) return Receive(a["--name"], a["--receive"], a["--log"], stopAfter);
   const double speed = std::atof(a["--speed"].c_str());
   if (a["--file"].empty() || a["--go-file"].empty() || speed <= 0) {
-    std::fputs("usage: midi-peer --name NAME --file DUMP.syx --go-file PATH --speed X [--monitor FILE]\n"
-               "                 [--stop-after BYTES]\n"
-               "       midi-peer --name NAME --receive BYTES-FILE --log MESSAGES-FILE [--stop-after BYTES]\n",
-               stderr);
+    std::fputs("usage: midi-peer [--name N] (--file F --go-file G --speed X | --receive F --log L) ...\n", stderr);
     return 2;
   }
   return Play(a["--name"], a["--file"], a["--go-file"], speed, a["--monitor"], stopAfter);

@@ -1,8 +1,6 @@
-// send-repeat: Send pressed COUNT times in a row in one session, on the real MIDI
-// layer: one transmit engine and one output port, open throughout, as in the window.
-// Every Send sends FILE (listed once in the Files box) with the buffer size 139; the
-// receiving midi-peer must end up with FILE's bytes COUNT times over, which the script
-// checks. Each Send must finish, show nothing but its prompt, and lose nothing.
+// send-repeat: Send pressed COUNT times in one session (one engine, one open port) on the
+// real MIDI layer, FILE at buffer size 139; each must finish, show only its prompt and
+// lose nothing. The script checks that the peer got FILE COUNT times over.
 //   send-repeat PORT FILE COUNT
 #include <chrono>
 #include <cstdint>

@@ -1,13 +1,8 @@
-// capture-window: the window program's own capture, offscreen, through the real MIDI
-// layer. It starts the program as a user does, chooses the input whose name holds
-// PORT and presses Start. Once some 10 KB have arrived it presses Start again: the
-// start-over question is a real message box, modal, that stays open SECONDS (then a
-// timer answers No) while the dump goes on arriving and the receive loop stands still.
-// Once nothing has come for three seconds it presses Stop and names the overall file
-// FILE and every slot's pieces after FILE's stem. peer-e2e.sh compares FILE with the
-// dump less 0xFE; this program compares the piece files with EXPECTED (that same dump
-// less 0xFE), split by address, and checks that nothing was parsed while the question
-// was open.
+// capture-window: the window program's capture, offscreen, on the real MIDI layer. After
+// some 10 KB it presses Start again: the start-over question, a real modal box, stays
+// open SECONDS (a timer answers No) while the dump goes on arriving; nothing may be
+// parsed meanwhile. After three quiet seconds, Stop saves FILE (compared by the script)
+// and the pieces named after its stem, compared here with EXPECTED split by address.
 //   capture-window --modal-seconds SECONDS EXPECTED PORT FILE
 #include <QAbstractButton>
 #include <QApplication>
@@ -46,10 +41,7 @@ Bytes ReadFile(const fs::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The user's side of the capture, run from the program's own event processing as
-// clicks are: Start at the first chance, Start again once kQuestionAfterBytes have
-// been parsed, Stop once the dump has been quiet a while; then the program is told to
-// end.
+// The user, run from the program's event processing as clicks are.
 class User final : public ui::EventPump {
  public:
   void PumpEvents() override {
@@ -125,9 +117,7 @@ int main(int argc, char** argv) {
   QTimer heartbeat;
   heartbeat.start(100);
 
-  // Every file dialog is answered from the list; the start-over question (title
-  // WARNING) is a real QMessageBox, which a timer answers No. A coarse timer may fire up
-  // to 5 % early; a precise one, a little after the time.
+  // A precise timer answers the real start-over box (a coarse one may fire 5 % early).
   ScriptedDialogs dialogs;
   dialogs.paths.push_back(overall.string());
   for (int s = 0; s < 50; ++s) dialogs.paths.push_back(stem.string() + ".SYX");
@@ -162,7 +152,7 @@ int main(int argc, char** argv) {
   cInp.setCurrentIndex(input);
   emit cInp.activated(input);  // as the user's choice in the list
 
-  // Each message's report line, as the MC303 box shows it, for the script's count.
+  // The report lines, which the script counts.
   program.Parse().SetMessageObserver([](const mc303::MessageReport& r) { std::cout << r.reportLine << '\n'; });
   user.program = &program;
   program.RunReceiveLoop();
@@ -176,8 +166,6 @@ int main(int argc, char** argv) {
   const double open = std::chrono::duration<double>(openFor).count();
   if (questions != 1 || answer != ui::Answer::No) return Fail("the start-over question was not answered No once");
   if (open < static_cast<double>(modal.count())) return Fail("the question was open only " + std::to_string(open) + " s");
-  // While the box was open the loop took nothing: every byte that came meanwhile
-  // waited in the MIDI layer.
   if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
   if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
   std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion

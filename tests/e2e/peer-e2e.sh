@@ -1,22 +1,12 @@
 #!/usr/bin/env bash
-# One end-to-end run on the private JACK server with midi-peer as the device. What is
-# saved or received is checked against bytes worked out here (tr, head, grep), not by
-# our code.
-#   peer-e2e.sh capture SERVER WORKDIR PEER GEN-DUMP INPUT STOP-AFTER SPEED COMMAND...
-#     the peer plays INPUT at SPEED times wire speed to COMMAND, which must save out.SYX
-#     equal to INPUT less 0xFE. With STOP-AFTER > 0 the peer vanishes once that many
-#     bytes are passed on: the capture must save exactly those, say that its port went
-#     away, and exit 0.
-#   peer-e2e.sh send SERVER WORKDIR PEER GEN-DUMP INPUT STOP-AFTER COUNT COMMAND...
-#     COMMAND sends INPUT to a receiving peer, which must get INPUT up to its last 0xF7
-#     (the tail after it is never sent) COUNT times over, each block as one message of
-#     the size reported and the blocks after paced blocks 200 ms apart on average,
-#     less one JACK period (events are handed on at the start of the next), none of
-#     them less than 100 ms.
-#     With STOP-AFTER > 0 the peer vanishes once that many bytes have arrived: the send
-#     must say so, stop long before the end and exit with an error.
-# INPUT is a file, dump:GEN-DUMP-OPTIONS, or message:N (F0, N - 2 bytes 0x11, F7).
-# In COMMAND, @PORT@ stands for the peer's port and @FILE@ for INPUT.
+# One run on the private JACK server with midi-peer as the device; expected bytes are
+# worked out here (tr, head, grep), not by our code. @PORT@ and @FILE@ in COMMAND are
+# the peer's port and INPUT (a file, dump:GEN-DUMP-OPTIONS or message:N).
+#   peer-e2e.sh capture|send SERVER WORKDIR PEER GEN-DUMP INPUT STOP-AFTER SPEED|COUNT COMMAND...
+# capture: out.SYX must be INPUT less 0xFE. send: the peer must get INPUT up to its last
+# 0xF7 COUNT times, one message per block, paced blocks 200 ms apart on average (less
+# a JACK period), none under 100 ms. STOP-AFTER > 0: the peer vanishes after that many
+# bytes; a capture saves exactly those and says so, a send says so and fails.
 set -uo pipefail
 mode=$1 server=$2 work=$3 peer=$4 gendump=$5 input=$6 stop=$7; shift 7
 speed=$1 count=$1; shift  # SPEED for a capture, COUNT for a send

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# tools/run-window.sh, the last step of ./run, with the window program offscreen:
-#  - on a machine without MIDI ports it starts a private JACK server and mc303-sim, the
-#    window program opens the simulator's ports, and when the window program ends or
-#    the script is interrupted (SIGTERM to it, then to its process group, as timeout
-#    does; the second signal once left jackd running) the server and the simulator are
-#    gone again, the simulator having ended cleanly;
-#  - where a port exists (a simulator this test started on the shared server) it
-#    starts the window program alone and leaves the port's owner running.
+# tools/run-window.sh offscreen: without MIDI ports it starts a private JACK server and
+# mc303-sim, whose ports the window opens, and both are gone once the window ends or the
+# script is interrupted (SIGTERM to it, then its group: that once left jackd running);
+# with a port it starts the window alone and leaves the port's owner running.
 #   run-window-e2e.sh SERVER WORKDIR SOURCE-DIR BUILD-DIR SIM
 set -uo pipefail
 server=$1 work=$2 source=$3 build=$4 sim=$5
@@ -24,8 +20,7 @@ poll() { local deadline=$((SECONDS + $1)); shift; until "$@" >/dev/null 2>&1; do
 child() { ps -o pid= -o comm= --ppid "$run_pid" | awk -v c="$1" '$2 == c {print $1}'; }
 # gone PID: ended, or a zombie that only waits for its parent to collect it.
 gone() { local state; ! state=$(ps -o stat= -p "$1" 2>/dev/null) || [[ $state == Z* ]]; }
-# connected SERVER PORT-PART: a port whose name holds PORT-PART is connected to one of
-# the window program's ports.
+# connected SERVER PORT-PART: that port is connected to the window program.
 connected() {
   JACK_DEFAULT_SERVER=$1 jack_lsp -c | awk -v want="$2" '
     /^[^ \t]/ { port = $0; next }
@@ -44,8 +39,7 @@ end_run() {
   run_pid=
 }
 
-# Without MIDI ports: JACK_DEFAULT_SERVER names a server that does not run, and the
-# machine has no other MIDI system here.
+# Without MIDI ports: JACK_DEFAULT_SERVER names a server that does not run.
 for ending in window script; do
   export JACK_DEFAULT_SERVER=vz-none-$$
   start_run

@@ -1,14 +1,8 @@
 #!/usr/bin/env bash
-# The round trip with the simulated MC-303 through the private JACK server, on
-# vezorizer-cli at both ends:
-#  1. the simulator's dump, started by SIGUSR1 and captured, must equal its bank (the
-#     example dump) less active sensing, worked out here with tr;
-#  2. that capture sent paced (the default buffer size) to a second simulator that
-#     starts from another bank must arrive without RCV ERR, and the bank it saves must
-#     be the capture;
-#  3. the capture's per-piece files (split) sent with a buffer size larger than any of
-#     them leave as end-of-file blocks with no pause at all: that must give RCV ERR.
-# Each simulator is ended with SIGTERM and must exit cleanly.
+# vezorizer-cli and the simulated MC-303 on the private JACK server: 1. the captured
+# dump equals the bank less 0xFE; 2. sent paced to a simulator with another bank, it
+# arrives without RCV ERR and that bank is saved equal; 3. the split pieces sent
+# unpaced give RCV ERR. Each simulator must end cleanly on SIGTERM.
 #   sim-e2e.sh SERVER WORKDIR SIM CLI GEN-DUMP EXAMPLE
 set -uo pipefail
 server=$1 work=$2 sim=$3 cli=$4 gendump=$5 example=$6
@@ -56,8 +50,7 @@ stop_sim
 size=$(stat -c %s capture.SYX)
 echo "capture: $size bytes, equal to the bank"
 
-# 2. Paced send, to a bank of its own: a saved bank equal to the capture can only come
-# from the send.
+# 2. Paced send, to a bank of its own.
 "$gendump" --seed 7 --min-pattern 64 --max-pattern 200 other.syx || fail "gen-dump"
 ! cmp -s other.syx capture.SYX || fail "the receiver's first bank must differ from the capture"
 start_sim --name "vz-sim-rx-$$" --bank other.syx --save bank.SYX --json
