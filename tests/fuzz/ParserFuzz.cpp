@@ -1,17 +1,15 @@
 // Fuzz target: the SysEx parser and piece identification fed arbitrary bytes.
 //
-// Input: an options byte, the event-pump call (1-255, 0 for never) at which a handler
-// resets the store in the middle of an identification, a byte that limits how much the
-// output log accepts, then the stream (repeated past 64 KiB when asked). Checked: every
-// byte other than 0xFE and 0xF8 is in exactly one piece or pending, in order, the piece
-// named by the message's address; the result agrees with the message's outcome; the log
-// holds the stream less 0xFE and 0xF8, or the part it accepted with at most three
-// messages about the rest; the Pieces box stays within its maximum.
+// Input: options, the event-pump call (1-255, 0 never) at which a handler resets the
+// store mid-identification, how many bytes the output log accepts, then the stream.
+// Checked: every byte but 0xFE/0xF8 is in exactly one piece (the one its message's
+// address names) or pending, in order; the result agrees with the outcome; the log is
+// the stream less 0xFE/0xF8, or its accepted part with at most three messages; the
+// Pieces box stays within its maximum.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "FuzzCheck.h"
 #include "fakes/CountingPump.h"
@@ -48,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t options = data[0];
   const bool recording = (options & kNotRecording) == 0;
   const unsigned resetAtPump = (options & kResetFromPump) != 0 ? data[1] : 0;
-  std::vector<std::uint8_t> stream(data + 3, data + size);
+  mc303::ByteString stream(data + 3, data + size);
   if ((options & kPastOneBatch) == kPastOneBatch && !stream.empty()) {
     const auto once = static_cast<long>(stream.size());
     while (stream.size() < 66000) stream.insert(stream.end(), stream.begin(), stream.begin() + once);
@@ -74,9 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   parse.ResetPieceStore();
   flags.RecordingActive = recording;
 
-  std::vector<std::uint8_t> pending;                     // what PendingBytes must hold
+  mc303::ByteString pending, logged;                     // what PendingBytes and the log must hold
   std::array<mc303::ByteString, 51> patterns, settings;  // what the pieces must hold
-  std::vector<std::uint8_t> logged;                      // what the log must hold since its last start
   const mc303::PieceStore& store = parse.Store();
   for (const std::uint8_t b : stream) {
     report.reset();
@@ -95,9 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!report || (piece >= 0) == (report->outcome != MessageOutcome::NoPiece &&
                                            report->outcome != MessageOutcome::BadChecksum),
                "a message filed to no piece, or a piece's message not filed");
-    if (resetHappened) {
-      // The reset took the store and the message under way; the log restarts at the
-      // next logged byte.
+    if (resetHappened) {  // the store and the message went; the log restarts at the next byte
       pending.clear();
       patterns = settings = {};
       logged.clear();
@@ -118,9 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              "a piece differs, or the unused slot holds data");
 
   parse.CloseOutfile();
-  for (const auto& m : dialogs.messages) {
-    FUZZ_CHECK(m.text == "I/O Error accessing /prog/OUTFILE.SYX", "an unexpected message");
-  }
+  for (const auto& m : dialogs.messages) FUZZ_CHECK(m.text == "I/O Error accessing /prog/OUTFILE.SYX", "a message");
   const std::size_t ioMessages = dialogs.messages.size();
   if (!recording) {
     FUZZ_CHECK(log.creates == 0 && log.bytes.empty() && ioMessages == 0, "logged or told while not recording");
