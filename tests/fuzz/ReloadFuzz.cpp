@@ -1,14 +1,10 @@
 // Fuzz target: the file-list reload over arbitrary file contents and Files box texts.
 //
-// Input: how many files get contents (0-4), two unused bytes, then for each
-// such file a 16-bit length and its bytes; the rest is the Files box text. Each line of
-// it becomes a path in a folder new for each input ("/" and NUL become "_"); the i-th
-// distinct name gets the i-th contents, other names name no file.
-//
-// Checked against a reading of the same files done here with a fresh parser (missing
-// names read as empty, the bytes fed up to the first refused file): the reload's
-// result, failure and message, the store, Pieces box and log it leaves; the progress
-// window is hidden again.
+// Input: how many files get contents (0-4), two unused bytes, then each such file's
+// 16-bit length and bytes; the rest is the Files box text, each line a path in a folder
+// new for each input ("/" and NUL become "_"), the i-th distinct name the i-th file.
+// Checked against the same files read here by a fresh parser up to the first refused
+// one: result, failure, message, store, Pieces box and log; the progress window hidden.
 #include <stdlib.h>
 
 #include <algorithm>
