@@ -94,24 +94,11 @@ TEST_F(Cli, SplitWritesBothFilesOfEveryCompleteSlotOrNothing) {
   EXPECT_EQ(Read("set_U01P.SYX"), Cat({junk, p1, p1}));
   EXPECT_EQ(Read("set_U01S.SYX"), s1);
 
-  r = Run({"split", "--base", "OUT.SYX", "set.syx"});
-  EXPECT_EQ(r.out, "OUT_U01P.SYX\nOUT_U01S.SYX\n");
-
   Write("half.syx", p1);
   r = Run({"split", "half.syx"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "No user slot holds both its pattern data and its settings: nothing written.\n");
   EXPECT_FALSE(fs::exists(dir_ / "half_U01P.SYX"));
-}
-
-TEST_F(Cli, CombineWritesTheListedFilesInSortedOrderLessRealTimeBytes) {
-  const Bytes u3p = Msg(0x42, 0), u1s = Msg(0x14, 0);
-  Write("B_U03P.SYX", Cat({{0xFE}, u3p, {0xF8}}));
-  Write("B_U01S.SYX", u1s);
-  const CliRun r = Run({"combine", "-o", "both", "B_U03P.SYX", "B_U01S.SYX"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "B_U01S.SYX\nB_U03P.SYX\n");
-  EXPECT_EQ(Read("both.SYX"), Cat({u1s, u3p}));
 }
 
 TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
@@ -123,17 +110,12 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   EXPECT_EQ(Run({"send", "--dry-run", "a.syx", "b.syx", "c.syx"}).out,
             "block 1: 150 bytes\nblock 2: 105 bytes (end of file)\n255 bytes sent in 2 blocks, 42 bytes left unsent\n");
 
-  // The buffer size comes from SETTINGS.DAT unless given, the installed window's one
-  // (4 x 300 is the first end past 1024) unless the current folder holds one (3 x 300 > 600).
+  // The buffer size comes from the installed window's SETTINGS.DAT unless the current
+  // folder holds one: 3 x 300 is the first end past 600.
   Write("five.syx", Cat({Block(300), Block(300), Block(300), Block(300), Block(300)}));
-  fs::create_directories(dir_ / "user" / "Vezorizer");
-  Write("user/Vezorizer/SETTINGS.DAT", {'1', '0', '2', '4', '\r', '\n'});
-  EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
-            "block 1: 1200 bytes\nblock 2: 300 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
   Write("SETTINGS.DAT", {'6', '0', '0', '\r', '\n'});
   EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
             "block 1: 900 bytes\nblock 2: 600 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
-  EXPECT_EQ(json::parse(Run({"send", "--dry-run", "--buffer-size", "0", "--json", "five.syx"}).out)["blocks"].size(), 5u);
 
   // 200 + 3 x 4096 = 12488 pending; the fourth 4096 brings the 16385th byte before any
   // 0xF7 past 16384.
@@ -165,14 +147,10 @@ TEST_P(CliRefuses, WithItsStatusAndMessageAndWritesOrCreatesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliRefuses,
-    testing::Values(Refusal{{"inspect", "a.syx", "missing.syx"}, 2, "missing.syx"},
-                    Refusal{{"split", "missing.syx"}, 2, "missing.syx"},
-                    Refusal{{"combine", "-o", "out", "a.syx", "missing.syx"}, 2, "missing.syx"},
-                    Refusal{{"send", "--dry-run", "a.syx", "missing.syx"}, 2, "missing.syx"},
+    testing::Values(Refusal{{"send", "--dry-run", "a.syx", "missing.syx"}, 2, "missing.syx"},
                     Refusal{{"combine", "-o", "out", "a.syx", "a.syx"}, 1, "A duplicate piece of data was found"},
                     Refusal{{"combine", "-o", "out", "sensing.syx"}, 1, "No data has been stored in the buffer yet."},
                     Refusal{{"combine", "-o", "out", "a.syx", "new\nline.syx"}, 2, "holds a line break"},
-                    Refusal{{"send", "--dry-run", "a.syx", "new\nline.syx"}, 2, "holds a line break"},
                     Refusal{{"frobnicate"}, 2, "subcommand"}));
 
 }  // namespace

@@ -1,10 +1,9 @@
 // Fuzz target: removing the lines of the Files box that the caret or selection marks.
 //
-// Input: the selection start and length as two 32-bit values, then the box's text.
-// With those values as they come (any int, negative too) the removal must not crash.
-// With the values a box can hold (its text cut to 8192 characters, the selection
-// clamped into it) the lines removed must be exactly those that hold a marked
-// character, worked out here; the final line without a break always stays.
+// Input: the selection start and length as two 32-bit values, then the box's text. Any
+// values must not crash; with the values a box holds (text cut to 8192 characters,
+// selection clamped) exactly the lines holding a marked character go, the final line
+// without a break always stays.
 #include <cstdint>
 #include <cstring>
 #include <string>

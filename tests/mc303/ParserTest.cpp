@@ -68,8 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"WrongChecksumShortDigits", Cat({kHeader, {0x40, 0x00, 0x01, 0x0A, 0x00, 0x11, 0xF7}}),
                    "40001A BAD CKS (WAS 11, EXPECTED 35)!\r\n", true, 0},
         StreamCase{"NotRoland", With(kSmallU01, 1, 0x7E), "", false, 0},
-        StreamCase{"NotMC303", With(kSmallU01, 4, 0x7E), "", false, 0},
-        StreamCase{"NotDataSet", With(kSmallU01, 5, 0x7E), "", false, 0},
         // F0 42 goes back to idle; F0 41 10 00 broken off by F0 starts over there.
         StreamCase{"HeaderBrokenByF0", Cat({{0xF0, 0x42, 0x01, 0xF0, 0x41, 0x10, 0x00}, kSmallU01}), kSmallLine, false,
                    22},
