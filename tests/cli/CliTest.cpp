@@ -110,9 +110,13 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   EXPECT_EQ(Run({"send", "--dry-run", "a.syx", "b.syx", "c.syx"}).out,
             "block 1: 150 bytes\nblock 2: 105 bytes (end of file)\n255 bytes sent in 2 blocks, 42 bytes left unsent\n");
 
-  // The buffer size comes from the installed window's SETTINGS.DAT unless the current
-  // folder holds one: 3 x 300 is the first end past 600.
+  // The buffer size comes from the installed window's SETTINGS.DAT (4 x 300 is the first
+  // end past 1024) unless the current folder holds one (3 x 300 > 600).
   Write("five.syx", Cat({Block(300), Block(300), Block(300), Block(300), Block(300)}));
+  fs::create_directories(dir_ / "user" / "Vezorizer");
+  Write("user/Vezorizer/SETTINGS.DAT", {'1', '0', '2', '4', '\r', '\n'});
+  EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
+            "block 1: 1200 bytes\nblock 2: 300 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
   Write("SETTINGS.DAT", {'6', '0', '0', '\r', '\n'});
   EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
             "block 1: 900 bytes\nblock 2: 600 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
