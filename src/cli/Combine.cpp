@@ -31,7 +31,10 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, st
   filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash, {},
                           filelist::MissingFile::Fail);
   for (const std::string& name : names) {
-    if (!list.AddFileLine(name + "\r\n")) return kExitDataProblem;
+    const std::string line = name + "\r\n";
+    const bool listed = list.HasRoomFor(line);
+    list.AddFileLine(line);  // says why when it cannot list the name
+    if (!listed) return kExitDataProblem;
     if (!list.ReloadFileList()) {
       // Every file was readable a moment ago; one that cannot be opened now is an I/O
       // problem, anything else a refusal of its contents.

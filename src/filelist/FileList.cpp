@@ -44,7 +44,9 @@ void FileList::AddClicked() {
 AddOutcome FileList::AddFile(const std::string& path) {
   if (RefuseLineBreak(path)) return AddOutcome::BadName;
   const std::string previous = tFiles_.Text();
-  const bool listed = AddFileLine(path + "\r\n");
+  const std::string line = path + "\r\n";
+  const bool listed = HasRoomFor(line);
+  AddFileLine(line);
   if (ReloadFileList()) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
   tFiles_.SetText(previous);
   if (!ReloadFileList()) {
@@ -54,12 +56,17 @@ AddOutcome FileList::AddFile(const std::string& path) {
   return listed ? AddOutcome::Refused : AddOutcome::TooManyFiles;
 }
 
-bool FileList::AddFileLine(const std::string& line) {
-  if (RefuseLineBreak(std::string_view(line).substr(0, line.find_last_not_of("\r\n") + 1))) return false;
-  const auto maxLength = static_cast<std::size_t>(tFiles_.MaxLength());
-  if (maxLength > 0 && tFiles_.Text().size() + line.size() > maxLength) {
+bool FileList::HasRoomFor(std::string_view line) const {
+  const int maxLength = tFiles_.MaxLength();
+  return maxLength <= 0 || static_cast<std::int64_t>(tFiles_.Length()) + ui::CharCount(line) <= maxLength;
+}
+
+void FileList::AddFileLine(const std::string& line) {
+  const std::string_view path = std::string_view(line).substr(0, line.find_last_not_of("\r\n") + 1);
+  if (RefuseLineBreak(path)) return;
+  if (!HasRoomFor(line)) {
     dialogs_.MessageBox(kTooManyFiles);
-    return false;
+    return;
   }
   tFiles_.Append(line);
   // One pump serves the whole sort: the box holds at most 8192 characters, which sort
@@ -69,7 +76,15 @@ bool FileList::AddFileLine(const std::string& line) {
   std::string sorted = SortListText(tFiles_.Text());
   if (sorted != tFiles_.Text()) tFiles_.SetText(std::move(sorted));
   tFiles_.SetCaretToEnd();
-  return true;
+  // The caret at the end shows the end of the list; the new line may have sorted into
+  // its middle, and the user is to see where it went.
+  const std::string& text = tFiles_.Text();
+  for (const ListLine& l : CompleteLines(text)) {
+    if (std::string_view(text).substr(l.start, l.contentEnd - l.start) == path) {
+      tFiles_.ScrollIntoView(ui::CharCount(std::string_view(text).substr(0, l.start)));
+      break;
+    }
+  }
 }
 
 bool FileList::RefuseChange() { return refuseChange_ && refuseChange_(); }

@@ -72,9 +72,12 @@ class FileList {
   // and reloaded, and emptied if that fails too.
   AddOutcome AddFile(const std::string& path);
 
-  // Puts one line (a path and its CR LF) in its sorted place. False, after a message,
-  // when the box has no room for it or the path itself holds a line break.
-  [[nodiscard]] bool AddFileLine(const std::string& line);
+  // Puts one line (a path and its CR LF) in its sorted place and scrolls it into sight.
+  // When the box has no room for it, or the path itself holds a line break, a message
+  // says so and the list stays as it was: the caller goes on either way.
+  void AddFileLine(const std::string& line);
+  // True when the Files box has room for the line, counted in characters.
+  bool HasRoomFor(std::string_view line) const;
 
   // Rebuilds the piece store and the output log from every listed file. False when a
   // file could not be opened, repeated a piece, held a bad checksum or was aborted;

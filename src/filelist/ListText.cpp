@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ui/TextBox.h"
+
 namespace filelist {
 namespace {
 
@@ -79,15 +81,17 @@ std::string WithoutMarkedLines(std::string_view text, int selStart, int selLengt
   std::string kept;
   kept.reserve(text.size());
   std::size_t keptUpTo = 0;
+  std::int64_t charsBefore = 0;  // the characters before the line: positions count characters
   for (const ListLine& l : CompleteLines(text)) {
-    // The line's own characters are positions start + 1 to contentEnd; a line of
+    // The line's own characters are positions charsBefore + 1 to contentEnd; a line of
     // nothing but its line break (a list that begins with one) has none to mark.
-    const bool marked = l.start < l.contentEnd && static_cast<std::int64_t>(l.start) + 1 <= lastMarked &&
-                        firstMarked <= static_cast<std::int64_t>(l.contentEnd);
+    const std::int64_t contentEnd = charsBefore + ui::CharCount(text.substr(l.start, l.contentEnd - l.start));
+    const bool marked = charsBefore < contentEnd && charsBefore + 1 <= lastMarked && firstMarked <= contentEnd;
     if (marked) {
       kept.append(text.substr(keptUpTo, l.start - keptUpTo));
       keptUpTo = l.end;
     }
+    charsBefore = contentEnd + static_cast<std::int64_t>(l.end - l.contentEnd);
   }
   kept.append(text.substr(keptUpTo));
   return kept;

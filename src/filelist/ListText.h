@@ -42,8 +42,9 @@ bool SortsBefore(const SortKey& later, const SortKey& earlier);
 std::string SortListText(std::string_view text);
 
 // The list less every complete line that holds one of the marked characters s to
-// s + n - 1, counted from 1: with n = 0 (a plain caret) the character just before the
-// caret; with a selection, the character before it and all selected but the last.
+// s + n - 1, counted from 1 in characters as the box counts them (ui::TextBox): with
+// n = 0 (a plain caret) the character just before the caret; with a selection, the
+// character before it and all selected but the last.
 // Line breaks are never marked, so a caret at the start of a line removes nothing.
 std::string WithoutMarkedLines(std::string_view text, int selStart, int selLength);
 

@@ -117,7 +117,7 @@ SendEnd TransmitEngine::Send() {
 TransmitEngine::FileEnd TransmitEngine::SendListedFiles(SendEnd& end) {
   // The length is taken once; the characters are read afresh at every step, so the
   // names found are those of the text as it stands when each is reached.
-  const int length = p_.tFiles.Length();
+  const int length = static_cast<int>(p_.tFiles.Text().size());  // bytes, as CharAt reads them
   int lineStart = 1;
   for (int p = 1; p <= length; ++p) {
     if (!IsLineBreak(CharAt(p_.tFiles, p))) continue;

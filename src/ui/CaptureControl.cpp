@@ -213,7 +213,10 @@ void CaptureControl::SavePieceFiles() {
 bool CaptureControl::WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
   if (bytes.size() > mc303::kMaxPieceFileBytes) return false;
   if (mc303::ReplaceFile(name, bytes)) return false;
-  return fileList_.AddFileLine(name + "\r\n");
+  // Written is written: a full Files box says so itself and leaves the file unlisted,
+  // and the slot's other file and the later slots are still saved.
+  fileList_.AddFileLine(name + "\r\n");
+  return true;
 }
 
 void CaptureControl::CheckDumpTotals(const std::string& overallPath) {

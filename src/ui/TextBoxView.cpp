@@ -1,42 +1,24 @@
 #include "ui/TextBoxView.h"
 
 #include <QKeyEvent>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
 
 namespace ui {
 namespace {
 
-// Length of the valid UTF-8 sequence starting at i and its code point, or 0.
-int Utf8Sequence(std::string_view s, std::size_t i, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  int n = 0;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
+// The character a key types, or 0. Where the platform gives Ctrl with a letter no text,
+// it types the letter's control code all the same: Ctrl+H is 8, as Backspace types.
+int TypedCharacter(const QKeyEvent& event) {
+  const QString typed = event.text();
+  if (typed.size() == 1) return typed.at(0).unicode();
+  const int key = event.key();
+  if (typed.isEmpty() && event.modifiers() == Qt::ControlModifier && key >= Qt::Key_A && key <= Qt::Key_Z) {
+    return key - Qt::Key_A + 1;
   }
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    n = 2;
-    cp = b0 & 0x1Fu;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    n = 3;
-    cp = b0 & 0x0Fu;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    n = 4;
-    cp = b0 & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + static_cast<std::size_t>(n) > s.size()) return 0;
-  for (int k = 1; k < n; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-    if ((b & 0xC0u) != 0x80u) return 0;
-    cp = (cp << 6) | (b & 0x3Fu);
-  }
-  // Overlong forms, surrogates and values past Unicode are not text.
-  static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
+  return 0;
 }
 
 }  // namespace
@@ -48,7 +30,7 @@ int BoxDisplay::ToModel(int viewPosition) const {
 
 int BoxDisplay::ToView(int modelPosition) const {
   // The first widget position whose model position is not before it: a model position
-  // inside a CR LF pair or a multi-byte character lands on that line break or character.
+  // between the CR and LF of a pair lands on that line break.
   const auto it = std::lower_bound(modelAt.begin(), modelAt.end(), modelPosition);
   if (it == modelAt.end()) return static_cast<int>(modelAt.size()) - 1;
   const int v = static_cast<int>(it - modelAt.begin());
@@ -59,14 +41,16 @@ BoxDisplay MakeBoxDisplay(std::string_view model) {
   BoxDisplay d;
   d.text.reserve(static_cast<qsizetype>(model.size()));
   d.modelAt.reserve(model.size() + 1);
+  int at = 0;  // the model's character position
   std::size_t i = 0;
   while (i < model.size()) {
-    const int at = static_cast<int>(i);
     const char c = model[i];
     if (c == '\r' || c == '\n') {
       d.text.append(QChar('\n'));
       d.modelAt.push_back(at);
-      i += (c == '\r' && i + 1 < model.size() && model[i + 1] == '\n') ? 2 : 1;
+      const bool pair = c == '\r' && i + 1 < model.size() && model[i + 1] == '\n';
+      i += pair ? 2 : 1;
+      at += pair ? 2 : 1;
       continue;
     }
     char32_t cp = 0;
@@ -74,10 +58,7 @@ BoxDisplay MakeBoxDisplay(std::string_view model) {
     if (n == 0) {
       d.text.append(QChar(static_cast<char16_t>(static_cast<unsigned char>(c))));
       d.modelAt.push_back(at);
-      ++i;
-      continue;
-    }
-    if (cp > 0xFFFF) {
+    } else if (cp > 0xFFFF) {
       const char32_t v = cp - 0x10000;
       d.text.append(QChar(static_cast<char16_t>(0xD800 + (v >> 10))));
       d.text.append(QChar(static_cast<char16_t>(0xDC00 + (v & 0x3FF))));
@@ -87,9 +68,10 @@ BoxDisplay MakeBoxDisplay(std::string_view model) {
       d.text.append(QChar(static_cast<char16_t>(cp)));
       d.modelAt.push_back(at);
     }
-    i += static_cast<std::size_t>(n);
+    i += static_cast<std::size_t>(std::max(n, 1));
+    ++at;
   }
-  d.modelAt.push_back(static_cast<int>(model.size()));
+  d.modelAt.push_back(at);
   return d;
 }
 
@@ -126,6 +108,7 @@ TextBoxView::TextBoxView(TextBox& model, Editing editing, bool horizontalScroll,
     if (afterChange_) afterChange_();
   });
   model_.SetOnCaret([this] { ApplyCaret(); });
+  model_.SetOnScroll([this](int position) { ScrollIntoView(position); });
   connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TextBoxView::CaretMoved);
   connect(this, &QPlainTextEdit::selectionChanged, this, &TextBoxView::CaretMoved);
   if (editing == Editing::Text) connect(this, &QPlainTextEdit::textChanged, this, &TextBoxView::UserEdited);
@@ -136,6 +119,33 @@ TextBoxView::~TextBoxView() {
   // The model outlives the window in tests and in the program's shut-down.
   model_.SetOnChange({});
   model_.SetOnCaret({});
+  model_.SetOnScroll({});
+}
+
+void TextBoxView::SetFollowEnd(bool followEnd) {
+  followEnd_ = followEnd;
+  FollowEnd();
+}
+
+void TextBoxView::FollowEnd() {
+  if (followEnd_) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TextBoxView::ScrollIntoView(int modelPosition) {
+  const QTextBlock block = document()->findBlock(display_.ToView(modelPosition));
+  if (!block.isValid()) return;
+  // The bar counts lines, the first one in sight being its value. A line out of sight
+  // comes to the middle, where the lines around it are seen too.
+  QScrollBar* bar = verticalScrollBar();
+  const int line = block.firstLineNumber();
+  const int lines = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+  if (line >= bar->value() && line < bar->value() + lines) return;
+  bar->setValue(line - lines / 2);
+}
+
+void TextBoxView::resizeEvent(QResizeEvent* event) {
+  QPlainTextEdit::resizeEvent(event);
+  FollowEnd();
 }
 
 void TextBoxView::Refresh() {
@@ -154,6 +164,7 @@ void TextBoxView::Refresh() {
     return;
   }
   ApplyCaret();
+  FollowEnd();
 }
 
 void TextBoxView::ApplyCaret() {
@@ -208,11 +219,8 @@ void TextBoxView::keyPressEvent(QKeyEvent* event) {
   if (OnKeyDown) OnKeyDown(code);
   // Backspace and Delete have already acted as keys; their characters (8, and 127 on
   // X11) would only remove nothing and read the whole list a second time.
-  const QString typed = event->text();
-  if (key != Qt::Key_Backspace && key != Qt::Key_Delete && typed.size() == 1 && OnKeyPress) {
-    const char16_t ch = typed.at(0).unicode();
-    if (ch >= 0x20 || ch == 127) OnKeyPress(static_cast<int>(ch));
-  }
+  const int typed = TypedCharacter(*event);
+  if (key != Qt::Key_Backspace && key != Qt::Key_Delete && typed != 0 && OnKeyPress) OnKeyPress(typed);
   event->accept();  // the box itself never acts on a key
 }
 

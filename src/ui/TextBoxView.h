@@ -14,12 +14,15 @@
 #include "ui/TextBox.h"
 
 class QKeyEvent;
+class QResizeEvent;
 
 namespace ui {
 
 // A model text as the widget shows it, with the way back from every widget position.
 // Model text is UTF-8 where it decodes and one character per byte where it does not;
-// a CR LF pair, a lone CR and a lone LF are each one line break.
+// a CR LF pair, a lone CR and a lone LF are each one line break. Model positions count
+// characters (TextBox); widget positions count UTF-16 units, two for a character
+// beyond the first 65536.
 struct BoxDisplay {
   QString text;
   std::vector<int> modelAt;  // model position of each widget position, and of the end
@@ -48,17 +51,25 @@ class TextBoxView final : public QPlainTextEdit {
   // owners that act on changes too (the transmit buffer size box saves its setting).
   void SetAfterChange(std::function<void()> afterChange) { afterChange_ = std::move(afterChange); }
   // Editing::Keys: the key code (8 Backspace, 46 Delete, letters and digits as their
-  // upper-case character codes, 0 for other keys) and the typed character code.
+  // upper-case character codes, 0 for other keys) and the typed character code, control
+  // codes included (Ctrl+H types 8).
   std::function<void(int)> OnKeyDown;
   std::function<void(int)> OnKeyPress;
 
   TextBox& Model() { return model_; }
 
+  // Keeps the last line in sight as the text changes and the box is resized, for a box
+  // whose newest lines come last.
+  void SetFollowEnd(bool followEnd);
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void Refresh();
+  void FollowEnd();
+  void ScrollIntoView(int modelPosition);
   void ApplyCaret();
   void CaretMoved();
   void UserEdited();
@@ -68,6 +79,7 @@ class TextBoxView final : public QPlainTextEdit {
   BoxDisplay display_;
   bool applying_ = false;     // the widget is being set from the model: its signals are ours
   bool userEditing_ = false;  // the model is taking the user's edit
+  bool followEnd_ = false;
   std::function<void()> afterChange_;
 };
 

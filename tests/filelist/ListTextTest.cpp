@@ -35,8 +35,8 @@ TEST(SortListText, PutsSettingsFirstThenOrdersByNumber) {
   for (const auto& [text, sorted] : cases) EXPECT_EQ(filelist::SortListText(text), sorted) << text;
 }
 
-// Positions, from 0: AA 0-1, CR LF 2-3; BBB 4-6, 7-8; CC 9-10, 11-12; DDD 13-15, 16-17;
-// EE 18-19 without a line break.
+// Positions count characters, from 0: AA 0-1, CR LF 2-3; BéB 4-6, 7-8; CC 9-10, 11-12;
+// DDD 13-15, 16-17; EE 18-19 without a line break. The é is two bytes.
 TEST(WithoutMarkedLines, RemovesEveryLineHoldingAMarkedCharacter) {
   const struct {
     int selStart, selLength;
@@ -46,7 +46,7 @@ TEST(WithoutMarkedLines, RemovesEveryLineHoldingAMarkedCharacter) {
                {5, 9, "AA\r\nDDD\r\nEE"},                 // one D selected: its line stays
                {0, 20, "EE"}};                            // the final line stays
   for (const auto& c : cases) {
-    EXPECT_EQ(filelist::WithoutMarkedLines("AA\r\nBBB\r\nCC\r\nDDD\r\nEE", c.selStart, c.selLength), c.kept)
+    EXPECT_EQ(filelist::WithoutMarkedLines("AA\r\nB\xC3\xA9" "B\r\nCC\r\nDDD\r\nEE", c.selStart, c.selLength), c.kept)
         << c.selStart << " " << c.selLength;
   }
 }

@@ -2,8 +2,8 @@
 //
 // Input: the selection start and length as two 32-bit values, then the box's text. Any
 // values must not crash; with the values a box holds (text cut to 8192 characters,
-// selection clamped) exactly the lines holding a marked character go, the final line
-// without a break always stays.
+// selection clamped, both counting characters where the bytes are UTF-8) exactly the
+// lines holding a marked character go, the final line without a break always stays.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -25,21 +25,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tFiles.SetText(std::string(text));
   tFiles.SetSelection(selStart, selLength);
   const std::string& box = tFiles.Text();
-  // Positions count from 1; a plain caret marks the character before it. A line goes
-  // when one of its own characters is marked; a final line without a break stays.
+  FUZZ_CHECK(tFiles.Length() <= 8192 && ui::CharCount(box) == tFiles.Length(), "the length is not the characters");
+  // Positions count characters from 1; a plain caret marks the character before it. A
+  // line goes when one of its own characters is marked; a final line without a break
+  // stays.
   const long first = tFiles.SelStart();
   const long last = first + (tFiles.SelLength() == 0 ? 1 : tFiles.SelLength()) - 1;
   const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
   std::string expected;
+  long position = 0;
   for (std::size_t i = 0; i < box.size();) {
     const std::size_t start = i;
     bool marked = false;
-    for (; i < box.size() && !isBreak(box[i]); ++i) {
-      const long position = static_cast<long>(i) + 1;
+    for (; i < box.size() && !isBreak(box[i]); i += ui::CharBytes(box, i)) {
+      ++position;
       marked = marked || (position >= first && position <= last);
     }
     const bool complete = i < box.size();
-    while (i < box.size() && isBreak(box[i])) ++i;
+    for (; i < box.size() && isBreak(box[i]); ++i) ++position;
     if (!complete || !marked) expected += box.substr(start, i - start);
   }
   FUZZ_CHECK(filelist::WithoutMarkedLines(box, tFiles.SelStart(), tFiles.SelLength()) == expected,

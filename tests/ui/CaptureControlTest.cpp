@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "DumpGenerator.h"
+#include "filelist/ListText.h"
 #include "ui/CaptureSession.h"
 
 namespace {
@@ -190,6 +191,32 @@ TEST_P(FailedPiece, IsReportedByNameAndTheNextSlotIsStillSaved) {
 }
 INSTANTIATE_TEST_SUITE_P(Faults, FailedPiece, testing::Bool(),
                          [](const auto& p) { return p.param ? "PatternTooLong" : "SettingsOnAFolder"; });
+
+// Fifty complete slots saved in a deep folder whose name is all é: the lines of the
+// 100 piece files, 128 characters each but far more bytes, fill the Files box's 8192
+// characters exactly with the 64th. The box's refusal of the others is no write error:
+// every file is written, and the box says it is full once for each unlisted one.
+TEST_F(Capture, AFullFilesBoxLeavesPieceFilesUnlistedNotUnwritten) {
+  const std::size_t rest = dir.string().size() + std::string("/x/P_U01P.SYX\r\n").size();
+  ASSERT_LT(rest, 128u);
+  std::string folder = "x";
+  for (std::size_t length = rest; length < 128; ++length) folder += "\xC3\xA9";
+  fs::create_directory(dir / folder);
+  Bytes dump;
+  for (int s = 0; s < 50; ++s) dump = Cat({dump, Pattern(s), Settings(s)});
+  control.StartClicked();
+  Receive(dump);
+  dialogs.paths = {At("DUMP")};
+  dialogs.paths.insert(dialogs.paths.end(), 50, (dir / folder / "P").string());
+  control.StopClicked();
+  for (int s = 0; s < 50; ++s) {
+    const std::string stem = folder + "/P_U" + std::to_string((s + 1) / 10) + std::to_string((s + 1) % 10);
+    EXPECT_EQ(Read(stem + "P.SYX"), Pattern(s)) << s;
+    EXPECT_EQ(Read(stem + "S.SYX"), Settings(s)) << s;
+  }
+  EXPECT_EQ(filelist::CompleteLines(tFiles.Text()).size(), 64u);
+  EXPECT_EQ(Shown(), Strings(36, "Too many files added!"));
+}
 
 TEST_F(Capture, ClicksFromTheEventPumpingOfAStopOrAnAddAreIgnored) {
   control.StartClicked();

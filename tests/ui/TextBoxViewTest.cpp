@@ -1,6 +1,6 @@
 // The widget mirror of a text box: positions between widget and model (a CR LF pair is
-// one widget character and two model characters), keys in the Files box, and user
-// edits that the model cuts to its maximum length.
+// one widget character and two model characters; a multi-byte character is one of
+// each), keys in the Files box, and user edits that the model cuts to its maximum length.
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
@@ -33,19 +33,20 @@ TEST(BoxDisplay, LineBreaksAndMultiByteCharactersAreOneWidgetCharacterEach) {
   const std::string model = "ab\r\n\xC3\xA9\n\xFF\r";
   const ui::BoxDisplay d = ui::MakeBoxDisplay(model);
   EXPECT_EQ(d.text, QString::fromUtf8("ab\n\xC3\xA9\n\xC3\xBF\n"));
-  // Widget positions 0..7 start at model positions 0,1,2,4,6,7,8 and the end at 9.
-  EXPECT_EQ(d.modelAt, (std::vector<int>{0, 1, 2, 4, 6, 7, 8, 9}));
+  // Widget positions 0..7 start at model characters 0,1,2,4,5,6,7 and the end at 8:
+  // the stray byte ff is a character of its own.
+  EXPECT_EQ(d.modelAt, (std::vector<int>{0, 1, 2, 4, 5, 6, 7, 8}));
   EXPECT_EQ(d.ToView(4), 3);  // right after the CR LF pair
   EXPECT_EQ(d.ToView(3), 2);  // between CR and LF: on the line break
-  EXPECT_EQ(d.ToView(9), 7);
+  EXPECT_EQ(d.ToView(8), 7);
   EXPECT_EQ(ui::ModelFromDisplay(QStringLiteral("a\nb")), "a\r\nb");
 }
 
 TEST(TextBoxView, CaretAndSelectionReachTheModelInItsOwnPositions) {
   ui::TextBox box(8192);
   TextBoxView view(box, TextBoxView::Editing::Keys, true, true);
-  box.SetText("A.SYX\r\nBB.SYX\r\nC.SYX\r\nD.SYX\r\n");
-  EXPECT_EQ(view.toPlainText(), QStringLiteral("A.SYX\nBB.SYX\nC.SYX\nD.SYX\n"));
+  box.SetText("A.SYX\r\n\xC3\x89" "B.SYX\r\nC.SYX\r\nD.SYX\r\n");  // ÉB.SYX: É is one character
+  EXPECT_EQ(view.toPlainText(), QString::fromUtf8("A.SYX\n\xC3\x89" "B.SYX\nC.SYX\nD.SYX\n"));
 
   // From the middle of the second line (widget 8, model 9) to the middle of the fourth
   // (widget 6 + 7 + 6 + 3 = 22, model 7 + 8 + 7 + 3 = 25): 16 model characters.
@@ -72,11 +73,15 @@ TEST(TextBoxView, FilesBoxHandsEveryKeyOverAndNeverChangesItsText) {
   Press(view, Qt::Key_Delete, QStringLiteral("\x7f"));
   Press(view, Qt::Key_X, QStringLiteral("x"));
   Press(view, Qt::Key_Return, QStringLiteral("\r"));
+  for (const QString& text : {QStringLiteral("\b"), QString()}) {  // with and without the platform's text
+    QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier, text);
+    QCoreApplication::sendEvent(&view, &ctrlH);
+  }
 
-  EXPECT_EQ(down, (std::vector<int>{8, 46, 'X', 0}));
+  EXPECT_EQ(down, (std::vector<int>{8, 46, 'X', 0, 'H', 'H'}));
   // Backspace and Delete acted as keys already, so their characters (8, and 127 as X11
-  // gives it to Delete) are not handed over again; x is typed as x.
-  EXPECT_EQ(typed, (std::vector<int>{'x'}));
+  // gives it to Delete) are not handed over again; x is typed as x, and Ctrl+H types 8.
+  EXPECT_EQ(typed, (std::vector<int>{'x', '\r', 8, 8}));
   EXPECT_EQ(box.Text(), "A.SYX\r\nB.SYX\r\n");
   EXPECT_EQ(view.toPlainText(), QStringLiteral("A.SYX\nB.SYX\n"));
 }
@@ -91,9 +96,9 @@ TEST(TextBoxView, TypingInAnEditableBoxStoresCrLfAndIsCutAtTheMaximum) {
   Press(view, Qt::Key_B, QStringLiteral("b"));
   EXPECT_EQ(box.Text(), "a\r\nb");
   EXPECT_EQ(changes, 3);
-  for (const char* c : {"c", "d", "e"}) Press(view, Qt::Key_C, QString::fromLatin1(c));
-  EXPECT_EQ(box.Text(), "a\r\nbcd");  // six model characters
-  EXPECT_EQ(view.toPlainText(), QStringLiteral("a\nbcd"));
+  for (const char* c : {"\xC3\xA9", "d", "e"}) Press(view, Qt::Key_C, QString::fromUtf8(c));
+  EXPECT_EQ(box.Text(), "a\r\nb\xC3\xA9" "d");  // six model characters, seven bytes
+  EXPECT_EQ(view.toPlainText(), QString::fromUtf8("a\nb\xC3\xA9" "d"));
 }
 
 }  // namespace
