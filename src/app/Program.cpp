@@ -86,7 +86,7 @@ bool Program::StartUp() {
 
   title_.TitleDismissed = false;
   titleWindow_ = std::make_unique<ui::fTitle>(title_);
-  titleWindow_->Load();
+  titleWindow_->Load(window_.get());
   env_.pump.PumpEvents();
 
   // The rings and the received queue are new and no port is open yet, so they are

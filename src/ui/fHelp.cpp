@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <system_error>
@@ -66,6 +67,14 @@ fHelp::~fHelp() { delete tBox; }
 void fHelp::closeEvent(QCloseEvent* event) {
   closed_ = true;
   event->accept();
+}
+
+void fHelp::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace ui

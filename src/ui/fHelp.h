@@ -33,6 +33,8 @@ class fHelp final : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape closes it.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   bool closed_ = false;

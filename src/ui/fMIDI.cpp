@@ -5,7 +5,10 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
+#include <utility>
 
+#include "ui/Placement.h"
 #include "ui/TextBoxView.h"
 #include "ui/Twips.h"
 #include "ui/fHelp.h"
@@ -18,13 +21,31 @@ void Call(const std::function<void()>& handler) {
   if (handler) handler();
 }
 
+// The layout in twips at the window's first size. Growing, the window gives the room
+// to the four boxes with their headings and to the device lists; the rest stays.
+constexpr int kClientWidth = 8280, kClientHeight = 4755;
+constexpr int kHeadingTop = 1320, kHeadingHeight = 315, kBoxTop = 1680, kBoxHeight = 2895;
+// share: the parts of the extra width of a grown window each box takes. The Files box
+// takes two for its long paths; the others' lines ("U01 Missing Settings", the report
+// lines) are cut at the first size and want only a little more.
+struct Column {
+  int left, width, share;
+};
+constexpr Column kColumns[4] = {{120, 3615, 2}, {3840, 1335, 1}, {5280, 1695, 1}, {7080, 1095, 1}};
+constexpr int kListLeft = 5400, kListWidth = 2775, kInpTop = 120, kOutTop = 720, kListHeight = 360;
+
 }  // namespace
 
 fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt::Window), p_(parts) {
   setObjectName(QStringLiteral("fMIDI"));
   setWindowTitle(QString::fromLatin1(kMainCaption));
   const double s = ScreenScale(this);
-  setFixedSize(TwipsToPixels(8280, s), TwipsToPixels(4755, s));
+  scale_ = s;
+  // Resizable from the first size down to nothing smaller, which is what the controls
+  // were placed for; growing, the boxes and the device lists take the room.
+  resize(TwipsToPixels(kClientWidth, s), TwipsToPixels(kClientHeight, s));
+  setMinimumSize(size());
+  CentreOver(*this, nullptr);
 
   auto button = [this, s](const char* caption, int left, int top, int width) {
     auto* b = new QPushButton(QString::fromLatin1(caption), this);
@@ -56,31 +77,37 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   Label6->setFont(headings);
   Label1 = label("Input Device:", QRect(3840, 240, 1335, 375), Qt::AlignRight | Qt::AlignTop);
   Label2 = label("Output Device:", QRect(3720, 840, 1455, 255), Qt::AlignRight | Qt::AlignVCenter);
-  Label5 = label("Files", QRect(120, 1320, 3615, 315), Qt::AlignLeft | Qt::AlignBottom);
-  Label4 = label("Pieces", QRect(3840, 1320, 1335, 315), Qt::AlignLeft | Qt::AlignBottom);
-  lDevice = label("MC303", QRect(5280, 1320, 1695, 315), Qt::AlignLeft | Qt::AlignBottom);
-  Label3 = label("Traffic", QRect(7080, 1320, 1095, 315), Qt::AlignLeft | Qt::AlignBottom);
+  const char* captions[4] = {"Files", "Pieces", "MC303", "Traffic"};
+  QLabel* heads[4];
+  for (int i = 0; i < 4; ++i) {
+    heads[i] = label(captions[i], QRect(kColumns[i].left, kHeadingTop, kColumns[i].width, kHeadingHeight),
+                     Qt::AlignLeft | Qt::AlignBottom);
+  }
+  Label5 = heads[0];
+  Label4 = heads[1];
+  lDevice = heads[2];
+  Label3 = heads[3];
 
   cInp = new QComboBox(this);
-  cInp->setGeometry(TwipRect(5400, 120, 2775, 360, s));
   cOut = new QComboBox(this);
-  cOut->setGeometry(TwipRect(5400, 720, 2775, 360, s));
   inputList_ = std::make_unique<QtDeviceList>(*cInp);
   outputList_ = std::make_unique<QtDeviceList>(*cOut);
 
-  auto box = [this, s](TextBox& model, TextBoxView::Editing editing, bool hScroll, bool vScroll, int left,
-                       int width) {
+  auto box = [this](TextBox& model, TextBoxView::Editing editing, bool hScroll, bool vScroll) {
     auto* v = new TextBoxView(model, editing, hScroll, vScroll, this);
-    v->setGeometry(TwipRect(left, 1680, width, 2895, s));
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(8);
     v->setFont(font);
     return v;
   };
-  tFiles = box(p_.boxes.tFiles, TextBoxView::Editing::Keys, true, true, 120, 3615);
-  tPieces = box(p_.boxes.tPieces, TextBoxView::Editing::None, true, true, 3840, 1335);
-  tDev = box(p_.boxes.tDev, TextBoxView::Editing::Text, true, false, 5280, 1695);
-  tTraffic = box(p_.boxes.tTraffic, TextBoxView::Editing::None, false, false, 7080, 1095);
+  tFiles = box(p_.boxes.tFiles, TextBoxView::Editing::Keys, true, true);
+  tPieces = box(p_.boxes.tPieces, TextBoxView::Editing::None, true, true);
+  tDev = box(p_.boxes.tDev, TextBoxView::Editing::Text, true, false);
+  tTraffic = box(p_.boxes.tTraffic, TextBoxView::Editing::None, false, false);
+  // Report lines come in at the bottom, and the box has no vertical scroll bar to
+  // follow them with.
+  tDev->SetFollowEnd(true);
+  PlaceGrowingControls();
   // Small enough for four bytes to a line, so that all 58 the box can hold are seen.
   QFont traffic = tTraffic->font();
   traffic.setPixelSize(qRound(9 * s));
@@ -110,6 +137,42 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
 }
 
 fMIDI::~fMIDI() = default;
+
+void fMIDI::PlaceGrowingControls() {
+  const double s = scale_;
+  const int wider = std::max(0, width() - TwipsToPixels(kClientWidth, s));
+  const int taller = std::max(0, height() - TwipsToPixels(kClientHeight, s));
+  // The gaps between the boxes stay as they were.
+  QLabel* heads[4] = {Label5, Label4, lDevice, Label3};
+  TextBoxView* views[4] = {tFiles, tPieces, tDev, tTraffic};
+  int shares = 0;
+  for (const Column& c : kColumns) shares += c.share;
+  int sharesBefore = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int extraBefore = wider * sharesBefore / shares;
+    sharesBefore += kColumns[i].share;
+    const int extra = wider * sharesBefore / shares - extraBefore;
+    QRect head = TwipRect(kColumns[i].left, kHeadingTop, kColumns[i].width, kHeadingHeight, s);
+    head.translate(extraBefore, 0);
+    head.setWidth(head.width() + extra);
+    heads[i]->setGeometry(head);
+    QRect box = TwipRect(kColumns[i].left, kBoxTop, kColumns[i].width, kBoxHeight, s);
+    box.translate(extraBefore, 0);
+    box.setSize(box.size() + QSize(extra, taller));
+    views[i]->setGeometry(box);
+  }
+  // Port names can be long; the lists reach to the window's right edge.
+  for (auto [list, top] : {std::pair{cInp, kInpTop}, std::pair{cOut, kOutTop}}) {
+    QRect r = TwipRect(kListLeft, top, kListWidth, kListHeight, s);
+    r.setWidth(r.width() + wider);
+    list->setGeometry(r);
+  }
+}
+
+void fMIDI::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceGrowingControls();
+}
 
 void fMIDI::Load() {
   hide();
@@ -145,13 +208,18 @@ void fMIDI::DisarmPacing() { Timer3.stop(); }
 
 void fMIDI::ShowSpeedWindow() {
   if (!speedWindow_) speedWindow_ = std::make_unique<fTBufSiz>(p_.settings);
+  // Where the user put it, while it is open; over the main window when it opens.
+  if (!speedWindow_->isVisible()) CentreOver(*speedWindow_, this);
   speedWindow_->Load();
 }
 
 void fMIDI::ShowHelpWindow() {
   // Closing the help window ends it; the next Help reads README.TXT afresh.
   if (helpWindow_ && helpWindow_->Closed()) helpWindow_.reset();
-  if (!helpWindow_) helpWindow_ = std::make_unique<fHelp>(p_.programDirectory);
+  if (!helpWindow_) {
+    helpWindow_ = std::make_unique<fHelp>(p_.programDirectory);
+    CentreOver(*helpWindow_, this);
+  }
   helpWindow_->show();
   helpWindow_->raise();
   helpWindow_->activateWindow();

@@ -92,9 +92,13 @@ class fMIDI final : public QWidget, public PacingTimer {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void PlaceGrowingControls();
+
   MainWindowParts p_;
+  double scale_ = 1.0;
   std::unique_ptr<QtDeviceList> inputList_, outputList_;
   std::unique_ptr<fTBufSiz> speedWindow_;
   std::unique_ptr<fHelp> helpWindow_;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -64,7 +65,7 @@ fTBufSiz::fTBufSiz(settings::Settings& settings, QWidget* parent)
 }
 
 void fTBufSiz::ShowModel() {
-  const QString shown = QString::fromUtf8(tBufSizText.Text().data(), static_cast<qsizetype>(tBufSizText.Length()));
+  const QString shown = QString::fromUtf8(tBufSizText.Text().data(), static_cast<qsizetype>(tBufSizText.Text().size()));
   if (tBufSiz->text() == shown) return;
   const bool was = applying_;
   applying_ = true;
@@ -90,6 +91,14 @@ void fTBufSiz::ShowSize() {
 bool fTBufSiz::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) ShowSize();
   return QWidget::event(event);
+}
+
+void fTBufSiz::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace ui

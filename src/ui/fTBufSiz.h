@@ -44,6 +44,8 @@ class fTBufSiz final : public QWidget {
 
  protected:
   bool event(QEvent* event) override;
+  // Escape closes it; every typed size is saved already.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void ShowModel();

@@ -3,11 +3,10 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QVBoxLayout>
 
+#include "ui/Placement.h"
 #include "ui/Twips.h"
 
 namespace ui {
@@ -51,11 +50,9 @@ fTitle::fTitle(TitleState& state, QWidget* parent)
   setFocusPolicy(Qt::StrongFocus);
 }
 
-void fTitle::Load() {
+void fTitle::Load(const QWidget* mainWindow) {
   if (!state_.TitleDismissed) state_.TitleCountdown = kTitleTicks;
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  CentreOver(*this, mainWindow);
   show();
   raise();
   activateWindow();

@@ -16,8 +16,9 @@ class fTitle final : public QWidget {
  public:
   explicit fTitle(TitleState& state, QWidget* parent = nullptr);
 
-  // Shows the window without waiting and starts the countdown.
-  void Load();
+  // Shows the window without waiting, centred where the main window is to open (on
+  // the screen without one), and starts the countdown.
+  void Load(const QWidget* mainWindow = nullptr);
   // One 100 ms tick; the tenth closes the window.
   void Timer1Tick();
   // What the start-up routine waits on: false once the window has gone.

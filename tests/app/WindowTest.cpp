@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
@@ -217,7 +218,6 @@ TEST_P(StartUp, TheMainWindowShowsOnceTheTitleHasCountedDownOrAKeyWasPressed) {
   EXPECT_FALSE(mainShownWithTitle);
   ui::fMIDI& window = program->Window();
   EXPECT_TRUE(window.isVisible());
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Velk's MC303 Vezorizer"));
   EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
   EXPECT_EQ(window.cInp->count(), 0);
   EXPECT_EQ(window.cOut->count(), 1);
@@ -287,11 +287,34 @@ TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortWithoutSaving) {
 INSTANTIATE_TEST_SUITE_P(QuitOrClose, EndingTheProgram, testing::Bool(),
                          [](const auto& p) { return std::string(p.param ? "QuitButton" : "CloseBox"); });
 
-TEST_F(Window, SpeedAndHelpOpenFromTheirButtons) {
-  w->Command1->click();
-  w->Command2->click();
-  EXPECT_NE(w->SpeedWindow(), nullptr);
-  EXPECT_NE(w->HelpWindow(), nullptr);
+// The window grows from its first size, the boxes and the device lists with it.
+TEST_F(Window, GrowsWithItsBoxesAndDeviceLists) {
+  const QSize first = w->size();
+  const QRect files = w->tFiles->geometry(), traffic = w->tTraffic->geometry(), input = w->cInp->geometry();
+  w->resize(first + QSize(400, 300));
+  EXPECT_EQ(w->minimumSize(), first);
+  EXPECT_EQ(w->tFiles->height(), files.height() + 300);
+  EXPECT_GT(w->tFiles->width(), files.width() + 150);
+  EXPECT_EQ(w->tTraffic->geometry().right(), traffic.right() + 400) << "the last box keeps its margin";
+  EXPECT_LT(w->tFiles->geometry().right(), w->tPieces->geometry().left());
+  EXPECT_EQ(w->cInp->width(), input.width() + 400);
+}
+
+// Among 98 listed files an added one sorts into the middle: the caret goes to the end
+// of the list as ever, and the new line is scrolled into sight all the same.
+TEST_F(Window, AnAddedFileIsScrolledIntoSightWhereItSorted) {
+  std::string list;
+  for (int u = 1; u <= 49; ++u) {
+    const std::string nn{static_cast<char>('0' + u / 10), static_cast<char>('0' + u % 10)};
+    list += At("A_U" + nn + "P.SYX") + "\r\n" + At("B_U" + nn + "P.SYX") + "\r\n";
+  }
+  Boxes().tFiles.SetText(list);
+  Add(File("C_U25P.SYX", {}));
+  const std::string& text = Boxes().tFiles.Text();
+  const auto line = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(text.find("C_U25P")), '\n');
+  ASSERT_EQ(line, 50);
+  const QTextCursor added(w->tFiles->document()->findBlockByNumber(static_cast<int>(line)));
+  EXPECT_TRUE(w->tFiles->viewport()->rect().contains(w->tFiles->cursorRect(added)));
 }
 
 TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
@@ -394,8 +417,6 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
   EXPECT_EQ(Shown().size(), 4u);
   EXPECT_FALSE(program->Flags().RecordingActive);
-  fs::create_directories(VZ_SCREENSHOT_DIR);
-  EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fMIDI.png"));
 
   std::vector<bool> addEnabledWhileReading;
   duringPump = [&] {
@@ -457,6 +478,8 @@ TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, FilesBoxKeys,
     testing::Values(Removal{"BackspaceAtTheEndOfTheSecondLine", 1, -1, 1, -1, Qt::Key_Backspace, "\b", {1, 3, 4}},
+                    Removal{"CtrlHTypedAtTheEndOfTheFourthLine", 3, -1, 3, -1, Qt::Key_H, "\b", {1, 2, 3}},
+                    Removal{"DeleteCharacterTypedAfterTheFirstLine", 0, -1, 0, -1, Qt::Key_unknown, "\x7f", {2, 3, 4}},
                     Removal{"DeleteAfterTheFirstCharacterOfTheThirdLine", 2, 1, 2, 1, Qt::Key_Delete, "\x7f", {1, 2, 4}},
                     Removal{"BackspaceAtTheStartOfALine", 2, 0, 2, 0, Qt::Key_Backspace, "\b", {1, 2, 3, 4}},
                     Removal{"SelectionFromTheSecondLineIntoTheFourth", 1, 3, 3, 2, Qt::Key_Backspace, "\b", {1}}),
