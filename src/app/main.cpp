@@ -27,7 +27,9 @@ std::filesystem::path FromQt(const QString& path) {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vezorizer"));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(ui::kApplicationTitle));
+  // No application display name: Qt would append it to every window's title, and each
+  // box and window carries exactly its own caption. Boxes without one show
+  // ui::kApplicationTitle themselves.
   // The receive loop ends the program, through QuitRequested, not Qt's last window.
   QApplication::setQuitOnLastWindowClosed(false);
 
