@@ -10,7 +10,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xauth xvfb fonts-dejavu-core imagemagick
+  xauth xvfb fonts-dejavu-core imagemagick openbox xdotool x11-utils
 )
 
 missing=()

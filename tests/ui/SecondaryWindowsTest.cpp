@@ -1,5 +1,5 @@
-// The title, progress, help and transmit buffer size windows, offscreen, with their
-// timers ticked by hand. Each also leaves a screenshot in the build folder.
+// The progress, help and transmit buffer size windows, offscreen, with their timers
+// ticked by hand. The progress window leaves a screenshot in the build folder.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -16,7 +16,6 @@
 #include "ui/fHelp.h"
 #include "ui/fSplash.h"
 #include "ui/fTBufSiz.h"
-#include "ui/fTitle.h"
 
 namespace {
 
@@ -30,18 +29,6 @@ struct TempDir {
 void SaveScreenshot(QWidget& w, const char* name) {
   fs::create_directories(VZ_SCREENSHOT_DIR);
   ASSERT_TRUE(w.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/" + name + ".png"));
-}
-
-TEST(TitleWindow, ClosesItselfOnTheTenthTick) {
-  ui::TitleState state;
-  ui::fTitle title(state);
-  title.Load();
-  SaveScreenshot(title, "fTitle");
-  for (int tick = 1; tick <= 9; ++tick) title.Timer1Tick();
-  EXPECT_TRUE(title.Showing());
-  title.Timer1Tick();
-  EXPECT_FALSE(title.Showing());
-  EXPECT_TRUE(state.TitleDismissed);
 }
 
 TEST(ProgressWindow, LabelBlinksTheLatestCaptionAndClosingAsksAndOnlyYesAborts) {
@@ -95,10 +82,7 @@ TEST(HelpWindow, ShowsEveryLineWholeWithCrLfOrSaysWhyItCannot) {
                 fs::copy_options::overwrite_existing);
   ui::fHelp help(dir.path);
   EXPECT_EQ(help.tBoxText.Text().substr(0, 31), "VELK'S MC303 VEZORIZER - HELP\r\n");
-  EXPECT_EQ(help.windowTitle(), QStringLiteral("Help Information"));
   EXPECT_TRUE(help.tBox->isReadOnly());
-  help.show();
-  SaveScreenshot(help, "fHelp");
 }
 
 void Type(QWidget* w, Qt::Key key, const char* text) {
@@ -114,8 +98,6 @@ TEST(SpeedWindow, EveryKeystrokeSaves) {
   settings::Settings settings(dir.path, dialogs);
   ui::fTBufSiz window(settings);
   window.Load();
-  window.show();
-  SaveScreenshot(window, "fTBufSiz");
   const fs::path file = dir.path / "SETTINGS.DAT";
   EXPECT_EQ(window.tBufSiz->text(), QStringLiteral("139"));
   EXPECT_EQ(Slurp(file), "139\r\n");
