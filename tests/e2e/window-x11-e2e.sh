@@ -145,6 +145,7 @@ title=$(await "^") || fail "no title window"
 shot fTitle
 title_centre=$(centre "$title")
 main=$(expect_window "$kMain")
+[[ $title != "$main" ]] || fail "the main window showed before the title window"
 [[ $(size "$main") == 552x317 ]] || fail "the main window opened at $(size "$main"), not 552x317"
 bar=$(xprop -id "$main" -notype _NET_FRAME_EXTENTS | sed -nE 's/.* = [0-9]+, [0-9]+, ([0-9]+), [0-9]+$/\1/p')
 centred "$(centre "$main")" "640 400" "${bar:-0}" || fail "the main window is not in the middle: $(centre "$main")"
