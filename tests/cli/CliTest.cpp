@@ -2,6 +2,7 @@
 // exit status, text and JSON output. What the core makes of the bytes is tested there.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "DumpGenerator.h"
@@ -130,6 +131,56 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
       "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change."})"));
 }
 
+// What a subcommand makes of FILE, run once on x.syx and once on x.mid: its status,
+// output and files written, with the input's name written as @.
+struct Outcome {
+  int status;
+  std::string out, err;
+  std::map<std::string, Bytes> written;
+  bool operator==(const Outcome&) const = default;
+};
+void PrintTo(const Outcome& o, std::ostream* os) { *os << o.status << '\n' << o.out << o.err << o.written.size(); }
+
+class CliTakesMidi : public Cli, public testing::WithParamInterface<std::vector<std::string>> {
+ protected:
+  Outcome RunOn(const std::string& input) {
+    std::vector<std::string> args = GetParam();
+    std::replace(args.begin(), args.end(), std::string("@"), input);
+    CliRun r = Run(args);
+    const auto named = [&](std::string text) {
+      for (std::size_t at; (at = text.find(input)) != std::string::npos;) text.replace(at, input.size(), "@");
+      return text;
+    };
+    Outcome o{r.status, named(r.out), named(r.err), {}};
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      if (name != "x.syx" && name != "x.mid") o.written[name] = Read(name);
+      if (name != "x.syx" && name != "x.mid") fs::remove(e.path());
+    }
+    return o;
+  }
+};
+
+// A MIDI file made of a .syx with every byte kept gives the .syx's bytes, so every
+// result, offsets included, is the .syx's.
+TEST_P(CliTakesMidi, AsItsSysexInARawFile) {
+  dumpgen::DumpOptions o;
+  o.slotCount = 3;
+  o.activeSensingEveryBytes = 300;
+  Write("x.syx", Cat({{0x12, 0xF8}, dumpgen::GenerateDump(o)}));
+  ASSERT_EQ(Run({"convert", "--keep-stray", "x.syx", "x.mid"}).status, 0);
+  const Outcome raw = RunOn("x.syx");
+  EXPECT_NE(raw.out.size() + raw.written.size(), 0u);
+  EXPECT_EQ(RunOn("x.mid"), raw);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliTakesMidi,
+                         testing::Values(std::vector<std::string>{"inspect", "@"},
+                                         std::vector<std::string>{"inspect", "--json", "@"},
+                                         std::vector<std::string>{"split", "--base", "out", "@"},
+                                         std::vector<std::string>{"combine", "-o", "out", "@"}),
+                         [](const auto& p) { return p.param[0] + std::to_string(p.param.size()); });
+
 struct Refusal {
   std::vector<std::string> args;
   int status;
@@ -142,11 +193,12 @@ class CliRefuses : public Cli, public testing::WithParamInterface<Refusal> {};
 TEST_P(CliRefuses, WithItsStatusAndMessageAndWritesOrCreatesNothing) {
   Write("a.syx", Msg(0x40, 0));
   Write("sensing.syx", {0xFE});
+  Write("bad.mid", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'});
   const CliRun r = Run(GetParam().args);
   EXPECT_EQ(r.status, GetParam().status);
   EXPECT_NE(r.err.find(GetParam().errorHas), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("block"), std::string::npos) << "nothing sent";
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,6 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"combine", "-o", "out", "a.syx", "a.syx"}, 1, "A duplicate piece of data was found"},
                     Refusal{{"combine", "-o", "out", "sensing.syx"}, 1, "No data has been stored in the buffer yet."},
                     Refusal{{"combine", "-o", "out", "a.syx", "new\nline.syx"}, 2, "holds a line break"},
+                    Refusal{{"split", "a.syx", "bad.mid"}, 2, "bad.mid: not a readable Standard MIDI File: at byte offset 14"},
                     Refusal{{"frobnicate"}, 2, "subcommand"}));
 
 }  // namespace
