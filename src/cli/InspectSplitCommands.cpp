@@ -11,8 +11,8 @@ void AddInspectCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("inspect", "Report every message of the FILEs and the pieces found");
   sub->add_flag("--json", options->json,
-                "Print one JSON object; a message's offset in a MIDI file counts in the SysEx bytes read out of it, "
-                "in time order");
+                "Print one JSON object. For a MIDI file, a message's file is the .mid and its offset is where its "
+                "0xF0 stands in the SysEx bytes read out of the file");
   sub->add_option("FILE", options->files, ".SYX files or Standard MIDI Files (their SysEx), fed in the order given")
       ->required();
   sub->callback([options, &status] { status = RunInspect(options->json, options->files); });
