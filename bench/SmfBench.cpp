@@ -26,8 +26,8 @@ cli::ByteString ManyTracks(std::size_t tracks) {
   for (std::size_t t = 0; t < tracks; ++t) {
     const std::uint32_t tick = rng() & 0x1FFFFF;
     Append(file, {'M', 'T', 'r', 'k', 0, 0, 0, 14});
-    Append(file, {static_cast<std::uint8_t>(0x80 | (tick >> 14)), static_cast<std::uint8_t>(0x80 | ((tick >> 7) & 0x7F)),
-                  static_cast<std::uint8_t>(tick & 0x7F)});
+    Append(file, {static_cast<std::uint8_t>(0x80 | (tick >> 14)),
+                  static_cast<std::uint8_t>(0x80 | ((tick >> 7) & 0x7F)), static_cast<std::uint8_t>(tick & 0x7F)});
     Append(file, {0xF0, 0x05, 0x41, 0x10, 0x00, static_cast<std::uint8_t>(t & 0x7F), 0xF7, 0x00, 0xFF, 0x2F, 0x00});
   }
   return file;

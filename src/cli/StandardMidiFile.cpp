@@ -231,7 +231,8 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
   // merge after each track would make a file of many short tracks quadratic). A stable
   // sort keeps equal times in file order, so an earlier track wins a tie.
   if (format != 2) {
-    std::stable_sort(units.begin(), units.end(), [](const SysexUnit& a, const SysexUnit& b) { return a.tick < b.tick; });
+    std::stable_sort(units.begin(), units.end(),
+                     [](const SysexUnit& a, const SysexUnit& b) { return a.tick < b.tick; });
   }
   for (const SysexUnit& unit : units) {
     result.sysex.bytes.insert(result.sysex.bytes.end(), unit.bytes.begin(), unit.bytes.end());
@@ -271,7 +272,8 @@ SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& opt
       ++result.messages;
     }
     if (data.size() > kMaxVarLen) {
-      result.error = "the run of bytes at byte offset " + std::to_string(start) + " is longer than a MIDI file event can hold";
+      result.error =
+          "the run of bytes at byte offset " + std::to_string(start) + " is longer than a MIDI file event can hold";
       return result;
     }
     AppendVarLen(track, static_cast<std::uint32_t>(tick - lastTick));

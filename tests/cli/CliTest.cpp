@@ -191,7 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"combine", "-o", "out", "a.syx", "a.syx"}, 1, "A duplicate piece of data was found"},
                     Refusal{{"combine", "-o", "out", "sensing.syx"}, 1, "No data has been stored in the buffer yet."},
                     Refusal{{"combine", "-o", "out", "a.syx", "new\nline.syx"}, 2, "holds a line break"},
-                    Refusal{{"split", "a.syx", "bad.mid"}, 2, "bad.mid: not a readable Standard MIDI File: at byte offset 14"},
+                    Refusal{{"split", "a.syx", "bad.mid"}, 2,
+                            "bad.mid: not a readable Standard MIDI File: at byte offset 14,"},
                     Refusal{{"frobnicate"}, 2, "subcommand"}));
 
 }  // namespace

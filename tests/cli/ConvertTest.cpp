@@ -87,8 +87,8 @@ TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesAreLeftOutOrKeptAsEscapeEvents
   // 07 A1 20) + 4 + 5 + 5 + 6 + 4 + 4 (end) = 35 = 0x23 bytes.
   const ByteString head = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0};
   const ByteString tempo = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
-  EXPECT_EQ(mid, Cat({head, {0x23}, tempo, {0x00, 0xF7, 0x01, 0xFE, 0x00, 0xF0, 0x02, 0x41, 0xF7, 0x81, 0x40, 0xF0, 0x01},
-                      {0x42, 0x81, 0x40, 0xF0, 0x02, 0x43, 0xF7, 0x00, 0xF7, 0x01, 0x05}, kEnd}));
+  EXPECT_EQ(mid, Cat({head, {0x23}, tempo, {0x00, 0xF7, 0x01, 0xFE, 0x00, 0xF0, 0x02, 0x41, 0xF7, 0x81, 0x40},
+                      {0xF0, 0x01, 0x42, 0x81, 0x40, 0xF0, 0x02, 0x43, 0xF7, 0x00, 0xF7, 0x01, 0x05}, kEnd}));
 
   // Left out: 0xFE, the clock inside the message, the 0x90 that cuts 0x44 off on the
   // wire and what follows it up to the next 0xF0, and the 0x05.
@@ -157,7 +157,8 @@ const std::string kCsvSysex =
     R"( | awk -F', ' '$3 == "System_exclusive" { printf "f0"; for (i = 5; i <= NF; i++) printf "%02x", $i }')";
 const Reader kReaders[] = {
     {"mido", R"(/usr/bin/python3 -c 'import mido, sys
-print("".join(bytes(m.bytes()).hex() for t in mido.MidiFile(sys.argv[1]).tracks for m in t if m.type == "sysex"), end="")' "$1")"},
+f = mido.MidiFile(sys.argv[1])
+print("".join(bytes(m.bytes()).hex() for t in f.tracks for m in t if m.type == "sysex"), end="")' "$1")"},
     // libsmf shows no SysEx bytes: what it saves again must hold them all.
     {"libsmf", R"(printf 'save libsmf.mid\n' | smfsh "$1" >/dev/null 2>&1 && midicsv libsmf.mid)" + kCsvSysex},
     {"midicsv", R"(midicsv "$1")" + kCsvSysex}};
@@ -174,7 +175,7 @@ TEST_P(SmfReaders, LoadEveryMessageOfAConvertedDumpAndNothingElse) {
   const std::string in = example ? std::string(VZ_EXAMPLES_DIR) + "/demo-dump.syx" : (dir / "all.syx").string();
   if (!example) {
     ByteString dump = dumpgen::GenerateDump({.seed = 16, .minPatternBytes = 1200, .maxPatternBytes = 2432});
-    for (std::size_t i = 300; i < dump.size(); i += 333) dump.insert(dump.begin() + static_cast<std::ptrdiff_t>(i), 0xF8);
+    for (std::size_t i = 300; i < dump.size(); i += 333) dump.insert(dump.begin() + std::ptrdiff_t(i), 0xF8);
     WriteBytes(in, dump);
   }
   std::string expected;  // in hex, less the real-time bytes
@@ -195,7 +196,8 @@ TEST_P(SmfReaders, LoadEveryMessageOfAConvertedDumpAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(Files, SmfReaders, testing::Combine(testing::ValuesIn(kReaders), testing::Bool()),
                          [](const auto& p) {
-                           return std::string(std::get<0>(p.param).name) + (std::get<1>(p.param) ? "_Example" : "_Clock");
+                           return std::string(std::get<0>(p.param).name) +
+                                  (std::get<1>(p.param) ? "_Example" : "_Clock");
                          });
 
 }  // namespace
