@@ -131,8 +131,9 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
       "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change."})"));
 }
 
-// A .mid made of a .syx with every byte kept stands for the .syx's bytes, so each
-// subcommand's status, output and files written (offsets included) are the .syx's.
+// A .mid made of a .syx with every byte kept stands for the .syx's bytes (converting
+// keeps them all), so each subcommand's status, output and files written (offsets
+// included) are the .syx's.
 class CliTakesMidi : public Cli, public testing::WithParamInterface<std::vector<std::string>> {
  protected:
   // All that a run on input gives, with input's name written as @.
@@ -152,10 +153,10 @@ class CliTakesMidi : public Cli, public testing::WithParamInterface<std::vector<
 
 TEST_P(CliTakesMidi, AsTheSysexItHolds) {
   Write("x.syx", Cat({{0x12, 0xF8}, dumpgen::GenerateDump({.slotCount = 3, .activeSensingEveryBytes = 300})}));
-  ASSERT_EQ(Run({"convert", "--keep-stray", "x.syx", "x.mid"}).status, 0);
+  ASSERT_EQ(Run({"convert", "--keep-stray", "x.syx", "x.MID"}).status, 0);
   const std::string raw = RunOn("x.syx");
   EXPECT_GT(raw.size(), 300u);
-  EXPECT_EQ(RunOn("x.mid"), raw);
+  EXPECT_EQ(RunOn("x.MID"), raw);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, CliTakesMidi,

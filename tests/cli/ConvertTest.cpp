@@ -121,13 +121,11 @@ TEST(SmfWrite, EveryMessageStaysWithinHalfATickOfItsExactTimeOverALongFile) {
   }
 }
 
-TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
+// The way there and back, every byte kept, is what CliTakesMidi (CliTest.cpp) runs on.
+TEST(Convert, RefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
   const auto dir = FreshDir("convert");
-  WriteBytes(dir / "a.syx", {0xFE, 0xF0, 0x41, 0xF7, 0x05});
-  ASSERT_EQ(RunCli({"convert", "--keep-stray", "a.syx", "a.MID"}, dir).status, 0);
-  ASSERT_EQ(RunCli({"convert", "a.MID", "b.syx"}, dir).status, 0);
-  EXPECT_EQ(Slurp(dir / "b.syx"), Slurp(dir / "a.syx"));
-
+  WriteBytes(dir / "a.syx", {0xF0, 0x41, 0xF7});
+  WriteBytes(dir / "b.syx", {0xF0, 0x41, 0xF7});
   WriteBytes(dir / "bad.mid", Cat({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0})}));
   WriteBytes(dir / "empty.mid", Cat({Header(0, 1), Track(kEnd)}));
   WriteBytes(dir / "sensing.syx", {0xFE});
@@ -144,7 +142,7 @@ TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
     EXPECT_NE(r.err.find(c.in), std::string::npos) << r.err;
   }
   EXPECT_EQ(Slurp(dir / "b.syx"), Slurp(dir / "a.syx"));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 6);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);
   std::filesystem::remove_all(dir);
 }
 
