@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xauth xvfb fonts-dejavu-core imagemagick openbox xdotool x11-utils
+  python3-mido smf-utils midicsv
 )
 
 missing=()

@@ -1,5 +1,6 @@
 // vezorizer-cli combine: the file list built as Add builds it, then saved as Save
 // saves the combination.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -22,14 +23,18 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, st
       return kExitUsageOrIo;
     }
   }
-  std::vector<InputFile> readable;
-  if (!LoadInputFiles(names, readable)) return kExitUsageOrIo;
-  readable.clear();
+  std::vector<InputFile> files;
+  if (!LoadInputFiles(names, files)) return kExitUsageOrIo;
 
   CliSession session;
   ui::NoProgressWindow splash;
   filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash, {},
                           filelist::MissingFile::Fail);
+  // The list reads what was read above: a MIDI file's SysEx rather than the file itself.
+  list.SetHeldBytes([&files](const std::string& path) -> const std::vector<std::uint8_t>* {
+    const auto it = std::find_if(files.begin(), files.end(), [&](const InputFile& f) { return f.name == path; });
+    return it == files.end() ? nullptr : &it->bytes;
+  });
   for (const std::string& name : names) {
     const std::string line = name + "\r\n";
     const bool listed = list.HasRoomFor(line);
@@ -70,7 +75,8 @@ void AddCombineCommand(CLI::App& app, int& status) {
   CLI::App* sub = app.add_subcommand("combine", "Combine FILEs into one as the file list would");
   sub->add_option("-o", options->out, "The combined file (.SYX is appended unless the name ends in .SYX or .syx)")
       ->required();
-  sub->add_option("FILE", options->files, ".SYX files, added in the order given")->required();
+  sub->add_option("FILE", options->files, ".SYX files or Standard MIDI Files (their SysEx), added in the order given")
+      ->required();
   sub->callback([options, &status] { status = RunCombine(options->out, options->files); });
 }
 

@@ -15,7 +15,7 @@ inline constexpr int kExitUsageOrIo = 2;
 
 int RunInspect(bool json, const std::vector<std::string>& files, std::ostream& out = std::cout);
 int RunSplit(const std::optional<std::string>& base, const std::vector<std::string>& files);
-int RunConvert(const std::string& in, const std::string& out, int intervalMs);
+int RunConvert(const std::string& in, const std::string& out, int intervalMs, bool keepStray);
 int RunCombine(const std::string& out, const std::vector<std::string>& files, std::ostream& results = std::cout);
 
 }  // namespace cli

@@ -24,7 +24,7 @@ bool HasMidiExtension(const std::string& name) { return EndsWithNoCase(name, ".m
 
 }  // namespace
 
-int RunConvert(const std::string& in, const std::string& out, int intervalMs) {
+int RunConvert(const std::string& in, const std::string& out, int intervalMs, bool keepStray) {
   ByteString input;
   if (auto error = mc303::ReadWholeFile(in, input)) {
     std::cerr << in << ": cannot read: " << *error << '\n';
@@ -47,8 +47,7 @@ int RunConvert(const std::string& in, const std::string& out, int intervalMs) {
     }
     SmfReadResult read = ReadSysexFromSmf(input);
     if (read.error) {
-      std::cerr << in << ": not a readable Standard MIDI File: at byte offset " << read.error->offset << ", "
-                << read.error->reason << "; nothing written\n";
+      std::cerr << in << ": " << SmfErrorText(*read.error) << "; nothing written\n";
       return kExitUsageOrIo;
     }
     if (read.sysex.bytes.empty()) {
@@ -66,8 +65,17 @@ int RunConvert(const std::string& in, const std::string& out, int intervalMs) {
       std::cerr << in << ": is empty; nothing written\n";
       return kExitDataProblem;
     }
-    if (auto error = WriteSysexAsSmf(input, intervalMs, output)) {
-      std::cerr << in << ": " << *error << "; nothing written\n";
+    const SmfWriteResult written = WriteSysexAsSmf(input, {intervalMs, keepStray}, output);
+    if (written.error) {
+      std::cerr << in << ": " << *written.error << "; nothing written\n";
+      return kExitDataProblem;
+    }
+    if (written.leftOutBytes > 0) {
+      std::cerr << in << ": left out " << written.leftOutBytes
+                << " bytes that are not SysEx data (active sensing, clock, stray bytes); --keep-stray keeps them\n";
+    }
+    if (written.messages == 0) {
+      std::cerr << in << ": holds no SysEx message; nothing written\n";
       return kExitDataProblem;
     }
   }
@@ -84,16 +92,21 @@ void AddConvertCommand(CLI::App& app, int& status) {
   struct Options {
     std::string in;
     std::string out;
-    int intervalMs = 200;
+    SmfWriteOptions smf;
   };
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("convert", "Convert between .syx and Standard MIDI Files");
-  sub->add_option("--interval", options->intervalMs, "Milliseconds between messages in a written .mid")
+  sub->add_option("--interval", options->smf.intervalMs, "Milliseconds between messages in a written .mid")
       ->check(CLI::Range(0, kSmfMaxIntervalMs))
       ->capture_default_str();
+  sub->add_flag("--keep-stray", options->smf.keepStray,
+                "Keep the bytes outside SysEx messages (active sensing, clock, stray bytes) in a written .mid, "
+                "for a byte-exact round trip; some MIDI file readers refuse such files");
   sub->add_option("IN", options->in, "A Standard MIDI File, or raw SysEx bytes")->required();
   sub->add_option("OUT", options->out, "Raw SysEx (.syx) from a .mid; a .mid/.midi from raw SysEx")->required();
-  sub->callback([options, &status] { status = RunConvert(options->in, options->out, options->intervalMs); });
+  sub->callback([options, &status] {
+    status = RunConvert(options->in, options->out, options->smf.intervalMs, options->smf.keepStray);
+  });
 }
 
 }  // namespace cli

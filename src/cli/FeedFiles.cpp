@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "cli/StandardMidiFile.h"
 #include "mc303/SyxFiles.h"
 
 namespace cli {
@@ -16,6 +17,12 @@ bool LoadInputFiles(const std::vector<std::string>& names, std::vector<InputFile
       std::cerr << name << ": cannot read: " << *error << '\n';
       return false;
     }
+    SmfReadResult sysex = SysexOfFile(std::move(f.bytes));
+    if (sysex.error) {
+      std::cerr << name << ": " << SmfErrorText(*sysex.error) << '\n';
+      return false;
+    }
+    f.bytes = std::move(sysex.sysex.bytes);
     files.push_back(std::move(f));
   }
   return true;

@@ -13,7 +13,7 @@ namespace cli {
 
 struct InputFile {
   std::string name;  // as given on the command line
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> bytes;  // a MIDI file's SysEx, not the file's own bytes
 };
 
 struct FedMessage {
@@ -22,8 +22,9 @@ struct FedMessage {
   std::uint64_t offset = 0;
 };
 
-// Reads every named file; on the first that cannot be read, prints "PATH: reason" to
-// stderr and returns false (nothing has been fed then).
+// Reads every named file, a Standard MIDI File as the SysEx bytes it holds; on the
+// first that cannot be read, prints "PATH: reason" to stderr and returns false
+// (nothing has been fed then).
 bool LoadInputFiles(const std::vector<std::string>& names, std::vector<InputFile>& files);
 
 // One ResetPieceStore, RecordingActive on, then every byte of every file with

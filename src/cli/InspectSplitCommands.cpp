@@ -10,8 +10,11 @@ void AddInspectCommand(CLI::App& app, int& status) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("inspect", "Report every message of the FILEs and the pieces found");
-  sub->add_flag("--json", options->json, "Print one JSON object");
-  sub->add_option("FILE", options->files, ".SYX files, fed in the order given")->required();
+  sub->add_flag("--json", options->json,
+                "Print one JSON object. For a MIDI file, a message's file is the .mid and its offset is where its "
+                "0xF0 stands in the SysEx bytes read out of the file");
+  sub->add_option("FILE", options->files, ".SYX files or Standard MIDI Files (their SysEx), fed in the order given")
+      ->required();
   sub->callback([options, &status] { status = RunInspect(options->json, options->files); });
 }
 
@@ -23,7 +26,8 @@ void AddSplitCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("split", "Write every complete user slot of the FILEs as two piece files");
   sub->add_option("--base", options->base, "Base name of the piece files (default: the first FILE less .SYX)");
-  sub->add_option("FILE", options->files, ".SYX files, fed in the order given")->required();
+  sub->add_option("FILE", options->files, ".SYX files or Standard MIDI Files (their SysEx), fed in the order given")
+      ->required();
   sub->callback([options, &status] { status = RunSplit(options->base, options->files); });
 }
 

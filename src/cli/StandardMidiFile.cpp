@@ -168,6 +168,30 @@ void AppendBigEndian(ByteString& out, std::uint32_t value, int count) {
   for (int i = count - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
+// Takes the data of the message whose 0xF0 stands just before pos, up to and including
+// its 0xF7, and returns where the next event begins. A new 0xF0 cuts the message off.
+// Unless every byte is kept, only data bytes go in: a real-time byte (clock, active
+// sensing) may stand inside a message on the wire and is left out, and any other
+// status byte ends the message there, as it does on the wire.
+std::size_t TakeMessage(const ByteString& syx, std::size_t pos, bool keepStray, ByteString& data,
+                        std::size_t& leftOut) {
+  constexpr std::uint8_t kFirstRealTime = 0xF8;
+  while (pos < syx.size() && syx[pos] != kSysexStart) {
+    const std::uint8_t b = syx[pos];
+    if (keepStray || b < 0x80 || b == kSysexEnd) {
+      data.push_back(b);
+      ++pos;
+      if (b == kSysexEnd) break;
+    } else if (b >= kFirstRealTime) {
+      ++leftOut;
+      ++pos;
+    } else {
+      break;
+    }
+  }
+  return pos;
+}
+
 }  // namespace
 
 bool IsStandardMidiFile(const ByteString& file) { return file.size() >= 4 && HasType(file, 0, "MThd"); }
@@ -194,14 +218,7 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
     const std::size_t body = pos + kChunkHeaderBytes;
     // Chunks of other types may be added to the format later; readers skip them.
     if (HasType(f, pos, "MTrk")) {
-      const std::size_t firstOfTrack = units.size();
       if (auto error = ReadTrack(f, body, body + length, units, result.sysex.eventCount)) return Failed(*error);
-      // Tracks of formats 0 and 1 play together: merge by time. A stable merge keeps
-      // equal times in file order, so an earlier track wins a tie.
-      if (format != 2) {
-        std::inplace_merge(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(firstOfTrack), units.end(),
-                           [](const SysexUnit& a, const SysexUnit& b) { return a.tick < b.tick; });
-      }
       ++tracksRead;
     }
     pos = body + length;
@@ -210,29 +227,40 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
     return Failed(Error(f.size(), "the file ends after " + std::to_string(tracksRead) + " of the " +
                                       std::to_string(declaredTracks) + " tracks its header announces"));
   }
+  // Tracks of formats 0 and 1 play together: order by time, once over all tracks (a
+  // merge after each track would make a file of many short tracks quadratic). A stable
+  // sort keeps equal times in file order, so an earlier track wins a tie.
+  if (format != 2) {
+    std::stable_sort(units.begin(), units.end(),
+                     [](const SysexUnit& a, const SysexUnit& b) { return a.tick < b.tick; });
+  }
   for (const SysexUnit& unit : units) {
     result.sysex.bytes.insert(result.sysex.bytes.end(), unit.bytes.begin(), unit.bytes.end());
   }
   return result;
 }
 
-std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file) {
-  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(intervalMs, 0, kSmfMaxIntervalMs));
+SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options, ByteString& file) {
+  SmfWriteResult result;
+  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(options.intervalMs, 0, kSmfMaxIntervalMs));
   ByteString track = {0x00, kMetaEvent, kTempo, 0x03};
   AppendBigEndian(track, kSmfMicrosecondsPerQuarter, 3);
 
-  std::uint64_t messageIndex = 0;
   std::uint64_t lastTick = 0;
+  ByteString data;  // the event's bytes after its status byte
   std::size_t pos = 0;
   while (pos < syx.size()) {
     const bool message = syx[pos] == kSysexStart;
-    std::size_t end = pos + 1;
+    const std::size_t start = pos;
+    data.clear();
     if (message) {
-      while (end < syx.size() && syx[end] != kSysexStart) {
-        if (syx[end++] == kSysexEnd) break;
-      }
+      pos = TakeMessage(syx, pos + 1, options.keepStray, data, result.leftOutBytes);
+    } else if (options.keepStray) {
+      while (pos < syx.size() && syx[pos] != kSysexStart) data.push_back(syx[pos++]);
     } else {
-      while (end < syx.size() && syx[end] != kSysexStart) ++end;
+      ++result.leftOutBytes;
+      ++pos;
+      continue;
     }
 
     std::uint64_t tick = lastTick;
@@ -240,23 +268,25 @@ std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs
       // At 120 bpm and 480 ticks a quarter, 1 ms is 24/25 of a tick. Each message's
       // time is rounded from its exact position, never from the previous delta, so
       // rounding does not add up over a long dump; 25 is odd, so there is no tie.
-      tick = (messageIndex * interval * 24 + 12) / 25;
-      ++messageIndex;
+      tick = (result.messages * interval * 24 + 12) / 25;
+      ++result.messages;
     }
-    const std::size_t dataBytes = end - pos - (message ? 1 : 0);
-    if (dataBytes > kMaxVarLen) {
-      return "the run of bytes at byte offset " + std::to_string(pos) + " is longer than a MIDI file event can hold";
+    if (data.size() > kMaxVarLen) {
+      result.error =
+          "the run of bytes at byte offset " + std::to_string(start) + " is longer than a MIDI file event can hold";
+      return result;
     }
     AppendVarLen(track, static_cast<std::uint32_t>(tick - lastTick));
     track.push_back(message ? kSysexStart : kSysexEnd);
-    AppendVarLen(track, static_cast<std::uint32_t>(dataBytes));
-    track.insert(track.end(), syx.begin() + static_cast<std::ptrdiff_t>(end - dataBytes),
-                 syx.begin() + static_cast<std::ptrdiff_t>(end));
+    AppendVarLen(track, static_cast<std::uint32_t>(data.size()));
+    track.insert(track.end(), data.begin(), data.end());
     lastTick = tick;
-    pos = end;
   }
   track.insert(track.end(), {0x00, kMetaEvent, kEndOfTrack, 0x00});
-  if (track.size() > std::numeric_limits<std::uint32_t>::max()) return std::string("too many bytes for one MIDI track");
+  if (track.size() > std::numeric_limits<std::uint32_t>::max()) {
+    result.error = "too many bytes for one MIDI track";
+    return result;
+  }
 
   file = {'M', 'T', 'h', 'd'};
   AppendBigEndian(file, kMinHeaderBytes, 4);
@@ -266,7 +296,18 @@ std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs
   file.insert(file.end(), {'M', 'T', 'r', 'k'});
   AppendBigEndian(file, static_cast<std::uint32_t>(track.size()), 4);
   file.insert(file.end(), track.begin(), track.end());
-  return std::nullopt;
+  return result;
+}
+
+std::string SmfErrorText(const SmfError& error) {
+  return "not a readable Standard MIDI File: at byte offset " + std::to_string(error.offset) + ", " + error.reason;
+}
+
+SmfReadResult SysexOfFile(ByteString file) {
+  if (IsStandardMidiFile(file)) return ReadSysexFromSmf(file);
+  SmfReadResult result;
+  result.sysex.bytes = std::move(file);
+  return result;
 }
 
 }  // namespace cli

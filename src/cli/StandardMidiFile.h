@@ -1,5 +1,6 @@
 // Standard MIDI Files as a container for SysEx: reading every SysEx byte out of a .mid
-// in time order, and writing raw .syx bytes as a format 0 .mid. Used by `convert`.
+// in time order, and writing raw .syx bytes as a format 0 .mid. Used by `convert`, and
+// by every subcommand that reads a FILE, which takes a .mid for its SysEx.
 //
 // Written here rather than taken from Debian's libsmf: its loader aborts the process
 // on F7 continuation and escape events and on a SysEx event after running status, and
@@ -7,6 +8,7 @@
 // it drops the rest of the track and still reports success.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,13 +52,34 @@ inline constexpr std::uint32_t kSmfMicrosecondsPerQuarter = 500000;
 // Keeps every message's delta time inside the four bytes a delta may take.
 inline constexpr int kSmfMaxIntervalMs = 3600000;
 
+struct SmfWriteOptions {
+  int intervalMs = 200;
+  // Keep the bytes outside messages, and real-time bytes inside them, for a byte-exact
+  // round trip; some readers refuse the escape events and data bytes this takes.
+  bool keepStray = false;
+};
+
+struct SmfWriteResult {
+  std::optional<std::string> error;  // why the bytes do not fit in a MIDI file
+  std::size_t messages = 0;          // F0 events written
+  std::size_t leftOutBytes = 0;      // bytes of the input not written (never with keepStray)
+};
+
 // A format 0 file with one track: a tempo event, then every F0 ... F7 message of the
 // raw bytes as one F0 event, the k-th (from 0) at k * intervalMs. A message cut off by
-// a new 0xF0 or by the end of the bytes becomes an F0 event of its own without the
-// final 0xF7. Bytes outside messages (active sensing, stray bytes) are not dropped:
-// each run of them travels as one F7 escape event at the time of the message before
+// a new 0xF0, by the end of the bytes or (unless keepStray) by any other status byte
+// that is not real-time becomes an F0 event of its own without the final 0xF7.
+// Bytes outside messages (active sensing, stray bytes) and real-time bytes inside them
+// are wire traffic, not data, and are left out. With keepStray they travel as they are:
+// each run outside messages as one F7 escape event at the time of the message before
 // it, so reading the file back gives every byte again in place.
-// Returns the reason when the bytes do not fit in a MIDI file.
-[[nodiscard]] std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file);
+[[nodiscard]] SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options, ByteString& file);
+
+// "not a readable Standard MIDI File: at byte offset N, REASON", to follow a file's name.
+std::string SmfErrorText(const SmfError& error);
+
+// The bytes a FILE given to inspect, split, combine or send stands for: a Standard MIDI
+// File gives its SysEx as ReadSysexFromSmf reads it, any other file its own bytes.
+[[nodiscard]] SmfReadResult SysexOfFile(ByteString file);
 
 }  // namespace cli

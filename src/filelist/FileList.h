@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
@@ -65,6 +66,12 @@ class FileList {
   // one parses into or records.
   void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
 
+  // Where a reload takes a listed file's bytes from instead of reading the file: the
+  // command-line front end hands over what it has read already (a MIDI file's SysEx).
+  // nullptr for a path it does not hold, which is then read as usual.
+  using HeldBytes = std::function<const std::vector<std::uint8_t>*(const std::string& path)>;
+  void SetHeldBytes(HeldBytes held) { heldBytes_ = std::move(held); }
+
   // Click on Add: asks for a file and adds it. The button stays disabled until done.
   void AddClicked();
   // Adds one path as the Add button does once a file is chosen: lists it in its sorted
@@ -114,6 +121,7 @@ class FileList {
   std::function<void(bool)> setAddEnabled_;
   MissingFile missingFile_;
   std::function<bool()> refuseChange_;
+  HeldBytes heldBytes_;
 
   bool adding_ = false;
   bool reloading_ = false;

@@ -2,6 +2,7 @@
 // exit status, text and JSON output. What the core makes of the bytes is tested there.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "DumpGenerator.h"
@@ -130,6 +131,41 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
       "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change."})"));
 }
 
+// A .mid made of a .syx with every byte kept stands for the .syx's bytes (converting
+// keeps them all), so each subcommand's status, output and files written (offsets
+// included) are the .syx's.
+class CliTakesMidi : public Cli, public testing::WithParamInterface<std::vector<std::string>> {
+ protected:
+  // All that a run on input gives, with input's name written as @.
+  std::string RunOn(const std::string& input) {
+    std::vector<std::string> args = GetParam();
+    std::replace(args.begin(), args.end(), std::string("@"), input);
+    const CliRun r = Run(args);
+    std::string all = std::to_string(r.status) + r.out + r.err;
+    for (const fs::path& p : std::set<fs::path>(fs::directory_iterator(dir_), {})) {
+      if (p.stem() != "x") all += p.filename().string() + Slurp(p);
+      if (p.stem() != "x") fs::remove(p);
+    }
+    for (std::size_t at; (at = all.find(input)) != std::string::npos;) all.replace(at, input.size(), "@");
+    return all;
+  }
+};
+
+TEST_P(CliTakesMidi, AsTheSysexItHolds) {
+  Write("x.syx", Cat({{0x12, 0xF8}, dumpgen::GenerateDump({.slotCount = 3, .activeSensingEveryBytes = 300})}));
+  ASSERT_EQ(Run({"convert", "--keep-stray", "x.syx", "x.MID"}).status, 0);
+  const std::string raw = RunOn("x.syx");
+  EXPECT_GT(raw.size(), 300u);
+  EXPECT_EQ(RunOn("x.MID"), raw);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliTakesMidi,
+                         testing::Values(std::vector<std::string>{"inspect", "@"},
+                                         std::vector<std::string>{"inspect", "--json", "@"},
+                                         std::vector<std::string>{"split", "--base", "out", "@"},
+                                         std::vector<std::string>{"combine", "-o", "out", "@"}),
+                         [](const auto& p) { return p.param[0] + std::to_string(p.param.size()); });
+
 struct Refusal {
   std::vector<std::string> args;
   int status;
@@ -142,11 +178,12 @@ class CliRefuses : public Cli, public testing::WithParamInterface<Refusal> {};
 TEST_P(CliRefuses, WithItsStatusAndMessageAndWritesOrCreatesNothing) {
   Write("a.syx", Msg(0x40, 0));
   Write("sensing.syx", {0xFE});
+  Write("bad.mid", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'});
   const CliRun r = Run(GetParam().args);
   EXPECT_EQ(r.status, GetParam().status);
   EXPECT_NE(r.err.find(GetParam().errorHas), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("block"), std::string::npos) << "nothing sent";
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,6 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"combine", "-o", "out", "a.syx", "a.syx"}, 1, "A duplicate piece of data was found"},
                     Refusal{{"combine", "-o", "out", "sensing.syx"}, 1, "No data has been stored in the buffer yet."},
                     Refusal{{"combine", "-o", "out", "a.syx", "new\nline.syx"}, 2, "holds a line break"},
+                    Refusal{{"split", "a.syx", "bad.mid"}, 2,
+                            "bad.mid: not a readable Standard MIDI File: at byte offset 14,"},
                     Refusal{{"frobnicate"}, 2, "subcommand"}));
 
 }  // namespace

@@ -2,6 +2,9 @@
 // from raw bytes, and `vezorizer-cli convert` run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "DumpGenerator.h"
 #include "cli/StandardMidiFile.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
@@ -75,44 +78,64 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"DataByteWithoutRunningStatus", Cat({Header(0, 1), Track({0x00, 0x3C, 0x40})}), {}, 23}),
     [](const auto& p) { return p.param.name; });
 
-TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesEscapeEvents) {
+TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesAreLeftOutOrKeptAsEscapeEvents) {
   // Active sensing, a message, one cut off by the next 0xF0, a message, a stray byte.
   const ByteString syx = {0xFE, 0xF0, 0x41, 0xF7, 0xF0, 0x42, 0xF0, 0x43, 0xF7, 0x05};
   ByteString mid;
-  ASSERT_FALSE(cli::WriteSysexAsSmf(syx, 200, mid));
+  ASSERT_FALSE(cli::WriteSysexAsSmf(syx, {200, true}, mid).error);
   // 200 ms = 192 ticks = 1 * 128 + 64: delta 81 40. Track: 7 (tempo 500000 us =
   // 07 A1 20) + 4 + 5 + 5 + 6 + 4 + 4 (end) = 35 = 0x23 bytes.
-  const ByteString expected = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 0x23,
-                               0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xF7, 0x01, 0xFE,
-                               0x00, 0xF0, 0x02, 0x41, 0xF7, 0x81, 0x40, 0xF0, 0x01, 0x42,
-                               0x81, 0x40, 0xF0, 0x02, 0x43, 0xF7, 0x00, 0xF7, 0x01, 0x05, 0x00, 0xFF, 0x2F, 0x00};
-  EXPECT_EQ(mid, expected);
+  const ByteString head = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0};
+  const ByteString tempo = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
+  EXPECT_EQ(mid, Cat({head, {0x23}, tempo, {0x00, 0xF7, 0x01, 0xFE, 0x00, 0xF0, 0x02, 0x41, 0xF7, 0x81, 0x40},
+                      {0xF0, 0x01, 0x42, 0x81, 0x40, 0xF0, 0x02, 0x43, 0xF7, 0x00, 0xF7, 0x01, 0x05}, kEnd}));
+
+  // Left out: 0xFE, the clock inside the message, the 0x90 that cuts 0x44 off on the
+  // wire and what follows it up to the next 0xF0, and the 0x05.
+  const ByteString wire = {0xFE, 0xF0, 0x41, 0xF8, 0xF7, 0xF0, 0x44, 0x90, 0x3C, 0xF7, 0xF0, 0x43, 0xF7, 0x05};
+  const cli::SmfWriteResult r = cli::WriteSysexAsSmf(wire, {200, false}, mid);
+  EXPECT_EQ(r.messages, 3u);
+  EXPECT_EQ(r.leftOutBytes, 6u);
+  EXPECT_EQ(mid, Cat({head, {0x1B}, tempo, {0x00, 0xF0, 0x02, 0x41, 0xF7, 0x81, 0x40, 0xF0, 0x01, 0x44},
+                      {0x81, 0x40, 0xF0, 0x02, 0x43, 0xF7}, kEnd}));
 }
 
-TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
-  const auto dir = FreshDir("convert");
-  WriteBytes(dir / "a.syx", {0xFE, 0xF0, 0x41, 0xF7, 0x05});
-  ASSERT_EQ(RunCli({"convert", "a.syx", "a.MID"}, dir).status, 0);
-  ASSERT_EQ(RunCli({"convert", "a.MID", "b.syx"}, dir).status, 0);
-  EXPECT_EQ(Slurp(dir / "b.syx"), Slurp(dir / "a.syx"));
-  // The bundled example dump, 310 messages with active sensing between them.
-  const std::string demo = std::string(VZ_EXAMPLES_DIR) + "/demo-dump.syx";
-  ASSERT_EQ(RunCli({"convert", demo, "demo.mid"}, dir).status, 0);
-  ASSERT_EQ(RunCli({"convert", "demo.mid", "demo.syx"}, dir).status, 0);
-  EXPECT_EQ(Slurp(dir / "demo.syx"), Slurp(demo));
-  std::filesystem::remove(dir / "demo.mid");
-  std::filesystem::remove(dir / "demo.syx");
+TEST(SmfWrite, EveryMessageStaysWithinHalfATickOfItsExactTimeOverALongFile) {
+  constexpr std::uint64_t kMessages = 30000;
+  ByteString syx;
+  for (std::uint64_t k = 0; k < kMessages; ++k) syx.insert(syx.end(), {0xF0, 0x41, 0xF7});
+  for (const int interval : {1, 7, 3600000}) {
+    ByteString mid;
+    ASSERT_FALSE(cli::WriteSysexAsSmf(syx, {interval, false}, mid).error);
+    std::size_t pos = 29;  // past the header, the track's header and the tempo event
+    std::uint64_t tick = 0;
+    for (std::uint64_t k = 0; k < kMessages; ++k, pos += 4) {  // F0 02 41 F7
+      std::uint64_t delta = 0;
+      do delta = (delta << 7) | (mid[pos] & 0x7Fu);
+      while ((mid[pos++] & 0x80) != 0);
+      tick += delta;
+      // 1 ms is 24/25 of a tick: 25 * tick within 12.5 of 24 * ms.
+      const std::uint64_t exact = k * static_cast<std::uint64_t>(interval) * 24;
+      ASSERT_LE(std::max(tick * 25, exact) - std::min(tick * 25, exact), 12u) << interval << " ms, message " << k;
+    }
+  }
+}
 
+// The way there and back, every byte kept, is what CliTakesMidi (CliTest.cpp) runs on.
+TEST(Convert, RefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
+  const auto dir = FreshDir("convert");
+  WriteBytes(dir / "a.syx", {0xF0, 0x41, 0xF7});
+  WriteBytes(dir / "b.syx", {0xF0, 0x41, 0xF7});
   WriteBytes(dir / "bad.mid", Cat({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0})}));
   WriteBytes(dir / "empty.mid", Cat({Header(0, 1), Track(kEnd)}));
-  const CliRun bad = RunCli({"convert", "bad.mid", "b.syx"}, dir);
-  EXPECT_EQ(bad.status, 2);
-  EXPECT_NE(bad.err.find("bad.mid: not a readable Standard MIDI File: at byte offset 22"), std::string::npos);
-  // Raw in and raw out, a file onto itself; a .mid without SysEx.
+  WriteBytes(dir / "sensing.syx", {0xFE});
+  // A damaged .mid, raw in and raw out, a file onto itself; a .mid without SysEx, raw
+  // bytes without a message.
   const struct {
     std::string in, out;
     int status;
-  } cases[] = {{"a.syx", "c.syx", 2}, {"a.syx", "a.syx", 2}, {"empty.mid", "c.syx", 1}};
+  } cases[] = {{"bad.mid", "b.syx", 2},   {"a.syx", "c.syx", 2},      {"a.syx", "a.syx", 2},
+               {"empty.mid", "c.syx", 1}, {"sensing.syx", "c.mid", 1}};
   for (const auto& c : cases) {
     const CliRun r = RunCli({"convert", c.in, c.out}, dir);
     EXPECT_EQ(r.status, c.status) << c.in << " -> " << c.out << ": " << r.err;
@@ -122,5 +145,57 @@ TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);
   std::filesystem::remove_all(dir);
 }
+
+// Each reader prints the SysEx it loads from $1 in hex, every message from 0xF0 to 0xF7.
+struct Reader {
+  const char* name;
+  std::string script;
+};
+const std::string kCsvSysex =
+    R"( | awk -F', ' '$3 == "System_exclusive" { printf "f0"; for (i = 5; i <= NF; i++) printf "%02x", $i }')";
+const Reader kReaders[] = {
+    {"mido", R"(/usr/bin/python3 -c 'import mido, sys
+f = mido.MidiFile(sys.argv[1])
+print("".join(bytes(m.bytes()).hex() for t in f.tracks for m in t if m.type == "sysex"), end="")' "$1")"},
+    // libsmf shows no SysEx bytes: what it saves again must hold them all.
+    {"libsmf", R"(printf 'save libsmf.mid\n' | smfsh "$1" >/dev/null 2>&1 && midicsv libsmf.mid)" + kCsvSysex},
+    {"midicsv", R"(midicsv "$1")" + kCsvSysex}};
+
+void PrintTo(const Reader& r, std::ostream* os) { *os << r.name; }
+
+class SmfReaders : public testing::TestWithParam<std::tuple<Reader, bool>> {};
+
+// The example dump, with active sensing between messages, and a generated dump of every
+// slot with longer patterns and timing clock inside messages too.
+TEST_P(SmfReaders, LoadEveryMessageOfAConvertedDumpAndNothingElse) {
+  const auto& [reader, example] = GetParam();
+  const auto dir = FreshDir(reader.name);
+  const std::string in = example ? std::string(VZ_EXAMPLES_DIR) + "/demo-dump.syx" : (dir / "all.syx").string();
+  if (!example) {
+    ByteString dump = dumpgen::GenerateDump({.seed = 16, .minPatternBytes = 1200, .maxPatternBytes = 2432});
+    for (std::size_t i = 300; i < dump.size(); i += 333) dump.insert(dump.begin() + std::ptrdiff_t(i), 0xF8);
+    WriteBytes(in, dump);
+  }
+  std::string expected;  // in hex, less the real-time bytes
+  for (const char c : Slurp(in)) {
+    if (c != '\xFE' && c != '\xF8') expected += {"0123456789abcdef"[(c >> 4) & 15], "0123456789abcdef"[c & 15]};
+  }
+  const CliRun r = RunCli({"convert", in, "dump.mid"}, dir);
+  ASSERT_EQ(r.status, 0);
+  const std::string realTime = std::to_string(Slurp(in).size() - expected.size() / 2);
+  EXPECT_NE(r.err.find(": left out " + realTime + " bytes that are not SysEx data"), std::string::npos) << r.err;
+  const std::string cmd =
+      "cd " + ShellQuote(dir.string()) + " && sh -c " + ShellQuote(reader.script) + " sh dump.mid > out.hex";
+  (void)std::system(cmd.c_str());
+  const std::string got = Slurp(dir / "out.hex");
+  EXPECT_TRUE(got == expected) << got.size() / 2 << " of " << expected.size() / 2 << " bytes";
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SmfReaders, testing::Combine(testing::ValuesIn(kReaders), testing::Bool()),
+                         [](const auto& p) {
+                           return std::string(std::get<0>(p.param).name) +
+                                  (std::get<1>(p.param) ? "_Example" : "_Clock");
+                         });
 
 }  // namespace
