@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
+#include <initializer_list>
 
 #include "ui/TextBoxView.h"
 #include "ui/Twips.h"
@@ -142,6 +143,12 @@ void fMIDI::ArmPacing() {
 }
 
 void fMIDI::DisarmPacing() { Timer3.stop(); }
+
+void fMIDI::SetSending(bool sending) {
+  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, Command1, cOut, tFiles}) {
+    control->setEnabled(!sending);
+  }
+}
 
 void fMIDI::ShowSpeedWindow() {
   if (!speedWindow_) speedWindow_ = std::make_unique<fTBufSiz>(p_.settings);
