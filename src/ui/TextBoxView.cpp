@@ -1,6 +1,7 @@
 #include "ui/TextBoxView.h"
 
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QTextCursor>
 #include <algorithm>
 
@@ -122,10 +123,13 @@ TextBoxView::TextBoxView(TextBox& model, Editing editing, bool horizontalScroll,
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   }
   model_.SetOnChange([this] {
-    Refresh();
+    ModelChanged();
     if (afterChange_) afterChange_();
   });
-  model_.SetOnCaret([this] { ApplyCaret(); });
+  model_.SetOnCaret([this] {
+    CatchUp();
+    ApplyCaret();
+  });
   connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TextBoxView::CaretMoved);
   connect(this, &QPlainTextEdit::selectionChanged, this, &TextBoxView::CaretMoved);
   if (editing == Editing::Text) connect(this, &QPlainTextEdit::textChanged, this, &TextBoxView::UserEdited);
@@ -136,6 +140,27 @@ TextBoxView::~TextBoxView() {
   // The model outlives the window in tests and in the program's shut-down.
   model_.SetOnChange({});
   model_.SetOnCaret({});
+}
+
+void TextBoxView::ModelChanged() {
+  // The core may write a box thousands of times a second (the Traffic box a byte at a
+  // time while a Send reads its files), far more often than anyone can see it, and
+  // laying the widget's text out anew each time held the writer up by a good part of a
+  // millisecond a byte. So the widget catches up once, at the next pass of the event
+  // loop, or at once where it must: while the user types, and before the caret is placed.
+  if (userEditing_) {
+    Refresh();
+    return;
+  }
+  if (refreshPending_) return;
+  refreshPending_ = true;
+  QMetaObject::invokeMethod(this, [this] { CatchUp(); }, Qt::QueuedConnection);
+}
+
+void TextBoxView::CatchUp() {
+  if (!refreshPending_) return;
+  refreshPending_ = false;
+  Refresh();
 }
 
 void TextBoxView::Refresh() {

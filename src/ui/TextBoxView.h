@@ -44,8 +44,8 @@ class TextBoxView final : public QPlainTextEdit {
   TextBoxView(TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll, QWidget* parent = nullptr);
   ~TextBoxView() override;
 
-  // Runs after the widget has caught up with every change of the model's text, for
-  // owners that act on changes too (the transmit buffer size box saves its setting).
+  // Runs after every change of the model's text, for owners that act on changes too
+  // (the transmit buffer size box saves its setting).
   void SetAfterChange(std::function<void()> afterChange) { afterChange_ = std::move(afterChange); }
   // Editing::Keys: the key code (8 Backspace, 46 Delete, letters and digits as their
   // upper-case character codes, 0 for other keys) and the typed character code.
@@ -53,11 +53,14 @@ class TextBoxView final : public QPlainTextEdit {
   std::function<void(int)> OnKeyPress;
 
   TextBox& Model() { return model_; }
+  // Shows the model's text now rather than at the next pass of the event loop.
+  void CatchUp();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void ModelChanged();
   void Refresh();
   void ApplyCaret();
   void CaretMoved();
@@ -68,6 +71,7 @@ class TextBoxView final : public QPlainTextEdit {
   BoxDisplay display_;
   bool applying_ = false;     // the widget is being set from the model: its signals are ours
   bool userEditing_ = false;  // the model is taking the user's edit
+  bool refreshPending_ = false;  // the model changed since the widget last showed it
   std::function<void()> afterChange_;
 };
 

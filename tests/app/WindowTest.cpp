@@ -260,6 +260,7 @@ TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesThePars
   h->dwBytesRecorded = 0;
   program->Rings().LongDataRing.Push(h);
   Settle();
+  w->tTraffic->CatchUp();
   EXPECT_EQ(w->tTraffic->toPlainText().toStdString(), "FE 90 F0 01 02 F7 F0 ");
   EXPECT_EQ(program->Parse().BytesFed(), 5u);
 
@@ -410,6 +411,7 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(Shown().size(), 4u);
   EXPECT_FALSE(program->Flags().RecordingActive);
   fs::create_directories(VZ_SCREENSHOT_DIR);
+  QCoreApplication::processEvents();  // the boxes catch up with their texts
   EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fMIDI.png"));
 
   std::vector<bool> addEnabledWhileReading;
