@@ -102,7 +102,9 @@ void QtProgressWindow::Show() {
   // brought forward since.
   if (w.isVisible()) return;
   if (owner_ != nullptr && owner_->isVisible()) {
-    QRect place(QPoint(0, 0), w.frameGeometry().size());
+    // Frame over frame: a window not shown yet has no frame of its own, so it is taken
+    // to get the owner's.
+    QRect place(QPoint(0, 0), w.size() + owner_->frameGeometry().size() - owner_->size());
     place.moveCenter(owner_->frameGeometry().center());
     w.move(place.topLeft());
   }

@@ -7,8 +7,6 @@
 #include <QCloseEvent>
 #include <QWindow>
 #include <QCoreApplication>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
@@ -30,6 +28,7 @@
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
 #include "support/SplitByAddress.h"
+#include "support/UserInput.h"
 #include "transmit/TransmitEngine.h"
 #include "ui/CaptureControl.h"
 #include "ui/TextBoxView.h"
@@ -66,22 +65,12 @@ void KeyInFiles(ui::fMIDI& w, int anchor, int position, Qt::Key key, const char*
   c.setPosition(anchor);
   c.setPosition(position, QTextCursor::KeepAnchor);
   w.tFiles->setTextCursor(c);
-  QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
-  QCoreApplication::sendEvent(w.tFiles, &event);
+  PressKey(*w.tFiles, key, QString::fromLatin1(text));
 }
 
 void ChooseTheSecond(QComboBox& list) {
   list.setCurrentIndex(1);
   emit list.activated(1);
-}
-
-// A click as the user makes it, which a disabled control ignores.
-void ClickOn(QWidget& w) {
-  const QPointF at(w.width() / 2.0, w.height() / 2.0);
-  QMouseEvent press(QEvent::MouseButtonPress, at, w.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, w.mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(&w, &press);
-  QCoreApplication::sendEvent(&w, &release);
 }
 
 class FakeClock final : public transmit::Clock {
@@ -222,8 +211,7 @@ TEST_P(StartUp, TheMainWindowShowsOnceTheTitleHasCountedDownOrAKeyWasPressed) {
   const bool key = GetParam();
   duringPump = [&] {
     if (!key || titleTicks != 3 || !program->TitleWindow()->Showing()) return;
-    QKeyEvent event(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QCoreApplication::sendEvent(program->TitleWindow(), &event);
+    PressKey(*program->TitleWindow(), Qt::Key_Return, QStringLiteral("\r"));
   };
   ports.AddSlot("", "Out A");  // the input list ends at slot 0, which has no input
   ports.AddSlot("In B", "");
@@ -302,13 +290,6 @@ TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortWithoutSaving) {
 
 INSTANTIATE_TEST_SUITE_P(QuitOrClose, EndingTheProgram, testing::Bool(),
                          [](const auto& p) { return std::string(p.param ? "QuitButton" : "CloseBox"); });
-
-TEST_F(Window, SpeedAndHelpOpenFromTheirButtons) {
-  w->Command1->click();
-  w->Command2->click();
-  EXPECT_NE(w->SpeedWindow(), nullptr);
-  EXPECT_NE(w->HelpWindow(), nullptr);
-}
 
 TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
   FakeMidiPorts ports;
@@ -429,15 +410,19 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(ReadFile(At("ALL.SYX")), Cat({settingsBytes, patternBytes, ReadFile(later)})) << "the list combined";
 }
 
-// Counts the times a window is shown: the progress window shows once for every reload,
-// and stays up from its first file to its last.
-class ShowCounter final : public QObject {
+// Counts the events of one type a window gets: the progress window shows once for every
+// reload, and stays up from its first file to its last.
+class EventCounter final : public QObject {
  public:
+  explicit EventCounter(QEvent::Type type) : type_(type) {}
   bool eventFilter(QObject*, QEvent* event) override {
-    shows += event->type() == QEvent::Show;
+    count += event->type() == type_;
     return false;
   }
-  int shows = 0;
+  int count = 0;
+
+ private:
+  QEvent::Type type_;
 };
 
 // A caret or selection in the Files box and a key, in the widget's characters: every
@@ -459,7 +444,7 @@ TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
   const int length = static_cast<int>(At("F_U01P.SYX").size());
   const auto at = [length](int line, int column) { return line * (length + 1) + (column < 0 ? length : column); };
   const Removal& r = GetParam();
-  ShowCounter reads;
+  EventCounter reads(QEvent::Show);
   program->ProgressWindow().Window()->installEventFilter(&reads);
   Do([&] { KeyInFiles(*w, at(r.anchorLine, r.anchorColumn), at(r.line, r.column), r.key, r.text); });
   program->ProgressWindow().Window()->removeEventFilter(&reads);
@@ -467,7 +452,7 @@ TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
   std::string listed;
   for (int u : r.kept) listed += At("F_U0" + std::to_string(u) + "P.SYX") + "\r\n";
   EXPECT_EQ(Boxes().tFiles.Text(), listed);
-  EXPECT_EQ(reads.shows, 1);
+  EXPECT_EQ(reads.count, 1);
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -509,8 +494,10 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->Command1, w->cOut, w->tFiles};
   const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp};
   std::vector<bool> enabledDuring;
+  bool logged = false;
   onHandOver = [&] {
     w->Timer1Tick();  // the prompt's blink must leave the report lines alone
+    logged = logged || fs::exists(dir_ / "prog" / "OUTFILE.SYX");
     if (seen.size() != 1) return;
     for (QWidget* c : disabled) enabledDuring.push_back(c->isEnabled());
     for (QWidget* c : usable) enabledDuring.push_back(!c->isEnabled());
@@ -536,7 +523,9 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(seen[2].report,
             "14000000 151 BYTES.\r\n40000000 101 BYTES.\r\n40000064 101 BYTES.\r\n41000000 21 BYTES.\r\n");
 
-  // The reload at the end logged the list again; nothing of the Send itself was logged.
+  // Nothing of the Send itself was logged; the reload at the end logged the list again.
+  EXPECT_FALSE(logged);
+  EXPECT_EQ(Boxes().tTraffic.Text().substr(Boxes().tTraffic.Text().size() - 6), "5B F7 ") << "the checksum and end sent last";
   EXPECT_EQ(Boxes().tFiles.Text(), list);
   EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02 Missing Settings\r\n");
@@ -549,23 +538,16 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(w->HelpWindow() != nullptr, std::string(GetParam().name) == "Help");
   EXPECT_EQ(w->SpeedWindow(), nullptr);
   for (QWidget* c : disabled) EXPECT_TRUE(c->isEnabled());
+  ClickOn(*w->Command1);
+  EXPECT_NE(w->SpeedWindow(), nullptr) << "Speed opens its window once the Send is over";
   EXPECT_FALSE(program->ProgressWindow().Window()->isVisible());
   EXPECT_FALSE(w->Timer3.isActive()) << "stopped once the countdown went idle";
 }
 
-// Counts the times a window is painted.
-class PaintCounter final : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    paints += event->type() == QEvent::Paint;
-    return false;
-  }
-  int paints = 0;
-};
-
 // On a real event loop and the steady clock: the progress window is drawn during the
-// Send, and its close box answered Yes ends the Send once the pause of the block being
-// handed over has run; nothing after that block is read.
+// Send, centred over the main window. Its close box answered No or Cancel changes
+// nothing; answered Yes, it ends the Send once the pause of the block being handed
+// over has run, nothing after that block is read, and the next use makes a new window.
 TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
   const fs::path dir = FreshDir("SendOnTheEventLoop");
   fs::create_directories(dir / "prog");
@@ -587,30 +569,34 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
     list += file.string() + "\r\n";
   }
   program.Boxes().tFiles.SetText(list);
-  dialogs.answers = {ui::Answer::Yes};
-  PaintCounter painted;
+  dialogs.answers = {ui::Answer::No, ui::Answer::Cancel, ui::Answer::Yes};
+  EventCounter painted(QEvent::Paint);
   int handOvers = 0, paintedBeforeTheSecond = 0;
   std::chrono::steady_clock::time_point closed;
   program.Transmit().SetHandOverObserver([&](const transmit::HandOver&) {
     ui::fSplash& splash = *program.ProgressWindow().Window();
     if (++handOvers == 1) splash.installEventFilter(&painted);
     if (handOvers == 2) {
-      paintedBeforeTheSecond = painted.paints;
+      paintedBeforeTheSecond = painted.count;
+      EXPECT_LE((splash.geometry().center() - program.Window().geometry().center()).manhattanLength(), 1);
       fs::create_directories(VZ_SCREENSHOT_DIR);
       EXPECT_TRUE(splash.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fSplash-sending.png"));
     }
-    if (handOvers == 3) {
-      closed = std::chrono::steady_clock::now();
-      QCoreApplication::postEvent(splash.windowHandle(), new QCloseEvent);  // as the window system does
+    if (handOvers == 3) closed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(splash.isVisible()) << "after No and Cancel";
+    // As the window system delivers a click on the close box: No, Cancel, then Yes.
+    for (int i = 0; i < (handOvers == 2 ? 2 : handOvers == 3 ? 1 : 0); ++i) {
+      QCoreApplication::postEvent(splash.windowHandle(), new QCloseEvent);
     }
   });
   program.Window().bSend->click();
   const auto afterClose = std::chrono::steady_clock::now() - closed;
 
   EXPECT_GT(paintedBeforeTheSecond, 0) << "drawn during the first pause";
-  ASSERT_EQ(dialogs.messages.size(), 2u);
-  EXPECT_EQ(dialogs.messages[1].text, "Do you want to abort?");
-  EXPECT_EQ(dialogs.messages[1].title, "Question");
+  ASSERT_EQ(dialogs.messages.size(), 4u);
+  EXPECT_EQ(dialogs.messages[3].text, "Do you want to abort?");
+  EXPECT_EQ(dialogs.messages[3].title, "Question");
+  EXPECT_EQ(dialogs.messages[3].buttons, ui::Buttons::YesNoCancel);
   EXPECT_EQ(ports.OutputMessages().size(), 3u);
   // The countdown armed before the third block runs out no sooner than 199 ms after
   // its first tick; the abort waited for it.
@@ -618,14 +604,10 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
   const std::string traffic = program.Boxes().tTraffic.Text();
   EXPECT_EQ(traffic.substr(traffic.size() - 6), "11 F7 ");
   EXPECT_EQ(traffic.find("12 "), std::string::npos) << "the files after it were not read";
+  EXPECT_FALSE(program.ProgressWindow().Window()->Closed()) << "the reload at the end made a new one";
   EXPECT_FALSE(program.ProgressWindow().Window()->isVisible());
   program.ShutDown();
   fs::remove_all(dir);
-}
-
-void KeyDown(QWidget& w) {
-  QKeyEvent event(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-  QCoreApplication::sendEvent(&w, &event);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -640,8 +622,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Interruption{"Help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }},
                     Interruption{"BackspaceInTheFilesBox",
                                  [](ui::fMIDI& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
-                    Interruption{"AnotherInput", [](ui::fMIDI& w) { KeyDown(*w.cInp); }},
-                    Interruption{"AnotherOutput", [](ui::fMIDI& w) { KeyDown(*w.cOut); }}),
+                    Interruption{"AnotherInput", [](ui::fMIDI& w) { PressKey(*w.cInp, Qt::Key_Down); }},
+                    Interruption{"AnotherOutput", [](ui::fMIDI& w) { PressKey(*w.cOut, Qt::Key_Down); }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -1,20 +1,17 @@
-// capture-window: the window program offscreen on the real MIDI layer, driven through its
-// own handlers. Start; with --modal-seconds, after some 10 KB Start again: the
-// start-over question, a real modal box, stays open SECONDS (a timer answers No) while
-// the dump goes on arriving, and nothing may be parsed meanwhile. After three quiet
-// seconds, Stop saves FILE (compared by the script) and the pieces named after its
-// stem, compared here with EXPECTED split by address and each listed. With --send-to,
-// Send then sends the list as Stop left it to the output OUT; 198 ms into four of its
-// pauses come a click on Start, a click on Help, a move of the window and a key in the
-// Files box, as a user's would. Each hand-over is written to HANDOVERS as its size,
-// "paced" or "last", its time in microseconds, and what came in the pause after it.
-//   capture-window [--modal-seconds SECONDS] [--send-to OUT HANDOVERS] EXPECTED PORT FILE
+// capture-window: the window program offscreen on the real MIDI layer, driven through
+// its own handlers as a user would. Start; after some 10 KB, Start again: the start-over
+// question, a real modal box, stays open SECONDS (a timer answers No) while the dump goes
+// on arriving, and nothing may be parsed meanwhile. After three quiet seconds, Stop saves
+// FILE (compared by the script) and the pieces named after its stem, compared here with
+// EXPECTED split by address and each listed. Then Send sends the list as Stop left it to
+// the output OUT; 198 ms into four of its pauses come a click on Start, a click on Help,
+// a move of the window and a key in the Files box. Each hand-over is written to
+// HANDOVERS: its size, "paced" or "last", its time in microseconds and what came after.
+//   capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
@@ -25,7 +22,6 @@
 #include <iostream>
 #include <iterator>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +30,7 @@
 #include "fakes/ScriptedDialogs.h"
 #include "midi/RtMidiPorts.h"
 #include "support/SplitByAddress.h"
+#include "support/UserInput.h"
 #include "ui/QtDialogs.h"
 #include "ui/TextBoxView.h"
 #include "ui/fMIDI.h"
@@ -66,7 +63,6 @@ class User final : public ui::EventPump {
   }
 
   app::Program* program = nullptr;
-  bool askAgain = false, send = false;
   bool stopped = false, timedOut = false;
   std::uint64_t fedBeforeQuestion = 0, fedAfterQuestion = 0;
 
@@ -84,7 +80,7 @@ class User final : public ui::EventPump {
       startedAt_ = now;
       program->Window().bStart->click();
       std::cerr << "Recording; press Stop after " << kQuietBeforeStop.count() << " quiet seconds" << std::endl;
-    } else if (askAgain && fedBeforeQuestion == 0 && fed >= kQuestionAfterBytes) {
+    } else if (fedBeforeQuestion == 0 && fed >= kQuestionAfterBytes) {
       fedBeforeQuestion = fed;
       program->Window().bStart->click();
       fedAfterQuestion = program->Parse().BytesFed();
@@ -92,7 +88,7 @@ class User final : public ui::EventPump {
     } else if (fed > 0 && now - lastChange_ >= kQuietBeforeStop) {
       program->Window().bStop->click();
       stopped = true;
-      if (send) program->Window().bSend->click();
+      program->Window().bSend->click();
     } else if (fed == 0 && now - startedAt_ >= kFirstByteDeadline) {
       timedOut = true;
     }
@@ -111,22 +107,10 @@ int Fail(const std::string& why) {
   return 1;
 }
 
-// A click as the user makes it: a disabled control ignores it.
-void ClickOn(QWidget& w) {
-  const QPointF at(w.width() / 2.0, w.height() / 2.0);
-  QMouseEvent press(QEvent::MouseButtonPress, at, w.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, w.mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(&w, &press);
-  QCoreApplication::sendEvent(&w, &release);
-}
-
 // Chooses the list entry that holds `port`, as the user's choice in the list does.
 bool Choose(QComboBox& list, const std::string& port) {
   const int i = list.findText(QString::fromStdString(port), Qt::MatchContains);
-  if (i < 0) {
-    for (int k = 0; k < list.count(); ++k) std::cerr << "capture-window: listed: " << list.itemText(k).toStdString() << '\n';
-    return false;
-  }
+  if (i < 0) return false;
   list.setCurrentIndex(i);
   emit list.activated(i);
   return true;
@@ -138,40 +122,21 @@ std::map<int, std::pair<const char*, std::function<void(ui::fMIDI&)>>> UserDurin
   return {{20, {"click-start", [](ui::fMIDI& w) { ClickOn(*w.bStart); }}},
           {40, {"open-help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }}},
           {60, {"move-window", [](ui::fMIDI& w) { w.move(w.pos() + QPoint(40, 30)); }}},
-          {80, {"key-in-files", [](ui::fMIDI& w) {
-                  QKeyEvent key(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
-                  QCoreApplication::sendEvent(w.tFiles, &key);
-                }}}};
+          {80, {"key-in-files", [](ui::fMIDI& w) { PressKey(*w.tFiles, Qt::Key_Backspace, QStringLiteral("\b")); }}}};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::optional<std::chrono::seconds> modal;
-  std::string sendTo, handOverLog;
-  while (args.size() > 3 && args[0].rfind("--", 0) == 0) {
-    if (args[0] == "--modal-seconds") {
-      modal = std::chrono::seconds(std::atoi(args[1].c_str()));
-      args.erase(args.begin(), args.begin() + 2);
-    } else if (args[0] == "--send-to" && args.size() > 5) {
-      sendTo = args[1];
-      handOverLog = args[2];
-      args.erase(args.begin(), args.begin() + 3);
-    } else {
-      break;
-    }
-  }
-  if (args.size() != 3) {
-    return Fail("usage: capture-window [--modal-seconds SECONDS] [--send-to OUT HANDOVERS] EXPECTED PORT FILE");
-  }
-  const Bytes expected = ReadFile(args[0]);
-  const std::string port = args[1];
+  if (argc != 7) return Fail("usage: capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS");
+  const auto modal = std::chrono::seconds(std::atoi(argv[1]));
+  const Bytes expected = ReadFile(argv[2]);
+  const std::string input = argv[3], output = argv[4];
   // The pieces are named after FILE as given: a short relative name keeps a hundred of
   // them well inside the Files box.
-  const fs::path overall = args[2];
+  const fs::path overall = argv[5];
   const fs::path stem = overall.parent_path() / overall.stem();
-  if (expected.empty()) return Fail("nothing in " + args[0]);
+  if (expected.empty()) return Fail(std::string("nothing in ") + argv[2]);
 
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
@@ -188,8 +153,8 @@ int main(int argc, char** argv) {
   ui::Answer answer = ui::Answer::Cancel;
   Clock::duration openFor{};
   dialogs.onMessage = [&](const ShownMessage& m) {
-    if (m.title != "WARNING" || !modal) return;
-    QTimer::singleShot(*modal + std::chrono::milliseconds(20), Qt::PreciseTimer, [] {
+    if (m.title != "WARNING") return;
+    QTimer::singleShot(modal + std::chrono::milliseconds(20), Qt::PreciseTimer, [] {
       for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(w);
         if (box != nullptr && box->isVisible()) box->button(QMessageBox::No)->click();
@@ -204,17 +169,15 @@ int main(int argc, char** argv) {
 
   midi::RtMidiPorts ports;
   User user;
-  user.askAgain = modal.has_value();
-  user.send = !sendTo.empty();
   midi::HeapBlockAllocator allocator;
   const fs::path programDirectory = fs::absolute("prog");
   fs::create_directories(programDirectory);
   app::Program program({ports, dialogs, user, allocator, programDirectory});
   if (!program.StartUp()) return Fail("the program did not start");
-  if (!Choose(*program.Window().cInp, port)) return Fail("no input port holds " + port);
-  if (user.send && !Choose(*program.Window().cOut, sendTo)) return Fail("no output port holds " + sendTo);
+  if (!Choose(*program.Window().cInp, input)) return Fail("no input port holds " + input);
+  if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
 
-  std::ofstream handOvers(handOverLog);
+  std::ofstream handOvers(argv[6]);
   const auto during = UserDuringTheSend();
   int handedOver = 0;
   program.Transmit().SetHandOverObserver([&](const transmit::HandOver& h) {
@@ -233,10 +196,6 @@ int main(int argc, char** argv) {
     });
   });
 
-  // The report lines, which the script counts.
-  if (!user.send) {
-    program.Parse().SetMessageObserver([](const mc303::MessageReport& r) { std::cout << r.reportLine << '\n'; });
-  }
   user.program = &program;
   program.RunReceiveLoop();
   const std::string listed = program.Boxes().tFiles.Text();
@@ -247,19 +206,15 @@ int main(int argc, char** argv) {
   if (user.timedOut) return Fail("nothing arrived");
   if (!user.stopped) return Fail("the capture never stopped");
   if (lost != 0) return Fail("the MIDI layer lost " + std::to_string(lost) + " bytes");
-  if (modal) {
-    const double open = std::chrono::duration<double>(openFor).count();
-    if (questions != 1 || answer != ui::Answer::No) return Fail("the start-over question was not answered No once");
-    if (open < static_cast<double>(modal->count())) return Fail("the question was open only " + std::to_string(open) + " s");
-    if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
-    if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
-    std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
-              << " bytes; the dump holds " << expected.size() << std::endl;
-  }
-  if (user.send) {
-    if (handedOver < 100) return Fail("the Send handed over only " + std::to_string(handedOver) + " blocks");
-    if (!helpOpened) return Fail("Help did not open during the Send");
-  }
+  const double open = std::chrono::duration<double>(openFor).count();
+  if (questions != 1 || answer != ui::Answer::No) return Fail("the start-over question was not answered No once");
+  if (open < static_cast<double>(modal.count())) return Fail("the question was open only " + std::to_string(open) + " s");
+  if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
+  if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
+  std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
+            << " bytes; the dump holds " << expected.size() << std::endl;
+  if (handedOver < 100) return Fail("the Send handed over only " + std::to_string(handedOver) + " blocks");
+  if (!helpOpened) return Fail("Help did not open during the Send");
 
   int failures = 0;
   for (const ShownMessage& m : dialogs.messages) {

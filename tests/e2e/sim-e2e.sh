@@ -4,11 +4,12 @@
 # cli: with vezorizer-cli, 1. the captured dump equals the bank less 0xFE; 2. sent paced
 # to a simulator with another bank, it arrives without RCV ERR and that bank is saved
 # equal; 3. sent in blocks of over 1200 bytes it gives RCV ERR even with the pause.
-# window: the window program's own handlers (capture-window): the dump captured, Stop's
-# piece files sent as Stop listed them to a simulator with another bank, which takes
-# them in without RCV ERR and saves a bank equal to the capture; what the user does
-# during the Send lengthens no gap between blocks, as that simulator saw them, by more
-# than 20 ms past the pause and one JACK period.
+# window: the window program's own handlers (capture-window): the dump captured, with
+# the start-over question open for five seconds on the way, Stop's piece files sent as
+# Stop listed them to a simulator with another bank, which takes them in without RCV ERR
+# and saves a bank equal to the capture; what the user does during the Send lengthens
+# no gap between blocks, as that simulator saw them, by more than 20 ms past the pause
+# and one JACK period.
 #   sim-e2e.sh cli|window SERVER WORKDIR SIM CLI GEN-DUMP EXAMPLE [CAPTURE-WINDOW]
 set -uo pipefail
 mode=$1 server=$2 work=$3 sim=$4 cli=$5 gendump=$6 example=$7 window=${8:-}
@@ -50,7 +51,7 @@ if [[ $mode == window ]]; then
   "$sim" --name "vz-rx-$$" --bank other.syx --save bank.SYX --json --timing-log timing.txt </dev/null >rx.out 2>rx.err &
   rx_pid=$!
   poll 20 grep -q ready rx.out || fail "the receiving simulator did not get ready"
-  "$window" --send-to "vz-rx-$$" handovers.txt expected.syx "vz-tx-$$" capture.SYX >window.out 2>window.err &
+  "$window" 5 expected.syx "vz-tx-$$" "vz-rx-$$" capture.SYX handovers.txt >window.out 2>window.err &
   capture_pid=$!
   poll 60 bash -c "grep -q Recording window.err || ! kill -0 $capture_pid" && grep -q Recording window.err ||
     fail "the capture did not start"
@@ -74,7 +75,7 @@ if [[ $mode == window ]]; then
     fail "the messages received are not the blocks handed over, one for one"
   period=$(($(jack_bufsize | grep -o '[0-9]*' | head -1) * 1000000 / $(jack_samplerate | grep -o '[0-9]*' | head -1)))
   paste -d' ' timing.txt handovers.txt | awk -v period="$period" '
-    { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; sent[NR] = $5; act[NR] = $6; bytes += $2; p += paced[NR] }
+    { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; act[NR] = $6; bytes += $2; p += paced[NR] }
     END {
       max = 0; min = -1; slow = 0
       for (i = 1; i < NR; i++) if (paced[i]) {
@@ -90,14 +91,15 @@ if [[ $mode == window ]]; then
       ideal = p * 0.2 + size[NR] * 0.00032
       printf "%d hand-overs (%d paced), %d bytes; gaps after paced blocks: mean %.1f ms, %.1f to %.1f ms (the longest after block %d)%s; JACK period %.1f ms\n", NR, p, bytes, sum / n, min, max, at_max, acts, period / 1000
       printf "first block to the last byte on the wire %.2f s, ideal %.2f s (%d x 200 ms + %.3f s wire of the last block)\n", total, ideal, p, size[NR] * 0.00032
-      # What the user did must not stretch the pause it came in; the Send as a whole
-      # keeps to the pause, and no block follows its paced one early. A single gap
-      # elsewhere may stretch when the machine is busy, so it is only reported.
+      # What the user did must not stretch the pause it came in. On average the gaps
+      # hold the pause and little more; one block whose cycle came late shortens the gap
+      # after it as much as it lengthened the one before, so no single gap may fall
+      # to half the pause, and one elsewhere that a busy machine stretched is reported.
       if (slow) { print "FAIL: what the user did stretched a gap more than 20 ms past the pause and a JACK period"; exit 1 }
-      if (sum / n > 220) { print "FAIL: the gaps exceed the pause by more than 20 ms on average"; exit 1 }
-      if (min < 200 - period / 1000) { print "FAIL: a paced block was followed too soon"; exit 1 }
+      if (sum / n > 220 || sum / n < 200 - period / 1000) { print "FAIL: the gaps do not hold the pause"; exit 1 }
+      if (min < 100) { print "FAIL: a paced block was followed too soon"; exit 1 }
     }' || fail "pacing"
-  grep ' took ' window.out
+  grep -E ' took |stayed open' window.out
   echo "PASS: the window's round trip: $size bytes captured, sent as Stop listed them, 0 RCV ERR, saved bank equal"
   exit 0
 fi

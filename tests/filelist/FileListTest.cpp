@@ -114,18 +114,6 @@ TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
   EXPECT_FALSE(flags.AbortRequested) << "the reload of the restored list starts without it";
 }
 
-TEST_F(FileListTest, AFileThatOpensButCannotBeReadIsRefusedAsOneThatCannotBeOpened) {
-  Add(File("a.syx", Piece(1, false)));
-  // /proc/self/mem opens for anyone, root included, and its first read fails (EIO).
-  const fs::path unreadable = dir_ / "bad.syx";
-  fs::create_symlink("/proc/self/mem", unreadable);
-  Add(unreadable.string());
-  EXPECT_EQ(dialogs.Texts(), Strings{"Error reading file " + unreadable.string()});
-  EXPECT_EQ(list.LastFailure(), filelist::ReloadFailure::None) << "the restored list loaded";
-  EXPECT_EQ(Listed(), Strings{"a.syx"});
-  EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n");
-}
-
 // Read back, a name holding CR or LF would be other paths, each created empty by the
 // reload. Add refuses it before listing or reloading anything, and so does the listing
 // of a saved piece file.
