@@ -119,7 +119,8 @@ void QtProgressWindow::Hide() {
 }
 
 void QtProgressWindow::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft) {
-  Use().SetProgress(doneBytes, totalBytes, secondsLeft);
+  // Closed by the user's Yes, the window waits for its next showing to be made anew.
+  if (window_ && !window_->Closed()) window_->SetProgress(doneBytes, totalBytes, secondsLeft);
 }
 
 }  // namespace ui
