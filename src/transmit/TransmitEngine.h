@@ -9,11 +9,11 @@
 // Runs on the user-interface thread, nested inside the event processing, and pumps
 // events itself between bytes and during the pause. While it runs, Busy() is true and
 // the window keeps the controls that would interfere (Start, Stop, Add, Save, Send,
-// Speed, the output list, the Files box) disabled (SetSendingObserver), so that
-// nothing the user does waits on a message box while the device's buffer runs dry. A second Send is ignored
-// by Send itself; a click while a capture records or the file list reloads
-// (RecordingActive) is refused with a message: the Send would empty the piece store
-// under them and end their logging.
+// Speed, the output list, the Files box) disabled (SetSendingObserver), so that nothing
+// the user does waits on a message box while the device's buffer runs dry. A second
+// Send is ignored by Send itself; a click while a capture records or the file list
+// reloads (RecordingActive) is refused with a message: the Send would empty the piece
+// store under them and end their logging.
 #pragma once
 
 #include <array>

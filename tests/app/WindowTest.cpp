@@ -491,7 +491,8 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   const std::string list = Boxes().tFiles.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");
   dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
-  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->Command1, w->cOut, w->tFiles};
+  const std::vector<QWidget*> disabled{w->bStart, w->bStop,    w->bAdd, w->bSave,
+                                       w->bSend,  w->Command1, w->cOut, w->tFiles};
   const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp};
   std::vector<bool> enabledDuring;
   bool logged = false;
@@ -525,7 +526,8 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
 
   // Nothing of the Send itself was logged; the reload at the end logged the list again.
   EXPECT_FALSE(logged);
-  EXPECT_EQ(Boxes().tTraffic.Text().substr(Boxes().tTraffic.Text().size() - 6), "5B F7 ") << "the checksum and end sent last";
+  const std::string& traffic = Boxes().tTraffic.Text();
+  EXPECT_EQ(traffic.substr(traffic.size() - 6), "5B F7 ") << "the checksum and end sent last";
   EXPECT_EQ(Boxes().tFiles.Text(), list);
   EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02 Missing Settings\r\n");
