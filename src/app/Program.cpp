@@ -39,42 +39,30 @@ Program::~Program() {
 
 // The one place where the main window's controls meet the handlers behind them, and
 // where they are kept from running into each other. A Send pumps events after every
-// byte, so any of these clicks can arrive in the middle of one: Start, Stop, Save, Add,
-// a removal from the Files box or a change of device would reset the store it parses
-// into, restart the log it suppresses, or move the ports it sends through, and are
-// refused with the engine's message. Add and removals from the Files box re-read the
-// list, which would throw away a capture between Start and Stop; they are refused then.
+// byte, so a click could arrive in the middle of one: Start, Stop, Save, Add, a removal
+// from the Files box or another output would reset the store it parses into, restart
+// the log it suppresses, or move the port it sends through. The window disables them
+// while the Send runs rather than answer with a message box, which would hold the
+// Send up while the device's buffer runs dry. Another input may be chosen: the Send
+// uses only the output. Add and removals from the Files box re-read the list, which
+// would throw away a capture between Start and Stop; they are refused then.
 void Program::ConnectHandlers() {
   ui::fMIDI& w = *window_;
+  progress_.SetOwner(window_.get());
+  transmit_.SetSendingObserver([this](bool sending) { window_->SetSending(sending); });
   w.OnAddClick = [this] { fileList_.AddClicked(); };
   w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
-  fileList_.SetChangeGuard([this] { return transmit_.RefuseWhileSending() || capture_.RefuseWhileCapturing(); });
-  w.InputList().OnChosen = [this] {
-    if (!RefuseDeviceChange(window_->InputList(), devices_.SelectedInput)) selection_.InputChosen();
-  };
-  w.OutputList().OnChosen = [this] {
-    if (!RefuseDeviceChange(window_->OutputList(), devices_.SelectedOutput)) selection_.OutputChosen();
-  };
+  fileList_.SetChangeGuard([this] { return transmit_.Busy() || capture_.RefuseWhileCapturing(); });
+  w.InputList().OnChosen = [this] { selection_.InputChosen(); };
+  w.OutputList().OnChosen = [this] { selection_.OutputChosen(); };
   // The capture handlers share mainState_ with Timer1: Start stops the prompt's blink
   // and the end of Stop starts it again.
-  w.OnStartClick = [this] {
-    if (!transmit_.RefuseWhileSending()) capture_.StartClicked();
-  };
-  w.OnStopClick = [this] {
-    if (!transmit_.RefuseWhileSending()) capture_.StopClicked();
-  };
-  w.OnSaveClick = [this] {
-    if (!transmit_.RefuseWhileSending()) capture_.SaveClicked();
-  };
-  // The engine refuses a second Send itself, and a Send during a capture or a reload.
+  w.OnStartClick = [this] { capture_.StartClicked(); };
+  w.OnStopClick = [this] { capture_.StopClicked(); };
+  w.OnSaveClick = [this] { capture_.SaveClicked(); };
+  // The engine refuses a Send during a capture or a reload itself.
   w.OnSendClick = [this] { (void)transmit_.Send(); };
-}
-
-bool Program::RefuseDeviceChange(ui::QtDeviceList& list, int selected) {
-  if (!transmit_.RefuseWhileSending()) return false;
-  list.SetListIndex(selected);
-  return true;
 }
 
 bool Program::StartUp() {

@@ -89,9 +89,6 @@ class Program {
 
  private:
   void ConnectHandlers();
-  // The device lists while a Send runs: the choice is refused and the list shows the
-  // port in use again.
-  bool RefuseDeviceChange(ui::QtDeviceList& list, int selected);
 
   ProgramEnvironment env_;
   mc303::SharedFlags flags_;

@@ -254,7 +254,8 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& ou
     if (options.json) {
       blocks.push_back({{"bytes", h.bytes}, {"paced", h.paced}});
     } else {
-      out << "block " << blockNumber << ": " << h.bytes << " bytes" << (h.paced ? "" : " (end of file)") << std::endl;
+      out << "block " << blockNumber << ": " << h.bytes << " bytes" << (h.endOfFile ? " (end of file)" : "")
+          << std::endl;
     }
   });
 

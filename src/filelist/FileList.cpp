@@ -127,8 +127,13 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
   }
 
   flags_.AbortRequested = false;
-  fSplash_.SetCaption(kLoadingCaption);
-  fSplash_.Show();
+  // Up from the first file to the end of the reload: shown and hidden for each file, a
+  // list of small files would flash it too briefly to be drawn.
+  if (!splashShown_) {
+    splashShown_ = true;
+    fSplash_.SetCaption(kLoadingCaption);
+    fSplash_.Show();
+  }
   // The first message of a file never continues a piece of the file before it.
   parse_.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
 
@@ -171,12 +176,13 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
     failed = true;
     lastFailure_ = ReloadFailure::Aborted;
   }
-  fSplash_.Hide();
   if (failed) return FileResult::Failed;
   return flags_.QuitRequested ? FileResult::Quit : FileResult::Read;
 }
 
 bool FileList::EndReload(bool result) {
+  if (splashShown_) fSplash_.Hide();
+  splashShown_ = false;
   if (!parse_.Log().RestartPending) parse_.CloseOutfile();
   flags_.RecordingActive = false;
   return result;

@@ -125,6 +125,7 @@ class FileList {
 
   bool adding_ = false;
   bool reloading_ = false;
+  bool splashShown_ = false;  // by the reload under way
   ReloadFailure lastFailure_ = ReloadFailure::None;
 };
 

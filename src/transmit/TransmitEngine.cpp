@@ -1,7 +1,11 @@
 #include "transmit/TransmitEngine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
 
 #include "midi/HexByte.h"
 #include "midi/MidiError.h"
@@ -50,21 +54,83 @@ class OutputBuffer {
 
 }  // namespace
 
-bool TransmitEngine::RefuseWhileSending() {
-  if (!busy_) return false;
-  p_.dialogs.MessageBox(kStillSending);
-  return true;
+// The names of the Files box in list order, as a Send finds them: the length is taken
+// once at the start and the characters are read afresh at every step, so the names
+// found are those of the text as it stands when each is reached.
+class ListWalk {
+ public:
+  // The walk counts bytes, as CharAt reads them; the box's Length() counts characters.
+  explicit ListWalk(const ui::TextBox& box) : box_(&box), length_(static_cast<int>(box.Text().size())) {}
+
+  std::optional<std::string> Next() {
+    for (; p_ <= length_; ++p_) {
+      if (!IsLineBreak(CharAt(*box_, p_))) continue;
+      while (IsLineBreak(CharAt(*box_, p_)) && p_ < length_) ++p_;
+      std::string name;
+      for (int i = lineStart_; i < p_; ++i) {
+        const char c = CharAt(*box_, i);
+        if (c != '\0') name += c;
+      }
+      while (name.size() > 1 && IsLineBreak(name.back())) name.pop_back();
+      lineStart_ = p_;
+      // Line breaks at the very start of the box leave a "name" of one line break; the
+      // reload skips it as a blank line, and so does the Send (opening it would create
+      // a file of that name).
+      if (name.empty() || IsLineBreak(name.front())) continue;
+      ++p_;
+      return name;
+    }
+    return std::nullopt;
+  }
+
+  // Whether another name follows, as the text stands now; the walk stays where it is.
+  bool NameFollows() const { return ListWalk(*this).Next().has_value(); }
+
+ private:
+  const ui::TextBox* box_;
+  int length_;
+  int p_ = 1;
+  int lineStart_ = 1;
+};
+
+namespace {
+
+// The listed files' size as the Send begins, for the progress bar: a name that cannot
+// be measured counts as empty.
+std::int64_t ListedBytes(const ui::TextBox& box) {
+  std::int64_t total = 0;
+  ListWalk walk(box);
+  while (const std::optional<std::string> name = walk.Next()) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(*name, error);
+    if (!error) total += static_cast<std::int64_t>(size);
+  }
+  return total;
 }
+
+}  // namespace
 
 SendEnd TransmitEngine::Send() {
   // A click on Send that the event pumping of a running Send lets through would read
-  // the files again into the same block and header.
-  if (RefuseWhileSending()) return SendEnd::AlreadySending;
+  // the files again into the same block and header; the window keeps Send disabled,
+  // so there is no one to tell.
+  if (busy_) return SendEnd::AlreadySending;
   if (p_.flags.RecordingActive) {
     p_.dialogs.MessageBox(kNotWhileRecording);
     return SendEnd::Recording;
   }
   ui::FlagScope busy(busy_);
+  struct Sending {
+    const std::function<void(bool)>& set;
+    explicit Sending(const std::function<void(bool)>& s) : set(s) {
+      if (set) set(true);
+    }
+    ~Sending() {
+      if (set) set(false);
+    }
+    Sending(const Sending&) = delete;
+    Sending& operator=(const Sending&) = delete;
+  } sending(sendingObserver_);
   filesNotOpened_ = 0;
 
   OutputBuffer buffer(p_.allocator);
@@ -96,6 +162,10 @@ SendEnd TransmitEngine::Send() {
 
   blockCount_ = 0;
   lastByte_ = 0;
+  splashShown_ = false;
+  listedBytes_ = ListedBytes(p_.tFiles);
+  handedBytes_ = 0;
+  handOvers_ = 0;
   p_.parse.Log().Suppressed = true;
   p_.flags.RecordingActive = true;
   p_.tDev.SetText("");
@@ -109,41 +179,24 @@ SendEnd TransmitEngine::Send() {
   if (unprepared != midi::kNoError) {
     midi::ShowMidiError(static_cast<std::int16_t>(unprepared), "midiOutUnprepareHeader", p_.ports, p_.dialogs);
   }
-  ClearSendFlags();
+  LeaveSendingPhase();
   ReloadAtEnd();
   return SendEnd::Finished;
 }
 
 TransmitEngine::FileEnd TransmitEngine::SendListedFiles(SendEnd& end) {
-  // The length is taken once; the characters are read afresh at every step, so the
-  // names found are those of the text as it stands when each is reached.
-  const int length = static_cast<int>(p_.tFiles.Text().size());  // bytes, as CharAt reads them
-  int lineStart = 1;
-  for (int p = 1; p <= length; ++p) {
-    if (!IsLineBreak(CharAt(p_.tFiles, p))) continue;
-    while (IsLineBreak(CharAt(p_.tFiles, p)) && p < length) ++p;
-    std::string name;
-    for (int i = lineStart; i < p; ++i) {
-      const char c = CharAt(p_.tFiles, i);
-      if (c != '\0') name += c;
-    }
-    while (name.size() > 1 && IsLineBreak(name.back())) name.pop_back();
-    lineStart = p;
-    // Line breaks at the very start of the box leave a "name" of one line break; the
-    // reload skips it as a blank line, and so does the Send (opening it would create a
-    // file of that name).
-    if (name.empty() || IsLineBreak(name.front())) continue;
-    if (SendFile(name, end) == FileEnd::Stop) return FileEnd::Stop;
+  ListWalk walk(p_.tFiles);
+  while (const std::optional<std::string> name = walk.Next()) {
+    if (SendFile(*name, walk, end) == FileEnd::Stop) return FileEnd::Stop;
   }
   return FileEnd::Next;
 }
 
-TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, SendEnd& end) {
+TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const ListWalk& after, SendEnd& end) {
   filelist::FilePtr file = filelist::OpenListedFile(name, p_.missingFile);
   if (!file) {
     ++filesNotOpened_;
     p_.dialogs.MessageBox(kErrorOpeningFile + name);
-    p_.fSplash.Hide();
     return FileEnd::Next;
   }
   p_.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
@@ -152,16 +205,17 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, SendEn
   std::size_t have = 0;
   std::size_t next = 0;
   char shown[3] = {0, 0, ' '};
+  bool readFailed = false;
   while (!p_.flags.QuitRequested && !p_.flags.AbortRequested) {
     if (next == have) {
       have = std::fread(chunk.data(), 1, chunk.size(), file.get());
       next = 0;
       if (have == 0) {
-        // A read error ends the file as its end would (what was read stays read and is
-        // sent), but is said: the device has not had the whole file.
+        // Said, since the device has not had the whole file.
         if (std::ferror(file.get()) != 0) {
           ++filesNotOpened_;
           p_.dialogs.MessageBox(kErrorReadingFile + name);
+          readFailed = true;
         }
         break;
       }
@@ -178,15 +232,17 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, SendEn
     if (blockCount_ >= kOutputBufferBytes) {
       p_.dialogs.MessageBox(kBlockTooLong);
       file.reset();
-      ClearSendFlags();
+      LeaveSendingPhase();
       UnprepareQuietly();
       end = SendEnd::BlockTooLong;
       return FileEnd::Stop;
     }
     ++blockCount_;
-    if (b == 0xF7 && blockCount_ > p_.transmitBufferSize && !HandOverPaced()) {
+    // The progress window stays up between blocks, so a Yes to its question can come
+    // while a byte is shown; no block goes after it.
+    if (b == 0xF7 && blockCount_ > p_.transmitBufferSize && !p_.flags.AbortRequested && !HandBlockOver(true, false)) {
       file.reset();
-      ClearSendFlags();
+      LeaveSendingPhase();
       ReloadAtEnd();
       UnprepareQuietly();
       end = SendEnd::HandOverFailed;
@@ -194,60 +250,77 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, SendEn
     }
   }
 
-  if (lastByte_ == 0xF7 && blockCount_ > 0 && !HandOverRest()) {
+  if (readFailed) {
+    // The bytes read before the error may end in a message cut short, and whatever
+    // they are, the device must not get them after the user was told the file failed.
+    blockCount_ = 0;
+  } else if (lastByte_ == 0xF7 && blockCount_ > 0 && !p_.flags.AbortRequested &&
+             // Small files (a slot's settings are 59 bytes) would otherwise go out back to
+             // back, far faster than the device's receive buffer empties.
+             !HandBlockOver(after.NameFollows(), true)) {
     file.reset();
-    ClearSendFlags();
+    LeaveSendingPhase();
     UnprepareQuietly();
     end = SendEnd::RestFailed;
     return FileEnd::Stop;
   }
-  file.reset();
-  p_.fSplash.Hide();
   return FileEnd::Next;
 }
 
-bool TransmitEngine::HandOverPaced() {
-  p_.flags.AbortRequested = false;
-  p_.fSplash.SetCaption(kSendingCaption);
-  p_.fSplash.Show();
-  // Armed before the hand-over, so the pause counts from just before the block goes.
-  p_.countdown.PaceCount = kPauseMs;
-  p_.timer3.SwitchOn();
-
-  p_.pump.PumpEvents();
-  const midi::MidiResult result = HandBlockToPort(true);
-  for (int i = 0; i < 5; ++i) p_.pump.PumpEvents();
-  p_.fSplash.Hide();
+bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
+  if (paced) {
+    if (!splashShown_) {
+      splashShown_ = true;
+      p_.fSplash.SetCaption(kSendingCaption);
+      p_.fSplash.Show();
+    }
+    // Armed before the hand-over, so the pause counts from just before the block goes.
+    p_.countdown.PaceCount = kPauseMs;
+    p_.timer3.SwitchOn();
+    p_.pump.PumpEvents();
+  }
+  const midi::MidiResult result = HandBlockToPort(paced, endOfFile);
+  if (paced) {
+    for (int i = 0; i < 5; ++i) p_.pump.PumpEvents();
+  }
   if (result != midi::kNoError) {
     midi::ShowMidiError(static_cast<std::int16_t>(result), "midiOutLongMsg", p_.ports, p_.dialogs);
     return false;
   }
   blockCount_ = 0;
-  while (p_.countdown.PaceCount > 0 && !p_.flags.QuitRequested) p_.pump.WaitForEvents();
-  return true;
-}
-
-bool TransmitEngine::HandOverRest() {
-  const midi::MidiResult result = HandBlockToPort(false);
-  if (result != midi::kNoError) {
-    midi::ShowMidiError(static_cast<std::int16_t>(result), "midiOutLongMsg", p_.ports, p_.dialogs);
-    return false;
+  if (splashShown_) p_.fSplash.SetProgress(handedBytes_, listedBytes_, SecondsLeft());
+  if (paced) {
+    while (p_.countdown.PaceCount > 0 && !p_.flags.QuitRequested) p_.pump.WaitForEvents();
   }
-  blockCount_ = 0;
   return true;
 }
 
-midi::MidiResult TransmitEngine::HandBlockToPort(bool paced) {
+midi::MidiResult TransmitEngine::HandBlockToPort(bool paced, bool endOfFile) {
   // The layer takes its own copy of the block before OutLongMsg returns, so the
   // buffer is free for the next block however long this one takes on the wire.
   header_.dwBufferLength = static_cast<std::uint32_t>(blockCount_);
   if (header_.lpData != nullptr) std::memcpy(header_.lpData, blockBytes_.data(), header_.dwBufferLength);
   const midi::MidiResult result = p_.ports.OutLongMsg(port_, &header_, midi::kMidiHdrSize);
-  if (observer_) observer_({blockCount_, paced, result});
+  if (result == midi::kNoError) {
+    handedBytes_ += blockCount_;
+    ++handOvers_;
+  }
+  if (observer_) observer_({blockCount_, paced, endOfFile, result});
   return result;
 }
 
-void TransmitEngine::ClearSendFlags() {
+std::int64_t TransmitEngine::SecondsLeft() const {
+  // At the pacing's rate: the bytes still listed in blocks as large as those so far
+  // on average, each followed by the pause.
+  if (handedBytes_ <= 0) return 0;
+  const std::int64_t left = std::max<std::int64_t>(0, listedBytes_ - handedBytes_);
+  const std::int64_t blocks = (left * handOvers_ + handedBytes_ - 1) / handedBytes_;
+  return (blocks * kPauseMs + 999) / 1000;
+}
+
+void TransmitEngine::LeaveSendingPhase() {
+  if (splashShown_) p_.fSplash.Hide();
+  splashShown_ = false;
   p_.parse.Log().Suppressed = false;
   p_.flags.RecordingActive = false;
 }

@@ -7,12 +7,13 @@
 // the file list is re-read, which rebuilds the piece store from the files.
 //
 // Runs on the user-interface thread, nested inside the event processing, and pumps
-// events itself between bytes and during the pause. While it runs, Busy() is true:
-// the window's other handlers that would interfere (Start, Stop, Add, Save, a change
-// of the output device, keys in the Files box) ask RefuseWhileSending() first and do
-// nothing when it returns true. A second click on Send is refused by Send itself, and so
-// is a click while a capture records or the file list reloads (RecordingActive): the
-// Send would empty the piece store under them and end their logging.
+// events itself between bytes and during the pause. While it runs, Busy() is true and
+// the window keeps the controls that would interfere (Start, Stop, Add, Save, Send,
+// Speed, the output list, the Files box) disabled (SetSendingObserver), so that nothing
+// the user does waits on a message box while the device's buffer runs dry. A second
+// Send is ignored by Send itself; a click while a capture records or the file list
+// reloads (RecordingActive) is refused with a message: the Send would empty the piece
+// store under them and end their logging.
 #pragma once
 
 #include <array>
@@ -34,6 +35,8 @@
 
 namespace transmit {
 
+class ListWalk;
+
 inline constexpr std::int32_t kOutputBufferBytes = 16384;
 inline constexpr std::int16_t kPauseMs = 200;
 
@@ -47,14 +50,13 @@ inline constexpr const char* kBlockTooLong =
 inline constexpr const char* kErrorOpeningFile = "Error opening file ";
 inline constexpr const char* kErrorReadingFile = "Error reading file ";
 inline constexpr const char* kSendingCaption = "Sending...";
-inline constexpr const char* kStillSending = "Still sending!  Please wait until the Send has finished.";
 inline constexpr const char* kNotWhileRecording =
     "Recording or loading is in progress.  Press Stop, or wait until the files are loaded, before sending.";
 
 // How a Send ended.
 enum class SendEnd {
   Finished,         // every listed file was read (or the user aborted or quit)
-  AlreadySending,   // refused: a Send was already running
+  AlreadySending,   // ignored: a Send was already running
   Recording,        // refused: a capture or a reload of the file list was under way
   NoOutputBuffer,   // the output buffer could not be allocated; the program is to end
   BlockTooLong,     // a block grew beyond 16384 bytes
@@ -65,7 +67,8 @@ enum class SendEnd {
 // One block the engine handed to the output port.
 struct HandOver {
   std::int32_t bytes = 0;
-  bool paced = false;  // false: the rest of a file, sent without a pause
+  bool paced = false;      // followed by the pause
+  bool endOfFile = false;  // the rest of a file; paced unless its file is the last listed
   midi::MidiResult result = midi::kNoError;
 };
 
@@ -100,10 +103,9 @@ class TransmitEngine {
   SendEnd Send();
 
   bool Busy() const { return busy_; }
-  // For the handlers that must not run during a Send: shows kStillSending and returns
-  // true while one runs, returns false otherwise.
-  bool RefuseWhileSending();
 
+  // Told true as a Send begins, after its refusals, and false as it ends.
+  void SetSendingObserver(std::function<void(bool)> observer) { sendingObserver_ = std::move(observer); }
   // Called right after every hand-over to the port, with its outcome.
   void SetHandOverObserver(std::function<void(const HandOver&)> observer) { observer_ = std::move(observer); }
   // Listed names that could not be opened, or read to their end, during the last Send.
@@ -116,17 +118,20 @@ class TransmitEngine {
   enum class FileEnd { Next, Stop };
 
   FileEnd SendListedFiles(SendEnd& end);
-  FileEnd SendFile(const std::string& name, SendEnd& end);
-  [[nodiscard]] bool HandOverPaced();
-  [[nodiscard]] bool HandOverRest();
-  midi::MidiResult HandBlockToPort(bool paced);
-  void ClearSendFlags();
+  FileEnd SendFile(const std::string& name, const ListWalk& after, SendEnd& end);
+  // Hands the pending block to the port; a paced one under the progress window and
+  // followed by the pause. False, after the message, when the port refused it.
+  [[nodiscard]] bool HandBlockOver(bool paced, bool endOfFile);
+  midi::MidiResult HandBlockToPort(bool paced, bool endOfFile);
+  std::int64_t SecondsLeft() const;
+  void LeaveSendingPhase();
   void ReloadAtEnd();
   void UnprepareQuietly();
 
   TransmitParts p_;
   bool busy_ = false;
   std::function<void(const HandOver&)> observer_;
+  std::function<void(bool)> sendingObserver_;
   int filesNotOpened_ = 0;
 
   // One output header per Send, at a fixed address while the port may hold it.
@@ -137,6 +142,12 @@ class TransmitEngine {
   std::array<std::uint8_t, kOutputBufferBytes + 1> blockBytes_{};
   std::int16_t blockCount_ = 0;
   std::uint8_t lastByte_ = 0;  // outlives a file's read loop for its end-of-file test
+
+  // The progress window: up from the first paced block to the end of the sending phase.
+  bool splashShown_ = false;
+  std::int64_t listedBytes_ = 0;  // of the files listed as the Send began
+  std::int64_t handedBytes_ = 0;
+  std::int64_t handOvers_ = 0;
 };
 
 }  // namespace transmit

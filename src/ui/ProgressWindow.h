@@ -1,8 +1,9 @@
 // The progress window as the reload and the transmit engine drive it: a blinking label,
 // shown without blocking, whose close box asks "Do you want to abort?" and on Yes sets
-// AbortRequested.
+// AbortRequested. A Send adds a bar of the bytes handed over and the time left.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ui {
@@ -13,6 +14,9 @@ class ProgressWindow {
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void Show() = 0;
   virtual void Hide() = 0;
+  // Bytes handed over of the listed files' total, and the seconds still to go; shown
+  // until the window is hidden. Only a Send has them.
+  virtual void SetProgress(std::int64_t /*doneBytes*/, std::int64_t /*totalBytes*/, std::int64_t /*secondsLeft*/) {}
 };
 
 class NoProgressWindow final : public ProgressWindow {

@@ -1,6 +1,7 @@
 #include "ui/TextBoxView.h"
 
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -104,11 +105,17 @@ TextBoxView::TextBoxView(TextBox& model, Editing editing, bool horizontalScroll,
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   }
   model_.SetOnChange([this] {
-    Refresh();
+    ModelChanged();
     if (afterChange_) afterChange_();
   });
-  model_.SetOnCaret([this] { ApplyCaret(); });
-  model_.SetOnScroll([this](int position) { ScrollIntoView(position); });
+  model_.SetOnCaret([this] {
+    CatchUp();
+    ApplyCaret();
+  });
+  model_.SetOnScroll([this](int position) {
+    CatchUp();
+    ScrollIntoView(position);
+  });
   connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TextBoxView::CaretMoved);
   connect(this, &QPlainTextEdit::selectionChanged, this, &TextBoxView::CaretMoved);
   if (editing == Editing::Text) connect(this, &QPlainTextEdit::textChanged, this, &TextBoxView::UserEdited);
@@ -146,6 +153,27 @@ void TextBoxView::ScrollIntoView(int modelPosition) {
 void TextBoxView::resizeEvent(QResizeEvent* event) {
   QPlainTextEdit::resizeEvent(event);
   FollowEnd();
+}
+
+void TextBoxView::ModelChanged() {
+  // The core may write a box thousands of times a second (the Traffic box a byte at a
+  // time while a Send reads its files), far more often than anyone can see it, and
+  // laying the widget's text out anew each time held the writer up by a good part of a
+  // millisecond a byte. So the widget catches up once, at the next pass of the event
+  // loop, or at once where it must: while the user types, and before the caret is placed.
+  if (userEditing_) {
+    Refresh();
+    return;
+  }
+  if (refreshPending_) return;
+  refreshPending_ = true;
+  QMetaObject::invokeMethod(this, [this] { CatchUp(); }, Qt::QueuedConnection);
+}
+
+void TextBoxView::CatchUp() {
+  if (!refreshPending_) return;
+  refreshPending_ = false;
+  Refresh();
 }
 
 void TextBoxView::Refresh() {

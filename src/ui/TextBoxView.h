@@ -47,8 +47,8 @@ class TextBoxView final : public QPlainTextEdit {
   TextBoxView(TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll, QWidget* parent = nullptr);
   ~TextBoxView() override;
 
-  // Runs after the widget has caught up with every change of the model's text, for
-  // owners that act on changes too (the transmit buffer size box saves its setting).
+  // Runs after every change of the model's text, for owners that act on changes too
+  // (the transmit buffer size box saves its setting).
   void SetAfterChange(std::function<void()> afterChange) { afterChange_ = std::move(afterChange); }
   // Editing::Keys: the key code (8 Backspace, 46 Delete, letters and digits as their
   // upper-case character codes, 0 for other keys) and the typed character code, control
@@ -57,6 +57,8 @@ class TextBoxView final : public QPlainTextEdit {
   std::function<void(int)> OnKeyPress;
 
   TextBox& Model() { return model_; }
+  // Shows the model's text now rather than at the next pass of the event loop.
+  void CatchUp();
 
   // Keeps the last line in sight as the text changes and the box is resized, for a box
   // whose newest lines come last.
@@ -67,6 +69,7 @@ class TextBoxView final : public QPlainTextEdit {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void ModelChanged();
   void Refresh();
   void FollowEnd();
   void ScrollIntoView(int modelPosition);
@@ -80,6 +83,7 @@ class TextBoxView final : public QPlainTextEdit {
   bool applying_ = false;     // the widget is being set from the model: its signals are ours
   bool userEditing_ = false;  // the model is taking the user's edit
   bool followEnd_ = false;
+  bool refreshPending_ = false;  // the model changed since the widget last showed it
   std::function<void()> afterChange_;
 };
 

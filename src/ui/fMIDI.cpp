@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 #include "ui/Placement.h"
@@ -205,6 +206,12 @@ void fMIDI::ArmPacing() {
 }
 
 void fMIDI::DisarmPacing() { Timer3.stop(); }
+
+void fMIDI::SetSending(bool sending) {
+  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, Command1, cOut, tFiles}) {
+    control->setEnabled(!sending);
+  }
+}
 
 void fMIDI::ShowSpeedWindow() {
   if (!speedWindow_) speedWindow_ = std::make_unique<fTBufSiz>(p_.settings);

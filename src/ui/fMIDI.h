@@ -75,6 +75,10 @@ class fMIDI final : public QWidget, public PacingTimer {
   fTBufSiz* SpeedWindow() { return speedWindow_.get(); }
   fHelp* HelpWindow() { return helpWindow_.get(); }
 
+  // While a Send runs the controls that cannot act then are disabled; Help, Quit and
+  // the input list stay usable.
+  void SetSending(bool sending);
+
   QtDeviceList& InputList() { return *inputList_; }
   QtDeviceList& OutputList() { return *outputList_; }
 

@@ -1,10 +1,12 @@
 // fSplash: the progress window of a file-list reload ("Loading...") or a transmit
 // ("Sending..."): a label that blinks every 500 ms, and a close box that asks whether
-// to abort. QtProgressWindow is the ProgressWindow role the core drives it through.
+// to abort. A Send adds a bar of the bytes handed over and the time left.
+// QtProgressWindow is the ProgressWindow role the core drives it through.
 #pragma once
 
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include "ui/ProgressWindow.h"
 
 class QLabel;
+class QProgressBar;
 
 namespace ui {
 
@@ -28,8 +31,12 @@ class fSplash final : public QWidget {
   void Timer1Tick();
   // True once the user's Yes to the abort question has closed the window.
   bool Closed() const { return closed_; }
+  void SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft);
+  void ClearProgress();
 
   QLabel* lSplash;
+  QProgressBar* pbProgress;
+  QLabel* lTimeLeft;
   QTimer Timer1;
   std::string SavedCaption;
 
@@ -49,9 +56,13 @@ class QtProgressWindow final : public ProgressWindow {
   QtProgressWindow(Dialogs& dialogs, mc303::SharedFlags& flags) : dialogs_(dialogs), flags_(flags) {}
   ~QtProgressWindow() override;
 
+  // The window opens centred over this one.
+  void SetOwner(const QWidget* owner) { owner_ = owner; }
+
   void SetCaption(const std::string& caption) override;
   void Show() override;
   void Hide() override;
+  void SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft) override;
 
   // The window as it stands, or null before first use.
   fSplash* Window() { return window_.get(); }
@@ -61,6 +72,7 @@ class QtProgressWindow final : public ProgressWindow {
 
   Dialogs& dialogs_;
   mc303::SharedFlags& flags_;
+  const QWidget* owner_ = nullptr;
   std::unique_ptr<fSplash> window_;
 };
 

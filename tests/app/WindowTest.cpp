@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCloseEvent>
+#include <QWindow>
 #include <QCoreApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
@@ -28,6 +29,7 @@
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
 #include "support/SplitByAddress.h"
+#include "support/UserInput.h"
 #include "transmit/TransmitEngine.h"
 #include "ui/CaptureControl.h"
 #include "ui/TextBoxView.h"
@@ -64,8 +66,7 @@ void KeyInFiles(ui::fMIDI& w, int anchor, int position, Qt::Key key, const char*
   c.setPosition(anchor);
   c.setPosition(position, QTextCursor::KeepAnchor);
   w.tFiles->setTextCursor(c);
-  QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
-  QCoreApplication::sendEvent(w.tFiles, &event);
+  PressKey(*w.tFiles, key, QString::fromLatin1(text));
 }
 
 void ChooseTheSecond(QComboBox& list) {
@@ -79,10 +80,11 @@ class FakeClock final : public transmit::Clock {
   std::uint32_t now = 90000;
 };
 
-// What the boxes and Timer3 showed as each block of a Send was handed over.
+// What the boxes, Timer3 and the progress window showed as each block of a Send was
+// handed over.
 struct HandOverSeen {
   std::uint32_t ms;  // the fake clock
-  bool paced, timer3Running;
+  bool paced, timer3Running, progressShown;
   std::string pieces, report;
 };
 
@@ -95,7 +97,9 @@ class Window : public testing::Test {
     pump.onPump = [this] { OnPump(); };
     program->Transmit().SetHandOverObserver([this](const transmit::HandOver& h) {
       if (onHandOver) onHandOver();
-      seen.push_back({clock.now, h.paced, w->Timer3.isActive(), Boxes().tPieces.Text(), Boxes().tDev.Text()});
+      const ui::fSplash* splash = program->ProgressWindow().Window();
+      seen.push_back({clock.now, h.paced, w->Timer3.isActive(), splash != nullptr && splash->isVisible(),
+                      Boxes().tPieces.Text(), Boxes().tDev.Text()});
     });
   }
   ~Window() override {
@@ -208,8 +212,7 @@ TEST_P(StartUp, TheMainWindowShowsOnceTheTitleHasCountedDownOrAKeyWasPressed) {
   const bool key = GetParam();
   duringPump = [&] {
     if (!key || titleTicks != 3 || !program->TitleWindow()->Showing()) return;
-    QKeyEvent event(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QCoreApplication::sendEvent(program->TitleWindow(), &event);
+    PressKey(*program->TitleWindow(), Qt::Key_Return, QStringLiteral("\r"));
   };
   ports.AddSlot("", "Out A");  // the input list ends at slot 0, which has no input
   ports.AddSlot("In B", "");
@@ -245,6 +248,7 @@ TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesThePars
   h->dwBytesRecorded = 0;
   program->Rings().LongDataRing.Push(h);
   Settle();
+  w->tTraffic->CatchUp();
   EXPECT_EQ(w->tTraffic->toPlainText().toStdString(), "FE 90 F0 01 02 F7 F0 ");
   EXPECT_EQ(program->Parse().BytesFed(), 5u);
 
@@ -433,15 +437,19 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(ReadFile(At("ALL.SYX")), Cat({settingsBytes, patternBytes, ReadFile(later)})) << "the list combined";
 }
 
-// Counts the times a window is shown: the progress window shows once for every file a
-// reload reads.
-class ShowCounter final : public QObject {
+// Counts the events of one type a window gets: the progress window shows once for every
+// reload, and stays up from its first file to its last.
+class EventCounter final : public QObject {
  public:
+  explicit EventCounter(QEvent::Type type) : type_(type) {}
   bool eventFilter(QObject*, QEvent* event) override {
-    shows += event->type() == QEvent::Show;
+    count += event->type() == type_;
     return false;
   }
-  int shows = 0;
+  int count = 0;
+
+ private:
+  QEvent::Type type_;
 };
 
 // A caret or selection in the Files box and a key, in the widget's characters: every
@@ -463,7 +471,7 @@ TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
   const int length = static_cast<int>(At("F_U01P.SYX").size());
   const auto at = [length](int line, int column) { return line * (length + 1) + (column < 0 ? length : column); };
   const Removal& r = GetParam();
-  ShowCounter reads;
+  EventCounter reads(QEvent::Show);
   program->ProgressWindow().Window()->installEventFilter(&reads);
   Do([&] { KeyInFiles(*w, at(r.anchorLine, r.anchorColumn), at(r.line, r.column), r.key, r.text); });
   program->ProgressWindow().Window()->removeEventFilter(&reads);
@@ -471,7 +479,7 @@ TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
   std::string listed;
   for (int u : r.kept) listed += At("F_U0" + std::to_string(u) + "P.SYX") + "\r\n";
   EXPECT_EQ(Boxes().tFiles.Text(), listed);
-  EXPECT_EQ(reads.shows, static_cast<int>(r.kept.size()));
+  EXPECT_EQ(reads.count, 1);
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -485,7 +493,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Removal{"SelectionFromTheSecondLineIntoTheFourth", 1, 3, 3, 2, Qt::Key_Backspace, "\b", {1}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// What is pressed while the second block is handed over; nothing in the first row.
+// What the user does while the second block is handed over, with real clicks and keys.
 struct Interruption {
   const char* name;
   std::function<void(ui::fMIDI&)> act;
@@ -494,14 +502,16 @@ void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
 
 class DuringASend : public Window, public testing::WithParamInterface<Interruption> {};
 
-// Each handler would disturb the Send it ran into: arm, close or copy the log the Send
-// suppresses, reset the store it parses into, or move the ports it uses. Refused, the
-// Send goes on as if nothing had been pressed.
-TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndAnythingPressedMeanwhileIsRefused) {
+// Start, Stop, Save, Add, Send, Speed, the output list and the Files box would disturb
+// the Send (arm, close or copy the log it suppresses, reset the store it parses into,
+// move its port) and are disabled, rather than answer with a box that would hold the
+// Send up; Help, Quit and the input list stay usable. The Send goes on as if nothing
+// had been pressed, under the progress window from its first paced block to its end.
+TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUsed) {
   // Listed as Add sorts them: settings first, then the patterns. At the default size of
   // 139 the settings (162 bytes) and the two pattern messages of U01 (112 + 112: the
-  // first 112 is not past 139) are paced blocks; U02 (32 bytes) ends its file at or
-  // below 139 and goes at once.
+  // first 112 is not past 139) are paced blocks; U02 (32 bytes) ends the last file at
+  // or below 139 and goes at once.
   const Bytes settingsU01 = Message(0x14, 0, 150), patternU02 = Message(0x41, 0, 20);
   const Bytes patternU01 = Cat({Message(0x40, 0, 100), Message(0x40, 0x64, 100)});
   Add(File("A_U01P.SYX", patternU01));
@@ -510,16 +520,23 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndAnythingPressedMeanwhileIsRefu
   const std::string list = Boxes().tFiles.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");
   dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
-  dialogs.answers.push_back(ui::Answer::Yes);
+  const std::vector<QWidget*> disabled{w->bStart, w->bStop,    w->bAdd, w->bSave,
+                                       w->bSend,  w->Command1, w->cOut, w->tFiles};
+  const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp};
+  std::vector<bool> enabledDuring;
+  bool logged = false;
   onHandOver = [&] {
     w->Timer1Tick();  // the prompt's blink must leave the report lines alone
-    if (seen.size() == 1 && GetParam().act) GetParam().act(*w);
+    logged = logged || fs::exists(dir_ / "prog" / "OUTFILE.SYX");
+    if (seen.size() != 1) return;
+    for (QWidget* c : disabled) enabledDuring.push_back(c->isEnabled());
+    for (QWidget* c : usable) enabledDuring.push_back(!c->isEnabled());
+    if (GetParam().act) GetParam().act(*w);
   };
   Press(w->bSend);
 
-  Strings shown{transmit::kSendPrompt};
-  if (GetParam().act) shown.push_back(transmit::kStillSending);
-  EXPECT_EQ(Shown(), shown);
+  EXPECT_EQ(Shown(), Strings{transmit::kSendPrompt}) << "nothing waits on a message box";
+  EXPECT_EQ(enabledDuring, std::vector<bool>(disabled.size() + usable.size(), false));
   EXPECT_EQ(dialogs.fileDialogs.size(), 3u) << "none but the three Adds'";
   std::vector<Bytes> sent;
   for (const auto& m : ports.OutputMessages()) sent.push_back(m.slot == 0 ? m.bytes : Bytes{});
@@ -527,6 +544,7 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndAnythingPressedMeanwhileIsRefu
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_TRUE(seen[0].paced && seen[1].paced && !seen[2].paced);
   EXPECT_TRUE(seen[0].timer3Running && seen[1].timer3Running);
+  EXPECT_TRUE(seen[0].progressShown && seen[1].progressShown && seen[2].progressShown);
   // The pause counts from just before a hand-over; each pump is a millisecond here.
   EXPECT_GE(seen[1].ms - seen[0].ms, 200u);
   EXPECT_GE(seen[2].ms - seen[1].ms, 200u);
@@ -535,31 +553,108 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndAnythingPressedMeanwhileIsRefu
   EXPECT_EQ(seen[2].report,
             "14000000 151 BYTES.\r\n40000000 101 BYTES.\r\n40000064 101 BYTES.\r\n41000000 21 BYTES.\r\n");
 
-  // The reload at the end logged the list again; nothing of the Send itself was logged.
+  // Nothing of the Send itself was logged; the reload at the end logged the list again.
+  EXPECT_FALSE(logged);
+  const std::string& traffic = Boxes().tTraffic.Text();
+  EXPECT_EQ(traffic.substr(traffic.size() - 6), "5B F7 ") << "the checksum and end sent last";
   EXPECT_EQ(Boxes().tFiles.Text(), list);
   EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02 Missing Settings\r\n");
   EXPECT_FALSE(program->Flags().RecordingActive);
   EXPECT_FALSE(program->Parse().Log().Suppressed);
-  EXPECT_EQ(w->cInp->currentIndex(), 0);
+  const int input = std::string(GetParam().name) == "AnotherInput" ? 1 : 0;
+  EXPECT_EQ(w->cInp->currentIndex(), input);
   EXPECT_EQ(w->cOut->currentIndex(), 0);
-  EXPECT_EQ(ports.QueuedBuffers(0), 4u) << "the input buffers stay with the selected input";
-  EXPECT_TRUE(w->bAdd->isEnabled());
+  EXPECT_EQ(ports.QueuedBuffers(input), 4u) << "the input buffers go with the selected input";
+  EXPECT_EQ(w->HelpWindow() != nullptr, std::string(GetParam().name) == "Help");
+  EXPECT_EQ(w->SpeedWindow(), nullptr);
+  for (QWidget* c : disabled) EXPECT_TRUE(c->isEnabled());
+  ClickOn(*w->Command1);
+  EXPECT_NE(w->SpeedWindow(), nullptr) << "Speed opens its window once the Send is over";
+  EXPECT_FALSE(program->ProgressWindow().Window()->isVisible());
   EXPECT_FALSE(w->Timer3.isActive()) << "stopped once the countdown went idle";
+}
+
+// On a real event loop and the steady clock: the progress window is drawn during the
+// Send, centred over the main window. Its close box answered No or Cancel changes
+// nothing; answered Yes, it ends the Send once the pause of the block being handed
+// over has run, nothing after that block is read, and the next use makes a new window.
+TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
+  const fs::path dir = FreshDir("SendOnTheEventLoop");
+  fs::create_directories(dir / "prog");
+  FakeMidiPorts ports;
+  ports.AddSlot("In", "Out");
+  ScriptedDialogs dialogs;
+  app::QtEventPump pump;
+  midi::HeapBlockAllocator allocator;
+  app::Program program({ports, dialogs, pump, allocator, dir / "prog"});
+  ASSERT_TRUE(program.StartUp());
+  std::string list;
+  for (int f = 0; f < 3; ++f) {
+    // Each file's messages carry data bytes of their own, 11, 12 and 13.
+    Bytes m(150, static_cast<std::uint8_t>(0x11 + f));
+    m.front() = 0xF0;
+    m.back() = 0xF7;
+    const fs::path file = dir / ("F" + std::to_string(f) + ".SYX");
+    WriteBytes(file, f == 0 ? Cat({m, m, m, m}) : m);
+    list += file.string() + "\r\n";
+  }
+  program.Boxes().tFiles.SetText(list);
+  dialogs.answers = {ui::Answer::No, ui::Answer::Cancel, ui::Answer::Yes};
+  EventCounter painted(QEvent::Paint);
+  int handOvers = 0, paintedBeforeTheSecond = 0;
+  std::chrono::steady_clock::time_point closed;
+  program.Transmit().SetHandOverObserver([&](const transmit::HandOver&) {
+    ui::fSplash& splash = *program.ProgressWindow().Window();
+    if (++handOvers == 1) splash.installEventFilter(&painted);
+    if (handOvers == 2) {
+      paintedBeforeTheSecond = painted.count;
+      EXPECT_LE((splash.geometry().center() - program.Window().geometry().center()).manhattanLength(), 1);
+      fs::create_directories(VZ_SCREENSHOT_DIR);
+      EXPECT_TRUE(splash.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fSplash-sending.png"));
+    }
+    if (handOvers == 3) closed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(splash.isVisible()) << "after No and Cancel";
+    // As the window system delivers a click on the close box: No, Cancel, then Yes.
+    for (int i = 0; i < (handOvers == 2 ? 2 : handOvers == 3 ? 1 : 0); ++i) {
+      QCoreApplication::postEvent(splash.windowHandle(), new QCloseEvent);
+    }
+  });
+  program.Window().bSend->click();
+  const auto afterClose = std::chrono::steady_clock::now() - closed;
+
+  EXPECT_GT(paintedBeforeTheSecond, 0) << "drawn during the first pause";
+  ASSERT_EQ(dialogs.messages.size(), 4u);
+  EXPECT_EQ(dialogs.messages[3].text, "Do you want to abort?");
+  EXPECT_EQ(dialogs.messages[3].title, "Question");
+  EXPECT_EQ(dialogs.messages[3].buttons, ui::Buttons::YesNoCancel);
+  EXPECT_EQ(ports.OutputMessages().size(), 3u);
+  // The countdown armed before the third block runs out no sooner than 199 ms after
+  // its first tick; the abort waited for it.
+  EXPECT_GE(afterClose, std::chrono::milliseconds(190));
+  const std::string traffic = program.Boxes().tTraffic.Text();
+  EXPECT_EQ(traffic.substr(traffic.size() - 6), "11 F7 ");
+  EXPECT_EQ(traffic.find("12 "), std::string::npos) << "the files after it were not read";
+  EXPECT_FALSE(program.ProgressWindow().Window()->Closed()) << "the reload at the end made a new one";
+  EXPECT_FALSE(program.ProgressWindow().Window()->isVisible());
+  program.ShutDown();
+  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Window, DuringASend,
     testing::Values(Interruption{"NothingPressed", nullptr},
-                    Interruption{"Send", [](ui::fMIDI& w) { w.bSend->click(); }},
-                    Interruption{"Start", [](ui::fMIDI& w) { w.bStart->click(); }},
-                    Interruption{"Stop", [](ui::fMIDI& w) { w.bStop->click(); }},
-                    Interruption{"Save", [](ui::fMIDI& w) { w.bSave->click(); }},
-                    Interruption{"Add", [](ui::fMIDI& w) { w.bAdd->click(); }},
+                    Interruption{"Send", [](ui::fMIDI& w) { ClickOn(*w.bSend); }},
+                    Interruption{"Start", [](ui::fMIDI& w) { ClickOn(*w.bStart); }},
+                    Interruption{"Stop", [](ui::fMIDI& w) { ClickOn(*w.bStop); }},
+                    Interruption{"Save", [](ui::fMIDI& w) { ClickOn(*w.bSave); }},
+                    Interruption{"Add", [](ui::fMIDI& w) { ClickOn(*w.bAdd); }},
+                    Interruption{"Speed", [](ui::fMIDI& w) { ClickOn(*w.Command1); }},
+                    Interruption{"Help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }},
                     Interruption{"BackspaceInTheFilesBox",
                                  [](ui::fMIDI& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
-                    Interruption{"AnotherInput", [](ui::fMIDI& w) { ChooseTheSecond(*w.cInp); }},
-                    Interruption{"AnotherOutput", [](ui::fMIDI& w) { ChooseTheSecond(*w.cOut); }}),
+                    Interruption{"AnotherInput", [](ui::fMIDI& w) { PressKey(*w.cInp, Qt::Key_Down); }},
+                    Interruption{"AnotherOutput", [](ui::fMIDI& w) { PressKey(*w.cOut, Qt::Key_Down); }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

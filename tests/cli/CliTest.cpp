@@ -110,6 +110,9 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   // never end in an F7 that is followed by anything: 153 + 102 + 42 = 297 = 255 + 42.
   EXPECT_EQ(Run({"send", "--dry-run", "a.syx", "b.syx", "c.syx"}).out,
             "block 1: 150 bytes\nblock 2: 105 bytes (end of file)\n255 bytes sent in 2 blocks, 42 bytes left unsent\n");
+  // b's rest is paced all the same: another file follows.
+  EXPECT_EQ(json::parse(Run({"send", "--dry-run", "--json", "a.syx", "b.syx", "c.syx"}).out)["blocks"],
+            json::parse(R"([{"bytes": 150, "paced": true}, {"bytes": 105, "paced": true}])"));
 
   // The buffer size comes from the installed window's SETTINGS.DAT (4 x 300 is the first
   // end past 1024) unless the current folder holds one (3 x 300 > 600).

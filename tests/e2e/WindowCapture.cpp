@@ -1,9 +1,13 @@
-// capture-window: the window program's capture, offscreen, on the real MIDI layer. After
-// some 10 KB it presses Start again: the start-over question, a real modal box, stays
-// open SECONDS (a timer answers No) while the dump goes on arriving; nothing may be
-// parsed meanwhile. After three quiet seconds, Stop saves FILE (compared by the script)
-// and the pieces named after its stem, compared here with EXPECTED split by address.
-//   capture-window --modal-seconds SECONDS EXPECTED PORT FILE
+// capture-window: the window program offscreen on the real MIDI layer, driven through
+// its own handlers as a user would. Start; after some 10 KB, Start again: the start-over
+// question, a real modal box, stays open SECONDS (a timer answers No) while the dump goes
+// on arriving, and nothing may be parsed meanwhile. After three quiet seconds, Stop saves
+// FILE (compared by the script) and the pieces named after its stem, compared here with
+// EXPECTED split by address and each listed. Then Send sends the list as Stop left it to
+// the output OUT; 198 ms into four of its pauses come a click on Start, a click on Help,
+// a move of the window and a key in the Files box. Each hand-over is written to
+// HANDOVERS: its size, "paced" or "last", its time in microseconds and what came after.
+//   capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -14,8 +18,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,7 +30,10 @@
 #include "fakes/ScriptedDialogs.h"
 #include "midi/RtMidiPorts.h"
 #include "support/SplitByAddress.h"
+#include "support/UserInput.h"
 #include "ui/QtDialogs.h"
+#include "ui/TextBoxView.h"
+#include "ui/fMIDI.h"
 
 namespace {
 
@@ -79,6 +88,7 @@ class User final : public ui::EventPump {
     } else if (fed > 0 && now - lastChange_ >= kQuietBeforeStop) {
       program->Window().bStop->click();
       stopped = true;
+      program->Window().bSend->click();
     } else if (fed == 0 && now - startedAt_ >= kFirstByteDeadline) {
       timedOut = true;
     }
@@ -97,18 +107,36 @@ int Fail(const std::string& why) {
   return 1;
 }
 
+// Chooses the list entry that holds `port`, as the user's choice in the list does.
+bool Choose(QComboBox& list, const std::string& port) {
+  const int i = list.findText(QString::fromStdString(port), Qt::MatchContains);
+  if (i < 0) return false;
+  list.setCurrentIndex(i);
+  emit list.activated(i);
+  return true;
+}
+
+// What the user does 198 ms into the pause after some hand-overs, late enough that
+// whatever it costs would lengthen the pause.
+std::map<int, std::pair<const char*, std::function<void(ui::fMIDI&)>>> UserDuringTheSend() {
+  return {{20, {"click-start", [](ui::fMIDI& w) { ClickOn(*w.bStart); }}},
+          {40, {"open-help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }}},
+          {60, {"move-window", [](ui::fMIDI& w) { w.move(w.pos() + QPoint(40, 30)); }}},
+          {80, {"key-in-files", [](ui::fMIDI& w) { PressKey(*w.tFiles, Qt::Key_Backspace, QStringLiteral("\b")); }}}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6 || std::string(argv[1]) != "--modal-seconds") {
-    return Fail("usage: capture-window --modal-seconds SECONDS EXPECTED PORT FILE");
-  }
-  const auto modal = std::chrono::seconds(std::atoi(argv[2]));
-  const Bytes expected = ReadFile(argv[3]);
-  const std::string port = argv[4];
-  const fs::path overall = fs::absolute(argv[5]);
+  if (argc != 7) return Fail("usage: capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS");
+  const auto modal = std::chrono::seconds(std::atoi(argv[1]));
+  const Bytes expected = ReadFile(argv[2]);
+  const std::string input = argv[3], output = argv[4];
+  // The pieces are named after FILE as given: a short relative name keeps a hundred of
+  // them well inside the Files box.
+  const fs::path overall = argv[5];
   const fs::path stem = overall.parent_path() / overall.stem();
-  if (expected.empty()) return Fail(std::string("nothing in ") + argv[3]);
+  if (expected.empty()) return Fail(std::string("nothing in ") + argv[2]);
 
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
@@ -146,18 +174,33 @@ int main(int argc, char** argv) {
   fs::create_directories(programDirectory);
   app::Program program({ports, dialogs, user, allocator, programDirectory});
   if (!program.StartUp()) return Fail("the program did not start");
-  QComboBox& cInp = *program.Window().cInp;
-  const int input = cInp.findText(QString::fromStdString(port), Qt::MatchContains);
-  if (input < 0) return Fail("no input port holds " + port);
-  cInp.setCurrentIndex(input);
-  emit cInp.activated(input);  // as the user's choice in the list
+  if (!Choose(*program.Window().cInp, input)) return Fail("no input port holds " + input);
+  if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
 
-  // The report lines, which the script counts.
-  program.Parse().SetMessageObserver([](const mc303::MessageReport& r) { std::cout << r.reportLine << '\n'; });
+  std::ofstream handOvers(argv[6]);
+  const auto during = UserDuringTheSend();
+  int handedOver = 0;
+  program.Transmit().SetHandOverObserver([&](const transmit::HandOver& h) {
+    ++handedOver;
+    const auto act = during.find(handedOver);
+    handOvers << h.bytes << (h.paced ? " paced " : " last ")
+              << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count()
+              << (act != during.end() ? std::string(" ") + act->second.first : "") << std::endl;
+    if (act == during.end()) return;
+    QTimer::singleShot(std::chrono::milliseconds(198), Qt::PreciseTimer, [&program, act] {
+      const Clock::time_point begun = Clock::now();
+      act->second.second(program.Window());
+      std::cout << act->second.first << " took "
+                << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begun).count() << " us"
+                << std::endl;
+    });
+  });
+
   user.program = &program;
   program.RunReceiveLoop();
   const std::string listed = program.Boxes().tFiles.Text();
-  const std::uint64_t lost = ports.LostInputBytes();
+  const std::uint64_t lost = ports.LostInputBytes() + ports.LostOutputBytes();
+  const bool helpOpened = program.Window().HelpWindow() != nullptr;
   program.ShutDown();
 
   if (user.timedOut) return Fail("nothing arrived");
@@ -170,10 +213,12 @@ int main(int argc, char** argv) {
   if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");
   std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
             << " bytes; the dump holds " << expected.size() << std::endl;
+  if (handedOver < 100) return Fail("the Send handed over only " + std::to_string(handedOver) + " blocks");
+  if (!helpOpened) return Fail("Help did not open during the Send");
 
   int failures = 0;
   for (const ShownMessage& m : dialogs.messages) {
-    if (m.title == "Press OK Button" || m.title == "WARNING") continue;
+    if (m.title == "Press OK Button" || m.title == "WARNING" || m.text == transmit::kSendPrompt) continue;
     std::cerr << "capture-window: shown: " << m.text << '\n';
     ++failures;
   }

@@ -1,6 +1,8 @@
 // The transmit engine on the fake MIDI layer, real files in a fresh folder, and Timer3
 // on a fake clock that moves only while the engine waits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -65,12 +67,26 @@ class FakeTimer3 final : public ui::EventPump, public transmit::PaceTimer {
 
 struct Block {
   int bytes;
-  bool paced;  // false: the rest of a file
+  bool paced, endOfFile;
   bool operator==(const Block&) const = default;
 };
-void PrintTo(const Block& b, std::ostream* os) { *os << b.bytes << (b.paced ? "p" : "e"); }
-Block P(int n) { return {n, true}; }
-Block E(int n) { return {n, false}; }
+void PrintTo(const Block& b, std::ostream* os) { *os << b.bytes << (b.paced ? "p" : "") << (b.endOfFile ? "e" : ""); }
+Block P(int n) { return {n, true, false}; }
+Block R(int n) { return {n, true, true}; }    // the rest of a file another follows
+Block E(int n) { return {n, false, true}; }   // the rest of the last file
+
+// What the engine made the progress window do: "show", "hide", or the bytes handed over
+// and the seconds left.
+class SplashLog final : public ui::ProgressWindow {
+ public:
+  void SetCaption(const std::string& caption) override { captions.push_back(caption); }
+  void Show() override { log.push_back("show"); }
+  void Hide() override { log.push_back("hide"); }
+  void SetProgress(std::int64_t done, std::int64_t total, std::int64_t seconds) override {
+    log.push_back(std::to_string(done) + "/" + std::to_string(total) + " " + std::to_string(seconds) + "s");
+  }
+  Strings captions, log;
+};
 
 class TransmitTest : public testing::Test {
  protected:
@@ -81,7 +97,7 @@ class TransmitTest : public testing::Test {
     devices.SelectedOutput = 0;
     engine.SetHandOverObserver([this](const transmit::HandOver& h) {
       handOverMs.push_back(timer3.now);
-      if (h.result == midi::kNoError) blocks.push_back({h.bytes, h.paced});
+      if (h.result == midi::kNoError) blocks.push_back({h.bytes, h.paced, h.endOfFile});
       if (onHandOver) onHandOver();
     });
   }
@@ -116,8 +132,9 @@ class TransmitTest : public testing::Test {
   transmit::PacingCountdown countdown;
   FakeTimer3 timer3{countdown};
   mc303::MC303Parse parse{flags, tPieces, tDev, timer3, dialogs, log};
-  ui::NoProgressWindow splash;
-  filelist::FileList list{flags, tFiles, parse, timer3, dialogs, splash};
+  SplashLog splash;
+  ui::NoProgressWindow loading;
+  filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};
   FakeMidiPorts ports;
   midi::DeviceState devices;
   midi::HeapBlockAllocator heap;
@@ -189,15 +206,20 @@ std::string PauseName(const testing::TestParamInfo<Pause>& p) {
 }
 class Pacing : public TransmitTest, public testing::WithParamInterface<Pause> {};
 
-TEST_P(Pacing, PacedBlocksGoAtLeast200MsApartAndTheRestOfAFileAtOnce) {
+TEST_P(Pacing, PacedBlocksAndRestsGoAtLeast200MsApartUnderTheProgressWindowAndTheLastRestAtOnce) {
   timer3.tickMs = GetParam().tickMs;
   timer3.now = GetParam().startMs;
-  List({Times(2, Msg(150)), Msg(50)});
+  List({Times(2, Msg(150)), Msg(50), Msg(50)});
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  ASSERT_EQ(blocks, (std::vector<Block>{P(150), P(150), E(50)}));
+  ASSERT_EQ(blocks, (std::vector<Block>{P(150), P(150), R(50), E(50)}));
   EXPECT_EQ(handOverMs[1] - handOverMs[0], GetParam().fromIdleMs);
-  EXPECT_EQ(handOverMs[2] - handOverMs[1], GetParam().reArmedMs) << "the rest waits only for the pause before it";
-  EXPECT_EQ(timer3.now, handOverMs[2]) << "no pause after the rest of a file";
+  EXPECT_EQ(handOverMs[2] - handOverMs[1], GetParam().reArmedMs) << "a rest waits for the pause before it";
+  EXPECT_EQ(handOverMs[3] - handOverMs[2], GetParam().reArmedMs) << "and is followed by one unless its file is last";
+  EXPECT_EQ(timer3.now, handOverMs[3]) << "no pause after the last file's rest";
+  // Up from the first paced block to the end: the bytes handed over of the 400 listed,
+  // and the seconds left for blocks of the average size so far, 200 ms each.
+  EXPECT_EQ(splash.captions, Strings{transmit::kSendingCaption});
+  EXPECT_EQ(splash.log, (Strings{"show", "150/400 1s", "300/400 1s", "350/400 1s", "400/400 0s", "hide"}));
 }
 
 // From idle the first tick comes one interval after the hand-over and takes 1 off, then
@@ -210,39 +232,71 @@ INSTANTIATE_TEST_SUITE_P(Engine, Pacing,
                                          Pause{10, 0xFFFFFF00u, 210, 200}),
                          PauseName);
 
-// An abort (Yes in the progress window) or a quit while the second block is handed over.
-class Interrupted : public TransmitTest, public testing::WithParamInterface<bool> {};
+// An abort (Yes in the progress window) or a quit as the second block is handed over,
+// or an abort while its last byte is shown: the window stays up between blocks.
+struct Interruption {
+  const char* name;
+  bool quit, whileRead;
+  int blocksSent;
+  std::uint64_t pauseAfterLast;
+};
+void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
+class Interrupted : public TransmitTest, public testing::WithParamInterface<Interruption> {};
 
 TEST_P(Interrupted, AbortStopsAfterThePauseAndQuitAtOnce) {
-  const bool quit = GetParam();
+  const Interruption& i = GetParam();
   List({Times(3, Msg(150)), Msg(150)});
+  bool& flag = i.quit ? flags.QuitRequested : flags.AbortRequested;
   onHandOver = [&] {
-    if (blocks.size() == 2) (quit ? flags.QuitRequested : flags.AbortRequested) = true;
+    if (!i.whileRead && blocks.size() == 2) flag = true;
+  };
+  timer3.onPump = [&] {
+    if (i.whileRead && blocks.size() == 1 && engine.BlockCount() == 149) flag = true;
   };
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(Sent(), Times(2, Msg(150))) << "the block being handed over still goes, no later byte is read";
-  EXPECT_EQ(timer3.now - handOverMs[1], quit ? 0u : 200u) << "after an abort the pause still runs; a quit ends it";
+  EXPECT_EQ(Sent(), Times(i.blocksSent, Msg(150))) << "the block being handed over still goes, no later byte is read";
+  EXPECT_EQ(timer3.now - handOverMs.back(), i.pauseAfterLast) << "after an abort the pause still runs; a quit ends it";
   ExpectHeaderGivenBack();
   EXPECT_EQ(reloads, 1);
 }
-INSTANTIATE_TEST_SUITE_P(Engine, Interrupted, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Quit" : "Abort"; });
+INSTANTIATE_TEST_SUITE_P(Engine, Interrupted,
+                         testing::Values(Interruption{"Abort", false, false, 2, 200},
+                                         Interruption{"Quit", true, false, 2, 0},
+                                         Interruption{"AbortWhileABlockIsRead", false, true, 1, 200}),
+                         [](const testing::TestParamInfo<Interruption>& p) { return std::string(p.param.name); });
 
-TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatCannotBeOpenedOrReadIsSaid) {
+// From now on the file of this name reads as on a failing disk: the descriptor it is
+// open on is replaced by one of /proc/self/mem, whose reads fail (EIO) even for root.
+void FailReadsOf(const fs::path& file) {
+  for (const fs::directory_entry& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (fs::read_symlink(e.path(), error) != file) continue;
+    const int failing = ::open("/proc/self/mem", O_RDONLY);
+    ASSERT_GE(failing, 0);
+    ASSERT_GE(::dup2(failing, std::stoi(e.path().filename().string())), 0);
+    ::close(failing);
+    return;
+  }
+  FAIL() << file << " is not open";
+}
+
+TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatFailsIsSaidAndNothingOfItGoesAfter) {
   const std::string a = File("a.syx", Msg(150)), b = File("b.syx", Msg(160)), c = File("c.syx", Msg(170));
   const std::string noFolder = (dir_ / "no-such-folder" / "x.syx").string();
-  // /proc/self/mem opens for anyone, root included, and its first read fails (EIO):
-  // a listed file on a failing disk, as far as the engine can tell.
-  const fs::path unreadable = dir_ / "unreadable.syx";
-  fs::create_symlink("/proc/self/mem", unreadable);
+  // The first read takes 4096 bytes: 21 blocks of three messages and one message more,
+  // which must not go out once the next read has failed.
+  const std::string failing = File("failing.syx", Times(80, Msg(64)));
+  onHandOver = [&] {
+    if (blocks.size() == 2) FailReadsOf(failing);
+  };
   // Leading and doubled line breaks are blank lines; the last name has no line break.
-  tFiles.SetText("\r\n" + a + "\r\n\r\n" + unreadable.string() + "\n" + noFolder + "\r\n" + b + "\r\n" + c);
+  tFiles.SetText("\r\n" + a + "\r\n\r\n" + failing + "\n" + noFolder + "\r\n" + b + "\r\n" + c);
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
 
-  EXPECT_EQ(Sent(), Cat({Msg(150), Msg(160)})) << "the name without a line break is not sent";
-  // The Send goes on past both; the reload at the end fails on the first and empties the list.
-  const std::string readError = "Error reading file " + unreadable.string();
-  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, readError, "Error opening file " + noFolder, readError}));
+  EXPECT_EQ(Sent(), Cat({Msg(150), Times(63, Msg(64)), Msg(160)})) << "the name without a line break is not sent";
+  // The Send goes on past both; the reload at the end fails on the folder and empties the list.
+  const std::string notOpened = "Error opening file " + noFolder;
+  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, "Error reading file " + failing, notOpened, notOpened}));
   EXPECT_EQ(tFiles.Text(), "");
   EXPECT_EQ(engine.FilesNotOpened(), 2) << "the command line's send exits with an error on them";
   EXPECT_FALSE(fs::exists("\r") || fs::exists("\n")) << "no file is made of a blank line";
@@ -280,8 +334,12 @@ INSTANTIATE_TEST_SUITE_P(
                             "midiOutUnprepareHeader: busy", SendEnd::Finished, 3, 1}),
     [](const testing::TestParamInfo<Failure>& p) { return p.param.name; });
 
-TEST_F(TransmitTest, ASendWhileOneRunsOrACaptureRecordsIsRefusedAndChangesNothing) {
+// The window keeps Send disabled while one runs; a click during a capture or a reload
+// is refused, since the Send would empty the store under them.
+TEST_F(TransmitTest, ASendWhileACaptureRecordsIsRefusedAndChangesNothingAndTheWindowIsToldOfTheOneThatRuns) {
   List({Times(3, Msg(150))});
+  std::vector<bool> sending;
+  engine.SetSendingObserver([&](bool s) { sending.push_back(s); });
   flags.RecordingActive = true;  // Start was pressed
   tPieces.SetText("U01\r\n");
   EXPECT_EQ(engine.Send(), SendEnd::Recording);
@@ -290,29 +348,9 @@ TEST_F(TransmitTest, ASendWhileOneRunsOrACaptureRecordsIsRefusedAndChangesNothin
   EXPECT_TRUE(ports.OutputMessages().empty());
 
   flags.RecordingActive = false;
-  std::vector<SendEnd> nested;
-  timer3.onPump = [&] {
-    if (nested.empty() && engine.Busy()) nested.push_back(engine.Send());
-  };
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(nested, std::vector<SendEnd>{SendEnd::AlreadySending});
-  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kNotWhileRecording, transmit::kSendPrompt, transmit::kStillSending}));
-  EXPECT_EQ(Sent(), Times(3, Msg(150))) << "the first Send goes on untouched";
-  EXPECT_FALSE(engine.RefuseWhileSending());
-}
-
-TEST_F(TransmitTest, WhatIsSentIsShownAndParsedButNotLoggedAndTheListIsReadAgain) {
-  const std::uint8_t address[4] = {0x40, 0, 0, 0};  // pattern data of U01
-  List({dumpgen::DataSetMessage(0x10, address, Bytes(150, 0x05))});
-  tDev.SetText("PRESS START");
-  onHandOver = [&] {
-    EXPECT_TRUE(log.Bytes().empty()) << "nothing of a Send is logged";
-    EXPECT_EQ(tDev.Text().rfind("40000000 ", 0), 0u) << "the report box starts afresh: " << tDev.Text();
-    EXPECT_EQ(tTraffic.Text().substr(tTraffic.Text().size() - 3), "F7 ");
-  };
-  EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n") << "rebuilt by the reload";
-  EXPECT_FALSE(log.Bytes().empty()) << "the reload logs the list";
+  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kNotWhileRecording, transmit::kSendPrompt}));
+  EXPECT_EQ(sending, (std::vector<bool>{true, false}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -52,6 +53,7 @@ struct Options {
   std::string saveFile;
   std::string name = "MC-303 Simulator";
   std::string api = "auto";
+  std::string timingLog;
   mc303sim::ReceiveLimits limits;
   bool quiet = false;
   bool json = false;
@@ -208,8 +210,15 @@ class ArrivalClock {
 
 class Simulator {
  public:
-  Simulator(const Options& o, mc303sim::Bank& bank, mc303sim::SimPorts& ports, Reporter& reporter)
-      : o_(o), bank_(bank), ports_(ports), reporter_(reporter), model_(bank, o.limits), line_(Now()) {
+  Simulator(const Options& o, mc303sim::Bank& bank, mc303sim::SimPorts& ports, Reporter& reporter,
+            std::ostream* timingLog)
+      : o_(o),
+        bank_(bank),
+        ports_(ports),
+        reporter_(reporter),
+        timingLog_(timingLog),
+        model_(bank, o.limits),
+        line_(Now()) {
     model_.SetErrorObserver([this](const mc303sim::RcvErr& e) { ReportRcvErr(reporter_, e); });
   }
 
@@ -219,7 +228,11 @@ class Simulator {
     for (;;) {
       const Micros now = Now();
       double seconds = 0;
-      while (ports_.Read(message, seconds)) model_.Receive(message.data(), message.size(), arrivals_.Arrival(seconds, now));
+      while (ports_.Read(message, seconds)) {
+        const Micros arrival = arrivals_.Arrival(seconds, now);
+        if (timingLog_ != nullptr) *timingLog_ << arrival.count() << ' ' << message.size() << std::endl;
+        model_.Receive(message.data(), message.size(), arrival);
+      }
       if (auto summary = model_.Poll(now)) EndOfLoad(*summary);
 
       const Command command = input.Next();
@@ -296,6 +309,7 @@ class Simulator {
   mc303sim::Bank& bank_;
   mc303sim::SimPorts& ports_;
   Reporter& reporter_;
+  std::ostream* timingLog_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   mc303sim::DeviceModel model_;
   mc303sim::LineOutput line_;
@@ -327,6 +341,10 @@ constexpr const char* kAbout =
     "send fills it at 1525 bytes/s, after about a kilobyte; blocks of 400 bytes or more\n"
     "overrun it even with the 200 ms pause.\n"
     "\n"
+    "With --timing-log, one line per message taken in, as the MIDI system delivered it:\n"
+    "its arrival in microseconds on the simulator's clock, a blank and its size in bytes.\n"
+    "A librarian's block of several messages arrives as one.\n"
+    "\n"
     "SIGINT and SIGTERM end it cleanly: the last summary, the bank saved (--save).";
 
 }  // namespace
@@ -347,6 +365,8 @@ int main(int argc, char** argv) {
   app.add_option("--rx-rate", o.limits.drainBytesPerSecond, "Bytes per second the device takes from its buffer")
       ->check(CLI::Range(1, 1 << 24))
       ->capture_default_str();
+  app.add_option("--timing-log", o.timingLog,
+                 "Write each message's arrival (microseconds) and size to this file, a line each");
   app.add_flag("--quiet", o.quiet, "Print only the ready line, RCV ERR lines, summaries and the closing line");
   app.add_flag("--json", o.json, "Print every event as one JSON object a line");
   try {
@@ -378,6 +398,15 @@ int main(int argc, char** argv) {
               << " messages are no user pattern data and were left out\n";
   }
 
+  std::ofstream timingLog;
+  if (!o.timingLog.empty()) {
+    timingLog.open(o.timingLog, std::ios::binary | std::ios::trunc);
+    if (!timingLog) {
+      std::cerr << "mc303-sim: " << o.timingLog << ": cannot write\n";
+      return kExitUsageOrIo;
+    }
+  }
+
   InstallSignals();
   std::string why;
   const auto ports = mc303sim::SimPorts::Open(o.name, o.api, why);
@@ -401,6 +430,6 @@ int main(int argc, char** argv) {
                      (terminal.Active() ? "Press a key to dump (q quits, s saves)" : "Type dump, save or quit") +
                      "; SIGUSR1 dumps too.",
                  true);
-  Simulator simulator(o, bank, *ports, reporter);
+  Simulator simulator(o, bank, *ports, reporter, timingLog.is_open() ? &timingLog : nullptr);
   return simulator.Run(terminal);
 }
