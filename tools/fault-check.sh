@@ -222,7 +222,9 @@ run_tests() {  # LOG [ctest options...]
     ctest --test-dir "$build" -E "$exclude_names" -LE "$exclude_labels" --timeout "$timeout" \
       -j "$(nproc)" --no-tests=error --output-on-failure "$@" >"$log" 2>&1
   local status=$?
-  sed -n '/The following tests FAILED:/,$p' "$log" | sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' | head -1
+  # "  12 - Suite.Name/Case  # GetParam() = ... (Failed)": the name alone.
+  sed -n '/The following tests FAILED:/,$p' "$log" | sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*)$/\1/p' |
+    sed 's/[[:space:]]*# GetParam() = .*//' | head -1
   return $status
 }
 
