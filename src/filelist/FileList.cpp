@@ -101,7 +101,7 @@ bool FileList::ReloadFileList() {
 }
 
 FileList::FileResult FileList::ReadListedFile(const std::string& path) {
-  FilePtr file = OpenListedFile(path, missingFile_);
+  FilePtr file = open_ ? open_(path) : OpenListedFile(path, missingFile_);
   if (!file) {
     dialogs_.MessageBox(kErrorOpeningFile + path);
     lastFailure_ = ReloadFailure::OpenFailed;

@@ -64,6 +64,9 @@ class FileList {
   // a Send or a capture runs, since the reload that follows would reset the store that
   // one parses into or records.
   void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
+  // Opens a listed name for reading instead of OpenListedFile: the command line hands
+  // over the bytes it has read already (standard input reads only once).
+  void SetOpener(std::function<FilePtr(const std::string&)> open) { open_ = std::move(open); }
 
   // Click on Add: asks for a file and adds it. The button stays disabled until done.
   void AddClicked();
@@ -111,6 +114,7 @@ class FileList {
   std::function<void(bool)> setAddEnabled_;
   MissingFile missingFile_;
   std::function<bool()> refuseChange_;
+  std::function<FilePtr(const std::string&)> open_;
 
   bool adding_ = false;
   bool reloading_ = false;
