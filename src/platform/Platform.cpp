@@ -110,6 +110,12 @@ int WriteStandardOutput(const char* data, std::size_t size) {
   return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size);
 }
 
+bool IsStandardOutput(const std::filesystem::path& path) {
+  struct stat named {}, out {};
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
+         named.st_ino == out.st_ino;
+}
+
 std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return std::fopen("/dev/null", "rb");
   return ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
@@ -156,6 +162,7 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   std::string target = path.string();
   struct stat linkInfo {};
   bool targetExists = false;
+  bool throughOpenFile = false;
   for (int depth = 0;; ++depth) {
     if (::lstat(target.c_str(), &linkInfo) != 0) {
       if (errno != ENOENT) return s.Fail(errno);
@@ -171,6 +178,9 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
     if (n < 0) return s.Fail(errno);
     const std::string next(text.data(), static_cast<std::size_t>(n));
     if (next.empty()) return s.Fail(ENOENT);
+    // Another process's open file (a shell's redirection): replacing the file would
+    // leave that process writing to one that is gone.
+    if (next.rfind("/proc/", 0) == 0 || next.rfind("/dev/fd/", 0) == 0) throughOpenFile = true;
     target = next.front() == '/' ? next : Beside(target, next).string();
   }
 
@@ -178,10 +188,10 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   const bool exists = ::stat(path.c_str(), &info) == 0;
   if (!exists && errno != ENOENT) return s.Fail(errno);
   if (exists && S_ISDIR(info.st_mode)) return std::string("is a directory");
-  // A device or FIFO is written, never replaced; so is whatever the system resolves by
-  // itself (/dev/stdout leads to /proc/self/fd/1, whose link text names no real file).
-  const bool resolvedElsewhere =
-      exists && (!targetExists || linkInfo.st_dev != info.st_dev || linkInfo.st_ino != info.st_ino);
+  // A device or FIFO is written, never replaced; so is a file reached through an open
+  // file (/dev/stdout leads to /proc/self/fd/1, whose link text may name no real file).
+  const bool resolvedElsewhere = exists && (throughOpenFile || !targetExists || linkInfo.st_dev != info.st_dev ||
+                                            linkInfo.st_ino != info.st_ino);
   if (exists && (!S_ISREG(info.st_mode) || resolvedElsewhere)) {
     s.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
     if (s.fd < 0) return s.Fail(errno);
@@ -302,6 +312,7 @@ void UseBinaryStandardStreams() {
   (void)_setmode(_fileno(stdout), _O_BINARY);
 #endif
 }
+bool IsStandardOutput(const std::filesystem::path&) { return false; }
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32
   return _isatty(_fileno(stderr)) != 0;

@@ -25,6 +25,9 @@ void UseBinaryStandardStreams();
 bool StandardErrorIsTerminal();
 // Writes every byte to standard output; 0, or the error number.
 int WriteStandardOutput(const char* data, std::size_t size);
+// True when the name leads to the very file standard output is (/dev/stdout, or the
+// file it was sent to by the shell): that is written as standard output is.
+bool IsStandardOutput(const std::filesystem::path& path);
 
 // A stream that reads the bytes given, which must outlive it; nullptr when none can be
 // made. Lets code that reads files take bytes already in memory.
@@ -57,8 +60,9 @@ int ExitStatusForSignal(int signal);
 // planted there), which takes the target's place only once it is complete, with the
 // old file's permissions (and owner where allowed); a new file gets the usual mode less
 // the umask. A symbolic link is written through to its target. A read-only file, a
-// directory and an empty name are refused. A device, a FIFO or a name the system
-// resolves itself (/dev/stdout) is written directly, never replaced. A file with
+// directory and an empty name are refused. A device, a FIFO or a name that reaches its
+// file through an open file of a process (/proc/self/fd/N) is written directly, never
+// replaced. A file with
 // other hard links is written in place once its new contents are complete beside it,
 // so every name still shows the same file. The new file is removed on every failure,
 // on destruction without Commit, and when a signal (SIGINT, SIGTERM, SIGHUP, SIGPIPE)
