@@ -1,11 +1,14 @@
 // vezorizer-cli combine: the file list built as Add builds it, then saved as Save
 // saves the combination.
-#include <iostream>
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
 
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/OutputFile.h"
 #include "cli/Subcommands.h"
 #include "filelist/FileList.h"
 #include "filelist/ListText.h"
@@ -13,62 +16,149 @@
 #include "ui/ProgressWindow.h"
 
 namespace cli {
+namespace {
 
-int RunCombine(const std::string& out, const std::vector<std::string>& names, std::ostream& results) {
+constexpr const char* kNothingStored = "No data has been stored in the buffer yet.";
+
+}  // namespace
+
+int RunCombine(const std::string& out, const std::vector<std::string>& names, Console& console) {
+  std::vector<std::string> listed;
+  std::string written;
+  std::uint64_t writtenBytes = 0;
+  const auto finish = [&](int status) {
+    if (console.json) {
+      std::string text = "{\n  \"output\": ";
+      text += written.empty() ? "null" : JsonText(written);
+      text += ",\n  \"bytes\": " + std::to_string(writtenBytes) + ",\n  \"files\": [";
+      for (std::size_t i = 0; i < listed.size(); ++i) (text += i == 0 ? "\n    " : ",\n    ") += JsonText(listed[i]);
+      text += listed.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
+      text += console.FirstError() ? JsonText(*console.FirstError()) : "null";
+      console.out << text << "\n}\n";
+    } else if (!written.empty()) {
+      // Standard output holds the combination itself; the list is then only told.
+      for (const std::string& name : listed) {
+        if (written == kStandardStream) console.Note(name);
+        else console.out << name << '\n';
+      }
+    }
+    return status;
+  };
+
+  if (out.empty()) {
+    console.Error("-o", "the name is empty");
+    return finish(kExitUsageOrIo);
+  }
+  if (out == kStandardStream && console.json) {
+    console.Error(OutputName(out), "cannot hold both the combination and the JSON document");
+    return finish(kExitUsageOrIo);
+  }
+  const std::string path = out == kStandardStream ? out : mc303::OverallFileName(out);
   for (const std::string& name : names) {
     // A line break would split the name into other paths when the list is read back.
     if (name.find_first_of("\r\n") != std::string::npos) {
-      std::cerr << name << ": cannot be listed: the name holds a line break\n";
-      return kExitUsageOrIo;
+      console.Error(name, "cannot be listed: the name holds a line break");
+      return finish(kExitUsageOrIo);
+    }
+    // Written over one of its inputs, the combination would replace the only copy of
+    // that file with less than it held.
+    std::error_code ec;
+    if (path != kStandardStream && name != kStandardStream && std::filesystem::equivalent(name, path, ec)) {
+      console.Error(path, "is the same file as the input " + name + "; nothing written");
+      return finish(kExitUsageOrIo);
     }
   }
-  std::vector<InputFile> readable;
-  if (!LoadInputFiles(names, readable)) return kExitUsageOrIo;
-  readable.clear();
+  std::vector<InputFile> files;
+  if (!LoadInputFiles(names, files, console)) return finish(kExitUsageOrIo);
+  // Each input is read once; the list's reloads read the bytes kept here.
+  std::map<std::string, std::size_t> byName;
+  for (std::size_t i = 0; i < files.size(); ++i) byName.emplace(files[i].name, i);
+  const auto bytesOf = [&](const std::string& name) -> const std::vector<std::uint8_t>* {
+    const auto it = byName.find(name);
+    return it == byName.end() ? nullptr : &files[it->second].bytes;
+  };
 
   CliSession session;
   ui::NoProgressWindow splash;
   filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash, {},
                           filelist::MissingFile::Fail);
+  // Only whether a piece is there tells a duplicate; its bytes are never saved here.
+  PieceTally tally;
+  session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });
+  list.SetOpener([&](const std::string& name) {
+    const std::vector<std::uint8_t>* bytes = bytesOf(name);
+    return filelist::FilePtr(bytes ? platform::OpenBytesForReading(bytes->data(), bytes->size()) : nullptr);
+  });
   for (const std::string& name : names) {
-    if (!list.AddFileLine(name + "\r\n")) return kExitDataProblem;
+    if (!list.AddFileLine(name + "\r\n")) {
+      console.Error(InputName(name), session.dialogs.last);
+      return finish(kExitDataProblem);
+    }
     if (!list.ReloadFileList()) {
-      // Every file was readable a moment ago; one that cannot be opened now is an I/O
-      // problem, anything else a refusal of its contents.
+      console.Error(InputName(name), session.dialogs.last);
       const filelist::ReloadFailure why = list.LastFailure();
-      return why == filelist::ReloadFailure::OpenFailed || why == filelist::ReloadFailure::ReadFailed ? kExitUsageOrIo
-                                                                                                      : kExitDataProblem;
+      return finish(why == filelist::ReloadFailure::OpenFailed || why == filelist::ReloadFailure::ReadFailed
+                        ? kExitUsageOrIo
+                        : kExitDataProblem);
     }
   }
-
   const mc303::OutfileLog& logState = session.parse.Log();
   if (logState.RestartPending || logState.ByteCount < 1) {
-    static_cast<ui::Dialogs&>(session.dialogs).MessageBox("No data has been stored in the buffer yet.");
-    return kExitDataProblem;
+    console.Error(OutputName(path), kNothingStored);
+    return finish(kExitDataProblem);
   }
-  const std::string path = mc303::OverallFileName(out);
-  if (auto error = mc303::ReplaceFile(path, session.log.Bytes())) {
-    std::cerr << path << ": cannot write: " << *error << '\n';
-    return kExitUsageOrIo;
-  }
+
+  // What Save writes is the log: every listed file's bytes in list order, less 0xFE and
+  // 0xF8. Taken from the inputs as it goes out, it is never held whole a second time.
   const std::string& text = session.tFiles.Text();
+  std::vector<std::string> order;
   for (const filelist::ListLine& line : filelist::CompleteLines(text)) {
-    results << std::string_view(text).substr(line.start, line.contentEnd - line.start) << '\n';
+    order.emplace_back(text, line.start, line.contentEnd - line.start);
   }
-  return kExitOk;
+  OutputFile output(console);
+  if (!output.Open(path)) return finish(kExitUsageOrIo);
+  std::vector<std::uint8_t> chunk;
+  chunk.reserve(256 * 1024);
+  bool ok = true;
+  const auto dropped = [](std::uint8_t b) { return b == 0xFE || b == 0xF8; };
+  for (const std::string& name : order) {
+    const std::vector<std::uint8_t>* bytes = bytesOf(name);
+    if (bytes == nullptr) continue;
+    for (auto run = bytes->begin(); run != bytes->end();) {
+      const auto runEnd = std::find_if(run, bytes->end(), dropped);
+      while (run != runEnd) {
+        const auto take = std::min<std::ptrdiff_t>(runEnd - run, static_cast<std::ptrdiff_t>(chunk.capacity() - chunk.size()));
+        chunk.insert(chunk.end(), run, run + take);
+        run += take;
+        if (chunk.size() == chunk.capacity()) {
+          ok = ok && output.Write(chunk.data(), chunk.size());
+          chunk.clear();
+        }
+      }
+      if (run != bytes->end()) ++run;  // the 0xFE or 0xF8 itself
+    }
+  }
+  ok = ok && output.Write(chunk.data(), chunk.size()) && output.Commit();
+  if (!ok) return finish(kExitUsageOrIo);
+  written = path;
+  writtenBytes = output.Size();
+  listed = std::move(order);
+  return finish(kExitOk);
 }
 
-void AddCombineCommand(CLI::App& app, int& status) {
+void AddCombineCommand(CLI::App& app, int& status, Console& console) {
   struct Options {
     std::string out;
     std::vector<std::string> files;
   };
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("combine", "Combine FILEs into one as the file list would");
-  sub->add_option("-o", options->out, "The combined file (.SYX is appended unless the name ends in .SYX or .syx)")
+  sub->add_option("-o,--output", options->out,
+                  "The combined file (.SYX is appended unless the name ends in .SYX or .syx); - for standard output")
       ->required();
-  sub->add_option("FILE", options->files, ".SYX files, added in the order given")->required();
-  sub->callback([options, &status] { status = RunCombine(options->out, options->files); });
+  AddCommonFlags(*sub, console, true);
+  sub->add_option("FILE", options->files, ".SYX files, added in the order given; - for standard input")->required();
+  sub->callback([options, &status, &console] { status = RunCombine(options->out, options->files, console); });
 }
 
 }  // namespace cli

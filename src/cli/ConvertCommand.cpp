@@ -6,9 +6,11 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/FeedFiles.h"
+#include "cli/OutputFile.h"
 #include "cli/StandardMidiFile.h"
 #include "cli/Subcommands.h"
-#include "mc303/SyxFiles.h"
+#include "platform/Platform.h"
 
 namespace cli {
 namespace {
@@ -24,63 +26,84 @@ bool HasMidiExtension(const std::string& name) { return EndsWithNoCase(name, ".m
 
 }  // namespace
 
-int RunConvert(const std::string& in, const std::string& out, int intervalMs) {
-  ByteString input;
-  if (auto error = mc303::ReadWholeFile(in, input)) {
-    std::cerr << in << ": cannot read: " << *error << '\n';
-    return kExitUsageOrIo;
+int RunConvert(const std::string& in, const std::string& out, int intervalMs, Console& console) {
+  std::uint64_t written = 0;
+  const auto finish = [&](int status) {
+    if (console.json) {
+      console.out << "{\n  \"output\": " << (status == kExitOk ? JsonText(out) : "null")
+                  << ",\n  \"bytes\": " << written << ",\n  \"error\": "
+                  << (console.FirstError() ? JsonText(*console.FirstError()) : "null") << "\n}\n";
+    } else if (status == kExitOk && out != kStandardStream && !platform::IsStandardOutput(out)) {
+      console.out << out << '\n';
+    }
+    return status;
+  };
+  if (out.empty()) {
+    console.Error("OUT", "the name is empty");
+    return finish(kExitUsageOrIo);
   }
-  // The output is written beside and then renamed over its target, so converting a
-  // file onto itself would silently replace the only copy of the input.
+  if (out == kStandardStream && console.json) {
+    console.Error(OutputName(out), "cannot hold both the converted file and the JSON document");
+    return finish(kExitUsageOrIo);
+  }
+  // The output takes the target's place, so converting a file onto itself would
+  // replace the only copy of the input.
   std::error_code ec;
-  if (std::filesystem::equivalent(in, out, ec)) {
-    std::cerr << out << ": is the same file as " << in << "; nothing written\n";
-    return kExitUsageOrIo;
+  if (in != kStandardStream && out != kStandardStream && std::filesystem::equivalent(in, out, ec)) {
+    console.Error(out, "is the same file as " + in + "; nothing written");
+    return finish(kExitUsageOrIo);
+  }
+  ByteString input;
+  if (auto error = ReadInputFile(in, input)) {
+    console.Error(InputName(in), *error);
+    return finish(kExitUsageOrIo);
   }
 
-  const bool toMidi = HasMidiExtension(out);
+  const std::string inName = InputName(in);
+  const bool fromMidi = IsStandardMidiFile(input);
+  // Standard output has no name to ask: the input is turned into the other kind.
+  const bool toMidi = out == kStandardStream ? !fromMidi : HasMidiExtension(out);
   ByteString output;
-  if (IsStandardMidiFile(input)) {
+  if (fromMidi) {
     if (toMidi) {
-      std::cerr << in << ": is a Standard MIDI File already; name OUT with .syx to take its SysEx out\n";
-      return kExitUsageOrIo;
+      console.Error(inName, "is a Standard MIDI File already; name OUT with .syx to take its SysEx out");
+      return finish(kExitUsageOrIo);
     }
     SmfReadResult read = ReadSysexFromSmf(input);
     if (read.error) {
-      std::cerr << in << ": not a readable Standard MIDI File: at byte offset " << read.error->offset << ", "
-                << read.error->reason << "; nothing written\n";
-      return kExitUsageOrIo;
+      console.Error(inName, "not a readable Standard MIDI File: at byte offset " + std::to_string(read.error->offset) +
+                                ", " + read.error->reason + "; nothing written");
+      return finish(kExitUsageOrIo);
     }
     if (read.sysex.bytes.empty()) {
-      std::cerr << in << ": holds no SysEx events; nothing written\n";
-      return kExitDataProblem;
+      console.Error(inName, "holds no SysEx events; nothing written");
+      return finish(kExitDataProblem);
     }
     output = std::move(read.sysex.bytes);
   } else {
     if (!toMidi) {
-      std::cerr << in << ": not a Standard MIDI File (it does not begin with \"MThd\"); "
-                << "to make one from it, name OUT with .mid or .midi\n";
-      return kExitUsageOrIo;
+      console.Error(inName, "not a Standard MIDI File (it does not begin with \"MThd\"); "
+                            "to make one from it, name OUT with .mid or .midi");
+      return finish(kExitUsageOrIo);
     }
     if (input.empty()) {
-      std::cerr << in << ": is empty; nothing written\n";
-      return kExitDataProblem;
+      console.Error(inName, "is empty; nothing written");
+      return finish(kExitDataProblem);
     }
     if (auto error = WriteSysexAsSmf(input, intervalMs, output)) {
-      std::cerr << in << ": " << *error << "; nothing written\n";
-      return kExitDataProblem;
+      console.Error(inName, *error + "; nothing written");
+      return finish(kExitDataProblem);
     }
   }
+  input = {};
 
-  if (auto error = mc303::ReplaceFile(out, output)) {
-    std::cerr << out << ": cannot write: " << *error << '\n';
-    return kExitUsageOrIo;
-  }
-  std::cout << out << '\n';
-  return kExitOk;
+  OutputFile file(console);
+  if (!file.Open(out) || !file.Write(output.data(), output.size()) || !file.Commit()) return finish(kExitUsageOrIo);
+  written = file.Size();
+  return finish(kExitOk);
 }
 
-void AddConvertCommand(CLI::App& app, int& status) {
+void AddConvertCommand(CLI::App& app, int& status, Console& console) {
   struct Options {
     std::string in;
     std::string out;
@@ -91,9 +114,14 @@ void AddConvertCommand(CLI::App& app, int& status) {
   sub->add_option("--interval", options->intervalMs, "Milliseconds between messages in a written .mid")
       ->check(CLI::Range(0, kSmfMaxIntervalMs))
       ->capture_default_str();
-  sub->add_option("IN", options->in, "A Standard MIDI File, or raw SysEx bytes")->required();
-  sub->add_option("OUT", options->out, "Raw SysEx (.syx) from a .mid; a .mid/.midi from raw SysEx")->required();
-  sub->callback([options, &status] { status = RunConvert(options->in, options->out, options->intervalMs); });
+  AddCommonFlags(*sub, console, true);
+  sub->add_option("IN", options->in, "A Standard MIDI File, or raw SysEx bytes; - for standard input")->required();
+  sub->add_option("OUT", options->out,
+                  "Raw SysEx (.syx) from a .mid; a .mid/.midi from raw SysEx; - for standard output (the other kind)")
+      ->required();
+  sub->callback([options, &status, &console] {
+    status = RunConvert(options->in, options->out, options->intervalMs, console);
+  });
 }
 
 }  // namespace cli

@@ -1,21 +1,23 @@
+// The options every subcommand shares, and those of inspect and split.
 #include "cli/Commands.h"
 #include "cli/Subcommands.h"
 
 namespace cli {
 
-void AddInspectCommand(CLI::App& app, int& status) {
-  struct Options {
-    bool json = false;
-    std::vector<std::string> files;
-  };
-  auto options = std::make_shared<Options>();
-  CLI::App* sub = app.add_subcommand("inspect", "Report every message of the FILEs and the pieces found");
-  sub->add_flag("--json", options->json, "Print one JSON object");
-  sub->add_option("FILE", options->files, ".SYX files, fed in the order given")->required();
-  sub->callback([options, &status] { status = RunInspect(options->json, options->files); });
+void AddCommonFlags(CLI::App& sub, Console& console, bool json) {
+  sub.add_flag("-q,--quiet", console.quiet, "Say nothing on stderr but errors");
+  if (json) sub.add_flag("--json", console.json, "Print one JSON object, also when the command fails");
 }
 
-void AddSplitCommand(CLI::App& app, int& status) {
+void AddInspectCommand(CLI::App& app, int& status, Console& console) {
+  auto files = std::make_shared<std::vector<std::string>>();
+  CLI::App* sub = app.add_subcommand("inspect", "Report every message of the FILEs and the pieces found");
+  AddCommonFlags(*sub, console, true);
+  sub->add_option("FILE", *files, ".SYX files, fed in the order given; - for standard input")->required();
+  sub->callback([files, &status, &console] { status = RunInspect(*files, console); });
+}
+
+void AddSplitCommand(CLI::App& app, int& status, Console& console) {
   struct Options {
     std::optional<std::string> base;
     std::vector<std::string> files;
@@ -23,8 +25,9 @@ void AddSplitCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("split", "Write every complete user slot of the FILEs as two piece files");
   sub->add_option("--base", options->base, "Base name of the piece files (default: the first FILE less .SYX)");
-  sub->add_option("FILE", options->files, ".SYX files, fed in the order given")->required();
-  sub->callback([options, &status] { status = RunSplit(options->base, options->files); });
+  AddCommonFlags(*sub, console, true);
+  sub->add_option("FILE", options->files, ".SYX files, fed in the order given; - for standard input")->required();
+  sub->callback([options, &status, &console] { status = RunSplit(options->base, options->files, console); });
 }
 
 }  // namespace cli

@@ -218,8 +218,19 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
 
 std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file) {
   const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(intervalMs, 0, kSmfMaxIntervalMs));
-  ByteString track = {0x00, kMetaEvent, kTempo, 0x03};
-  AppendBigEndian(track, kSmfMicrosecondsPerQuarter, 3);
+  // The track is written straight after the header, its length filled in at the end,
+  // into room for the bytes and a little for the events' framing: a dump is never held
+  // a third time, nor copied as the file grows.
+  file = {'M', 'T', 'h', 'd'};
+  file.reserve(syx.size() + syx.size() / 4 + 64);
+  AppendBigEndian(file, kMinHeaderBytes, 4);
+  AppendBigEndian(file, 0, 2);  // format 0
+  AppendBigEndian(file, 1, 2);  // one track
+  AppendBigEndian(file, kSmfTicksPerQuarter, 2);
+  file.insert(file.end(), {'M', 'T', 'r', 'k', 0, 0, 0, 0});
+  const std::size_t trackStart = file.size();
+  file.insert(file.end(), {0x00, kMetaEvent, kTempo, 0x03});
+  AppendBigEndian(file, kSmfMicrosecondsPerQuarter, 3);
 
   std::uint64_t messageIndex = 0;
   std::uint64_t lastTick = 0;
@@ -245,27 +256,26 @@ std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs
     }
     const std::size_t dataBytes = end - pos - (message ? 1 : 0);
     if (dataBytes > kMaxVarLen) {
+      file.clear();
       return "the run of bytes at byte offset " + std::to_string(pos) + " is longer than a MIDI file event can hold";
     }
-    AppendVarLen(track, static_cast<std::uint32_t>(tick - lastTick));
-    track.push_back(message ? kSysexStart : kSysexEnd);
-    AppendVarLen(track, static_cast<std::uint32_t>(dataBytes));
-    track.insert(track.end(), syx.begin() + static_cast<std::ptrdiff_t>(end - dataBytes),
-                 syx.begin() + static_cast<std::ptrdiff_t>(end));
+    AppendVarLen(file, static_cast<std::uint32_t>(tick - lastTick));
+    file.push_back(message ? kSysexStart : kSysexEnd);
+    AppendVarLen(file, static_cast<std::uint32_t>(dataBytes));
+    file.insert(file.end(), syx.begin() + static_cast<std::ptrdiff_t>(end - dataBytes),
+                syx.begin() + static_cast<std::ptrdiff_t>(end));
     lastTick = tick;
     pos = end;
   }
-  track.insert(track.end(), {0x00, kMetaEvent, kEndOfTrack, 0x00});
-  if (track.size() > std::numeric_limits<std::uint32_t>::max()) return std::string("too many bytes for one MIDI track");
-
-  file = {'M', 'T', 'h', 'd'};
-  AppendBigEndian(file, kMinHeaderBytes, 4);
-  AppendBigEndian(file, 0, 2);  // format 0
-  AppendBigEndian(file, 1, 2);  // one track
-  AppendBigEndian(file, kSmfTicksPerQuarter, 2);
-  file.insert(file.end(), {'M', 'T', 'r', 'k'});
-  AppendBigEndian(file, static_cast<std::uint32_t>(track.size()), 4);
-  file.insert(file.end(), track.begin(), track.end());
+  file.insert(file.end(), {0x00, kMetaEvent, kEndOfTrack, 0x00});
+  const std::size_t trackBytes = file.size() - trackStart;
+  if (trackBytes > std::numeric_limits<std::uint32_t>::max()) {
+    file.clear();
+    return std::string("too many bytes for one MIDI track");
+  }
+  for (std::size_t i = 0; i < 4; ++i) {
+    file[trackStart - 4 + i] = static_cast<std::uint8_t>(trackBytes >> (8 * (3 - i)));
+  }
   return std::nullopt;
 }
 
