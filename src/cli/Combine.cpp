@@ -33,7 +33,7 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
       text += ",\n  \"bytes\": " + std::to_string(writtenBytes) + ",\n  \"files\": [";
       for (std::size_t i = 0; i < listed.size(); ++i) (text += i == 0 ? "\n    " : ",\n    ") += JsonText(listed[i]);
       text += listed.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
-      text += console.FirstError() ? JsonText(*console.FirstError()) : "null";
+      text += console.JsonError();
       console.out << text << "\n}\n";
     } else if (!written.empty()) {
       // Standard output holds the combination itself; the list is then only told.
@@ -45,14 +45,7 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
     return status;
   };
 
-  if (out.empty()) {
-    console.Error("-o", "the name is empty");
-    return finish(kExitUsageOrIo);
-  }
-  if (out == kStandardStream && console.json) {
-    console.Error(OutputName(out), "cannot hold both the combination and the JSON document");
-    return finish(kExitUsageOrIo);
-  }
+  if (OutputFile::Refuses(out, "-o", console)) return finish(kExitUsageOrIo);
   const std::string path = out == kStandardStream ? out : mc303::OverallFileName(out);
   for (const std::string& name : names) {
     // A line break would split the name into other paths when the list is read back.

@@ -17,6 +17,9 @@ namespace cli {
 // is written.
 inline constexpr const char* kStandardStream = "-";
 
+// text as a JSON string; bytes that are not UTF-8 become U+FFFD.
+std::string JsonText(std::string_view text);
+
 class Console {
  public:
   Console(std::ostream& output = std::cout, std::ostream& errors = std::cerr) : out(output), err(errors) {}
@@ -39,6 +42,8 @@ class Console {
   // came), kept for the JSON document only.
   void RecordError(std::string text);
   const std::optional<std::string>& FirstError() const { return firstError_; }
+  // The first error as a JSON value: a string, or null.
+  std::string JsonError() const { return firstError_ ? JsonText(*firstError_) : "null"; }
 
  private:
   std::optional<std::string> firstError_;
@@ -48,9 +53,7 @@ class Console {
 std::string InputName(const std::string& name);
 std::string OutputName(const std::string& name);
 
-// name as a JSON string; bytes that are not UTF-8 become U+FFFD.
-std::string JsonText(std::string_view text);
-// Appends it, for code that builds its output line by line.
+// JsonText appended, for code that builds its output line by line.
 void AppendJsonText(std::string& out, std::string_view text);
 
 // Standard output with a buffer of its own that keeps the first write error, so that a

@@ -32,20 +32,13 @@ int RunConvert(const std::string& in, const std::string& out, int intervalMs, Co
     if (console.json) {
       console.out << "{\n  \"output\": " << (status == kExitOk ? JsonText(out) : "null")
                   << ",\n  \"bytes\": " << written << ",\n  \"error\": "
-                  << (console.FirstError() ? JsonText(*console.FirstError()) : "null") << "\n}\n";
+                  << (console.JsonError()) << "\n}\n";
     } else if (status == kExitOk && out != kStandardStream && !platform::IsStandardOutput(out)) {
       console.out << out << '\n';
     }
     return status;
   };
-  if (out.empty()) {
-    console.Error("OUT", "the name is empty");
-    return finish(kExitUsageOrIo);
-  }
-  if (out == kStandardStream && console.json) {
-    console.Error(OutputName(out), "cannot hold both the converted file and the JSON document");
-    return finish(kExitUsageOrIo);
-  }
+  if (OutputFile::Refuses(out, "OUT", console)) return finish(kExitUsageOrIo);
   // The output takes the target's place, so converting a file onto itself would
   // replace the only copy of the input.
   std::error_code ec;

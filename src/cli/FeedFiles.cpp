@@ -14,6 +14,12 @@ constexpr std::size_t kChunkBytes = 256 * 1024;
 
 std::string TooLarge() { return "is larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB, more than any dump"; }
 
+bool StandardInputAtMostOnce(const std::vector<std::string>& names, Console& console) {
+  if (std::count(names.begin(), names.end(), kStandardStream) <= 1) return true;
+  console.Error(InputName(kStandardStream), "named more than once; it can be read only once");
+  return false;
+}
+
 }  // namespace
 
 void InputReader::Closer::operator()(std::FILE* f) const {
@@ -81,10 +87,7 @@ std::optional<std::string> ReadInputFile(const std::string& name, std::vector<st
 
 bool OpenInputFiles(const std::vector<std::string>& names, std::vector<InputReader>& inputs, Console& console) {
   inputs.clear();
-  if (std::count(names.begin(), names.end(), kStandardStream) > 1) {
-    console.Error(InputName(kStandardStream), "named more than once; it can be read only once");
-    return false;
-  }
+  if (!StandardInputAtMostOnce(names, console)) return false;
   for (const std::string& name : names) {
     InputReader& reader = inputs.emplace_back(name);
     if (auto error = reader.Open()) {
@@ -97,10 +100,7 @@ bool OpenInputFiles(const std::vector<std::string>& names, std::vector<InputRead
 
 bool LoadInputFiles(const std::vector<std::string>& names, std::vector<InputFile>& files, Console& console) {
   files.clear();
-  if (std::count(names.begin(), names.end(), kStandardStream) > 1) {
-    console.Error(InputName(kStandardStream), "named more than once; it can be read only once");
-    return false;
-  }
+  if (!StandardInputAtMostOnce(names, console)) return false;
   for (const std::string& name : names) {
     InputFile& f = files.emplace_back();
     f.name = name;

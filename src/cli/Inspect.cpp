@@ -183,7 +183,7 @@ int RunSplit(const std::optional<std::string>& baseOption, const std::vector<std
         AppendJsonText(text, written[i]);
       }
       text += written.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
-      text += console.FirstError() ? JsonText(*console.FirstError()) : "null";
+      text += console.JsonError();
       console.out << text << "\n}\n";
     } else {
       for (const std::string& path : written) console.out << path << '\n';

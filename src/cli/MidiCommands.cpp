@@ -182,7 +182,7 @@ int FinishCapture(int status, const CaptureResult& result, Console& console) {
   text += ",\n  \"bytes\": " + std::to_string(result.bytes) + ",\n  \"files\": [";
   for (std::size_t i = 0; i < result.pieces.size(); ++i) (text += i == 0 ? "\n    " : ",\n    ") += JsonText(result.pieces[i]);
   text += result.pieces.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
-  text += console.FirstError() ? JsonText(*console.FirstError()) : "null";
+  text += console.JsonError();
   console.out << text << "\n}\n";
   return status;
 }

@@ -9,6 +9,18 @@ bool OutputFile::Failed(const std::string& reason) {
   return false;
 }
 
+bool OutputFile::Refuses(const std::string& name, std::string_view option, Console& console) {
+  if (name.empty()) {
+    console.Error(option, "the name is empty");
+    return true;
+  }
+  if (name == kStandardStream && console.json) {
+    console.Error(OutputName(name), "cannot hold both the file and the JSON document");
+    return true;
+  }
+  return false;
+}
+
 bool OutputFile::Open(const std::string& name) {
   // A name for standard output itself (/dev/stdout, or where the shell sent it) is
   // standard output: written through it, it keeps its place among what is printed.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "cli/Console.h"
 #include "platform/Platform.h"
@@ -14,6 +15,9 @@ namespace cli {
 class OutputFile {
  public:
   explicit OutputFile(Console& console) : console_(console) {}
+  // An OUT no file can be: an empty name (option names it in the message), or standard
+  // output while the JSON document goes there. True after saying so.
+  static bool Refuses(const std::string& name, std::string_view option, Console& console);
   // False, after saying why, when the file cannot be written.
   [[nodiscard]] bool Open(const std::string& name);
   [[nodiscard]] bool Write(const std::uint8_t* data, std::size_t size);

@@ -143,14 +143,6 @@ struct SafeFile::State {
   }
 };
 
-SafeFile::SafeFile() = default;
-SafeFile::~SafeFile() { Discard(); }
-
-void SafeFile::Discard() {
-  if (state_) state_->Drop();
-  state_.reset();
-}
-
 std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   Discard();
   if (path.empty()) return std::string("the name is empty");
@@ -351,14 +343,6 @@ struct SafeFile::State {
   }
 };
 
-SafeFile::SafeFile() = default;
-SafeFile::~SafeFile() { Discard(); }
-
-void SafeFile::Discard() {
-  if (state_) state_->Drop();
-  state_.reset();
-}
-
 std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   namespace fs = std::filesystem;
   Discard();
@@ -408,6 +392,14 @@ std::optional<std::string> SafeFile::Commit() {
 }
 
 #endif
+
+SafeFile::SafeFile() = default;
+SafeFile::~SafeFile() { Discard(); }
+
+void SafeFile::Discard() {
+  if (state_) state_->Drop();
+  state_.reset();
+}
 
 std::optional<std::string> WriteFileSafely(const std::filesystem::path& path, const std::uint8_t* data,
                                            std::size_t size) {

@@ -217,6 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\4\\0\\377/\\0' >e.mid; $CLI convert e.mid c.syx",
                 1, "e.mid: holds no SysEx events; nothing written",
                 "grep -q 'a.syx: not a Standard' err.txt && grep -q 'a.syx: is the same file' err.txt && ! test -e c.syx"},
+        Hostile{"AnUnreadableSettingsFile",
+                "printf '9\\r\\n' >SETTINGS.DAT; chmod 0 SETTINGS.DAT; test $(id -u) = 0 && u='setpriv --reuid=65534 "
+                "--regid=65534 --clear-groups'; $u $CLI send --dry-run a.syx",
+                0, "vezorizer-cli: ./SETTINGS.DAT: cannot be read; the buffer size is 139", nullptr},
         Hostile{"AMissingFile", "$CLI send --dry-run a.syx missing.syx", 2, "missing.syx: No such file or directory",
                 "! test -e missing.syx && ! grep -q block out.txt"},
         Hostile{"AFolderToRead", "mkdir d; $CLI inspect d", 2, "vezorizer-cli: d: is a directory", nullptr},
