@@ -220,13 +220,15 @@ namespace {
 // pacing's rate (a pause per block, the wire's 3125 bytes a second).
 class ProgressLine {
  public:
-  ProgressLine(std::ostream& err, bool shown, std::uint64_t total) : err_(err), shown_(shown), total_(total) {}
+  ProgressLine(std::ostream& err, bool shown, std::uint64_t total, std::int32_t bufferSize)
+      : err_(err), shown_(shown), total_(total), bufferSize_(bufferSize) {}
   void Update(std::uint64_t sent, int blocks) {
     if (!shown_) return;
     const std::uint64_t left = total_ - std::min(total_, sent);
-    const double perBlock = blocks > 0 ? static_cast<double>(sent) / blocks : 0.0;
+    // Before the first block, a block is taken to end just past the buffer size.
+    const double perBlock = blocks > 0 ? static_cast<double>(sent) / blocks : bufferSize_ + 1.0;
     const double seconds =
-        (perBlock > 0 ? static_cast<double>(left) / perBlock * (transmit::kPauseMs / 1000.0) : 0.0) + left / 3125.0;
+        static_cast<double>(left) / perBlock * (transmit::kPauseMs / 1000.0) + static_cast<double>(left) / 3125.0;
     const auto whole = static_cast<long>(seconds + 0.5);
     char text[160];
     std::snprintf(text, sizeof text, "\r%llu of %llu bytes sent, %d blocks, about %ld:%02ld left\x1b[K",
@@ -242,6 +244,7 @@ class ProgressLine {
   std::ostream& err_;
   const bool shown_;
   const std::uint64_t total_;
+  const std::int32_t bufferSize_;
 };
 
 const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
@@ -335,7 +338,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   });
 
   int blockNumber = 0;
-  ProgressLine progress(console.err, options.progress && !dryRun, totalBytes);
+  ProgressLine progress(console.err, options.progress && !dryRun, totalBytes, bufferSize);
   progress.Update(0, 0);
   engine.SetHandOverObserver([&](const transmit::HandOver& h) {
     if (h.result != midi::kNoError) return;
