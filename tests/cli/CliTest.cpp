@@ -212,6 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "for v in nan inf -1 86401; do $CLI capture --idle-timeout $v -o c && exit 9; done;"
                 "$CLI send -p '' a.syx || $CLI capture --port '' -o c",
                 2, "--port: the name is empty", "test $(grep -c '^vezorizer-cli: --' err.txt) = 8"},
+        Hostile{"AConversionBothWays",
+                "$CLI convert " VZ_EXAMPLES_DIR "/demo-dump.syx d.mid && $CLI convert d.mid d.syx && "
+                "printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\6\\201\\201\\201\\201\\1\\360' >b.mid;"
+                "$CLI convert b.mid d.syx",
+                2, "b.mid: not a readable Standard MIDI File: at byte offset 22",  // the five-byte delta
+                "cmp d.syx " VZ_EXAMPLES_DIR "/demo-dump.syx"},
         Hostile{"AConversionThatMakesNoSense",
                 "$CLI convert a.syx c.syx; test $? = 2 || exit 9; $CLI convert a.syx a.syx; test $? = 2 || exit 9;"
                 "printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\4\\0\\377/\\0' >e.mid; $CLI convert e.mid c.syx",

@@ -68,7 +68,7 @@ echo "paced send: $(tail -1 send.out); taken in without RCV ERR, saved bank equa
 "$cli" split --base piece capture.SYX >/dev/null 2>&1 || fail "split exited with $?"
 pieces=(piece_U*.SYX)
 ((${#pieces[@]} == 100)) || fail "split wrote ${#pieces[@]} files, not 100"
-"$cli" send --port "vz-sim-rx-$$" --buffer-size 16384 "${pieces[@]}" >send.out 2>send.err ||
+"$cli" send --port "vz-sim-rx-$$" --buffer-size 16383 "${pieces[@]}" >send.out 2>send.err ||
   fail "unpaced send exited with $?"
 (($(grep -c '(end of file)$' send.out) == 100)) || fail "the unpaced send was not 100 end-of-file blocks"
 poll 60 more_than '"event":"received"' 1 || fail "no summary after the unpaced send"
