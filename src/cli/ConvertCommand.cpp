@@ -56,12 +56,18 @@ int RunConvert(const std::string& in, const std::string& out, int intervalMs, Co
   const bool fromMidi = IsStandardMidiFile(input);
   // Standard output has no name to ask: the input is turned into the other kind.
   const bool toMidi = out == kStandardStream ? !fromMidi : HasMidiExtension(out);
-  ByteString output;
+  if (fromMidi == toMidi) {
+    console.Error(inName, fromMidi ? "is a Standard MIDI File already; name OUT with .syx to take its SysEx out"
+                                   : "not a Standard MIDI File (it does not begin with \"MThd\"); "
+                                     "to make one from it, name OUT with .mid or .midi");
+    return finish(kExitUsageOrIo);
+  }
+  if (!fromMidi && input.empty()) {
+    console.Error(inName, "is empty; nothing written");
+    return finish(kExitDataProblem);
+  }
+  ByteString sysex;
   if (fromMidi) {
-    if (toMidi) {
-      console.Error(inName, "is a Standard MIDI File already; name OUT with .syx to take its SysEx out");
-      return finish(kExitUsageOrIo);
-    }
     SmfReadResult read = ReadSysexFromSmf(input);
     if (read.error) {
       console.Error(inName, "not a readable Standard MIDI File: at byte offset " + std::to_string(read.error->offset) +
@@ -72,26 +78,22 @@ int RunConvert(const std::string& in, const std::string& out, int intervalMs, Co
       console.Error(inName, "holds no SysEx events; nothing written");
       return finish(kExitDataProblem);
     }
-    output = std::move(read.sysex.bytes);
-  } else {
-    if (!toMidi) {
-      console.Error(inName, "not a Standard MIDI File (it does not begin with \"MThd\"); "
-                            "to make one from it, name OUT with .mid or .midi");
-      return finish(kExitUsageOrIo);
-    }
-    if (input.empty()) {
-      console.Error(inName, "is empty; nothing written");
-      return finish(kExitDataProblem);
-    }
-    if (auto error = WriteSysexAsSmf(input, intervalMs, output)) {
-      console.Error(inName, *error + "; nothing written");
-      return finish(kExitDataProblem);
-    }
+    sysex = std::move(read.sysex.bytes);
+    input = {};
   }
-  input = {};
 
   OutputFile file(console);
-  if (!file.Open(out) || !file.Write(output.data(), output.size()) || !file.Commit()) return finish(kExitUsageOrIo);
+  if (!file.Open(out)) return finish(kExitUsageOrIo);
+  if (fromMidi) {
+    if (!file.Write(sysex.data(), sysex.size())) return finish(kExitUsageOrIo);
+  } else if (auto error = StreamSysexAsSmf(input, intervalMs, [&file](const std::uint8_t* bytes, std::size_t n) {
+               return file.Write(bytes, n);
+             })) {
+    // A write that failed has been said by the file; a dump that does not fit is said here.
+    if (file.Size() == 0) console.Error(inName, *error + "; nothing written");
+    return finish(file.Size() == 0 ? kExitDataProblem : kExitUsageOrIo);
+  }
+  if (!file.Commit()) return finish(kExitUsageOrIo);
   written = file.Size();
   return finish(kExitOk);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <limits>
 
 namespace cli {
@@ -216,25 +217,19 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
   return result;
 }
 
-std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file) {
-  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(intervalMs, 0, kSmfMaxIntervalMs));
-  // The track is written straight after the header, its length filled in at the end,
-  // into room for the bytes and a little for the events' framing: a dump is never held
-  // a third time, nor copied as the file grows.
-  file = {'M', 'T', 'h', 'd'};
-  file.reserve(syx.size() + syx.size() / 4 + 64);
-  AppendBigEndian(file, kMinHeaderBytes, 4);
-  AppendBigEndian(file, 0, 2);  // format 0
-  AppendBigEndian(file, 1, 2);  // one track
-  AppendBigEndian(file, kSmfTicksPerQuarter, 2);
-  file.insert(file.end(), {'M', 'T', 'r', 'k', 0, 0, 0, 0});
-  const std::size_t trackStart = file.size();
-  file.insert(file.end(), {0x00, kMetaEvent, kTempo, 0x03});
-  AppendBigEndian(file, kSmfMicrosecondsPerQuarter, 3);
+namespace {
 
+// The track's events, each handed to emit in pieces (a pointer and a length) in order.
+template <typename Emit>
+std::optional<std::string> EmitTrackEvents(const ByteString& syx, std::uint64_t interval, Emit&& emit) {
+  const std::uint8_t tempo[] = {0x00, kMetaEvent, kTempo, 0x03, static_cast<std::uint8_t>(kSmfMicrosecondsPerQuarter >> 16),
+                                static_cast<std::uint8_t>(kSmfMicrosecondsPerQuarter >> 8),
+                                static_cast<std::uint8_t>(kSmfMicrosecondsPerQuarter)};
+  emit(tempo, sizeof tempo);
   std::uint64_t messageIndex = 0;
   std::uint64_t lastTick = 0;
   std::size_t pos = 0;
+  ByteString framing;
   while (pos < syx.size()) {
     const bool message = syx[pos] == kSysexStart;
     std::size_t end = pos + 1;
@@ -256,27 +251,63 @@ std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs
     }
     const std::size_t dataBytes = end - pos - (message ? 1 : 0);
     if (dataBytes > kMaxVarLen) {
-      file.clear();
       return "the run of bytes at byte offset " + std::to_string(pos) + " is longer than a MIDI file event can hold";
     }
-    AppendVarLen(file, static_cast<std::uint32_t>(tick - lastTick));
-    file.push_back(message ? kSysexStart : kSysexEnd);
-    AppendVarLen(file, static_cast<std::uint32_t>(dataBytes));
-    file.insert(file.end(), syx.begin() + static_cast<std::ptrdiff_t>(end - dataBytes),
-                syx.begin() + static_cast<std::ptrdiff_t>(end));
+    framing.clear();
+    AppendVarLen(framing, static_cast<std::uint32_t>(tick - lastTick));
+    framing.push_back(message ? kSysexStart : kSysexEnd);
+    AppendVarLen(framing, static_cast<std::uint32_t>(dataBytes));
+    emit(framing.data(), framing.size());
+    emit(syx.data() + (end - dataBytes), dataBytes);
     lastTick = tick;
     pos = end;
   }
-  file.insert(file.end(), {0x00, kMetaEvent, kEndOfTrack, 0x00});
-  const std::size_t trackBytes = file.size() - trackStart;
-  if (trackBytes > std::numeric_limits<std::uint32_t>::max()) {
-    file.clear();
-    return std::string("too many bytes for one MIDI track");
-  }
-  for (std::size_t i = 0; i < 4; ++i) {
-    file[trackStart - 4 + i] = static_cast<std::uint8_t>(trackBytes >> (8 * (3 - i)));
-  }
+  const std::uint8_t endOfTrack[] = {0x00, kMetaEvent, kEndOfTrack, 0x00};
+  emit(endOfTrack, sizeof endOfTrack);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> StreamSysexAsSmf(const ByteString& syx, int intervalMs,
+                                            const std::function<bool(const std::uint8_t*, std::size_t)>& write) {
+  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(intervalMs, 0, kSmfMaxIntervalMs));
+  // Measured first, for the track's length in its header, then written in pieces: a
+  // dump is never held a second time.
+  std::uint64_t trackBytes = 0;
+  if (auto error = EmitTrackEvents(syx, interval, [&](const std::uint8_t*, std::size_t n) { trackBytes += n; })) {
+    return error;
+  }
+  if (trackBytes > std::numeric_limits<std::uint32_t>::max()) return std::string("too many bytes for one MIDI track");
+
+  ByteString buffer = {'M', 'T', 'h', 'd'};
+  constexpr std::size_t kBufferBytes = 256 * 1024;
+  buffer.reserve(kBufferBytes);
+  AppendBigEndian(buffer, kMinHeaderBytes, 4);
+  AppendBigEndian(buffer, 0, 2);  // format 0
+  AppendBigEndian(buffer, 1, 2);  // one track
+  AppendBigEndian(buffer, kSmfTicksPerQuarter, 2);
+  buffer.insert(buffer.end(), {'M', 'T', 'r', 'k'});
+  AppendBigEndian(buffer, static_cast<std::uint32_t>(trackBytes), 4);
+  bool written = true;
+  (void)EmitTrackEvents(syx, interval, [&](const std::uint8_t* bytes, std::size_t n) {
+    if (buffer.size() + n > kBufferBytes) {
+      written = written && write(buffer.data(), buffer.size());
+      buffer.clear();
+    }
+    if (n > kBufferBytes) written = written && write(bytes, n);
+    else buffer.insert(buffer.end(), bytes, bytes + n);
+  });
+  written = written && write(buffer.data(), buffer.size());
+  return written ? std::nullopt : std::optional<std::string>("the file could not be written");
+}
+
+std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file) {
+  file.clear();
+  return StreamSysexAsSmf(syx, intervalMs, [&file](const std::uint8_t* bytes, std::size_t n) {
+    file.insert(file.end(), bytes, bytes + n);
+    return true;
+  });
 }
 
 }  // namespace cli

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,5 +59,9 @@ inline constexpr int kSmfMaxIntervalMs = 3600000;
 // it, so reading the file back gives every byte again in place.
 // Returns the reason when the bytes do not fit in a MIDI file.
 [[nodiscard]] std::optional<std::string> WriteSysexAsSmf(const ByteString& syx, int intervalMs, ByteString& file);
+// The same file handed to write in pieces as it is made, never held whole; a false from
+// write ends it. Nothing is handed over when the bytes do not fit in a MIDI file.
+[[nodiscard]] std::optional<std::string> StreamSysexAsSmf(
+    const ByteString& syx, int intervalMs, const std::function<bool(const std::uint8_t*, std::size_t)>& write);
 
 }  // namespace cli
