@@ -331,6 +331,10 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
                                    allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
                                    filelist::MissingFile::Fail});
+  // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
+  // one from another, not a second copy of the files.
+  PieceTally tally;
+  session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });
   engine.SetOpener([&](const std::string& name) {
     const auto it = byName.find(name);
     const std::vector<std::uint8_t>* bytes = it == byName.end() ? nullptr : &files[it->second].bytes;
