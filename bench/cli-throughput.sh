@@ -9,7 +9,7 @@
 # (the largest any subcommand may take is twice the input plus 50 MB). The dumps are made in a
 # temporary folder and removed at the end. split writes no files from these dumps
 # (their pieces are longer than a piece file takes): it is timed to its refusal, after
-# the whole feed; the last line splits a full bank of 50 slots (1.7 MB, 100 files).
+# the whole feed; the last line splits a full bank of 50 slots (1.6 MB, 100 files).
 set -euo pipefail
 build=${1:-build/release}
 cli=$(realpath "$build/src/cli/vezorizer-cli")
@@ -19,7 +19,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$gendump" --min-pattern 110000 --max-pattern 110000 6MB.syx
 "$gendump" --min-pattern 1100000 --max-pattern 1100000 60MB.syx
-"$gendump" --min-pattern 30000 --max-pattern 32000 bank.syx
+"$gendump" --min-pattern 27000 --max-pattern 29000 bank.syx
 
 # run NAME INPUT ARGS...: the best of three runs by wall and by processor time (bash's
 # clock and `times`, to the millisecond), the peak memory from /usr/bin/time.

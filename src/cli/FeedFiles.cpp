@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 
+#include "mc303/SyxFiles.h"
 #include "platform/Platform.h"
 
 namespace cli {
@@ -117,8 +118,11 @@ void PieceTally::Take(mc303::PieceStore& store, const mc303::MessageReport& repo
   const auto i = static_cast<std::size_t>(report.userNumber - 1);
   const bool pattern = report.kind == mc303::PieceKind::Pattern;
   mc303::ByteString& data = pattern ? store.PatternData[i] : store.SettingsData[i];
-  (pattern ? patternBytes : settingsBytes)[i] += data.size();
-  if (keepBytes && !data.empty()) {
+  const std::uint64_t size = (pattern ? patternBytes : settingsBytes)[i] += data.size();
+  if (keepBytes && size > mc303::kMaxPieceFileBytes) {
+    // Too long for a piece file: it is never written, so its bytes need no keeping.
+    (pattern ? patternParts : settingsParts)[i] = {};
+  } else if (keepBytes && !data.empty()) {
     // Blocks of a fixed size, filled in turn: no allocation per message, no copy of what
     // is already kept.
     std::vector<mc303::ByteString>& parts = (pattern ? patternParts : settingsParts)[i];

@@ -77,7 +77,8 @@ bool LoadInputFiles(const std::vector<std::string>& names, std::vector<InputFile
 
 // How many bytes each slot's pattern and settings hold and, with keepBytes, the bytes
 // themselves in blocks filled in turn: a slot's piece is never one vector grown (and
-// copied over again and again) as its messages come.
+// copied over again and again) as its messages come. A piece too long for a piece file
+// keeps only its size.
 struct PieceTally {
   bool keepBytes = false;
   std::array<std::uint64_t, mc303::kUserSlots> patternBytes{};
