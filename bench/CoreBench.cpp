@@ -101,7 +101,9 @@ void InspectWholeRun(benchmark::State& state) {
   }
   for (auto _ : state) {
     std::ostringstream sink;
-    benchmark::DoNotOptimize(cli::RunInspect(state.range(0) != 0, {path.string()}, sink));
+    cli::Console console(sink, sink);
+    console.json = state.range(0) != 0;
+    benchmark::DoNotOptimize(cli::RunInspect({path.string()}, console));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
   std::filesystem::remove(path);

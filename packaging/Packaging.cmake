@@ -1,5 +1,6 @@
-# A Debian package of what cmake --install puts in place: vezorizer, vezorizer-cli,
-# mc303-sim, README.TXT, the desktop entry and its icon. Build it from a Release tree:
+# A Debian package of what cmake --install puts in place: vezorizer, vezorizer-cli with
+# its manual page and bash completion, mc303-sim, README.TXT, the desktop entry and its
+# icon. Build it from a Release tree:
 #   cmake --build build/release && (cd build/release && cpack)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vezorizer)

@@ -1,9 +1,9 @@
 // The core as the command-line front end runs it: the same parser, boxes of the same
-// sizes, no window events, messages to stderr, and an output log of its own in memory
-// (the window program's OUTFILE.SYX is never touched).
+// sizes, no window events, and an output log of its own (the window program's
+// OUTFILE.SYX is never touched): kept in memory where the logged bytes are wanted,
+// only counted where they are not.
 #pragma once
 
-#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,27 +22,52 @@ inline constexpr int kPiecesMaxLength = 16384;
 inline constexpr int kDevMaxLength = 1024;
 inline constexpr int kTrafficMaxLength = 174;
 
-// What the window would show in a message box goes to stderr. No one can answer a
-// question here, so questions are answered No; no file dialog can be shown.
-class StderrDialogs final : public ui::Dialogs {
+// What the window would show in a message box is kept for the command to say in its
+// own words (naming the file it concerns). No one can answer a question here, so
+// questions are answered No; no file dialog can be shown.
+class KeptDialogs final : public ui::Dialogs {
  public:
-  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view title, ui::Icon) override {
-    std::cerr << (title.empty() ? std::string_view("vezorizer-cli") : title) << ": " << text << '\n';
+  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view, ui::Icon) override {
+    last = std::string(text);
     return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
   }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
+  std::string last;
 };
 
+// A log that counts (the parser does) and keeps nothing.
+class CountingLogFile final : public mc303::OutputLogFile {
+ public:
+  void Delete() override {}
+  [[nodiscard]] bool Create() override { return open_ = true; }
+  [[nodiscard]] bool IsOpen() const override { return open_; }
+  [[nodiscard]] std::size_t Write(const std::uint8_t*, std::size_t count) override { return open_ ? count : 0; }
+  void Close() override { open_ = false; }
+  std::string Location() const override { return std::string("(memory)") + mc303::kOutfileName; }
+
+ private:
+  bool open_ = false;
+};
+
+enum class KeepLog { No, Yes };
+
 struct CliSession {
+  explicit CliSession(KeepLog keep = KeepLog::No)
+      : log(keep == KeepLog::Yes ? static_cast<mc303::OutputLogFile&>(memory) : counting) {}
+  CliSession(const CliSession&) = delete;
+  CliSession& operator=(const CliSession&) = delete;
+
   mc303::SharedFlags flags;
   ui::TextBox tFiles{kFilesMaxLength};
   ui::TextBox tPieces{kPiecesMaxLength};
   ui::TextBox tDev{kDevMaxLength};
   ui::TextBox tTraffic{kTrafficMaxLength};
   ui::NoEventPump pump;
-  StderrDialogs dialogs;
-  mc303::MemoryLogFile log;
+  KeptDialogs dialogs;
+  mc303::MemoryLogFile memory;  // the logged bytes, with KeepLog::Yes
+  CountingLogFile counting;
+  mc303::OutputLogFile& log;
   mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
 };
 

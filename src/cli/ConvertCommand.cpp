@@ -6,9 +6,11 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/FeedFiles.h"
+#include "cli/OutputFile.h"
 #include "cli/StandardMidiFile.h"
 #include "cli/Subcommands.h"
-#include "mc303/SyxFiles.h"
+#include "platform/Platform.h"
 
 namespace cli {
 namespace {
@@ -24,71 +26,86 @@ bool HasMidiExtension(const std::string& name) { return EndsWithNoCase(name, ".m
 
 }  // namespace
 
-int RunConvert(const std::string& in, const std::string& out, int intervalMs, bool keepStray) {
-  ByteString input;
-  if (auto error = mc303::ReadWholeFile(in, input)) {
-    std::cerr << in << ": cannot read: " << *error << '\n';
-    return kExitUsageOrIo;
-  }
-  // The output is written beside and then renamed over its target, so converting a
-  // file onto itself would silently replace the only copy of the input.
+int RunConvert(const std::string& in, const std::string& out, const SmfWriteOptions& smf, Console& console) {
+  std::uint64_t written = 0;
+  const auto finish = [&](int status) {
+    if (console.json) {
+      console.out << "{\n  \"output\": " << (status == kExitOk ? JsonText(out) : "null")
+                  << ",\n  \"bytes\": " << written << ",\n  \"error\": "
+                  << (console.JsonError()) << "\n}\n";
+    } else if (status == kExitOk && out != kStandardStream && !platform::IsStandardOutput(out)) {
+      console.out << out << '\n';
+    }
+    return status;
+  };
+  if (OutputFile::Refuses(out, "OUT", console)) return finish(kExitUsageOrIo);
+  // The output takes the target's place, so converting a file onto itself would
+  // replace the only copy of the input.
   std::error_code ec;
-  if (std::filesystem::equivalent(in, out, ec)) {
-    std::cerr << out << ": is the same file as " << in << "; nothing written\n";
-    return kExitUsageOrIo;
+  if (in != kStandardStream && out != kStandardStream && std::filesystem::equivalent(in, out, ec)) {
+    console.Error(out, "is the same file as " + in + "; nothing written");
+    return finish(kExitUsageOrIo);
+  }
+  ByteString input;
+  // The file itself, a MIDI file too: it is what is converted.
+  if (auto error = ReadInputFile(in, input, InputReader::Midi::Raw)) {
+    console.Error(InputName(in), *error);
+    return finish(kExitUsageOrIo);
   }
 
-  const bool toMidi = HasMidiExtension(out);
-  ByteString output;
-  if (IsStandardMidiFile(input)) {
-    if (toMidi) {
-      std::cerr << in << ": is a Standard MIDI File already; name OUT with .syx to take its SysEx out\n";
-      return kExitUsageOrIo;
-    }
+  const std::string inName = InputName(in);
+  const bool fromMidi = IsStandardMidiFile(input);
+  // Standard output has no name to ask: the input is turned into the other kind.
+  const bool toMidi = out == kStandardStream ? !fromMidi : HasMidiExtension(out);
+  if (fromMidi == toMidi) {
+    console.Error(inName, fromMidi ? "is a Standard MIDI File already; name OUT with .syx to take its SysEx out"
+                                   : "not a Standard MIDI File (it does not begin with \"MThd\"); "
+                                     "to make one from it, name OUT with .mid or .midi");
+    return finish(kExitUsageOrIo);
+  }
+  if (!fromMidi && input.empty()) {
+    console.Error(inName, "is empty; nothing written");
+    return finish(kExitDataProblem);
+  }
+  ByteString sysex;
+  if (fromMidi) {
     SmfReadResult read = ReadSysexFromSmf(input);
     if (read.error) {
-      std::cerr << in << ": " << SmfErrorText(*read.error) << "; nothing written\n";
-      return kExitUsageOrIo;
+      console.Error(inName, SmfErrorText(*read.error) + "; nothing written");
+      return finish(kExitUsageOrIo);
     }
     if (read.sysex.bytes.empty()) {
-      std::cerr << in << ": holds no SysEx events; nothing written\n";
-      return kExitDataProblem;
+      console.Error(inName, "holds no SysEx events; nothing written");
+      return finish(kExitDataProblem);
     }
-    output = std::move(read.sysex.bytes);
-  } else {
-    if (!toMidi) {
-      std::cerr << in << ": not a Standard MIDI File (it does not begin with \"MThd\"); "
-                << "to make one from it, name OUT with .mid or .midi\n";
-      return kExitUsageOrIo;
-    }
-    if (input.empty()) {
-      std::cerr << in << ": is empty; nothing written\n";
-      return kExitDataProblem;
-    }
-    const SmfWriteResult written = WriteSysexAsSmf(input, {intervalMs, keepStray}, output);
-    if (written.error) {
-      std::cerr << in << ": " << *written.error << "; nothing written\n";
-      return kExitDataProblem;
-    }
-    if (written.leftOutBytes > 0) {
-      std::cerr << in << ": left out " << written.leftOutBytes
-                << " bytes that are not SysEx data (active sensing, clock, stray bytes); --keep-stray keeps them\n";
-    }
-    if (written.messages == 0) {
-      std::cerr << in << ": holds no SysEx message; nothing written\n";
-      return kExitDataProblem;
-    }
+    sysex = std::move(read.sysex.bytes);
+    input = {};
   }
 
-  if (auto error = mc303::ReplaceFile(out, output)) {
-    std::cerr << out << ": cannot write: " << *error << '\n';
-    return kExitUsageOrIo;
+  OutputFile file(console);
+  if (!file.Open(out)) return finish(kExitUsageOrIo);
+  if (fromMidi) {
+    if (!file.Write(sysex.data(), sysex.size())) return finish(kExitUsageOrIo);
+  } else {
+    const SmfWriteResult made =
+        StreamSysexAsSmf(input, smf, [&file](const std::uint8_t* bytes, std::size_t n) { return file.Write(bytes, n); });
+    if (made.leftOutBytes > 0) {
+      console.Warning(inName, "left out " + std::to_string(made.leftOutBytes) +
+                                  " bytes that are not SysEx data (active sensing, clock, stray bytes); "
+                                  "--keep-stray keeps them");
+    }
+    if (made.error) {
+      console.Error(inName, *made.error + "; nothing written");
+      return finish(kExitDataProblem);
+    }
+    if (made.writeFailed) return finish(kExitUsageOrIo);  // said by the file
   }
-  std::cout << out << '\n';
-  return kExitOk;
+  if (!file.Commit()) return finish(kExitUsageOrIo);
+  written = file.Size();
+  return finish(kExitOk);
 }
 
-void AddConvertCommand(CLI::App& app, int& status) {
+void AddConvertCommand(CLI::App& app, int& status, Console& console) {
   struct Options {
     std::string in;
     std::string out;
@@ -102,11 +119,12 @@ void AddConvertCommand(CLI::App& app, int& status) {
   sub->add_flag("--keep-stray", options->smf.keepStray,
                 "Keep the bytes outside SysEx messages (active sensing, clock, stray bytes) in a written .mid, "
                 "for a byte-exact round trip; some MIDI file readers refuse such files");
-  sub->add_option("IN", options->in, "A Standard MIDI File, or raw SysEx bytes")->required();
-  sub->add_option("OUT", options->out, "Raw SysEx (.syx) from a .mid; a .mid/.midi from raw SysEx")->required();
-  sub->callback([options, &status] {
-    status = RunConvert(options->in, options->out, options->smf.intervalMs, options->smf.keepStray);
-  });
+  AddCommonFlags(*sub, console, true);
+  sub->add_option("IN", options->in, "A Standard MIDI File, or raw SysEx bytes; - for standard input")->required();
+  sub->add_option("OUT", options->out,
+                  "Raw SysEx (.syx) from a .mid; a .mid/.midi from raw SysEx; - for standard output (the other kind)")
+      ->required();
+  sub->callback([options, &status, &console] { status = RunConvert(options->in, options->out, options->smf, console); });
 }
 
 }  // namespace cli

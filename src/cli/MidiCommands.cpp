@@ -1,23 +1,23 @@
 #include "cli/MidiCommands.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <cctype>
-#include <ctime>
+#include <filesystem>
+#include <random>
 #include <nlohmann/json.hpp>
-#include <thread>
 #include <vector>
 
 #include "app/ReceiveLoop.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/FeedFiles.h"
+#include "cli/OutputFile.h"
 #include "cli/SavePieces.h"
 #include "mc303/SyxFiles.h"
 #include "midi/InputBufferPool.h"
 #include "midi/InputRings.h"
 #include "midi/MidiDevices.h"
+#include "platform/Platform.h"
 
 namespace cli {
 namespace {
@@ -135,39 +135,95 @@ bool CaptureEnd::Reached(std::uint64_t bytesReceived, std::chrono::steady_clock:
   return idleTimeout_ && bytesReceived > 0 && now - lastByteTime_ >= *idleTimeout_;
 }
 
-int RunPorts(bool json, midi::MidiPorts& ports, std::ostream& out, std::ostream& err) {
+int RunPorts(midi::MidiPorts& ports, Console& console) {
   ui::NoEventPump pump;
-  StderrDialogs dialogs;
+  KeptDialogs dialogs;
   midi::HeapBlockAllocator allocator;
   midi::InputBufferPool pool(ports, allocator, dialogs, pump);  // never allocated: listing queues nothing
   OpenDevices d;
   midi::DeviceSelection selection(ports, d.devices, pool, dialogs, d.cInp, d.cOut);
   bool quitRequested = false;
   OpenAndList(ports, d, selection, pump, quitRequested);
-  if (d.devices.DeviceSlotCount == 0) err << kNoDevices << '\n';
+  if (d.devices.DeviceSlotCount == 0) console.Note(kNoDevices);
 
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (int s = 0; s < d.devices.DeviceSlotCount; ++s) {
     const bool hasIn = s < d.cInp.ListCount();
     const bool hasOut = s < d.cOut.ListCount();
-    if (json) {
+    if (console.json) {
       nlohmann::ordered_json slot;
       slot["slot"] = s;
       slot["input"] = hasIn ? nlohmann::ordered_json(d.cInp.Item(s)) : nlohmann::ordered_json(nullptr);
       slot["output"] = hasOut ? nlohmann::ordered_json(d.cOut.Item(s)) : nlohmann::ordered_json(nullptr);
       list.push_back(slot);
     } else {
-      out << s << "  in: " << (hasIn ? d.cInp.Item(s) : "-") << "  out: " << (hasOut ? d.cOut.Item(s) : "-") << '\n';
+      console.out << s << "  in: " << (hasIn ? d.cInp.Item(s) : "-") << "  out: " << (hasOut ? d.cOut.Item(s) : "-")
+                  << '\n';
     }
   }
-  if (json) out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  if (console.json) console.out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   midi::ShutDownPorts(ports, d.devices);
   return kExitOk;
 }
 
+namespace {
+
+// The capture's account, for the JSON document and the exit status.
+struct CaptureResult {
+  std::optional<std::string> overall;
+  std::uint64_t bytes = 0;
+  std::vector<std::string> pieces;
+};
+
+int FinishCapture(int status, const CaptureResult& result, Console& console) {
+  if (!console.json) return status;
+  std::string text = "{\n  \"overall\": ";
+  text += result.overall ? JsonText(*result.overall) : "null";
+  text += ",\n  \"bytes\": " + std::to_string(result.bytes) + ",\n  \"files\": [";
+  for (std::size_t i = 0; i < result.pieces.size(); ++i) (text += i == 0 ? "\n    " : ",\n    ") += JsonText(result.pieces[i]);
+  text += result.pieces.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
+  text += console.JsonError();
+  console.out << text << "\n}\n";
+  return status;
+}
+
+// Where a recording goes when its own file cannot take it: a new file of its own in the
+// system's temporary folder. Empty when that fails too.
+std::string KeepRecording(const std::vector<std::uint8_t>& bytes) {
+  std::error_code ec;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+  if (ec) return {};
+  std::random_device entropy;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const std::filesystem::path path = folder / ("vezorizer-capture-" + std::to_string(entropy()) + ".SYX");
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) continue;
+    if (!platform::WriteFileSafely(path, bytes.data(), bytes.size())) return path.string();
+  }
+  return {};
+}
+
+}  // namespace
+
 int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
-               const CaptureHooks& hooks, std::ostream& out, std::ostream& err) {
-  CliSession session;
+               Console& console, const CaptureHooks& hooks) {
+  CaptureResult result;
+  if (options.overall.empty() || (options.base && options.base->empty())) {
+    console.Error(options.overall.empty() ? "-o" : "--base", "the name is empty");
+    return FinishCapture(kExitUsageOrIo, result, console);
+  }
+  if (options.overall == kStandardStream) {
+    console.Error(OutputName(options.overall), "the recording needs a file of its own; report lines go there");
+    return FinishCapture(kExitUsageOrIo, result, console);
+  }
+  // Asked before the recording: a dump that cannot be saved is a dump made for nothing.
+  const std::string overall = mc303::OverallFileName(options.overall);
+  OutputFile overallFile(console);
+  if (!overallFile.Open(overall)) return FinishCapture(kExitUsageOrIo, result, console);
+  if (options.base && !CanWritePieceFiles(mc303::PieceBaseName(*options.base), console)) {
+    return FinishCapture(kExitUsageOrIo, result, console);
+  }
+
+  CliSession session(KeepLog::Yes);
   CapturePump pump(hooks.onPump, session.parse);
   midi::HeapBlockAllocator allocator;
   OpenDevices d;
@@ -178,29 +234,35 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
 
   OpenAndList(ports, d, selection, pump, quit);
   if (d.devices.DeviceSlotCount == 0) {
-    err << kNoDevices << '\n';
-    return kExitUsageOrIo;
+    console.Error(kNoDevices);
+    return FinishCapture(kExitUsageOrIo, result, console);
   }
-  const std::optional<int> slot = FindInputSlot(options.port.value_or("0"), d.cInp);
+  const std::string wanted = options.port.value_or("0");
+  const std::optional<int> slot = FindInputSlot(wanted, d.cInp);
   if (!slot) {
-    err << "No input port matches '" << options.port.value_or("0") << "'; see vezorizer-cli ports.\n";
+    console.Error("No input port matches '" + wanted + "'; see vezorizer-cli ports.");
     midi::ShutDownPorts(ports, d.devices);
-    return kExitUsageOrIo;
+    return FinishCapture(kExitUsageOrIo, result, console);
   }
   if (*slot != d.devices.SelectedInput) selection.SelectInput(*slot);
   if (!pool.AllocatePool(quit)) {
+    console.Error(session.dialogs.last);
     midi::ShutDownPorts(ports, d.devices);
-    return kExitUsageOrIo;
+    return FinishCapture(kExitUsageOrIo, result, console);
   }
 
   // Armed as Start arms a capture: a fresh log, an empty store, reports on.
   session.flags.RecordingActive = true;
   session.parse.ResetPieceStore();
-  session.parse.SetMessageObserver([&out](const mc303::MessageReport& r) { out << r.reportLine << std::endl; });
+  if (!console.json) {
+    session.parse.SetMessageObserver([&console](const mc303::MessageReport& r) {
+      console.out << r.reportLine << std::endl;
+    });
+  }
   pool.QueuePool(d.devices.SelectedInputHandle());
   ports.InStart(d.devices.SelectedInputHandle());
-  err << "Recording from input slot " << *slot << " (" << d.cInp.Item(*slot)
-      << "); start the bulk dump now. Ctrl-C ends the capture.\n";
+  console.Note("Recording from input slot " + std::to_string(*slot) + " (" + d.cInp.Item(*slot) +
+               "); start the bulk dump now. Ctrl-C ends the capture.");
 
   std::optional<std::chrono::milliseconds> idleTimeout;
   if (options.idleTimeoutSeconds) {
@@ -217,76 +279,60 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   midi::ShutDownPorts(ports, d.devices);
   pool.ReleasePool();
   session.parse.CloseOutfile();
+  session.parse.SetMessageObserver(nullptr);
 
   int status = kExitOk;
   if (const std::uint64_t lost = ports.LostInputBytes(); lost > 0) {
-    err << "warning: " << lost << " received bytes were lost before they could be recorded\n";
+    console.Error(std::to_string(lost) + " received bytes were lost before they could be recorded");
     status = kExitDataProblem;
   }
   if (sourceGone) {
-    err << "warning: the input port " << d.cInp.Item(*slot)
-        << " went away during the capture; what arrived before it went is saved\n";
+    console.Warning(d.cInp.Item(*slot), "the input port went away during the capture; what arrived before it went is saved");
   }
   if (const std::uint64_t dropped = d.rings.ShortEventsDropped(); dropped > 0) {
-    err << "warning: " << dropped << " short MIDI events were not shown (too many at once)\n";
+    console.Warning(d.cInp.Item(*slot), std::to_string(dropped) + " short MIDI events were not shown (too many at once)");
   }
   if (session.parse.Log().RestartPending) {
-    err << kNothingStored << '\n';
-    return kExitDataProblem;
+    console.Error(OutputName(overall), kNothingStored);
+    return FinishCapture(kExitDataProblem, result, console);
   }
 
-  const std::string overall = mc303::OverallFileName(options.overall);
-  const std::vector<std::uint8_t>& captured = session.log.Bytes();
-  if (auto error = mc303::ReplaceFile(overall, captured)) {
-    err << overall << ": cannot write: " << *error << '\n';
-    return kExitUsageOrIo;
+  const std::vector<std::uint8_t>& captured = session.memory.Bytes();
+  if (!overallFile.Write(captured.data(), captured.size()) || !overallFile.Commit()) {
+    const std::string kept = KeepRecording(captured);
+    console.Error(kept.empty() ? "the recording is lost: it could not be kept elsewhere either"
+                               : "the recording is kept in " + kept);
+    return FinishCapture(kExitUsageOrIo, result, console);
   }
-  out << overall << '\n';
+  result.overall = overall;
+  result.bytes = captured.size();
+  if (!console.json) console.out << overall << '\n';
 
   // The totals check of Stop, on the bytes just written.
   const std::int64_t n = static_cast<std::int64_t>(captured.size());
   const std::int64_t t = PiecesTotal(session.parse.Store());
   if (n < t - 1 || n > t + 1) {
-    err << "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " << n
-        << " bytes.  Pieces added up is " << t << " bytes.\n";
+    console.Warning(overall, "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+                                 std::to_string(n) + " bytes.  Pieces added up is " + std::to_string(t) + " bytes.");
   }
 
   if (options.base) {
     if (!AnyCompleteSlot(session.parse.Store())) {
-      err << "No user slot holds both its pattern data and its settings: no piece files written.\n";
-      return kExitDataProblem;
+      console.Error(mc303::PieceBaseName(*options.base),
+                    "No user slot holds both its pattern data and its settings: no piece files written.");
+      return FinishCapture(kExitDataProblem, result, console);
     }
-    const int written = WritePieceFiles(session.parse.Store(), mc303::PieceBaseName(*options.base), out, err);
-    if (written != kExitOk) return written;
+    PieceTally tally;
+    tally.keepBytes = true;
+    tally.TakeAll(session.parse.Store());
+    const auto pieces = WritePieceFiles(session.parse.Store(), tally, mc303::PieceBaseName(*options.base), console);
+    if (!pieces) return FinishCapture(kExitUsageOrIo, result, console);
+    result.pieces = *pieces;
+    if (!console.json) {
+      for (const std::string& path : *pieces) console.out << path << '\n';
+    }
   }
-  return status;
-}
-
-struct StopSignals::Impl {
-  sigset_t set{};
-  sigset_t previous{};
-  std::atomic<bool> done{false};
-  std::thread watcher;
-};
-
-StopSignals::StopSignals() : impl_(new Impl) {
-  sigemptyset(&impl_->set);
-  sigaddset(&impl_->set, SIGINT);
-  sigaddset(&impl_->set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &impl_->set, &impl_->previous);
-  impl_->watcher = std::thread([this] {
-    const timespec tick{0, 200 * 1000 * 1000};
-    while (!impl_->done.load()) {
-      if (sigtimedwait(&impl_->set, nullptr, &tick) > 0) stop_.store(true);
-    }
-  });
-}
-
-StopSignals::~StopSignals() {
-  impl_->done.store(true);
-  impl_->watcher.join();
-  pthread_sigmask(SIG_SETMASK, &impl_->previous, nullptr);
-  delete impl_;
+  return FinishCapture(status, result, console);
 }
 
 }  // namespace cli

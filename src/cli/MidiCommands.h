@@ -10,11 +10,12 @@
 #include <optional>
 #include <string>
 
+#include "cli/Console.h"
 #include "midi/MidiPorts.h"
 
 namespace cli {
 
-int RunPorts(bool json, midi::MidiPorts& ports, std::ostream& out = std::cout, std::ostream& err = std::cerr);
+int RunPorts(midi::MidiPorts& ports, Console& console);
 
 // When a capture ends: once stopSignalled, or once idleTimeout has passed since the
 // last received byte (only after a first byte). Asked whenever the receive loop has
@@ -43,25 +44,13 @@ struct CaptureHooks {
   std::function<void(std::uint64_t bytesReceived)> onPump;
 };
 
-// stop: set by the caller (SIGINT, SIGTERM) from any thread.
+// stop: set by the caller (SIGINT, SIGTERM) from any thread. OVERALL (and the piece
+// files' folder) must be writable before the recording starts; a recording that still
+// cannot be saved at the end is kept in a file the message names.
 int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
-               const CaptureHooks& hooks = {}, std::ostream& out = std::cout, std::ostream& err = std::cerr);
+               Console& console, const CaptureHooks& hooks = {});
 
-// Blocks SIGINT and SIGTERM in the calling thread and every thread it starts from now
-// on, and turns them into a flag set by a thread of its own. Make it before any MIDI
-// layer, so that no layer thread is the one a signal interrupts.
-class StopSignals {
- public:
-  StopSignals();
-  ~StopSignals();
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-  const std::atomic<bool>& Flag() const { return stop_; }
-
- private:
-  struct Impl;
-  std::atomic<bool> stop_{false};
-  Impl* impl_;
-};
+// The longest --idle-timeout: a day.
+inline constexpr double kMaxIdleTimeoutSeconds = 86400.0;
 
 }  // namespace cli

@@ -1,7 +1,9 @@
 #include "cli/SavePieces.h"
 
-#include "cli/Commands.h"
+#include <list>
+
 #include "mc303/SyxFiles.h"
+#include "platform/Platform.h"
 
 namespace cli {
 
@@ -13,29 +15,54 @@ bool AnyCompleteSlot(const mc303::PieceStore& store) {
   return false;
 }
 
-int WritePieceFiles(const mc303::PieceStore& store, const std::string& base, std::ostream& out, std::ostream& err) {
-  int status = kExitOk;
+std::optional<std::vector<std::string>> WritePieceFiles(const mc303::PieceStore& store, const PieceTally& pieces,
+                                                        const std::string& base, Console& console) {
+  std::vector<std::string> paths;
+  std::list<platform::SafeFile> files;  // discarded together unless every one is complete
   for (int s = 0; s < mc303::kUserSlots; ++s) {
     const auto i = static_cast<std::size_t>(s);
     if (!store.PatternPresent[i] || !store.SettingsPresent[i]) continue;
     for (mc303::PieceKind kind : {mc303::PieceKind::Pattern, mc303::PieceKind::Settings}) {
-      const auto& bytes = kind == mc303::PieceKind::Pattern ? store.PatternData[i] : store.SettingsData[i];
+      const bool pattern = kind == mc303::PieceKind::Pattern;
+      const std::uint64_t size = (pattern ? pieces.patternBytes : pieces.settingsBytes)[i];
       const std::string path = mc303::PieceFileName(base, s, kind);
-      if (bytes.size() > mc303::kMaxPieceFileBytes) {
-        err << path << ": not written: the piece holds " << bytes.size() << " bytes, more than "
-            << mc303::kMaxPieceFileBytes << '\n';
-        status = kExitUsageOrIo;
-        break;  // as in the window, a slot whose pattern file fails gets no settings file
+      if (size > mc303::kMaxPieceFileBytes) {
+        console.Error(path, "the piece holds " + std::to_string(size) + " bytes, more than " +
+                                std::to_string(mc303::kMaxPieceFileBytes) + "; no piece file written");
+        return std::nullopt;
       }
-      if (auto error = mc303::ReplaceFile(path, bytes)) {
-        err << path << ": cannot write: " << *error << '\n';
-        status = kExitUsageOrIo;
-        break;
+      platform::SafeFile& file = files.emplace_back();
+      std::optional<std::string> error = file.Open(path);
+      for (const mc303::ByteString& part : (pattern ? pieces.patternParts : pieces.settingsParts)[i]) {
+        if (!error) error = file.Write(part.data(), part.size());
       }
-      out << path << '\n';
+      if (error) {
+        console.Error(path, *error + "; no piece file written");
+        return std::nullopt;
+      }
+      paths.push_back(path);
     }
   }
-  return status;
+  std::size_t committed = 0;
+  for (platform::SafeFile& file : files) {
+    if (auto error = file.Commit()) {
+      console.Error(paths[committed], *error + "; " + std::to_string(committed) + " of " +
+                                          std::to_string(paths.size()) + " piece files written before it");
+      return std::nullopt;
+    }
+    ++committed;
+  }
+  return paths;
+}
+
+bool CanWritePieceFiles(const std::string& base, Console& console) {
+  const std::string path = mc303::PieceFileName(base, 0, mc303::PieceKind::Pattern);
+  platform::SafeFile probe;
+  if (auto error = probe.Open(path)) {
+    console.Error(path, *error);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace cli

@@ -1,10 +1,12 @@
 // Writing the per-piece files of a piece store as Stop writes them, for split and
-// capture alike.
+// capture alike: all of them or none.
 #pragma once
 
-#include <iostream>
 #include <string>
+#include <vector>
 
+#include "cli/Console.h"
+#include "cli/FeedFiles.h"
 #include "mc303/PieceStore.h"
 
 namespace cli {
@@ -12,9 +14,16 @@ namespace cli {
 // True when at least one user slot holds both its pattern data and its settings.
 bool AnyCompleteSlot(const mc303::PieceStore& store);
 
-// For every complete slot, BASE_UNNP.SYX then BASE_UNNS.SYX (base already passed through
-// the piece extension rule). Prints each written path to out, problems to err. Returns
-// the exit status: 0, or 2 when a file could not be written.
-int WritePieceFiles(const mc303::PieceStore& store, const std::string& base, std::ostream& out, std::ostream& err);
+// For every complete slot of the store, BASE_UNNP.SYX then BASE_UNNS.SYX (base already
+// passed through the piece extension rule), holding the bytes the tally kept. Every file is written beside its target first; only when
+// all are complete do they take their places, so a full disk or a refused name leaves
+// every target as it was. The first problem is said through the console and ends the
+// save. Returns the paths written, or nothing on failure.
+std::optional<std::vector<std::string>> WritePieceFiles(const mc303::PieceStore& store, const PieceTally& pieces,
+                                                        const std::string& base, Console& console);
+
+// Asks before a capture whether its piece files could be written under base, so that a
+// recording is not made for nothing; says why not through the console.
+bool CanWritePieceFiles(const std::string& base, Console& console);
 
 }  // namespace cli

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -12,6 +14,7 @@
 #include "cli/FeedFiles.h"
 #include "midi/InputBufferPool.h"
 #include "midi/MidiDevices.h"
+#include "platform/Platform.h"
 #include "settings/Settings.h"
 #include "transmit/Clock.h"
 #include "transmit/TransmitEngine.h"
@@ -25,9 +28,14 @@ namespace {
 // at least one millisecond after switching on, as a 1 ms timer's first tick comes), and
 // off again once the countdown is idle. A dry run keeps a clock of its own that jumps
 // to the next tick instead of sleeping.
+//
+// A stop asked by a signal reaches the engine here, as the window's abort reaches it
+// through its event pump: the engine ends after the block being handed over and its
+// pause.
 class CliTimer3 final : public ui::EventPump, public transmit::PaceTimer {
  public:
-  CliTimer3(transmit::PacingCountdown& countdown, bool realTime) : countdown_(countdown), realTime_(realTime) {}
+  CliTimer3(transmit::PacingCountdown& countdown, bool realTime, const std::atomic<bool>* stop, bool& abortRequested)
+      : countdown_(countdown), realTime_(realTime), stop_(stop), abortRequested_(abortRequested) {}
 
   void SwitchOn() override {
     if (on_) return;
@@ -35,6 +43,9 @@ class CliTimer3 final : public ui::EventPump, public transmit::PaceTimer {
     nextTickMs_ = NowMs() + 2;
   }
   void PumpEvents() override {
+    // Asked at every pump: the engine clears the request as the Send begins, and honours
+    // it between any two bytes after that.
+    if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) abortRequested_ = true;
     if (!on_) return;
     const std::uint64_t now = NowMs();
     if (now < nextTickMs_) return;
@@ -63,6 +74,8 @@ class CliTimer3 final : public ui::EventPump, public transmit::PaceTimer {
 
   transmit::PacingCountdown& countdown_;
   const bool realTime_;
+  const std::atomic<bool>* stop_;
+  bool& abortRequested_;
   bool on_ = false;
   std::uint64_t nextTickMs_ = 0;
   std::uint64_t virtualMs_ = 0;
@@ -110,13 +123,16 @@ class DryRunPorts final : public midi::MidiPorts {
 };
 
 // What the window would show in a message box goes to stderr; the last one is kept
-// as the error of a send that failed.
+// as the error of a send that failed. The window's prompt to press OK once the device
+// is ready has no OK to press here: the command line is the go-ahead.
 class SendDialogs final : public ui::Dialogs {
  public:
   explicit SendDialogs(std::ostream& err) : err_(err) {}
   ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view, ui::Icon) override {
-    err_ << "vezorizer-cli: " << text << '\n';
-    last = std::string(text);
+    if (text != transmit::kSendPrompt) {
+      err_ << "vezorizer-cli: " << text << '\n';
+      last = std::string(text);
+    }
     return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
   }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
@@ -159,20 +175,24 @@ midi::PortHandle OpenOutput(midi::MidiPorts& ports, const std::string& wanted, i
 
 }  // namespace
 
-std::int32_t SendBufferSize(const SendOptions& options, std::optional<std::filesystem::path>& from) {
-  from.reset();
-  if (options.bufferSize) return *options.bufferSize;
-  StderrDialogs dialogs;  // reading never shows anything
+BufferSizeChoice SendBufferSize(const SendOptions& options) {
+  BufferSizeChoice choice{settings::kDefaultTransmitBufferSize, std::nullopt, false};
+  if (options.bufferSize) {
+    choice.value = *options.bufferSize;
+    return choice;
+  }
+  KeptDialogs dialogs;  // reading never shows anything
   for (const std::filesystem::path& dir :
        {std::filesystem::path("."), options.programDirectory, options.userDataDirectory}) {
     if (dir.empty()) continue;
     settings::Settings s(dir, dialogs);
     if (!s.FileExists()) continue;
-    s.LoadSettings();
-    from = s.FilePath();
-    return s.TransmitBufferSize;
+    choice.unreadable = !s.LoadSettings();
+    choice.from = s.FilePath();
+    choice.value = s.TransmitBufferSize;
+    break;
   }
-  return settings::kDefaultTransmitBufferSize;
+  return choice;
 }
 
 std::filesystem::path UserDataDirectory() {
@@ -194,23 +214,88 @@ std::filesystem::path UserDataDirectory() {
 #endif
 }
 
-int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& out, std::ostream& err) {
+namespace {
+
+// What a terminal shows while a real send runs: bytes, blocks and the time left at the
+// pacing's rate (a pause per block, the wire's 3125 bytes a second).
+class ProgressLine {
+ public:
+  ProgressLine(std::ostream& err, bool shown, std::uint64_t total, std::int32_t bufferSize)
+      : err_(err), shown_(shown), total_(total), bufferSize_(bufferSize) {}
+  void Update(std::uint64_t sent, int blocks) {
+    if (!shown_) return;
+    const std::uint64_t left = total_ - std::min(total_, sent);
+    // Before the first block, a block is taken to end just past the buffer size.
+    const double perBlock = blocks > 0 ? static_cast<double>(sent) / blocks : bufferSize_ + 1.0;
+    const double seconds =
+        static_cast<double>(left) / perBlock * (transmit::kPauseMs / 1000.0) + static_cast<double>(left) / 3125.0;
+    const auto whole = static_cast<long>(seconds + 0.5);
+    char text[160];
+    std::snprintf(text, sizeof text, "\r%llu of %llu bytes sent, %d blocks, about %ld:%02ld left\x1b[K",
+                  static_cast<unsigned long long>(sent), static_cast<unsigned long long>(total_), blocks, whole / 60,
+                  whole % 60);
+    err_ << text << std::flush;
+  }
+  void Clear() {
+    if (shown_) err_ << "\r\x1b[K" << std::flush;
+  }
+
+ private:
+  std::ostream& err_;
+  const bool shown_;
+  const std::uint64_t total_;
+  const std::int32_t bufferSize_;
+};
+
+const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
+
+}  // namespace
+
+int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console, const std::atomic<bool>* stop,
+            const std::function<int()>& stopSignal) {
+  std::ostream& out = console.out;
+  nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
+  std::uint64_t sentBytes = 0;
+  std::uint64_t totalBytes = 0;
+  const auto finish = [&](int status) {
+    const std::uint64_t unsent = totalBytes - std::min(totalBytes, sentBytes);
+    if (console.json) {
+      nlohmann::ordered_json result;
+      result["blocks"] = blocks;
+      result["sent_bytes"] = sentBytes;
+      result["unsent_bytes"] = unsent;
+      result["error"] = console.FirstError() ? nlohmann::ordered_json(*console.FirstError())
+                                             : nlohmann::ordered_json(nullptr);
+      out << result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    }
+    return status;
+  };
+
+  if (options.port && options.port->empty()) {
+    console.Error("--port", "the name is empty");
+    return finish(kExitUsageOrIo);
+  }
   for (const std::string& name : options.files) {
     // A line break would split the name into other names when the list is read.
     if (name.find_first_of("\r\n") != std::string::npos) {
-      err << name << ": cannot be sent: the name holds a line break\n";
-      return kExitUsageOrIo;
+      console.Error(name, "cannot be sent: the name holds a line break");
+      return finish(kExitUsageOrIo);
     }
   }
+  // Each FILE is read once (standard input or a FIFO gives its bytes only once); the
+  // engine reads the bytes kept here, a MIDI file's SysEx.
   std::vector<InputFile> files;
-  if (!LoadInputFiles(options.files, files)) return kExitUsageOrIo;
-  std::uint64_t totalBytes = 0;
+  if (!LoadInputFiles(options.files, files, console)) return finish(kExitUsageOrIo);
   for (const InputFile& f : files) totalBytes += f.bytes.size();
-  files.clear();
+  const InputsByName inputs(files);
 
-  std::optional<std::filesystem::path> settingsFile;
-  const std::int32_t bufferSize = SendBufferSize(options, settingsFile);
-  if (settingsFile) err << "Buffer size " << bufferSize << ", from " << settingsFile->string() << '\n';
+  const BufferSizeChoice buffer = SendBufferSize(options);
+  if (buffer.from && buffer.unreadable) {
+    console.Warning(buffer.from->string(), "cannot be read; the buffer size is " + std::to_string(buffer.value));
+  } else if (buffer.from) {
+    console.Note("Buffer size " + std::to_string(buffer.value) + ", from " + buffer.from->string());
+  }
+  const std::int32_t bufferSize = buffer.value;
 
   // A dry run opens no port, so whatever --port names does not matter to it.
   const bool dryRun = ports == nullptr || options.dryRun;
@@ -220,8 +305,8 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& ou
   int slot = 0;
   const midi::PortHandle handle = OpenOutput(layer, dryRun ? "0" : options.port.value_or("0"), slot);
   if (handle == 0) {
-    err << "No output port matches '" << options.port.value_or("0") << "'; see vezorizer-cli ports.\n";
-    return kExitUsageOrIo;
+    console.Error("No output port matches '" + options.port.value_or("0") + "'; see vezorizer-cli ports.");
+    return finish(kExitUsageOrIo);
   }
   devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
   devices.SelectedOutput = static_cast<std::int16_t>(slot);
@@ -235,63 +320,66 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& ou
   list.SetText(text);
 
   CliSession session;
-  SendDialogs dialogs(err);
+  SendDialogs dialogs(console.err);
   ui::NoProgressWindow splash;
   midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
-  CliTimer3 timer3(countdown, !dryRun);
+  CliTimer3 timer3(countdown, !dryRun, stop, session.flags.AbortRequested);
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
                                    allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
                                    filelist::MissingFile::Fail});
+  // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
+  // one from another, not a second copy of the files.
+  PieceTally tally;
+  session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });
+  engine.SetOpener([&inputs](const std::string& name) { return inputs.Open(name); });
 
-  nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
-  std::uint64_t sentBytes = 0;
   int blockNumber = 0;
+  ProgressLine progress(console.err, options.progress && !dryRun, totalBytes, bufferSize);
+  progress.Update(0, 0);
   engine.SetHandOverObserver([&](const transmit::HandOver& h) {
     if (h.result != midi::kNoError) return;
     sentBytes += static_cast<std::uint64_t>(h.bytes);
     ++blockNumber;
-    if (options.json) {
+    if (console.json) {
       blocks.push_back({{"bytes", h.bytes}, {"paced", h.paced}});
     } else {
+      progress.Clear();
       out << "block " << blockNumber << ": " << h.bytes << " bytes" << (h.endOfFile ? " (end of file)" : "")
           << std::endl;
     }
+    progress.Update(sentBytes, blockNumber);
   });
 
   const transmit::SendEnd end = engine.Send();
   // Closing lets the port pass on what it still holds.
   layer.OutClose(handle);
+  progress.Clear();
 
-  std::optional<std::string> error;
   int status = kExitOk;
   if (end == transmit::SendEnd::BlockTooLong) {
-    error = transmit::kBlockTooLong;
+    console.RecordError(transmit::kBlockTooLong);
     status = kExitDataProblem;
   } else if (end != transmit::SendEnd::Finished || engine.FilesNotOpened() > 0) {
-    error = dialogs.last;
+    // Already said by the dialogs, in the window's words.
+    console.RecordError(dialogs.last);
     status = kExitUsageOrIo;
   }
   if (const std::uint64_t lost = layer.LostOutputBytes(); lost > 0) {
     sentBytes -= std::min(sentBytes, lost);
-    const std::string lostText = std::to_string(lost) + " bytes did not reach the MIDI system.";
-    err << "vezorizer-cli: " << lostText << '\n';
-    if (!error) error = lostText;
+    console.Error(std::to_string(lost) + " bytes did not reach the MIDI system.");
     status = kExitUsageOrIo;
   }
-  const std::uint64_t unsent = totalBytes - std::min(totalBytes, sentBytes);
-
-  if (options.json) {
-    nlohmann::ordered_json result;
-    result["blocks"] = blocks;
-    result["sent_bytes"] = sentBytes;
-    result["unsent_bytes"] = unsent;
-    result["error"] = error ? nlohmann::ordered_json(*error) : nlohmann::ordered_json(nullptr);
-    out << result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-  } else {
-    out << sentBytes << " bytes sent in " << blockNumber << " blocks, " << unsent << " bytes left unsent\n";
+  if (const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0; signal != 0) {
+    console.Error(std::string("interrupted by ") + SignalName(signal) + ": " + std::to_string(sentBytes) + " of " +
+                  std::to_string(totalBytes) + " bytes sent");
+    status = platform::ExitStatusForSignal(signal);
   }
-  return status;
+  if (!console.json) {
+    out << sentBytes << " bytes sent in " << blockNumber << " blocks, " << totalBytes - std::min(totalBytes, sentBytes)
+        << " bytes left unsent\n";
+  }
+  return finish(status);
 }
 
 }  // namespace cli

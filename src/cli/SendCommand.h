@@ -3,13 +3,16 @@
 // no port at all for a dry run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/Console.h"
 #include "midi/MidiPorts.h"
 
 namespace cli {
@@ -18,8 +21,9 @@ struct SendOptions {
   std::optional<std::string> port;  // output slot number or a case-insensitive part of its name
   std::optional<std::int32_t> bufferSize;
   bool dryRun = false;
-  bool json = false;
   std::vector<std::string> files;
+  // A progress line on standard error (bytes, blocks, time left), for a terminal.
+  bool progress = false;
   // Looked in for SETTINGS.DAT after the current directory, in this order: where the
   // window program keeps it when it runs from its build or unpacked folder, and where an
   // installed window program keeps it (the per-user application data directory).
@@ -27,15 +31,22 @@ struct SendOptions {
   std::filesystem::path userDataDirectory;
 };
 
+struct BufferSizeChoice {
+  std::int32_t value = 0;
+  std::optional<std::filesystem::path> from;  // the SETTINGS.DAT it came from
+  bool unreadable = false;                    // `from` is there but could not be read
+};
+
 // The buffer size a send uses: the option, else the first SETTINGS.DAT found in the
-// current directory, programDirectory or userDataDirectory, else 139; `from` names the
-// file it came from.
-std::int32_t SendBufferSize(const SendOptions& options, std::optional<std::filesystem::path>& from);
+// current directory, programDirectory or userDataDirectory, else 139 (also when the
+// file found cannot be read, as the window would do).
+BufferSizeChoice SendBufferSize(const SendOptions& options);
 
 // ports: the layer to send through; nullptr for a dry run, which opens no port and
-// does not pause.
-int RunSend(const SendOptions& options, midi::MidiPorts* ports, std::ostream& out = std::cout,
-            std::ostream& err = std::cerr);
+// does not pause. stop: set from another thread (SIGINT, SIGTERM) to end the send as
+// the window's abort does; stopSignal then says which signal, for the exit status.
+int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console,
+            const std::atomic<bool>* stop = nullptr, const std::function<int()>& stopSignal = {});
 
 // The per-user directory the installed window program uses for its files (Qt's
 // application data location for "Vezorizer"); empty when the environment names no home.

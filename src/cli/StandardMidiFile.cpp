@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <limits>
 
 namespace cli {
@@ -168,18 +170,17 @@ void AppendBigEndian(ByteString& out, std::uint32_t value, int count) {
   for (int i = count - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// Takes the data of the message whose 0xF0 stands just before pos, up to and including
-// its 0xF7, and returns where the next event begins. A new 0xF0 cuts the message off.
-// Unless every byte is kept, only data bytes go in: a real-time byte (clock, active
-// sensing) may stand inside a message on the wire and is left out, and any other
-// status byte ends the message there, as it does on the wire.
-std::size_t TakeMessage(const ByteString& syx, std::size_t pos, bool keepStray, ByteString& data,
-                        std::size_t& leftOut) {
-  constexpr std::uint8_t kFirstRealTime = 0xF8;
+constexpr std::uint8_t kFirstRealTime = 0xF8;
+
+// Where the message whose 0xF0 stands just before pos ends (past its 0xF7), counting the
+// bytes inside it that are left out. A new 0xF0 cuts the message off. Unless every byte
+// is kept, only data bytes go in: a real-time byte (clock, active sensing) may stand
+// inside a message on the wire and is left out, and any other status byte ends the
+// message there, as it does on the wire.
+std::size_t MessageEnd(const ByteString& syx, std::size_t pos, bool keepStray, std::size_t& leftOut) {
   while (pos < syx.size() && syx[pos] != kSysexStart) {
     const std::uint8_t b = syx[pos];
     if (keepStray || b < 0x80 || b == kSysexEnd) {
-      data.push_back(b);
       ++pos;
       if (b == kSysexEnd) break;
     } else if (b >= kFirstRealTime) {
@@ -240,23 +241,42 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
   return result;
 }
 
-SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options, ByteString& file) {
-  SmfWriteResult result;
-  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(options.intervalMs, 0, kSmfMaxIntervalMs));
-  ByteString track = {0x00, kMetaEvent, kTempo, 0x03};
-  AppendBigEndian(track, kSmfMicrosecondsPerQuarter, 3);
+namespace {
 
+// The track's events, each handed to emit in pieces (a pointer and a length) in order;
+// what was written and left out is counted in result. An event too long for a MIDI file
+// sets result.error and ends it before any of that event is emitted.
+template <typename Emit>
+void EmitTrackEvents(const ByteString& syx, const SmfWriteOptions& options, SmfWriteResult& result, Emit&& emit) {
+  const std::uint64_t interval = static_cast<std::uint64_t>(std::clamp(options.intervalMs, 0, kSmfMaxIntervalMs));
+  const std::uint8_t tempo[] = {0x00, kMetaEvent, kTempo, 0x03, static_cast<std::uint8_t>(kSmfMicrosecondsPerQuarter >> 16),
+                                static_cast<std::uint8_t>(kSmfMicrosecondsPerQuarter >> 8),
+                                static_cast<std::uint8_t>(kSmfMicrosecondsPerQuarter)};
+  emit(tempo, sizeof tempo);
   std::uint64_t lastTick = 0;
-  ByteString data;  // the event's bytes after its status byte
+  ByteString framing;
+  ByteString kept;  // a message's bytes less the real-time bytes inside it
   std::size_t pos = 0;
   while (pos < syx.size()) {
     const bool message = syx[pos] == kSysexStart;
     const std::size_t start = pos;
-    data.clear();
+    // The event's bytes after its status byte: a run of the input, unless bytes inside
+    // it are left out.
+    const std::uint8_t* data = syx.data() + pos + (message ? 1 : 0);
+    std::size_t dataBytes = 0;
     if (message) {
-      pos = TakeMessage(syx, pos + 1, options.keepStray, data, result.leftOutBytes);
+      const std::size_t leftBefore = result.leftOutBytes;
+      pos = MessageEnd(syx, pos + 1, options.keepStray, result.leftOutBytes);
+      dataBytes = pos - start - 1;
+      if (result.leftOutBytes != leftBefore) {
+        kept.clear();
+        std::copy_if(data, data + dataBytes, std::back_inserter(kept), [](std::uint8_t b) { return b < kFirstRealTime; });
+        data = kept.data();
+        dataBytes = kept.size();
+      }
     } else if (options.keepStray) {
-      while (pos < syx.size() && syx[pos] != kSysexStart) data.push_back(syx[pos++]);
+      while (pos < syx.size() && syx[pos] != kSysexStart) ++pos;
+      dataBytes = pos - start;
     } else {
       ++result.leftOutBytes;
       ++pos;
@@ -271,43 +291,78 @@ SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& opt
       tick = (result.messages * interval * 24 + 12) / 25;
       ++result.messages;
     }
-    if (data.size() > kMaxVarLen) {
+    if (dataBytes > kMaxVarLen) {
       result.error =
           "the run of bytes at byte offset " + std::to_string(start) + " is longer than a MIDI file event can hold";
-      return result;
+      return;
     }
-    AppendVarLen(track, static_cast<std::uint32_t>(tick - lastTick));
-    track.push_back(message ? kSysexStart : kSysexEnd);
-    AppendVarLen(track, static_cast<std::uint32_t>(data.size()));
-    track.insert(track.end(), data.begin(), data.end());
+    framing.clear();
+    AppendVarLen(framing, static_cast<std::uint32_t>(tick - lastTick));
+    framing.push_back(message ? kSysexStart : kSysexEnd);
+    AppendVarLen(framing, static_cast<std::uint32_t>(dataBytes));
+    emit(framing.data(), framing.size());
+    emit(data, dataBytes);
     lastTick = tick;
   }
-  track.insert(track.end(), {0x00, kMetaEvent, kEndOfTrack, 0x00});
-  if (track.size() > std::numeric_limits<std::uint32_t>::max()) {
+  const std::uint8_t endOfTrack[] = {0x00, kMetaEvent, kEndOfTrack, 0x00};
+  emit(endOfTrack, sizeof endOfTrack);
+}
+
+}  // namespace
+
+SmfWriteResult StreamSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options,
+                                const std::function<bool(const std::uint8_t*, std::size_t)>& write) {
+  // Measured first, for the track's length in its header, then written in pieces: a
+  // dump is never held a second time.
+  SmfWriteResult result;
+  std::uint64_t trackBytes = 0;
+  EmitTrackEvents(syx, options, result, [&](const std::uint8_t*, std::size_t n) { trackBytes += n; });
+  if (result.error) return result;
+  if (result.messages == 0) {
+    result.error = "holds no SysEx message";
+    return result;
+  }
+  if (trackBytes > std::numeric_limits<std::uint32_t>::max()) {
     result.error = "too many bytes for one MIDI track";
     return result;
   }
 
-  file = {'M', 'T', 'h', 'd'};
-  AppendBigEndian(file, kMinHeaderBytes, 4);
-  AppendBigEndian(file, 0, 2);  // format 0
-  AppendBigEndian(file, 1, 2);  // one track
-  AppendBigEndian(file, kSmfTicksPerQuarter, 2);
-  file.insert(file.end(), {'M', 'T', 'r', 'k'});
-  AppendBigEndian(file, static_cast<std::uint32_t>(track.size()), 4);
-  file.insert(file.end(), track.begin(), track.end());
+  ByteString buffer = {'M', 'T', 'h', 'd'};
+  constexpr std::size_t kBufferBytes = 256 * 1024;
+  buffer.reserve(kBufferBytes);
+  AppendBigEndian(buffer, kMinHeaderBytes, 4);
+  AppendBigEndian(buffer, 0, 2);  // format 0
+  AppendBigEndian(buffer, 1, 2);  // one track
+  AppendBigEndian(buffer, kSmfTicksPerQuarter, 2);
+  buffer.insert(buffer.end(), {'M', 'T', 'r', 'k'});
+  AppendBigEndian(buffer, static_cast<std::uint32_t>(trackBytes), 4);
+  bool written = true;
+  SmfWriteResult again;  // the same counts as the measure
+  EmitTrackEvents(syx, options, again, [&](const std::uint8_t* bytes, std::size_t n) {
+    if (buffer.size() + n > kBufferBytes) {
+      written = written && write(buffer.data(), buffer.size());
+      buffer.clear();
+    }
+    if (n > kBufferBytes) {
+      written = written && write(bytes, n);
+    } else {
+      buffer.insert(buffer.end(), bytes, bytes + n);
+    }
+  });
+  result.writeFailed = !(written && write(buffer.data(), buffer.size()));
   return result;
+}
+
+SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options, ByteString& file) {
+  file.clear();
+  return StreamSysexAsSmf(syx, options, [&file](const std::uint8_t* bytes, std::size_t n) {
+    file.insert(file.end(), bytes, bytes + n);
+    return true;
+  });
 }
 
 std::string SmfErrorText(const SmfError& error) {
   return "not a readable Standard MIDI File: at byte offset " + std::to_string(error.offset) + ", " + error.reason;
-}
-
-SmfReadResult SysexOfFile(ByteString file) {
-  if (IsStandardMidiFile(file)) return ReadSysexFromSmf(file);
-  SmfReadResult result;
-  result.sysex.bytes = std::move(file);
-  return result;
 }
 
 }  // namespace cli

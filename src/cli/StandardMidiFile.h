@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,7 +61,8 @@ struct SmfWriteOptions {
 };
 
 struct SmfWriteResult {
-  std::optional<std::string> error;  // why the bytes do not fit in a MIDI file
+  std::optional<std::string> error;  // why the bytes make no MIDI file; nothing was written
+  bool writeFailed = false;          // write refused a piece; the file is incomplete
   std::size_t messages = 0;          // F0 events written
   std::size_t leftOutBytes = 0;      // bytes of the input not written (never with keepStray)
 };
@@ -73,13 +75,15 @@ struct SmfWriteResult {
 // are wire traffic, not data, and are left out. With keepStray they travel as they are:
 // each run outside messages as one F7 escape event at the time of the message before
 // it, so reading the file back gives every byte again in place.
+// Handed to write in pieces as it is made, never held whole; a false from write ends
+// it (writeFailed). Nothing is handed over when the bytes hold no message or do not fit
+// in a MIDI file (error).
+[[nodiscard]] SmfWriteResult StreamSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options,
+                                              const std::function<bool(const std::uint8_t*, std::size_t)>& write);
+// The same file, whole, in file.
 [[nodiscard]] SmfWriteResult WriteSysexAsSmf(const ByteString& syx, const SmfWriteOptions& options, ByteString& file);
 
 // "not a readable Standard MIDI File: at byte offset N, REASON", to follow a file's name.
 std::string SmfErrorText(const SmfError& error);
-
-// The bytes a FILE given to inspect, split, combine or send stands for: a Standard MIDI
-// File gives its SysEx as ReadSysexFromSmf reads it, any other file its own bytes.
-[[nodiscard]] SmfReadResult SysexOfFile(ByteString file);
 
 }  // namespace cli

@@ -1,17 +1,22 @@
 // Each subcommand registers its options with the parser and, when chosen, runs and
-// stores the exit status.
+// stores the exit status. All of them speak through the one console.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
+#include "cli/Console.h"
+
 namespace cli {
 
-void AddInspectCommand(CLI::App& app, int& status);
-void AddSplitCommand(CLI::App& app, int& status);
-void AddConvertCommand(CLI::App& app, int& status);
-void AddCombineCommand(CLI::App& app, int& status);
-void AddPortsCommand(CLI::App& app, int& status);
-void AddCaptureCommand(CLI::App& app, int& status);
-void AddSendCommand(CLI::App& app, int& status);
+// -q/--quiet on every subcommand, and --json where it prints a document.
+void AddCommonFlags(CLI::App& sub, Console& console, bool json);
+
+void AddInspectCommand(CLI::App& app, int& status, Console& console);
+void AddSplitCommand(CLI::App& app, int& status, Console& console);
+void AddConvertCommand(CLI::App& app, int& status, Console& console);
+void AddCombineCommand(CLI::App& app, int& status, Console& console);
+void AddPortsCommand(CLI::App& app, int& status, Console& console);
+void AddCaptureCommand(CLI::App& app, int& status, Console& console);
+void AddSendCommand(CLI::App& app, int& status, Console& console);
 
 }  // namespace cli

@@ -1,6 +1,5 @@
 #include "filelist/FileList.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -117,10 +116,8 @@ bool FileList::ReloadFileList() {
 }
 
 FileList::FileResult FileList::ReadListedFile(const std::string& path) {
-  const std::vector<std::uint8_t>* held = heldBytes_ ? heldBytes_(path) : nullptr;
-  std::size_t heldRead = 0;
-  FilePtr file = held != nullptr ? nullptr : OpenListedFile(path, missingFile_);
-  if (held == nullptr && !file) {
+  FilePtr file = open_ ? open_(path) : OpenListedFile(path, missingFile_);
+  if (!file) {
     dialogs_.MessageBox(kErrorOpeningFile + path);
     lastFailure_ = ReloadFailure::OpenFailed;
     return FileResult::Failed;
@@ -143,19 +140,13 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
   std::size_t next = 0;
   while (!flags_.QuitRequested && !flags_.AbortRequested) {
     if (next == have) {
-      if (held != nullptr) {
-        have = std::min(chunk.size(), held->size() - heldRead);
-        std::copy_n(held->begin() + static_cast<std::ptrdiff_t>(heldRead), have, chunk.begin());
-        heldRead += have;
-      } else {
-        have = std::fread(chunk.data(), 1, chunk.size(), file.get());
-      }
+      have = std::fread(chunk.data(), 1, chunk.size(), file.get());
       next = 0;
       if (have == 0) {
         // A read error fails the file as an open failure does: taken for the file's
         // end, it would leave the combination (and the overall file saved from it)
         // short of the rest without a word.
-        if (file && std::ferror(file.get()) != 0) {
+        if (std::ferror(file.get()) != 0) {
           dialogs_.MessageBox(kErrorReadingFile + path);
           lastFailure_ = ReloadFailure::ReadFailed;
           failed = true;

@@ -8,7 +8,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
@@ -65,12 +64,9 @@ class FileList {
   // a Send or a capture runs, since the reload that follows would reset the store that
   // one parses into or records.
   void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
-
-  // Where a reload takes a listed file's bytes from instead of reading the file: the
-  // command-line front end hands over what it has read already (a MIDI file's SysEx).
-  // nullptr for a path it does not hold, which is then read as usual.
-  using HeldBytes = std::function<const std::vector<std::uint8_t>*(const std::string& path)>;
-  void SetHeldBytes(HeldBytes held) { heldBytes_ = std::move(held); }
+  // Opens a listed name for reading instead of OpenListedFile: the command line hands
+  // over the bytes it has read already (standard input reads only once).
+  void SetOpener(std::function<FilePtr(const std::string&)> open) { open_ = std::move(open); }
 
   // Click on Add: asks for a file and adds it. The button stays disabled until done.
   void AddClicked();
@@ -121,7 +117,7 @@ class FileList {
   std::function<void(bool)> setAddEnabled_;
   MissingFile missingFile_;
   std::function<bool()> refuseChange_;
-  HeldBytes heldBytes_;
+  std::function<FilePtr(const std::string&)> open_;
 
   bool adding_ = false;
   bool reloading_ = false;

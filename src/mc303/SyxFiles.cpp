@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <system_error>
+
+#include "platform/Platform.h"
 
 namespace mc303 {
 namespace {
@@ -49,25 +50,7 @@ std::string PieceFileName(const std::string& base, int slotIndex, PieceKind kind
 }
 
 std::optional<std::string> ReplaceFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::random_device entropy;
-  std::filesystem::path temp = path;
-  temp += ".tmp-" + std::to_string(entropy() % 1000000u);
-  std::FILE* f = OpenFile(temp, "wb");
-  if (f == nullptr) return ErrnoText(errno);
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  int error = ok ? 0 : errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(temp, path, ec);
-    if (!ec) return std::nullopt;
-  }
-  std::error_code ignored;
-  std::filesystem::remove(temp, ignored);
-  return ec ? ec.message() : ErrnoText(error);
+  return platform::WriteFileSafely(path, bytes.data(), bytes.size());
 }
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {

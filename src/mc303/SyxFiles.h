@@ -30,9 +30,9 @@ std::string PieceBaseName(const std::string& chosen);
 // base + "_U" + two-digit user number + "P.SYX" (pattern) or "S.SYX" (settings).
 std::string PieceFileName(const std::string& base, int slotIndex, PieceKind kind);
 
-// Replaces the file at path with exactly these bytes. The bytes go to a new file
-// beside it first, which then takes the old one's place, so that a failure leaves the
-// old file as it was. Returns the reason on failure.
+// Replaces the file at path with exactly these bytes, as platform::SafeFile writes: a
+// failure leaves the old file as it was, a link is written through, a read-only file is
+// refused. Returns the reason on failure.
 std::optional<std::string> ReplaceFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 // Reads a whole file; returns the reason on failure.

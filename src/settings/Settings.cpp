@@ -1,10 +1,11 @@
 #include "settings/Settings.h"
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <system_error>
+
+#include "platform/Platform.h"
 
 namespace settings {
 namespace {
@@ -79,17 +80,16 @@ bool Settings::FileExists() const {
   return std::filesystem::is_regular_file(FilePath(), ec);
 }
 
-void Settings::LoadSettings() {
-  std::ifstream in(FilePath(), std::ios::binary);
-  if (in) {
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.bad()) {
-      if (auto item = FirstItem(text)) {
-        if (auto value = NumericReading(*item)) TransmitBufferSize = *value;
-      }
-    }
-  }
+bool Settings::LoadSettings() {
   SettingsLoaded = true;
+  std::ifstream in(FilePath(), std::ios::binary);
+  if (!in) return false;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return false;
+  if (auto item = FirstItem(text)) {
+    if (auto value = NumericReading(*item)) TransmitBufferSize = *value;
+  }
+  return true;
 }
 
 void Settings::SaveSettings(ui::TextBox& tBufSiz) {
@@ -101,28 +101,15 @@ void Settings::SaveSettings(ui::TextBox& tBufSiz) {
   }
   TransmitBufferSize = *value;
 
-  // The new file is written beside the old one and then takes its place, so a failed
-  // write never leaves the setting empty or half written.
-  const auto path = FilePath();
-  auto temp = path;
-  temp += ".new";
-  std::FILE* f = nullptr;
-#ifdef _WIN32
-  f = _wfopen(temp.c_str(), L"wb");
-#else
-  f = std::fopen(temp.c_str(), "wb");
-#endif
-  if (f == nullptr) {
+  // Written as every saved file is: a failed write never leaves the setting empty or
+  // half written, and a link or a read-only file is not replaced.
+  const std::string line = std::to_string(*value) + "\r\n";
+  platform::SafeFile file;
+  if (file.Open(FilePath())) {
     dialogs_.MessageBox("Error opening " + Location() + " for writing!");
     return;
   }
-  const std::string line = std::to_string(*value) + "\r\n";
-  bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  ok = std::fclose(f) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temp, path, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(temp, ec);
+  if (file.Write(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()) || file.Commit()) {
     dialogs_.MessageBox("Error writing " + Location() + "!");
   }
 }

@@ -34,8 +34,9 @@ class Settings {
   std::int32_t TransmitBufferSize = kDefaultTransmitBufferSize;
   bool SettingsLoaded = false;
 
-  // Reads SETTINGS.DAT if it can; every failure is silent and keeps the value.
-  void LoadSettings();
+  // Reads SETTINGS.DAT if it can; every failure keeps the value. False when the file
+  // could not be read at all (whoever names where a value came from must know).
+  bool LoadSettings();
   // Runs on every change of the box's text (typed or set by the program). A text
   // beyond the 32-bit range puts 139 back into the box, which saves it in turn.
   void SaveSettings(ui::TextBox& tBufSiz);

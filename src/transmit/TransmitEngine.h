@@ -108,6 +108,9 @@ class TransmitEngine {
   void SetSendingObserver(std::function<void(bool)> observer) { sendingObserver_ = std::move(observer); }
   // Called right after every hand-over to the port, with its outcome.
   void SetHandOverObserver(std::function<void(const HandOver&)> observer) { observer_ = std::move(observer); }
+  // Opens a listed name for reading instead of OpenListedFile: the command line hands
+  // over the bytes it has read already (standard input reads only once).
+  void SetOpener(std::function<filelist::FilePtr(const std::string&)> open) { open_ = std::move(open); }
   // Listed names that could not be opened, or read to their end, during the last Send.
   int FilesNotOpened() const { return filesNotOpened_; }
 
@@ -132,6 +135,7 @@ class TransmitEngine {
   bool busy_ = false;
   std::function<void(const HandOver&)> observer_;
   std::function<void(bool)> sendingObserver_;
+  std::function<filelist::FilePtr(const std::string&)> open_;
   int filesNotOpened_ = 0;
 
   // One output header per Send, at a fixed address while the port may hold it.

@@ -2,6 +2,8 @@
 // no window: when a capture ends, and how much of the Traffic box a new entry keeps.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -52,13 +54,31 @@ class Capture : public testing::Test {
     cli::CaptureOptions options;
     options.port = "GROOVE";
     options.idleTimeoutSeconds = idleTimeoutSeconds;
-    options.overall = (dir / "OUT").string();
-    return cli::RunCapture(options, ports, stop, hooks, out, err);
+    options.overall = overall.string();
+    return cli::RunCapture(options, ports, stop, console, hooks);
+  }
+  // Sends the message once the port is started, which the capture says before its first
+  // pump as it records (the listing pumps too, and input to a port not started is
+  // dropped); then, once the message has been parsed, does what comes after it.
+  cli::CaptureHooks SendWhenRecording(const std::function<void()>& parsed) {
+    cli::CaptureHooks hooks;
+    hooks.onPump = [this, parsed, sent = false](std::uint64_t bytesParsed) mutable {
+      if (!sent && err.str().find("Recording from") != std::string::npos) {
+        ports.SendSysex(0, message);
+        sent = true;
+      }
+      if (bytesParsed >= message.size()) parsed();
+    };
+    return hooks;
   }
 
   FakeMidiPorts ports;
   std::filesystem::path dir = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::path overall = dir / "OUT";
   std::ostringstream out, err;
+  cli::Console console{out, err};
+  const std::uint8_t address[4] = {0x40, 0, 0, 0};
+  const std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
 };
 
 TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
@@ -66,33 +86,37 @@ TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
   const std::atomic<bool> stop{true};  // Ctrl-C before any byte
   EXPECT_EQ(Run(stop, std::nullopt), 1);
   EXPECT_NE(err.str().find("Recording from input slot 0 (Groovebox In)"), std::string::npos);
-  EXPECT_NE(err.str().find("No data has been stored in the buffer yet.\n"), std::string::npos);
+  EXPECT_NE(err.str().find("OUT.SYX: No data has been stored in the buffer yet.\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir / "OUT.SYX"));
   EXPECT_FALSE(ports.InputOpen(0));
 }
 
 TEST_F(Capture, ADeviceThatWentAwayIsSaidAndWhatCameBeforeIsSaved) {
-  const std::uint8_t address[4] = {0x40, 0, 0, 0};
-  const std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
-  // Sent once the port is started, which the capture says before its first pump as it
-  // records (the listing pumps too, and input to a port not started is dropped); the
-  // device goes once the message has been parsed.
-  bool sent = false;
-  cli::CaptureHooks hooks;
-  hooks.onPump = [&](std::uint64_t bytesParsed) {
-    if (!sent && err.str().find("Recording from") != std::string::npos) {
-      ports.SendSysex(0, message);
-      sent = true;
-    }
-    if (bytesParsed >= message.size()) ports.goneSources = {0};
-  };
   const std::atomic<bool> stop{false};
-  EXPECT_EQ(Run(stop, 0.2, hooks), 0);  // the idle timeout ends it once the message is in
-  EXPECT_NE(err.str().find("warning: the input port Groovebox In went away during the capture; what arrived before "
-                           "it went is saved\n"),
+  // The idle timeout ends it once the message is in.
+  EXPECT_EQ(Run(stop, 0.2, SendWhenRecording([this] { ports.goneSources = {0}; })), 0);
+  EXPECT_NE(err.str().find("vezorizer-cli: Groovebox In: the input port went away during the capture; what arrived "
+                           "before it went is saved\n"),
             std::string::npos)
       << err.str();
   EXPECT_EQ(Slurp(dir / "OUT.SYX"), std::string(message.begin(), message.end()));
+}
+
+TEST_F(Capture, AnOverallFileThatCannotBeWrittenIsFoundFirstAndAtTheEndTheRecordingIsKept) {
+  const std::atomic<bool> stop{false};
+  overall = dir / "gone" / "OUT";
+  EXPECT_EQ(Run(stop, 0.2), 2);
+  EXPECT_EQ(err.str().find("Recording from"), std::string::npos) << "nothing recorded for nothing";
+  EXPECT_NE(err.str().find("gone/OUT.SYX: No such file or directory"), std::string::npos) << err.str();
+
+  // The folder goes while the dump comes in.
+  std::filesystem::create_directory(dir / "gone");
+  EXPECT_EQ(Run(stop, 0.2, SendWhenRecording([this] { std::filesystem::remove_all(dir / "gone"); })), 2);
+  std::smatch kept;
+  const std::string said = err.str();
+  ASSERT_TRUE(std::regex_search(said, kept, std::regex("the recording is kept in (\\S+)\n"))) << said;
+  EXPECT_EQ(Slurp(kept[1].str()), std::string(message.begin(), message.end()));
+  std::filesystem::remove(kept[1].str());
 }
 
 }  // namespace

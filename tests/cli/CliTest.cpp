@@ -2,6 +2,7 @@
 // exit status, text and JSON output. What the core makes of the bytes is tested there.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <nlohmann/json.hpp>
 
@@ -95,11 +96,14 @@ TEST_F(Cli, SplitWritesBothFilesOfEveryCompleteSlotOrNothing) {
   EXPECT_EQ(Read("set_U01P.SYX"), Cat({junk, p1, p1}));
   EXPECT_EQ(Read("set_U01S.SYX"), s1);
 
-  Write("half.syx", p1);
-  r = Run({"split", "half.syx"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "No user slot holds both its pattern data and its settings: nothing written.\n");
-  EXPECT_FALSE(fs::exists(dir_ / "half_U01P.SYX"));
+  // --json says what was written, for split, combine and convert alike.
+  r = Run({"split", "--json", "--base", "j", "set.syx"});
+  EXPECT_EQ(json::parse(r.out), json::parse(R"({"files": ["j_U01P.SYX", "j_U01S.SYX"], "error": null})"));
+  r = Run({"combine", "--json", "-o", "c", "set_U01P.SYX", "set_U01S.SYX"});
+  EXPECT_EQ(json::parse(r.out), json::parse(R"({"output": "c.SYX", "bytes": 41, "files": ["set_U01S.SYX",
+      "set_U01P.SYX"], "error": null})"));  // settings first, as the list sorts them
+  r = Run({"convert", "--json", "c.SYX", "c.mid"});
+  EXPECT_EQ(json::parse(r.out)["output"], "c.mid");
 }
 
 TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
@@ -128,7 +132,7 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   // 200 + 3 x 4096 = 12488 pending; the fourth 4096 brings the 16385th byte before any
   // 0xF7 past 16384.
   Write("long.syx", Cat({Block(200), Block(4096), Block(4096), Block(4096), Block(4096), Block(4096)}));
-  const CliRun r = Run({"send", "--dry-run", "--json", "--buffer-size", "16384", "long.syx"});
+  const CliRun r = Run({"send", "--dry-run", "--json", "--buffer-size", "16383", "long.syx"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(json::parse(r.out), json::parse(R"({"blocks": [], "sent_bytes": 0, "unsent_bytes": 20680, "error":
       "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change."})"));
@@ -158,7 +162,7 @@ TEST_P(CliTakesMidi, AsTheSysexItHolds) {
   Write("x.syx", Cat({{0x12, 0xF8}, dumpgen::GenerateDump({.slotCount = 3, .activeSensingEveryBytes = 300})}));
   ASSERT_EQ(Run({"convert", "--keep-stray", "x.syx", "x.MID"}).status, 0);
   const std::string raw = RunOn("x.syx");
-  EXPECT_GT(raw.size(), 300u);
+  EXPECT_GT(raw.size(), 200u);  // every run says something of the dump
   EXPECT_EQ(RunOn("x.MID"), raw);
 }
 
@@ -166,37 +170,134 @@ INSTANTIATE_TEST_SUITE_P(Cli, CliTakesMidi,
                          testing::Values(std::vector<std::string>{"inspect", "@"},
                                          std::vector<std::string>{"inspect", "--json", "@"},
                                          std::vector<std::string>{"split", "--base", "out", "@"},
-                                         std::vector<std::string>{"combine", "-o", "out", "@"}),
+                                         std::vector<std::string>{"combine", "-o", "out", "@"},
+                                         std::vector<std::string>{"send", "--dry-run", "@"}),
                          [](const auto& p) { return p.param[0] + std::to_string(p.param.size()); });
 
-struct Refusal {
-  std::vector<std::string> args;
+// Hostile cases, run as a shell user would, each in a folder holding a.syx (slot U01
+// whole, an active sensing byte between its parts), want.syx (a.syx less that byte),
+// half.syx (a pattern alone) and big.syx (U01 small, U02's pattern 1512 bytes). Grouped
+// by rule: what is written, what is refused, what stderr names, the exit status. No new
+// file of the safe writing may be left behind by any of them.
+struct Hostile {
+  const char* name;
+  const char* run;
   int status;
-  const char* errorHas;
+  const char* stderrNames;  // "" when stderr must be empty, nullptr when it does not matter
+  const char* check;        // shell, exits 0 when the files and out.txt are right
 };
-void PrintTo(const Refusal& r, std::ostream* os) { *os << testing::PrintToString(r.args); }
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
 
-class CliRefuses : public Cli, public testing::WithParamInterface<Refusal> {};
+class CliHostile : public Cli, public testing::WithParamInterface<Hostile> {};
 
-TEST_P(CliRefuses, WithItsStatusAndMessageAndWritesOrCreatesNothing) {
-  Write("a.syx", Msg(0x40, 0));
-  Write("sensing.syx", {0xFE});
-  Write("bad.mid", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'});
-  const CliRun r = Run(GetParam().args);
-  EXPECT_EQ(r.status, GetParam().status);
-  EXPECT_NE(r.err.find(GetParam().errorHas), std::string::npos) << r.err;
-  EXPECT_EQ(r.out.find("block"), std::string::npos) << "nothing sent";
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+TEST_P(CliHostile, IsMetSoundly) {
+  const Bytes p1 = Msg(0x40, 0), s1 = Msg(0x14, 0);
+  Write("a.syx", Cat({p1, {0xFE}, s1}));
+  Write("want.syx", Cat({p1, s1}));
+  Write("half.syx", p1);
+  const std::uint8_t u02[4] = {0x41, 0, 0, 0};
+  Write("big.syx", Cat({p1, s1, dumpgen::DataSetMessage(0x10, u02, Bytes(1500, 1)), Msg(0x14, 1)}));
+  const CliRun r = RunShell(GetParam().run, dir_);
+  EXPECT_EQ(r.status, GetParam().status) << r.err;
+  if (const char* names = GetParam().stderrNames; names == nullptr) {
+  } else if (*names == '\0') {
+    EXPECT_EQ(r.err, "");
+  } else {
+    EXPECT_NE(r.err.find(names), std::string::npos) << r.err;
+  }
+  if (GetParam().check != nullptr) {
+    std::ofstream(dir_ / "out.txt") << r.out;
+    std::ofstream(dir_ / "err.txt") << r.err;
+    EXPECT_EQ(RunShell(GetParam().check, dir_).status, 0) << GetParam().check << "\n" << r.out;
+  }
+  EXPECT_EQ(RunShell("find . -name '.vezorizer-*' | grep .", dir_).status, 1) << "a new file was left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, CliRefuses,
-    testing::Values(Refusal{{"send", "--dry-run", "a.syx", "missing.syx"}, 2, "missing.syx"},
-                    Refusal{{"combine", "-o", "out", "a.syx", "a.syx"}, 1, "A duplicate piece of data was found"},
-                    Refusal{{"combine", "-o", "out", "sensing.syx"}, 1, "No data has been stored in the buffer yet."},
-                    Refusal{{"combine", "-o", "out", "a.syx", "new\nline.syx"}, 2, "holds a line break"},
-                    Refusal{{"split", "a.syx", "bad.mid"}, 2,
-                            "bad.mid: not a readable Standard MIDI File: at byte offset 14,"},
-                    Refusal{{"frobnicate"}, 2, "subcommand"}));
+    Cli, CliHostile,
+    testing::Values(
+        // What is written: through a link, over a file of other modes or names, to what is
+        // not a plain file, to and from the standard streams, only ever all or nothing.
+        Hostile{"ALinkIsWrittenThrough", "printf o >t.SYX; ln -s t.SYX l.SYX; $CLI combine -o l.SYX a.syx", 0, "",
+                "test -L l.SYX && cmp t.SYX want.syx"},
+        Hostile{"AFileKeepsItsMode", "printf o >p.SYX; chmod 600 p.SYX; $CLI combine -o p.SYX a.syx", 0, "",
+                "test $(stat -c %a p.SYX) = 600 && cmp p.SYX want.syx"},
+        Hostile{"ANewFileTakesTheUmask", "umask 027; $CLI combine -o n.SYX a.syx", 0, "", "test $(stat -c %a n.SYX) = 640"},
+        Hostile{"AHardLinkStaysOneFile", "printf o >h.SYX; ln h.SYX g.SYX; $CLI combine -o h.SYX a.syx", 0, "",
+                "cmp g.SYX want.syx"},
+        Hostile{"AFifoIsWrittenNotReplaced", "mkfifo f.mid; cat f.mid >got & $CLI convert want.syx f.mid; s=$?; wait; exit $s",
+                0, "", "test -p f.mid && test $(head -c4 got) = MThd"},
+        Hostile{"ANameForStandardOutputIsIt", "ln -s /proc/self/fd/1 o.mid; $CLI convert want.syx o.mid", 0, "",
+                "test -L o.mid && test $(head -c4 out.txt) = MThd"},
+        Hostile{"ANameAsLongAsTheSystemTakes", "$CLI combine -o $(printf %0251d 0).SYX a.syx", 0, "",
+                "cmp $(printf %0251d 0).SYX want.syx"},
+        Hostile{"StandardStreams", "$CLI combine -q -o - - <a.syx >o && $CLI convert --keep-stray - - <a.syx | $CLI convert - b", 0,
+                "", "cmp o want.syx && cmp b a.syx"},
+        Hostile{"AFifoIsReadOnce", "mkfifo i; cat a.syx >i & $CLI send --dry-run i", 0, nullptr,
+                "grep -q '^27 bytes sent in 1 blocks' out.txt"},
+        Hostile{"SplitOnAFullDiskWritesNothing", "ulimit -f 2; trap '' XFSZ; $CLI split --base s big.syx", 2,
+                "s_U02P.SYX: File too large; no piece file written", "! ls s_*"},
+        Hostile{"CombineOnAFullDiskKeepsTheOldFile", "printf o >o.SYX; ulimit -f 2; trap '' XFSZ; $CLI combine -o o big.syx",
+                2, "o.SYX: File too large", "test $(cat o.SYX) = o"},
+        // What is refused, and how stderr names it.
+        Hostile{"AReadOnlyFile", "printf o >r.SYX; chmod 444 r.SYX; $CLI combine -o r.SYX a.syx", 2,
+                "vezorizer-cli: r.SYX: is read-only\n", "test $(cat r.SYX) = o"},
+        Hostile{"AFolder", "mkdir d.SYX; $CLI combine -o d.SYX a.syx", 2, "d.SYX: is a directory", "test -d d.SYX"},
+        Hostile{"AnInputAsTheOutput", "cp a.syx b.SYX; ln -s a.syx l.SYX; $CLI combine -o b.SYX b.SYX; $CLI combine -o l a.syx",
+                2, "b.SYX: is the same file as the input b.SYX", "cmp a.syx b.SYX && grep -q 'l.SYX: is the same' err.txt"},
+        Hostile{"AnEmptyName", "$CLI combine -o '' a.syx || $CLI split --base '' a.syx || $CLI convert a.syx ''", 2,
+                "-o: the name is empty", "grep -q -- '--base: the name is empty' err.txt && ! test -e .SYX && ! ls _U*"},
+        Hostile{"ValuesOutOfRange",
+                "for v in -1 16384; do $CLI send --dry-run --buffer-size $v a.syx && exit 9; done;"
+                "for v in nan inf -1 86401; do $CLI capture --idle-timeout $v -o c && exit 9; done;"
+                "$CLI send -p '' a.syx || $CLI capture --port '' -o c",
+                2, "--port: the name is empty", "test $(grep -c '^vezorizer-cli: --' err.txt) = 8"},
+        Hostile{"AConversionBothWays",
+                "$CLI convert --keep-stray " VZ_EXAMPLES_DIR "/demo-dump.syx d.mid && $CLI convert d.mid d.syx && "
+                "printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\6\\201\\201\\201\\201\\1\\360' >b.mid;"
+                "$CLI convert b.mid d.syx; $CLI split a.syx b.mid",
+                2, "b.mid: not a readable Standard MIDI File: at byte offset 22",  // the five-byte delta
+                "cmp d.syx " VZ_EXAMPLES_DIR "/demo-dump.syx && test $(grep -c 'b.mid: not a readable' err.txt) = 2 && "
+                "! ls a_*"},
+        Hostile{"AConversionThatMakesNoSense",
+                "$CLI convert a.syx c.syx; test $? = 2 || exit 9; $CLI convert a.syx a.syx; test $? = 2 || exit 9;"
+                "printf '\\376\\1' >s.syx; $CLI convert s.syx c.mid; test $? = 1 || exit 9;"
+                "printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\4\\0\\377/\\0' >e.mid; $CLI convert e.mid c.syx",
+                1, "e.mid: holds no SysEx events; nothing written",
+                "grep -q 'a.syx: not a Standard' err.txt && grep -q 'a.syx: is the same file' err.txt && "
+                "grep -q 's.syx: left out 2 bytes' err.txt && grep -q 's.syx: holds no SysEx message' err.txt && "
+                "! test -e c.syx && ! test -e c.mid"},
+        Hostile{"AnUnreadableSettingsFile",
+                "printf '9\\r\\n' >SETTINGS.DAT; chmod 0 SETTINGS.DAT; test $(id -u) = 0 && u='setpriv --reuid=65534 "
+                "--regid=65534 --clear-groups'; $u $CLI send --dry-run a.syx",
+                0, "vezorizer-cli: ./SETTINGS.DAT: cannot be read; the buffer size is 139", nullptr},
+        Hostile{"AMissingFile", "$CLI send --dry-run a.syx missing.syx", 2, "missing.syx: No such file or directory",
+                "! test -e missing.syx && ! grep -q block out.txt"},
+        Hostile{"AFolderToRead", "mkdir d; $CLI inspect d", 2, "vezorizer-cli: d: is a directory", nullptr},
+        Hostile{"AnInputPastTheLimit", "truncate -s 268435457 z; $CLI inspect z", 2, "z: is larger than 256 MiB", nullptr},
+        Hostile{"StandardInputTwice", "$CLI inspect - - <a.syx", 2, "standard input: named more than once", nullptr},
+        Hostile{"NoCompleteSlot", "$CLI split half.syx", 1,
+                "half.syx: No user slot holds both its pattern data and its settings: nothing written.", "! ls half_*"},
+        Hostile{"ADuplicate", "$CLI combine -o o a.syx a.syx", 1, "a.syx: A duplicate piece of data was found",
+                "! test -e o.SYX"},
+        Hostile{"NothingToSave", "printf '\\376' >s; $CLI combine -o o s", 1,
+                "o.SYX: No data has been stored in the buffer yet.", "! test -e o.SYX"},
+        Hostile{"ALineBreakInAName", "$CLI combine -o o a.syx \"$(printf 'a\\nb')\"", 2, "holds a line break", nullptr},
+        Hostile{"AFullStandardOutput", "$CLI inspect a.syx >/dev/full", 2,
+                "vezorizer-cli: standard output: No space left on device", nullptr},
+        Hostile{"AClosedPipeEndsQuietly", "$CLI inspect big.syx | head -c1 >/dev/null", 0, "", nullptr},
+        Hostile{"JsonStaysJson", "$CLI combine --json -o '' a.syx; $CLI inspect --json x", 2, nullptr,
+                "test $(grep -c '\"error\": \"' out.txt) = 2"},
+        // The conventions of a command-line tool.
+        Hostile{"Version", "$CLI --version", 0, "", "grep -q '^vezorizer-cli [0-9]' out.txt"},
+        Hostile{"AnUnknownSubcommand", "$CLI insp a.syx", 2, "unknown subcommand 'insp'; did you mean inspect?", nullptr},
+        Hostile{"NoSubcommand", "$CLI", 2, "a subcommand is required", nullptr},
+        Hostile{"HelpEverywhere",
+                "for s in inspect split combine convert ports send capture help; do "
+                "$CLI $s -h | grep -q \"Usage: vezorizer-cli $s\" || exit 9; done; $CLI help send",
+                0, "", "grep -q 'Usage: vezorizer-cli send' out.txt"},
+        Hostile{"QuietAndLongOptions", "printf '9\\r\\n' >SETTINGS.DAT; $CLI send -q --dry-run -p 0 a.syx; "
+                "$CLI combine --quiet --output o a.syx", 0, "", "cmp o.SYX want.syx"}),
+    [](const testing::TestParamInfo<Hostile>& p) { return std::string(p.param.name); });
 
 }  // namespace

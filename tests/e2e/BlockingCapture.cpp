@@ -5,6 +5,7 @@
 
 #include "cli/MidiCommands.h"
 #include "midi/RtMidiPorts.h"
+#include "platform/Platform.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
     blocked = true;
     std::this_thread::sleep_for(std::chrono::seconds(2));
   };
-  cli::StopSignals signals;
+  platform::StopSignals signals;
   midi::RtMidiPorts ports;
-  return cli::RunCapture(options, ports, signals.Flag(), hooks);
+  cli::Console console;
+  return cli::RunCapture(options, ports, signals.Flag(), console, hooks);
 }

@@ -2,11 +2,14 @@
 # One run on the private JACK server with midi-peer as the device; expected bytes are
 # worked out here (tr, head, grep), not by our code. @PORT@ and @FILE@ in COMMAND are
 # the peer's port and INPUT (a file, dump:GEN-DUMP-OPTIONS or message:N).
-#   peer-e2e.sh capture|send SERVER WORKDIR PEER GEN-DUMP INPUT STOP-AFTER SPEED|COUNT COMMAND...
+#   peer-e2e.sh capture|send|interrupt SERVER WORKDIR PEER GEN-DUMP INPUT STOP-AFTER SPEED|COUNT COMMAND...
 # capture: out.SYX must be INPUT less 0xFE. send: the peer must get INPUT up to its last
 # 0xF7 COUNT times, one message per block, paced blocks 200 ms apart on average (less
 # a JACK period), none under 100 ms. STOP-AFTER > 0: the peer vanishes after that many
 # bytes; a capture saves exactly those and says so, a send says so and fails.
+# interrupt: SIGINT once the send has printed STOP-AFTER blocks; it must end within one
+# more block and its pause, exit 130, say how many bytes of how many it sent, and the
+# peer must have got exactly those.
 set -uo pipefail
 mode=$1 server=$2 work=$3 peer=$4 gendump=$5 input=$6 stop=$7; shift 7
 speed=$1 count=$1; shift  # SPEED for a capture, COUNT for a send
@@ -60,6 +63,30 @@ if [[ $mode == capture ]]; then
   cmp expected.syx out.SYX || fail "the saved capture differs from what was passed on, less 0xFE"
   echo "PASS: $(stat -c %s out.SYX) bytes captured byte for byte; $(grep -c BYTES command.out) messages reported"
   grep -hE '^(sent|delivered)|stayed open|piece files' peer.out command.out
+  exit 0
+fi
+
+if [[ $mode == interrupt ]]; then
+  start_peer --receive got.syx --log messages.txt
+  "${command[@]}" >command.out 2>command.err &
+  command_pid=$!
+  poll 60 bash -c "(( \$(grep -c '^block' command.out) >= $stop ))" || fail "the send did not get going"
+  before=$(grep -c '^block' command.out)
+  signalled=$EPOCHREALTIME
+  kill -INT $command_pid
+  wait $command_pid; status=$?
+  ended=$EPOCHREALTIME
+  command_pid=
+  wait $peer_pid || fail "midi-peer exited with $?"
+  ((status == 130)) || fail "the interrupted send exited with $status, not 130"
+  after=$(($(grep -c '^block' command.out) - before))
+  ((after <= 1)) || fail "$after blocks went after the signal"
+  sent=$(awk '/bytes sent in/ {print $1}' command.out)
+  grep -q "interrupted by SIGINT: $sent of $(stat -c %s input.syx) bytes sent" command.err ||
+    fail "stderr does not say how many bytes of how many were sent"
+  head -c "$sent" input.syx | cmp - got.syx || fail "the peer did not get exactly the bytes said to be sent"
+  echo "PASS: SIGINT after $before blocks; $after more, then exit 130 after $(awk -v a="$signalled" -v b="$ended" \
+    'BEGIN { printf "%.0f", (b - a) * 1000 }') ms; $sent bytes sent and received"
   exit 0
 fi
 

@@ -54,7 +54,7 @@ class Session : public CaptureSession {
       EXPECT_EQ(Read("P_U" + nn + "S.SYX"), pieces.settings.at(slot)) << "U" << nn;
     }
     for (const auto& e : fs::directory_iterator(dir)) {
-      EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+      EXPECT_EQ(e.path().filename().string().find(".vezorizer-"), std::string::npos) << e.path();
     }
   }
 };

@@ -69,11 +69,10 @@ TEST_F(SettingsFile, EveryChangeOfTheBoxWritesTheFileAndAnOverflowPuts139Back) {
   EXPECT_TRUE(dialogs_.messages.empty());
 }
 
-TEST_F(SettingsFile, AFailedWriteKeepsTheOldFile) {
+TEST_F(SettingsFile, AReadOnlyFileIsKeptAndSaidToBe) {
   settings::Settings s(dir_, dialogs_);
   WriteFile("1024\r\n");
-  // A folder where the new file must go makes the last step fail.
-  fs::create_directories(dir_ / "SETTINGS.DAT.new" / "x");
+  fs::permissions(dir_ / "SETTINGS.DAT", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   ui::TextBox box(0);
   box.SetText("7");
   s.SaveSettings(box);

@@ -31,22 +31,30 @@ inline std::string Slurp(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline CliRun RunCli(const std::vector<std::string>& args, const std::filesystem::path& workDir) {
+// Runs a shell script in workDir with $CLI naming vezorizer-cli.
+inline CliRun RunShell(const std::string& script, const std::filesystem::path& workDir) {
   const auto outPath = workDir / ".cli-out", errPath = workDir / ".cli-err";
   // Appended piece by piece: g++ 12 at -O2 reports a literal + a temporary string as
   // an overlapping copy.
   std::string cmd = "cd ";
   cmd += ShellQuote(workDir.string());
-  cmd += " && ";
+  cmd += " && CLI=";
   cmd += ShellQuote(VZ_CLI_PATH);
-  for (const auto& a : args) (cmd += ' ') += ShellQuote(a);
-  (cmd += " >") += ShellQuote(outPath.string());
+  cmd += " && export CLI && { ";
+  cmd += script;
+  (cmd += "\n} >") += ShellQuote(outPath.string());
   (cmd += " 2>") += ShellQuote(errPath.string());
   const int raw = std::system(cmd.c_str());
   CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(outPath), Slurp(errPath)};
   std::filesystem::remove(outPath);
   std::filesystem::remove(errPath);
   return r;
+}
+
+inline CliRun RunCli(const std::vector<std::string>& args, const std::filesystem::path& workDir) {
+  std::string script = "$CLI";
+  for (const auto& a : args) (script += ' ') += ShellQuote(a);
+  return RunShell(script, workDir);
 }
 
 // A fresh, empty folder under the system's temporary directory for one test.

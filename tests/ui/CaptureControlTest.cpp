@@ -172,6 +172,20 @@ TEST_F(Capture, StopCancelledKeepsTheCaptureAndWithNothingReceivedLeavesAnEmptyF
   EXPECT_FALSE(flags.RecordingActive);
 }
 
+// The window saves as the command line does (its hostile cases try the rest): a name
+// that is a link is written through to its file, and a private file stays private.
+TEST_F(Capture, SavingWritesThroughALinkAndKeepsAPrivateFilePrivate) {
+  WriteBytes(dir / "real.SYX", {1});
+  fs::create_symlink("real.SYX", dir / "DUMP.SYX");
+  WriteBytes(dir / "P_U01P.SYX", {2});
+  fs::permissions(dir / "P_U01P.SYX", fs::perms::owner_read | fs::perms::owner_write);
+  CaptureSession::Capture(Cat({Pattern(0), Settings(0)}));
+  EXPECT_TRUE(fs::is_symlink(dir / "DUMP.SYX"));
+  EXPECT_EQ(Read("real.SYX"), Cat({Pattern(0), Settings(0)}));
+  EXPECT_EQ(Read("P_U01P.SYX"), Pattern(0));
+  EXPECT_EQ(fs::status(dir / "P_U01P.SYX").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 // A piece too long for a piece file, or a settings file that cannot replace a folder.
 class FailedPiece : public Capture, public testing::WithParamInterface<bool> {};
 

@@ -1,0 +1,490 @@
+#include "platform/Platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <random>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#if defined(__unix__) || defined(__APPLE__)
+#define VZ_POSIX 1
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#elif defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace platform {
+namespace {
+
+// A name no one can guess ahead, short enough that it fits wherever the target's name
+// does: a name near the file system's limit leaves no room for a suffix.
+std::string UnpredictableName() {
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device entropy;
+  std::string name = ".vezorizer-";
+  for (int i = 0; i < 12; ++i) name += kChars[entropy() % 36];
+  return name;
+}
+
+std::filesystem::path Beside(const std::filesystem::path& target, const std::string& name) {
+  return target.has_parent_path() ? target.parent_path() / name : std::filesystem::path(name);
+}
+
+}  // namespace
+
+std::string ErrorText(int error) { return std::generic_category().message(error); }
+bool IsBrokenPipe(int error) { return error == EPIPE; }
+
+#if VZ_POSIX
+
+namespace {
+
+// The new files being written, for the handler that removes them when a signal ends the
+// process. Slots are claimed and freed with atomic exchanges, which a handler may use.
+constexpr std::size_t kLiveSlots = 128;
+std::atomic<const char*> liveFiles[kLiveSlots];
+
+extern "C" void RemoveLiveFilesAndEnd(int signal) {
+  for (auto& slot : liveFiles) {
+    if (const char* path = slot.exchange(nullptr)) ::unlink(path);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);  // delivered, with the usual outcome, when the handler returns
+}
+
+// Installed once, and only where the signal would end the process anyway: a program
+// that handles or ignores these signals itself keeps its own way.
+void InstallRemovalOnSignals() {
+  static std::atomic<bool> installed{false};
+  if (installed.exchange(true)) return;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    struct sigaction former {};
+    if (::sigaction(signal, nullptr, &former) != 0) continue;
+    if ((former.sa_flags & SA_SIGINFO) != 0 || former.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = &RemoveLiveFilesAndEnd;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+int ClaimLiveSlot(const char* path) {
+  InstallRemovalOnSignals();
+  for (std::size_t i = 0; i < kLiveSlots; ++i) {
+    const char* none = nullptr;
+    if (liveFiles[i].compare_exchange_strong(none, path)) return static_cast<int>(i);
+  }
+  return -1;  // more new files at once than slots: this one is only removed on failure
+}
+
+void FreeLiveSlot(int& slot) {
+  if (slot >= 0) liveFiles[static_cast<std::size_t>(slot)].store(nullptr);
+  slot = -1;
+}
+
+int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void UseBinaryStandardStreams() {}
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+int WriteStandardOutput(const char* data, std::size_t size) {
+  return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size);
+}
+
+bool IsStandardOutput(const std::filesystem::path& path) {
+  struct stat named {}, out {};
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
+         named.st_ino == out.st_ino;
+}
+
+std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return std::fopen("/dev/null", "rb");
+  return ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+}
+
+struct SafeFile::State {
+  int fd = -1;
+  std::string target;    // the file that receives the bytes: a link's target, resolved
+  std::string temp;      // the new file beside it; empty when writing directly
+  bool inPlace = false;  // hard-linked: the new file is copied into the target at the end
+  int liveSlot = -1;
+  std::uint64_t size = 0;
+  std::optional<std::string> error;
+
+  std::optional<std::string> Fail(int number) {
+    if (!error) error = ErrorText(number);
+    return error;
+  }
+  void Drop() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!temp.empty()) ::unlink(temp.c_str());
+    FreeLiveSlot(liveSlot);
+    temp.clear();
+  }
+};
+
+std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
+  Discard();
+  if (path.empty()) return std::string("the name is empty");
+  state_ = std::make_unique<State>();
+  State& s = *state_;
+
+  // Follow the chain of links by hand, to learn where the file they end at lives: the
+  // new file must be made there for the rename to replace it.
+  std::string target = path.string();
+  struct stat linkInfo {};
+  bool targetExists = false;
+  bool throughOpenFile = false;
+  for (int depth = 0;; ++depth) {
+    if (::lstat(target.c_str(), &linkInfo) != 0) {
+      if (errno != ENOENT) return s.Fail(errno);
+      break;  // a new file, or a dangling link's target
+    }
+    if (!S_ISLNK(linkInfo.st_mode)) {
+      targetExists = true;
+      break;
+    }
+    if (depth == 40) return s.Fail(ELOOP);
+    std::vector<char> text(static_cast<std::size_t>(linkInfo.st_size > 0 ? linkInfo.st_size : 255) + 1);
+    const ssize_t n = ::readlink(target.c_str(), text.data(), text.size());
+    if (n < 0) return s.Fail(errno);
+    const std::string next(text.data(), static_cast<std::size_t>(n));
+    if (next.empty()) return s.Fail(ENOENT);
+    // Another process's open file (a shell's redirection): replacing the file would
+    // leave that process writing to one that is gone.
+    if (next.rfind("/proc/", 0) == 0 || next.rfind("/dev/fd/", 0) == 0) throughOpenFile = true;
+    target = next.front() == '/' ? next : Beside(target, next).string();
+  }
+
+  struct stat info {};
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (!exists && errno != ENOENT) return s.Fail(errno);
+  if (exists && S_ISDIR(info.st_mode)) return std::string("is a directory");
+  // A device or FIFO is written, never replaced; so is a file reached through an open
+  // file (/dev/stdout leads to /proc/self/fd/1, whose link text may name no real file).
+  const bool resolvedElsewhere = exists && (throughOpenFile || !targetExists || linkInfo.st_dev != info.st_dev ||
+                                            linkInfo.st_ino != info.st_ino);
+  if (exists && (!S_ISREG(info.st_mode) || resolvedElsewhere)) {
+    s.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    if (s.fd < 0) return s.Fail(errno);
+    s.target = path.string();
+    return std::nullopt;
+  }
+  if (exists) {
+    // Root may write anything, so the permission bits are asked as well: a file no one
+    // may write stays as it is.
+    if ((info.st_mode & 0222) == 0) return std::string("is read-only");
+    if (::access(target.c_str(), W_OK) != 0) return s.Fail(errno);
+  }
+  s.target = target;
+  s.inPlace = exists && info.st_nlink > 1;
+
+  for (int attempt = 0; attempt < 100 && s.fd < 0; ++attempt) {
+    s.temp = Beside(target, UnpredictableName()).string();
+    // O_EXCL also refuses a link planted under the name, dangling or not.
+    s.fd = ::open(s.temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, exists ? 0600 : 0666);
+    if (s.fd < 0 && errno != EEXIST) {
+      const int error = errno;
+      s.temp.clear();
+      return s.Fail(error);
+    }
+  }
+  if (s.fd < 0) {
+    s.temp.clear();
+    return s.Fail(EEXIST);
+  }
+  s.liveSlot = ClaimLiveSlot(s.temp.c_str());
+  if (exists && !s.inPlace) {
+    // The owner first: changing it clears the set-id bits the mode then sets again.
+    if (::fchown(s.fd, info.st_uid, info.st_gid) != 0) (void)!::fchown(s.fd, static_cast<uid_t>(-1), info.st_gid);
+    if (::fchmod(s.fd, info.st_mode & 07777) != 0) return s.Fail(errno);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SafeFile::Write(const std::uint8_t* data, std::size_t size) {
+  if (!state_) return std::string("not open");
+  State& s = *state_;
+  if (s.error) return s.error;
+  if (const int error = WriteAll(s.fd, data, size)) return s.Fail(error);
+  s.size += size;
+  return std::nullopt;
+}
+
+std::optional<std::string> SafeFile::Commit() {
+  if (!state_) return std::string("not open");
+  State& s = *state_;
+  if (s.error) {
+    const std::string error = *s.error;
+    Discard();
+    return error;
+  }
+  int error = 0;
+  // Synced before it takes the old file's place: after a crash the name holds the old
+  // contents or the new ones, never an empty file.
+  if (!s.temp.empty() && ::fsync(s.fd) != 0 && errno != EINVAL) error = errno;
+  if (::close(s.fd) != 0 && error == 0) error = errno;
+  s.fd = -1;
+  if (error == 0 && !s.temp.empty() && !s.inPlace && ::rename(s.temp.c_str(), s.target.c_str()) != 0) error = errno;
+  if (error == 0 && s.inPlace) {
+    const int in = ::open(s.temp.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = in < 0 ? -1 : ::open(s.target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    std::vector<std::uint8_t> chunk(65536);
+    for (;;) {
+      if (in < 0 || out < 0) {
+        error = errno;
+        break;
+      }
+      const ssize_t n = ::read(in, chunk.data(), chunk.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n < 0 || ::ftruncate(out, static_cast<off_t>(s.size)) != 0 || ::fsync(out) != 0) error = errno;
+        break;
+      }
+      if ((error = WriteAll(out, chunk.data(), static_cast<std::size_t>(n))) != 0) break;
+    }
+    if (out >= 0 && ::close(out) != 0 && error == 0) error = errno;
+    if (in >= 0) ::close(in);
+    if (error != 0) {
+      // The old contents may be half overwritten by now; the new ones stay whole beside.
+      FreeLiveSlot(s.liveSlot);
+      const std::string kept = s.temp;
+      s.temp.clear();
+      Discard();
+      return ErrorText(error) + "; the new contents are kept in " + kept;
+    }
+    ::unlink(s.temp.c_str());
+  }
+  if (error != 0) {
+    Discard();
+    return ErrorText(error);
+  }
+  FreeLiveSlot(s.liveSlot);
+  s.temp.clear();
+  state_.reset();
+  return std::nullopt;
+}
+
+#else  // the portable path: the C and C++ libraries only
+
+namespace {
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wide(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(path.c_str(), wide.c_str());
+#else
+  return std::fopen(path.string().c_str(), mode);
+#endif
+}
+}  // namespace
+
+void UseBinaryStandardStreams() {
+#ifdef _WIN32
+  (void)_setmode(_fileno(stdin), _O_BINARY);
+  (void)_setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+bool IsStandardOutput(const std::filesystem::path&) { return false; }
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return false;
+#endif
+}
+int WriteStandardOutput(const char* data, std::size_t size) {
+  errno = 0;
+  if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::tmpfile();
+  if (f == nullptr) return nullptr;
+  if (std::fwrite(data, 1, size, f) != size) {
+    std::fclose(f);
+    return nullptr;
+  }
+  std::rewind(f);
+  return f;
+}
+
+struct SafeFile::State {
+  std::FILE* file = nullptr;
+  std::filesystem::path target;
+  std::filesystem::path temp;
+  std::optional<std::string> error;
+  void Drop() {
+    if (file != nullptr) std::fclose(file);
+    file = nullptr;
+    std::error_code ec;
+    if (!temp.empty()) std::filesystem::remove(temp, ec);
+    temp.clear();
+  }
+};
+
+std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  Discard();
+  if (path.empty()) return std::string("the name is empty");
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (fs::is_directory(status)) return std::string("is a directory");
+  if (fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+    return std::string("is read-only");
+  }
+  state_ = std::make_unique<State>();
+  State& s = *state_;
+  s.target = fs::is_symlink(fs::symlink_status(path, ec)) ? fs::weakly_canonical(path, ec) : path;
+  for (int attempt = 0; attempt < 100 && s.file == nullptr; ++attempt) {
+    s.temp = Beside(s.target, UnpredictableName());
+    s.file = OpenFile(s.temp, "wbx");  // exclusive: never an existing name
+    if (s.file == nullptr && errno != EEXIST) break;
+  }
+  if (s.file == nullptr) {
+    const int error = errno;
+    s.temp.clear();
+    return ErrorText(error);
+  }
+  if (fs::exists(status)) fs::permissions(s.temp, status.permissions(), ec);
+  return std::nullopt;
+}
+
+std::optional<std::string> SafeFile::Write(const std::uint8_t* data, std::size_t size) {
+  if (!state_) return std::string("not open");
+  State& s = *state_;
+  if (!s.error && std::fwrite(data, 1, size, s.file) != size) s.error = ErrorText(errno);
+  return s.error;
+}
+
+std::optional<std::string> SafeFile::Commit() {
+  if (!state_) return std::string("not open");
+  State& s = *state_;
+  std::optional<std::string> error = s.error;
+  if (std::fclose(s.file) != 0 && !error) error = ErrorText(errno);
+  s.file = nullptr;
+  std::error_code ec;
+  if (!error) std::filesystem::rename(s.temp, s.target, ec);
+  if (!error && ec) error = ec.message();
+  if (!error) s.temp.clear();
+  Discard();
+  return error;
+}
+
+#endif
+
+SafeFile::SafeFile() = default;
+SafeFile::~SafeFile() { Discard(); }
+
+void SafeFile::Discard() {
+  if (state_) state_->Drop();
+  state_.reset();
+}
+
+std::optional<std::string> WriteFileSafely(const std::filesystem::path& path, const std::uint8_t* data,
+                                           std::size_t size) {
+  SafeFile file;
+  if (auto error = file.Open(path)) return error;
+  if (auto error = file.Write(data, size)) return error;
+  return file.Commit();
+}
+
+int ExitStatusForSignal(int signal) { return 128 + signal; }
+
+// ---- StopSignals
+
+#if defined(__linux__)
+
+// The signals are blocked in every thread and taken by one thread of their own, so that
+// none lands on a MIDI layer's thread in the middle of a system call.
+struct StopSignals::Impl {
+  sigset_t set{};
+  sigset_t previous{};
+  std::atomic<bool> stop{false};
+  std::atomic<int> signal{0};
+  std::atomic<bool> done{false};
+  std::thread watcher;
+
+  Impl() {
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, &previous);
+    watcher = std::thread([this] {
+      const timespec tick{0, 200 * 1000 * 1000};
+      while (!done.load()) {
+        const int taken = sigtimedwait(&set, nullptr, &tick);
+        if (taken > 0) {
+          int none = 0;
+          signal.compare_exchange_strong(none, taken);
+          stop.store(true);
+        }
+      }
+    });
+  }
+  ~Impl() {
+    done.store(true);
+    watcher.join();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  }
+};
+
+#else
+
+// Elsewhere a handler sets the flag; only one StopSignals lives at a time.
+namespace {
+std::atomic<bool> stopFlag{false};
+std::atomic<int> stopSignal{0};
+extern "C" void OnStopSignal(int signal) {
+  int none = 0;
+  stopSignal.compare_exchange_strong(none, signal);
+  stopFlag.store(true);
+}
+}  // namespace
+
+struct StopSignals::Impl {
+  std::atomic<bool>& stop = stopFlag;
+  std::atomic<int>& signal = stopSignal;
+  void (*previousInt)(int) = nullptr;
+  void (*previousTerm)(int) = nullptr;
+  Impl() {
+    stopFlag.store(false);
+    stopSignal.store(0);
+    previousInt = std::signal(SIGINT, &OnStopSignal);
+    previousTerm = std::signal(SIGTERM, &OnStopSignal);
+  }
+  ~Impl() {
+    std::signal(SIGINT, previousInt == SIG_ERR ? SIG_DFL : previousInt);
+    std::signal(SIGTERM, previousTerm == SIG_ERR ? SIG_DFL : previousTerm);
+  }
+};
+
+#endif
+
+StopSignals::StopSignals() : impl_(std::make_unique<Impl>()) {}
+StopSignals::~StopSignals() = default;
+
+const std::atomic<bool>& StopSignals::Flag() const { return impl_->stop; }
+int StopSignals::Signal() const { return impl_->signal.load(); }
+
+}  // namespace platform

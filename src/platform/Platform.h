@@ -1,0 +1,93 @@
+// What the operating system does differently on each platform, in one place: standard
+// streams and terminals, the signals that ask a run to stop, files written so that
+// nothing already on the disk is lost or hijacked. POSIX systems get the careful path;
+// every other system a portable one built on the C and C++ libraries alone.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The text of an error number (errno, or one of these functions' results).
+std::string ErrorText(int error);
+// The error a write to a pipe whose reader has gone gives.
+bool IsBrokenPipe(int error);
+
+// Standard streams carry bytes untouched on every system.
+void UseBinaryStandardStreams();
+bool StandardErrorIsTerminal();
+// Writes every byte to standard output; 0, or the error number.
+int WriteStandardOutput(const char* data, std::size_t size);
+// True when the name leads to the very file standard output is (/dev/stdout, or the
+// file it was sent to by the shell): that is written as standard output is.
+bool IsStandardOutput(const std::filesystem::path& path);
+
+// A stream that reads the bytes given, which must outlive it; nullptr when none can be
+// made. Lets code that reads files take bytes already in memory.
+std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size);
+
+// SIGINT and SIGTERM turned into a flag instead of ending the process, for as long as
+// the object lives. Made before any thread is started (a MIDI layer's), so that no such
+// thread is the one a signal lands on.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  const std::atomic<bool>& Flag() const;
+  // The number of the first signal that asked to stop; 0 while none has.
+  int Signal() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The exit status of a run ended by a signal: 128 plus its number (130 for SIGINT,
+// 143 for SIGTERM).
+int ExitStatusForSignal(int signal);
+
+// A file written so that what was there is never lost or hijacked: the bytes go to a
+// new file of an unpredictable name created beside the target (never through a link
+// planted there), which takes the target's place only once it is complete, with the
+// old file's permissions (and owner where allowed); a new file gets the usual mode less
+// the umask. A symbolic link is written through to its target. A read-only file, a
+// directory and an empty name are refused. A device, a FIFO or a name that reaches its
+// file through an open file of a process (/proc/self/fd/N) is written directly, never
+// replaced. A file with
+// other hard links is written in place once its new contents are complete beside it,
+// so every name still shows the same file. The new file is removed on every failure,
+// on destruction without Commit, and when a signal (SIGINT, SIGTERM, SIGHUP, SIGPIPE)
+// ends the process.
+class SafeFile {
+ public:
+  SafeFile();
+  ~SafeFile();
+  SafeFile(const SafeFile&) = delete;
+  SafeFile& operator=(const SafeFile&) = delete;
+
+  // Every call returns the reason on failure, and nothing when it succeeded.
+  [[nodiscard]] std::optional<std::string> Open(const std::filesystem::path& path);
+  [[nodiscard]] std::optional<std::string> Write(const std::uint8_t* data, std::size_t size);
+  [[nodiscard]] std::optional<std::string> Commit();
+  // Drops what was written; the target stays as it was (a device has had it already).
+  void Discard();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Open, one Write and Commit.
+[[nodiscard]] std::optional<std::string> WriteFileSafely(const std::filesystem::path& path, const std::uint8_t* data,
+                                                         std::size_t size);
+
+}  // namespace platform
