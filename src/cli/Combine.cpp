@@ -68,8 +68,7 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
 
   CliSession session;
   ui::NoProgressWindow splash;
-  filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash, {},
-                          filelist::MissingFile::Fail);
+  filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash);
   // Only whether a piece is there tells a duplicate; its bytes are never saved here.
   PieceTally tally;
   session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });

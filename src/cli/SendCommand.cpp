@@ -326,8 +326,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   transmit::PacingCountdown countdown;
   CliTimer3 timer3(countdown, !dryRun, stop, session.flags.AbortRequested);
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
-                                   allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
-                                   filelist::MissingFile::Fail});
+                                   allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {}});
   // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
   // one from another, not a second copy of the files.
   PieceTally tally;

@@ -11,16 +11,14 @@
 namespace filelist {
 
 FileList::FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
-                   ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled,
-                   MissingFile missingFile)
+                   ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
       tFiles_(tFiles),
       parse_(parse),
       pump_(pump),
       dialogs_(dialogs),
       fSplash_(fSplash),
-      setAddEnabled_(std::move(setAddEnabled)),
-      missingFile_(missingFile) {}
+      setAddEnabled_(std::move(setAddEnabled)) {}
 
 void FileList::AddClicked() {
   // The button is disabled while an add runs, but a click queued before that, or one
@@ -116,7 +114,7 @@ bool FileList::ReloadFileList() {
 }
 
 FileList::FileResult FileList::ReadListedFile(const std::string& path) {
-  FilePtr file = open_ ? open_(path) : OpenListedFile(path, missingFile_);
+  FilePtr file = open_ ? open_(path) : OpenListedFile(path);
   if (!file) {
     dialogs_.MessageBox(kErrorOpeningFile + path);
     lastFailure_ = ReloadFailure::OpenFailed;

@@ -54,8 +54,7 @@ class FileList {
  public:
   // setAddEnabled enables and disables the Add button; it may be empty.
   FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
-           ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {},
-           MissingFile missingFile = MissingFile::CreateEmpty);
+           ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {});
   FileList(const FileList&) = delete;
   FileList& operator=(const FileList&) = delete;
 
@@ -65,7 +64,8 @@ class FileList {
   // one parses into or records.
   void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
   // Opens a listed name for reading instead of OpenListedFile: the command line hands
-  // over the bytes it has read already (standard input reads only once).
+  // over the bytes it has read already (standard input reads only once; a MIDI file
+  // gives its SysEx).
   void SetOpener(std::function<FilePtr(const std::string&)> open) { open_ = std::move(open); }
 
   // Click on Add: asks for a file and adds it. The button stays disabled until done.
@@ -115,7 +115,6 @@ class FileList {
   ui::Dialogs& dialogs_;
   ui::ProgressWindow& fSplash_;
   std::function<void(bool)> setAddEnabled_;
-  MissingFile missingFile_;
   std::function<bool()> refuseChange_;
   std::function<FilePtr(const std::string&)> open_;
 

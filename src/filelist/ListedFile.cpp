@@ -17,11 +17,10 @@ FilePtr OpenFile(const std::filesystem::path& path, const char* mode) {
 
 }  // namespace
 
-FilePtr OpenListedFile(const std::filesystem::path& path, MissingFile missing) {
+FilePtr OpenListedFile(const std::filesystem::path& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return nullptr;
   if (FilePtr f = OpenFile(path, "rb")) return f;
-  if (missing == MissingFile::Fail) return nullptr;
   // Only a name that is plainly not there is created; a dangling link is not followed.
   if (std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found) return nullptr;
   // Appending creates the file without emptying one that appeared meanwhile.

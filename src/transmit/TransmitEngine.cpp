@@ -193,7 +193,7 @@ TransmitEngine::FileEnd TransmitEngine::SendListedFiles(SendEnd& end) {
 }
 
 TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const ListWalk& after, SendEnd& end) {
-  filelist::FilePtr file = open_ ? open_(name) : filelist::OpenListedFile(name, p_.missingFile);
+  filelist::FilePtr file = open_ ? open_(name) : filelist::OpenListedFile(name);
   if (!file) {
     ++filesNotOpened_;
     p_.dialogs.MessageBox(kErrorOpeningFile + name);

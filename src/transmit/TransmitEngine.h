@@ -89,7 +89,6 @@ struct TransmitParts {
   const std::int32_t& transmitBufferSize;  // read afresh at every block end
   // The file list's ReloadFileList; empty where there is no list to rebuild.
   std::function<bool()> reloadFileList;
-  filelist::MissingFile missingFile = filelist::MissingFile::CreateEmpty;
 };
 
 class TransmitEngine {
@@ -109,7 +108,8 @@ class TransmitEngine {
   // Called right after every hand-over to the port, with its outcome.
   void SetHandOverObserver(std::function<void(const HandOver&)> observer) { observer_ = std::move(observer); }
   // Opens a listed name for reading instead of OpenListedFile: the command line hands
-  // over the bytes it has read already (standard input reads only once).
+  // over the bytes it has read already (standard input reads only once; a MIDI file
+  // gives its SysEx).
   void SetOpener(std::function<filelist::FilePtr(const std::string&)> open) { open_ = std::move(open); }
   // Listed names that could not be opened, or read to their end, during the last Send.
   int FilesNotOpened() const { return filesNotOpened_; }

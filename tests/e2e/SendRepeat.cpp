@@ -94,8 +94,7 @@ int main(int argc, char** argv) {
   Timer3Pump timer3(countdown);
   const std::int32_t bufferSize = 139;  // the engine keeps a reference, as to the window's setting
   transmit::TransmitEngine engine({session.flags, session.parse, session.tFiles, session.tDev, session.tTraffic, ports,
-                                   devices, allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {},
-                                   filelist::MissingFile::Fail});
+                                   devices, allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {}});
   std::uint64_t handedOver = 0;
   engine.SetHandOverObserver([&](const transmit::HandOver& h) {
     if (h.result == midi::kNoError) handedOver += static_cast<std::uint64_t>(h.bytes);
