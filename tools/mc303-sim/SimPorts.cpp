@@ -80,6 +80,12 @@ std::unique_ptr<SimPorts> SimPorts::Open(const std::string& name, const std::str
 
 SimPorts::~SimPorts() = default;
 
+void SimPorts::Close() {
+  // RtMidi's JACK output waits for its next cycle to take what it still holds.
+  out_.reset();
+  in_.reset();
+}
+
 bool SimPorts::Read(std::vector<unsigned char>& message, double& seconds) {
   seconds = in_->getMessage(&message);
   return !message.empty();
