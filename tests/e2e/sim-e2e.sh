@@ -72,8 +72,9 @@ run_command() { "${command[@]}" >command.out 2>command.err; }
 # gaps TIMING BLOCKS: the messages the simulator logged are the blocks handed over
 # ("SIZE paced|last [WHAT-THE-USER-DID]" a line), one for one. A paced block's cycle that
 # came late shortens the gap after it as much as it lengthened the one before, so the
-# mean must hold the pause and little more, no single gap may fall to half of it, and
-# what the user did must not stretch the gap it came in.
+# mean must hold the pause and little more, and no single gap may fall to half of it.
+# What the user did must not stretch the gap it came in past 20 ms over the pause and a
+# JACK period, unless load stretched a gap without it as much.
 gaps() {
   diff <(awk '{print $1}' "$2") <(awk '{print $2}' "$1") >/dev/null ||
     fail "the messages received are not the blocks handed over, one for one"
@@ -81,17 +82,18 @@ gaps() {
   paste -d' ' "$1" "$2" | awk -v period="$period" '
     { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; act[NR] = $5; p += paced[NR] }
     END {
-      max = 0; min = -1; slow = 0
+      max = 0; min = -1; slowest = 0; others = 0
       for (i = 1; i < NR; i++) if (paced[i]) {
         gap = (at[i + 1] - at[i]) / 1000; sum += gap; n++
         if (gap > max) max = gap
         if (min < 0 || gap < min) min = gap
-        if (act[i] != "") { acts = acts sprintf(", %s %.1f ms", act[i], gap); if (gap > 220 + period / 1000) slow = 1 }
+        if (act[i] == "" && gap > others) others = gap
+        if (act[i] != "") { acts = acts sprintf(", %s %.1f ms", act[i], gap); if (gap > slowest) slowest = gap }
       }
       if (!n) { print NR " blocks, none paced"; exit }
       printf "%d blocks (%d paced); gaps after paced blocks: mean %.1f ms, %.1f to %.1f ms%s; JACK period %.1f ms\n", NR, p, sum / n, min, max, acts, period / 1000
       printf "first block to the last byte on the wire %.2f s, ideal %.2f s\n", (at[NR] - at[1]) / 1e6 + size[NR] * 0.00032, p * 0.2 + size[NR] * 0.00032
-      if (slow) { print "FAIL: what the user did stretched a gap more than 20 ms past the pause and a JACK period"; exit 1 }
+      if (slowest > 220 + period / 1000 && slowest > others) { print "FAIL: what the user did stretched a gap more than 20 ms past the pause and a JACK period"; exit 1 }
       if (sum / n > 220 || sum / n < 200 - period / 1000) { print "FAIL: the gaps do not hold the pause"; exit 1 }
       if (min < 100) { print "FAIL: a paced block was followed too soon"; exit 1 }
     }' || fail "pacing"
