@@ -1,27 +1,27 @@
 #!/usr/bin/env bash
 # CPU time taken by a program that is running and has nothing to do, over a measured
-# interval: a private JACK server, a peer port that stays silent, and utime+stime from
-# /proc before and after.
+# interval: a private JACK server, the simulated MC-303 sending nothing but its active
+# sensing (a byte every 300 ms, as a connected device does), and utime+stime from /proc
+# before and after.
 #   bench/idle-cpu.sh [BUILD-DIR] [SECONDS] [capture|window]   (default build/test, 10, capture)
 # capture: vezorizer-cli capture on the silent port. window: the window program on the
 # offscreen platform (or the display in DISPLAY), measured once its title window has
-# gone and its receive loop runs; needs the targets vezorizer and midi-peer.
+# gone and its receive loop runs; needs the targets vezorizer and mc303-sim.
 set -euo pipefail
 build=$(realpath "${1:-build/test}") seconds=${2:-10} what=${3:-capture}
 here=$(cd "$(dirname "$0")/.." && pwd)
 name=vz-idle-$what-$$ work=$(mktemp -d)
 export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=$name
 export LSAN_OPTIONS=suppressions=$here/tests/lsan.supp
-cleanup() { kill $program_pid $peer_pid 2>/dev/null || true; bash "$here/tests/e2e/jack-fixture.sh" stop "$name" "$work"; rm -rf "$work"; }
-program_pid= peer_pid=
+cleanup() { kill $program_pid $sim_pid 2>/dev/null || true; bash "$here/tests/e2e/jack-fixture.sh" stop "$name" "$work"; rm -rf "$work"; }
+program_pid= sim_pid=
 trap cleanup EXIT
 poll() { local deadline=$((SECONDS + $1)); shift; until "$@" >/dev/null 2>&1; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
 
 bash "$here/tests/e2e/jack-fixture.sh" start "$name" "$work" >/dev/null
-printf '\xf0\xf7' >"$work/one.syx"
-"$build/tests/e2e/midi-peer" --name vz-silent --file "$work/one.syx" --go-file "$work/never" --speed 1 >"$work/peer.out" 2>&1 &
-peer_pid=$!
-poll 20 grep -q ready "$work/peer.out"
+"$build/tools/mc303-sim" --name vz-silent </dev/null >"$work/sim.out" 2>&1 &
+sim_pid=$!
+poll 20 grep -q ready "$work/sim.out"
 case $what in
   capture)
     label="idle capture"

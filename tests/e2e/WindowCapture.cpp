@@ -8,6 +8,10 @@
 // a move of the window and a key in the Files box. Each hand-over is written to
 // HANDOVERS: its size, "paced" or "last", its time in microseconds and what came after.
 //   capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS
+// With repeat, Send is pressed COUNT times in one session (one engine, one open port)
+// with FILE the only file listed; each must show nothing but its prompt and lose nothing
+// (the script checks that OUT's device got FILE COUNT times over).
+//   capture-window repeat OUT FILE COUNT
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -125,10 +129,43 @@ std::map<int, std::pair<const char*, std::function<void(ui::fMIDI&)>>> UserDurin
           {80, {"key-in-files", [](ui::fMIDI& w) { PressKey(*w.tFiles, Qt::Key_Backspace, QStringLiteral("\b")); }}}};
 }
 
+int Repeat(const std::string& output, const std::string& file, int count) {
+  ScriptedDialogs dialogs;
+  midi::RtMidiPorts ports;
+  app::QtEventPump pump;
+  midi::HeapBlockAllocator allocator;
+  fs::create_directories("prog");
+  app::Program program({ports, dialogs, pump, allocator, fs::absolute("prog")});
+  if (!program.StartUp()) return Fail("the program did not start");
+  if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
+  program.Boxes().tFiles.SetText(file + "\r\n");
+  for (int i = 1; i <= count; ++i) {
+    dialogs.messages.clear();
+    program.Window().bSend->click();
+    for (const ShownMessage& m : dialogs.messages) {
+      if (m.text != transmit::kSendPrompt) return Fail("Send " + std::to_string(i) + " showed: " + m.text);
+    }
+  }
+  program.ShutDown();
+  if (const std::uint64_t lost = ports.LostOutputBytes(); lost != 0) {
+    return Fail(std::to_string(lost) + " bytes did not reach the MIDI system");
+  }
+  std::cout << count << " Sends" << std::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7) return Fail("usage: capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS");
+  const bool repeat = argc == 5 && std::string(argv[1]) == "repeat";
+  if (argc != 7 && !repeat) {
+    return Fail("usage: capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS | repeat OUT FILE COUNT");
+  }
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  if (repeat) return Repeat(argv[2], argv[3], std::atoi(argv[4]));
+
   const auto modal = std::chrono::seconds(std::atoi(argv[1]));
   const Bytes expected = ReadFile(argv[2]);
   const std::string input = argv[3], output = argv[4];
@@ -138,9 +175,6 @@ int main(int argc, char** argv) {
   const fs::path stem = overall.parent_path() / overall.stem();
   if (expected.empty()) return Fail(std::string("nothing in ") + argv[2]);
 
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication application(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
   // Wakes the event wait now and then, so the quiet time is seen without input.
   QTimer heartbeat;
   heartbeat.start(100);

@@ -1,143 +1,250 @@
 #!/usr/bin/env bash
-# The simulated MC-303 on the private JACK server. Each simulator must end cleanly on
-# SIGTERM.
-# cli: with vezorizer-cli, 1. the captured dump equals the bank less 0xFE; 2. sent paced
-# to a simulator with another bank, it arrives without RCV ERR and that bank is saved
-# equal; 3. sent in blocks of over 1200 bytes it gives RCV ERR even with the pause.
-# window: the window program's own handlers (capture-window): the dump captured, with
-# the start-over question open for five seconds on the way, Stop's piece files sent as
-# Stop listed them to a simulator with another bank, which takes them in without RCV ERR
-# and saves a bank equal to the capture; what the user does during the Send lengthens
-# no gap between blocks, as that simulator saw them, by more than 20 ms past the pause
-# and one JACK period.
-#   sim-e2e.sh cli|window SERVER WORKDIR SIM CLI GEN-DUMP EXAMPLE [CAPTURE-WINDOW]
+# End-to-end runs on the private JACK server with the simulated MC-303 as the device;
+# expected bytes are worked out here (tr, head, grep), not by our code. A simulator must
+# end cleanly on SIGTERM, or by itself once told to vanish.
+#   sim-e2e.sh MODE SERVER WORKDIR SIM CLI GEN-DUMP EXAMPLE ARGS...
+# INPUT: a file, dump:GEN-DUMP-OPTIONS or message:N (one SysEx of N bytes); in COMMAND,
+# @PORT@ is the simulator's name and @FILE@ the INPUT.
+# capture INPUT SPEED VANISH COMMAND...: the simulator plays INPUT at SPEED times wire
+#   speed; COMMAND's out.SYX must be INPUT less 0xFE. VANISH > 0: the simulator goes
+#   after that many bytes; the capture saves exactly those, less 0xFE, and says so.
+# send INPUT VANISH COUNT COMMAND...: the simulator must get INPUT up to its last 0xF7
+#   COUNT times, each block COMMAND prints as one message, paced ones 200 ms apart
+#   (see gaps). VANISH > 0: the simulator goes once that many bytes came; the send says
+#   so and fails.
+# interrupt INPUT BLOCKS COMMAND...: SIGINT once the send printed BLOCKS blocks; it must
+#   end within one more block and its pause, exit 130, say how many bytes of how many it
+#   sent, and the simulator must have got exactly those.
+# roundtrip: with vezorizer-cli, 1. the simulator's dump of EXAMPLE (its active sensing
+#   too) is captured as EXAMPLE less 0xFE; 2. EXAMPLE sent paced to a simulator with
+#   another bank arrives byte for byte and paced, without RCV ERR, and that bank is
+#   saved equal to the capture; 3. sent in blocks of over 1200 bytes it gives RCV ERR
+#   even with the pause.
+# window CAPTURE-WINDOW: the window program's own handlers: the simulator's bank dump
+#   captured, with the start-over question open for five seconds on the way; Stop's
+#   piece files sent as Stop listed them to a simulator with another bank, which takes
+#   them in without RCV ERR and saves a bank equal to the capture; what the user does
+#   during the Send lengthens no gap by more than 20 ms past the pause and a JACK period.
 set -uo pipefail
-mode=$1 server=$2 work=$3 sim=$4 cli=$5 gendump=$6 example=$7 window=${8:-}
+mode=$1 server=$2 work=$3 sim=$4 cli=$5 gendump=$6 example=$7; shift 7
 export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=$server
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 
-sim_pid= capture_pid= rx_pid=
+declare -A pid
+command_pid= sent=
 fail() {
   echo "FAIL: $*" >&2
-  for f in sim.out sim.err rx.out rx.err capture.err send.out send.err window.out window.err; do
-    [[ -f $f ]] && { echo "--- $f"; tail -20 "$f"; } >&2
-  done
-  kill $sim_pid $capture_pid $rx_pid 2>/dev/null
+  for f in *.out *.err; do [[ -f $f ]] && { echo "--- $f"; tail -20 "$f"; } >&2; done
+  kill "${pid[@]}" $command_pid 2>/dev/null
   exit 1
 }
 poll() { local deadline=$((SECONDS + $1)); shift; until "$@" >/dev/null 2>&1; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
-more_than() { (($(grep -c "$1" sim.out) > $2)); }  # more_than PATTERN N: sim.out lines
+# start_sim ID ARGS...: a simulator named vz-ID-PID, printing to ID.out.
 start_sim() {
-  "$sim" "$@" </dev/null >sim.out 2>sim.err &
-  sim_pid=$!
-  poll 20 grep -q ready sim.out || fail "the simulator did not get ready"
+  local id=$1; shift
+  "$sim" --name "vz-$id-$$" --json "$@" </dev/null >"$id.out" 2>"$id.err" &
+  pid[$id]=$!
+  poll 20 grep -q ready "$id.out" || fail "the simulator $id did not get ready"
 }
-stop_sim() {
-  kill -TERM "$sim_pid"
-  wait "$sim_pid" || fail "the simulator exited with $? on SIGTERM"
-  sim_pid=
-  grep -q bye sim.out || fail "the simulator did not end cleanly"
+# end_sim ID: it ended by itself (vanished) or ends on SIGTERM, with status 0.
+end_sim() {
+  grep -q '"event":"vanished"' "$1.out" || kill -TERM "${pid[$1]}"
+  wait "${pid[$1]}" || fail "the simulator $1 exited with $?"
+  unset "pid[$1]"
+  grep -q '"event":"bye"' "$1.out" || fail "the simulator $1 did not end cleanly"
 }
-# received BYTES [OUT]: the simulator's last summary, kept in $summary, counts BYTES.
+field() { grep -o "\"$2\":[0-9]*" <<<"$1" | head -1 | cut -d: -f2; }  # field JSON NAME
+# received BYTES ID: the simulator's last summary, kept in $summary, counts BYTES.
 received() {
-  summary=$(grep '"event":"received"' "${2:-sim.out}" | tail -1)
-  [[ $summary == *"\"bytes\":$1,"* ]] || fail "not every byte arrived: $summary"
+  summary=$(grep '"event":"received"' "$2.out" | tail -1)
+  [[ $(field "$summary" bytes) == "$1" ]] || fail "not every byte arrived: $summary"
 }
-
-if [[ $mode == window ]]; then
-  LC_ALL=C tr -d '\376' <"$example" >expected.syx
-  "$gendump" --seed 7 --min-pattern 64 --max-pattern 200 other.syx || fail "gen-dump"
-  start_sim --name "vz-tx-$$"
-  "$sim" --name "vz-rx-$$" --bank other.syx --save bank.SYX --json --timing-log timing.txt </dev/null >rx.out 2>rx.err &
-  rx_pid=$!
-  poll 20 grep -q ready rx.out || fail "the receiving simulator did not get ready"
-  "$window" 5 expected.syx "vz-tx-$$" "vz-rx-$$" capture.SYX handovers.txt >window.out 2>window.err &
-  capture_pid=$!
-  poll 60 bash -c "grep -q Recording window.err || ! kill -0 $capture_pid" && grep -q Recording window.err ||
-    fail "the capture did not start"
-  kill -USR1 "$sim_pid"
-  wait "$capture_pid" || fail "capture-window exited with $?"
-  capture_pid=
-  cmp expected.syx capture.SYX || fail "the captured dump differs from the bank less 0xFE"
-  stop_sim
-  size=$(stat -c %s capture.SYX)
-  poll 30 grep -q '"event":"received"' rx.out || fail "no summary after the Send"
-  received "$size" rx.out
-  [[ $summary == *'"rcv_err":0,'* && $summary == *'"dropped_parts":0,'* ]] || fail "receive errors: $summary"
-  poll 10 grep -q '"event":"saved"' rx.out || fail "the bank was not saved"
-  kill -TERM "$rx_pid"
-  wait "$rx_pid" || fail "the receiving simulator exited with $? on SIGTERM"
-  rx_pid=
-  cmp capture.SYX bank.SYX || fail "the saved bank is not the capture that was sent"
-
-  # The blocks as the receiver saw them, one for one with the hand-overs.
-  diff <(awk '{print $1}' handovers.txt) <(awk '{print $2}' timing.txt) >/dev/null ||
+more_than() { (($(grep -c "$1" "$3.out") > $2)); }  # more_than PATTERN N ID
+at_least() { (($(stat -c %s "$1") >= $2)); }        # at_least FILE BYTES
+input_file() {
+  case $1 in
+    dump:*) "$gendump" ${1#dump:} input.syx || fail "gen-dump" ;;
+    message:*) { printf '\xf0'; head -c $((${1#message:} - 2)) /dev/zero | tr '\0' '\021'; printf '\xf7'; } >input.syx ;;
+    *) cp "$1" input.syx || fail "cannot read $1" ;;
+  esac
+}
+run_command() { "${command[@]}" >command.out 2>command.err; }
+# gaps TIMING BLOCKS: the messages the simulator logged are the blocks handed over
+# ("SIZE paced|last [WHAT-THE-USER-DID]" a line), one for one. A paced block's cycle that
+# came late shortens the gap after it as much as it lengthened the one before, so the
+# mean must hold the pause and little more, and no single gap may fall to half of it.
+# What the user did must not stretch the gap it came in past 20 ms over the pause and a
+# JACK period, unless load stretched a gap without it as much.
+gaps() {
+  diff <(awk '{print $1}' "$2") <(awk '{print $2}' "$1") >/dev/null ||
     fail "the messages received are not the blocks handed over, one for one"
-  period=$(($(jack_bufsize | grep -o '[0-9]*' | head -1) * 1000000 / $(jack_samplerate | grep -o '[0-9]*' | head -1)))
-  paste -d' ' timing.txt handovers.txt | awk -v period="$period" '
-    { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; act[NR] = $6; bytes += $2; p += paced[NR] }
+  local period=$(($(jack_bufsize | grep -o '[0-9]*' | head -1) * 1000000 / $(jack_samplerate | grep -o '[0-9]*' | head -1)))
+  paste -d' ' "$1" "$2" | awk -v period="$period" '
+    { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; act[NR] = $5; p += paced[NR] }
     END {
-      max = 0; min = -1; slow = 0
+      max = 0; min = -1; slowest = 0; others = 0
       for (i = 1; i < NR; i++) if (paced[i]) {
         gap = (at[i + 1] - at[i]) / 1000; sum += gap; n++
-        if (gap > max) { max = gap; at_max = i }
+        if (gap > max) max = gap
         if (min < 0 || gap < min) min = gap
-        if (act[i] != "") {
-          acts = acts sprintf(", %s %.1f ms", act[i], gap)
-          if (gap > 220 + period / 1000) slow = 1
-        }
+        if (act[i] == "" && gap > others) others = gap
+        if (act[i] != "") { acts = acts sprintf(", %s %.1f ms", act[i], gap); if (gap > slowest) slowest = gap }
       }
-      total = (at[NR] - at[1]) / 1e6 + size[NR] * 0.00032
-      ideal = p * 0.2 + size[NR] * 0.00032
-      printf "%d hand-overs (%d paced), %d bytes; gaps after paced blocks: mean %.1f ms, %.1f to %.1f ms (the longest after block %d)%s; JACK period %.1f ms\n", NR, p, bytes, sum / n, min, max, at_max, acts, period / 1000
-      printf "first block to the last byte on the wire %.2f s, ideal %.2f s (%d x 200 ms + %.3f s wire of the last block)\n", total, ideal, p, size[NR] * 0.00032
-      # What the user did must not stretch the pause it came in. On average the gaps
-      # hold the pause and little more; one block whose cycle came late shortens the gap
-      # after it as much as it lengthened the one before, so no single gap may fall
-      # to half the pause, and one elsewhere that a busy machine stretched is reported.
-      if (slow) { print "FAIL: what the user did stretched a gap more than 20 ms past the pause and a JACK period"; exit 1 }
+      if (!n) { print NR " blocks, none paced"; exit }
+      printf "%d blocks (%d paced); gaps after paced blocks: mean %.1f ms, %.1f to %.1f ms%s; JACK period %.1f ms\n", NR, p, sum / n, min, max, acts, period / 1000
+      printf "first block to the last byte on the wire %.2f s, ideal %.2f s\n", (at[NR] - at[1]) / 1e6 + size[NR] * 0.00032, p * 0.2 + size[NR] * 0.00032
+      if (slowest > 220 + period / 1000 && slowest > others) { print "FAIL: what the user did stretched a gap more than 20 ms past the pause and a JACK period"; exit 1 }
       if (sum / n > 220 || sum / n < 200 - period / 1000) { print "FAIL: the gaps do not hold the pause"; exit 1 }
       if (min < 100) { print "FAIL: a paced block was followed too soon"; exit 1 }
     }' || fail "pacing"
+}
+
+case $mode in
+capture)
+  input_file "$1"; speed=$2 vanish=$3; shift 3
+  command=("${@//@PORT@/vz-dev-$$}")
+  start_sim dev --dump-file input.syx --speed "$speed" --vanish-after "$vanish"
+  "${command[@]}" >command.out 2>command.err &
+  command_pid=$!
+  poll 30 grep -q Recording command.err || fail "the capture did not start"
+  kill -USR1 "${pid[dev]}"
+  wait $command_pid || fail "the capture exited with $?"
+  command_pid=
+  if ((vanish > 0)); then
+    poll 10 grep -q '"event":"vanished"' dev.out || fail "the simulator did not vanish"
+    sent=$(field "$(grep vanished dev.out)" sent)
+    head -c "$sent" input.syx | LC_ALL=C tr -d '\376' >expected.syx
+    grep -q "went away during the capture" command.err || fail "the capture did not say that its port went away"
+  else
+    LC_ALL=C tr -d '\376' <input.syx >expected.syx
+    grep -q '"event":"dump_end".*"send_failures":0' dev.out || fail "the simulator's dump did not all go out"
+  fi
+  end_sim dev
+  cmp expected.syx out.SYX || fail "the saved capture differs from what was passed on, less 0xFE"
+  echo "PASS: $(stat -c %s out.SYX) bytes captured byte for byte${sent:+ of $sent passed on}; $(grep -c BYTES command.out) messages reported"
+  ;;
+
+send)
+  input_file "$1"; vanish=$2 count=$3; shift 3
+  command=("${@//@PORT@/vz-dev-$$}") && command=("${command[@]//@FILE@/input.syx}")
+  last=$(LC_ALL=C grep -obUaP '\xF7' input.syx | tail -1 | cut -d: -f1)
+  [[ -n $last ]] || fail "the input holds no 0xF7"
+  for ((i = 0; i < count; i++)); do head -c $((last + 1)) input.syx; done >expected.syx
+  start_sim dev --record got.syx --timing-log timing.txt --vanish-after "$vanish"
+  run_command; status=$?
+  if ((vanish > 0)); then
+    ((status != 0)) || fail "the send reported success to a port that went away"
+    grep -q "midiOutLongMsg: Data sent earlier did not reach the MIDI system." command.err ||
+      fail "the send did not say that its blocks went nowhere"
+    sent=$(awk '/bytes sent in/ {print $1}' command.out)
+    ((sent < $(stat -c %s input.syx) / 2)) || fail "the send went on long after the port went"
+    poll 10 grep -q '"event":"vanished"' dev.out || fail "the simulator did not vanish"
+    end_sim dev
+    echo "PASS: the port went after $(stat -c %s got.syx) bytes arrived; the send stopped (exit $status) with $sent bytes counted as sent"
+    exit 0
+  fi
+  ((status == 0)) || fail "the send exited with $status"
+  poll 30 at_least got.syx "$(stat -c %s expected.syx)" || fail "only $(stat -c %s got.syx) bytes arrived"
+  end_sim dev
+  cmp expected.syx got.syx || fail "the bytes received differ from what was sent"
+  awk '/^block/ {print $3, ($5 == "(end" ? "last" : "paced")}' command.out >blocks.txt
+  [[ -s blocks.txt ]] && gaps timing.txt blocks.txt
+  echo "PASS: $(stat -c %s got.syx) bytes received byte for byte; $(tail -1 command.out)"
+  ;;
+
+interrupt)
+  input_file "$1"; blocks=$2; shift 2
+  command=("${@//@PORT@/vz-dev-$$}") && command=("${command[@]//@FILE@/input.syx}")
+  start_sim dev --record got.syx
+  "${command[@]}" >command.out 2>command.err &
+  command_pid=$!
+  poll 60 bash -c "(( \$(grep -c '^block' command.out) >= $blocks ))" || fail "the send did not get going"
+  before=$(grep -c '^block' command.out) signalled=$EPOCHREALTIME
+  kill -INT $command_pid
+  wait $command_pid; status=$?
+  ended=$EPOCHREALTIME command_pid=
+  ((status == 130)) || fail "the interrupted send exited with $status, not 130"
+  after=$(($(grep -c '^block' command.out) - before))
+  ((after <= 1)) || fail "$after blocks went after the signal"
+  sent=$(awk '/bytes sent in/ {print $1}' command.out)
+  grep -q "interrupted by SIGINT: $sent of $(stat -c %s input.syx) bytes sent" command.err ||
+    fail "stderr does not say how many bytes of how many were sent"
+  poll 10 at_least got.syx "$sent"
+  end_sim dev
+  head -c "$sent" input.syx | cmp - got.syx || fail "the simulator did not get exactly the bytes said to be sent"
+  echo "PASS: SIGINT after $before blocks; $after more, then exit 130 after $(awk -v a="$signalled" -v b="$ended" \
+    'BEGIN { printf "%.0f", (b - a) * 1000 }') ms; $sent bytes sent and received"
+  ;;
+
+roundtrip)
+  # 1. Capture.
+  LC_ALL=C tr -d '\376' <"$example" >expected.syx
+  start_sim tx --dump-file "$example"
+  "$cli" capture --port "vz-tx-$$" --idle-timeout 3 -o capture.SYX >/dev/null 2>capture.err &
+  command_pid=$!
+  poll 30 grep -q Recording capture.err || fail "the capture did not start"
+  kill -USR1 "${pid[tx]}"
+  wait $command_pid || fail "capture exited with $?"
+  command_pid=
+  grep -q '"event":"dump_end".*"send_failures":0' tx.out || fail "the simulator did not finish its dump"
+  end_sim tx
+  cmp expected.syx capture.SYX || fail "the captured dump differs from the one sent, less 0xFE"
+  size=$(stat -c %s capture.SYX)
+  echo "capture: $size bytes, byte for byte"
+
+  # 2. Paced send, to a bank of its own.
+  "$gendump" --seed 7 --min-pattern 64 --max-pattern 200 other.syx || fail "gen-dump"
+  ! cmp -s other.syx capture.SYX || fail "the receiver's first bank must differ from the capture"
+  start_sim rx --bank other.syx --save bank.SYX --record got.syx --timing-log timing.txt
+  command=("$cli" send --port "vz-rx-$$" "$example")
+  run_command || fail "paced send exited with $?"
+  ! grep -q '^Buffer size' command.err || fail "a SETTINGS.DAT set the buffer size: $(grep '^Buffer size' command.err)"
+  poll 30 more_than '"event":"received"' 0 rx || fail "no summary after the paced send"
+  received "$size" rx
+  [[ $summary == *'"rcv_err":0,'* && $summary == *'"dropped_parts":0,'* ]] || fail "receive errors: $summary"
+  poll 10 grep -q '"event":"saved"' rx.out || fail "the bank was not saved"
+  cmp capture.SYX bank.SYX || fail "the saved bank is not the capture that was sent"
+  last=$(LC_ALL=C grep -obUaP '\xF7' "$example" | tail -1 | cut -d: -f1)
+  head -c $((last + 1)) "$example" | cmp - got.syx || fail "the bytes received differ from what was sent"
+  awk '/^block/ {print $3, ($5 == "(end" ? "last" : "paced")}' command.out >blocks.txt
+  gaps timing.txt blocks.txt
+  echo "paced send: $(tail -1 command.out); byte for byte, without RCV ERR, saved bank equal to the capture"
+
+  # 3. Blocks too large for the pause: the first alone fills the receive buffer.
+  command=("$cli" send --port "vz-rx-$$" --buffer-size 1200 capture.SYX)
+  run_command || fail "the send in large blocks exited with $?"
+  poll 60 more_than '"event":"received"' 1 rx || fail "no summary after the send in large blocks"
+  received "$size" rx
+  grep -q '"event":"rcv_err","reason":"overflow"' rx.out || fail "blocks of over 1200 bytes gave no RCV ERR: $summary"
+  end_sim rx
+  echo "PASS: the round trip holds; blocks of over 1200 bytes gave $(grep -c '"event":"rcv_err"' rx.out) RCV ERR"
+  ;;
+
+window)
+  LC_ALL=C tr -d '\376' <"$example" >expected.syx
+  "$gendump" --seed 7 --min-pattern 64 --max-pattern 200 other.syx || fail "gen-dump"
+  start_sim tx
+  start_sim rx --bank other.syx --save bank.SYX --timing-log timing.txt
+  "$1" 5 expected.syx "vz-tx-$$" "vz-rx-$$" capture.SYX handovers.txt >window.out 2>window.err &
+  command_pid=$!
+  poll 60 bash -c "grep -q Recording window.err || ! kill -0 $command_pid" && grep -q Recording window.err ||
+    fail "the capture did not start"
+  kill -USR1 "${pid[tx]}"
+  wait $command_pid || fail "capture-window exited with $?"
+  command_pid=
+  cmp expected.syx capture.SYX || fail "the captured dump differs from the bank less 0xFE"
+  end_sim tx
+  size=$(stat -c %s capture.SYX)
+  poll 30 grep -q '"event":"received"' rx.out || fail "no summary after the Send"
+  received "$size" rx
+  [[ $summary == *'"rcv_err":0,'* && $summary == *'"dropped_parts":0,'* ]] || fail "receive errors: $summary"
+  poll 10 grep -q '"event":"saved"' rx.out || fail "the bank was not saved"
+  end_sim rx
+  cmp capture.SYX bank.SYX || fail "the saved bank is not the capture that was sent"
+  awk '{print $1, $2, $4}' handovers.txt >blocks.txt
+  gaps timing.txt blocks.txt
   grep -E ' took |stayed open' window.out
   echo "PASS: the window's round trip: $size bytes captured, sent as Stop listed them, 0 RCV ERR, saved bank equal"
-  exit 0
-fi
-
-# 1. Capture.
-LC_ALL=C tr -d '\376' <"$example" >expected.syx
-start_sim
-"$cli" capture --port "MC-303 Simulator" --idle-timeout 3 -o capture.SYX >/dev/null 2>capture.err &
-capture_pid=$!
-poll 30 grep -q Recording capture.err || fail "the capture did not start"
-kill -USR1 "$sim_pid"
-wait "$capture_pid" || fail "capture exited with $?"
-capture_pid=
-grep -q "dump: sent" sim.out || fail "the simulator did not finish its dump"
-cmp expected.syx capture.SYX || fail "the captured dump differs from the bank less 0xFE"
-stop_sim
-size=$(stat -c %s capture.SYX)
-echo "capture: $size bytes, equal to the bank"
-
-# 2. Paced send, to a bank of its own.
-"$gendump" --seed 7 --min-pattern 64 --max-pattern 200 other.syx || fail "gen-dump"
-! cmp -s other.syx capture.SYX || fail "the receiver's first bank must differ from the capture"
-start_sim --name "vz-sim-rx-$$" --bank other.syx --save bank.SYX --json
-"$cli" send --port "vz-sim-rx-$$" capture.SYX >send.out 2>send.err || fail "paced send exited with $?"
-! grep -q '^Buffer size' send.err || fail "a SETTINGS.DAT set the buffer size: $(grep '^Buffer size' send.err)"
-poll 30 more_than '"event":"received"' 0 || fail "no summary after the paced send"
-received "$size"
-[[ $summary == *'"rcv_err":0,'* && $summary == *'"dropped_parts":0,'* ]] || fail "receive errors: $summary"
-! grep -q '"event":"rcv_err"' sim.out || fail "RCV ERR during the paced send"
-poll 10 grep -q '"event":"saved"' sim.out || fail "the bank was not saved"
-cmp capture.SYX bank.SYX || fail "the saved bank is not the capture that was sent"
-echo "paced send: $(tail -1 send.out); taken in without RCV ERR, saved bank equal to the capture"
-
-# 3. Blocks too large for the pause: the first alone fills the receive buffer.
-"$cli" send --port "vz-sim-rx-$$" --buffer-size 1200 capture.SYX >send.out 2>send.err ||
-  fail "the send in large blocks exited with $?"
-poll 60 more_than '"event":"received"' 1 || fail "no summary after the send in large blocks"
-received "$size"
-grep -q '"event":"rcv_err","reason":"overflow"' sim.out || fail "blocks of over 1200 bytes gave no RCV ERR: $summary"
-stop_sim
-echo "PASS: the round trip holds; blocks of over 1200 bytes gave $(grep -c '"event":"rcv_err"' sim.out) RCV ERR"
+  ;;
+*) fail "unknown mode $mode" ;;
+esac

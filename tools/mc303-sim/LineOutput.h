@@ -18,8 +18,8 @@ class LineOutput {
  public:
   explicit LineOutput(Micros now) : lastSent_(now) {}
 
-  // False (and nothing changes) while a dump is still going out.
-  bool StartDump(const Bytes& dump, Micros now);
+  // False (and nothing changes) while a dump is still going out. speed: times wire speed.
+  bool StartDump(const Bytes& dump, Micros now, double speed = 1);
   // The messages due by `now`, in order; each is one MIDI event for the port.
   std::vector<Bytes> Due(Micros now);
   bool Dumping() const { return next_ < messages_.size(); }

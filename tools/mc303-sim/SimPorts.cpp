@@ -3,6 +3,11 @@
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
+#if defined(VZ_SIM_JACK)
+#include <jack/jack.h>
+#endif
 
 namespace mc303sim {
 namespace {
@@ -37,6 +42,23 @@ constexpr Candidate kCandidates[] = {
     {"alsa", RtMidi::LINUX_ALSA, "ALSA"},
     {"core", RtMidi::MACOSX_CORE, "CoreMIDI"},
 };
+
+// RtMidi's JACK output passes a message on in the server's next cycle, and a port that
+// goes in the middle of a cycle may take that cycle's messages with it. Once the server
+// has begun two more cycles, the one after the last message is over.
+void WaitTwoJackCycles() {
+#if defined(VZ_SIM_JACK)
+  jack_client_t* client = jack_client_open("MC-303 unplug", JackNoStartServer, nullptr);
+  if (client == nullptr) return;
+  const jack_nframes_t start = jack_last_frame_time(client);
+  const jack_nframes_t twoPeriods = 2 * jack_get_buffer_size(client);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (jack_last_frame_time(client) - start < twoPeriods && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  jack_client_close(client);
+#endif
+}
 
 }  // namespace
 
@@ -79,6 +101,12 @@ std::unique_ptr<SimPorts> SimPorts::Open(const std::string& name, const std::str
 }
 
 SimPorts::~SimPorts() = default;
+
+void SimPorts::Close() {
+  if (systemName_ == "JACK") WaitTwoJackCycles();
+  out_.reset();
+  in_.reset();
+}
 
 bool SimPorts::Read(std::vector<unsigned char>& message, double& seconds) {
   seconds = in_->getMessage(&message);

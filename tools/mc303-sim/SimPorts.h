@@ -31,6 +31,9 @@ class SimPorts {
   bool Send(const std::vector<unsigned char>& message);
   // Errors the MIDI system reported since the ports opened (a full input queue, ...).
   int Errors() const { return errors_.load(); }
+  // Closes both ports, as an unplugged device goes; the output passes on what it holds
+  // first. Read and Send must not be called after it.
+  void Close();
 
  private:
   SimPorts() = default;

@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -54,6 +55,10 @@ struct Options {
   std::string name = "MC-303 Simulator";
   std::string api = "auto";
   std::string timingLog;
+  std::string dumpFile;
+  std::string recordFile;
+  double speed = 1;
+  std::uint64_t vanishAfter = 0;
   mc303sim::ReceiveLimits limits;
   bool quiet = false;
   bool json = false;
@@ -210,13 +215,18 @@ class ArrivalClock {
 
 class Simulator {
  public:
-  Simulator(const Options& o, mc303sim::Bank& bank, mc303sim::SimPorts& ports, Reporter& reporter,
-            std::ostream* timingLog)
+  struct Files {
+    std::ostream* timingLog = nullptr;
+    std::ostream* record = nullptr;
+    const mc303sim::Bytes* dump = nullptr;  // played instead of the bank
+  };
+
+  Simulator(const Options& o, mc303sim::Bank& bank, mc303sim::SimPorts& ports, Reporter& reporter, Files files)
       : o_(o),
         bank_(bank),
         ports_(ports),
         reporter_(reporter),
-        timingLog_(timingLog),
+        files_(files),
         model_(bank, o.limits),
         line_(Now()) {
     model_.SetErrorObserver([this](const mc303sim::RcvErr& e) { ReportRcvErr(reporter_, e); });
@@ -228,11 +238,19 @@ class Simulator {
     for (;;) {
       const Micros now = Now();
       double seconds = 0;
-      while (ports_.Read(message, seconds)) {
+      bool read = false;
+      while (!Vanishing() && ports_.Read(message, seconds)) {
         const Micros arrival = arrivals_.Arrival(seconds, now);
-        if (timingLog_ != nullptr) *timingLog_ << arrival.count() << ' ' << message.size() << std::endl;
+        if (files_.timingLog != nullptr) *files_.timingLog << arrival.count() << ' ' << message.size() << std::endl;
+        if (files_.record != nullptr) {
+          const auto* bytes = reinterpret_cast<const char*>(message.data());
+          files_.record->write(bytes, static_cast<std::streamsize>(message.size()));
+        }
         model_.Receive(message.data(), message.size(), arrival);
+        received_ += message.size();
+        read = true;
       }
+      if (read && files_.record != nullptr) files_.record->flush();
       if (auto summary = model_.Poll(now)) EndOfLoad(*summary);
 
       const Command command = input.Next();
@@ -243,6 +261,10 @@ class Simulator {
         StartDump(now);
       }
       SendDue(now);
+      if (Vanishing()) {
+        Vanish();
+        break;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (auto summary = model_.EndLoad()) EndOfLoad(*summary);
@@ -257,21 +279,37 @@ class Simulator {
     return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now() - start_);
   }
 
+  bool Vanishing() const { return o_.vanishAfter > 0 && std::max(sent_, received_) >= o_.vanishAfter; }
+
+  void Vanish() {
+    reporter_.Event({{"event", "vanished"}, {"sent", sent_}, {"received", received_}},
+                    "vanished after " + std::to_string(sent_) + " bytes sent and " + std::to_string(received_) +
+                        " received: the ports are closed, as when the device is unplugged",
+                    true);
+    ports_.Close();
+  }
+
   void StartDump(Micros now) {
-    const mc303sim::Bytes dump = bank_.DumpBytes();
-    if (!line_.StartDump(dump, now)) {
+    const mc303sim::Bytes dump = files_.dump != nullptr ? *files_.dump : bank_.DumpBytes();
+    if (!line_.StartDump(dump, now, o_.speed)) {
       std::cerr << "mc303-sim: a dump is already going out\n";
       return;
     }
     dumping_ = true;
     reporter_.Event({{"event", "dump_start"}, {"bytes", dump.size()}, {"messages", line_.DumpMessages()}},
                     "dump: sending " + std::to_string(dump.size()) + " bytes in " +
-                        std::to_string(line_.DumpMessages()) + " messages at 3125 bytes/s");
+                        std::to_string(line_.DumpMessages()) + " messages at " +
+                        std::to_string(std::lround(3125 * o_.speed)) + " bytes/s");
   }
 
+  // Dump bytes count towards --vanish-after; a batch of the line is all dump or all
+  // active sensing.
   void SendDue(Micros now) {
+    const bool dump = dumping_;
     for (const auto& m : line_.Due(now)) {
+      if (Vanishing()) return;
       if (!ports_.Send(m)) ++sendFailures_;
+      if (dump) sent_ += m.size();
     }
     if (dumping_ && !line_.Dumping()) {
       dumping_ = false;
@@ -309,13 +347,14 @@ class Simulator {
   mc303sim::Bank& bank_;
   mc303sim::SimPorts& ports_;
   Reporter& reporter_;
-  std::ostream* timingLog_;
+  Files files_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   mc303sim::DeviceModel model_;
   mc303sim::LineOutput line_;
   ArrivalClock arrivals_;
   bool dumping_ = false;
   int sendFailures_ = 0;
+  std::uint64_t sent_ = 0, received_ = 0;
   bool unsaved_ = false;
   bool saveFailed_ = false;
 };
@@ -343,7 +382,13 @@ constexpr const char* kAbout =
     "\n"
     "With --timing-log, one line per message taken in, as the MIDI system delivered it:\n"
     "its arrival in microseconds on the simulator's clock, a blank and its size in bytes.\n"
-    "A librarian's block of several messages arrives as one.\n"
+    "A librarian's block of several messages arrives as one. With --record, the bytes\n"
+    "themselves, in the order they came.\n"
+    "\n"
+    "For trying a librarian beyond what the device does: --speed plays dumps faster (or\n"
+    "slower) than the wire, --dump-file plays any file as it is (active sensing and all)\n"
+    "in place of the bank, and --vanish-after closes the ports in the middle of a\n"
+    "transfer, as when the device is unplugged or switched off.\n"
     "\n"
     "SIGINT and SIGTERM end it cleanly: the last summary, the bank saved (--save).";
 
@@ -367,6 +412,14 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--timing-log", o.timingLog,
                  "Write each message's arrival (microseconds) and size to this file, a line each");
+  app.add_option("--record", o.recordFile, "Write every byte received to this file, exactly as it came");
+  app.add_option("--speed", o.speed, "Send dumps at this many times MIDI wire speed (0.5, 10, ...)")
+      ->check(CLI::Range(0.01, 1000.0))
+      ->capture_default_str();
+  app.add_option("--dump-file", o.dumpFile, "Send this file's bytes as they are when told to dump, instead of the bank")
+      ->check(CLI::ExistingFile);
+  app.add_option("--vanish-after", o.vanishAfter,
+                 "Close the ports and end once this many bytes of a dump went out or this many came in (0: never)");
   app.add_flag("--quiet", o.quiet, "Print only the ready line, RCV ERR lines, summaries and the closing line");
   app.add_flag("--json", o.json, "Print every event as one JSON object a line");
   try {
@@ -398,11 +451,19 @@ int main(int argc, char** argv) {
               << " messages are no user pattern data and were left out\n";
   }
 
-  std::ofstream timingLog;
-  if (!o.timingLog.empty()) {
-    timingLog.open(o.timingLog, std::ios::binary | std::ios::trunc);
-    if (!timingLog) {
-      std::cerr << "mc303-sim: " << o.timingLog << ": cannot write\n";
+  mc303sim::Bytes dumpFile;
+  if (!o.dumpFile.empty()) {
+    if (auto error = mc303::ReadWholeFile(o.dumpFile, dumpFile)) {
+      std::cerr << "mc303-sim: " << o.dumpFile << ": cannot read: " << *error << '\n';
+      return kExitUsageOrIo;
+    }
+  }
+  std::ofstream timingLog, record;
+  for (auto [file, name] : {std::pair{&timingLog, &o.timingLog}, std::pair{&record, &o.recordFile}}) {
+    if (name->empty()) continue;
+    file->open(*name, std::ios::binary | std::ios::trunc);
+    if (!*file) {
+      std::cerr << "mc303-sim: " << *name << ": cannot write\n";
       return kExitUsageOrIo;
     }
   }
@@ -430,6 +491,8 @@ int main(int argc, char** argv) {
                      (terminal.Active() ? "Press a key to dump (q quits, s saves)" : "Type dump, save or quit") +
                      "; SIGUSR1 dumps too.",
                  true);
-  Simulator simulator(o, bank, *ports, reporter, timingLog.is_open() ? &timingLog : nullptr);
+  Simulator simulator(o, bank, *ports, reporter,
+                      {timingLog.is_open() ? &timingLog : nullptr, record.is_open() ? &record : nullptr,
+                       o.dumpFile.empty() ? nullptr : &dumpFile});
   return simulator.Run(terminal);
 }
