@@ -60,7 +60,8 @@ int Run(int argc, char** argv, cli::Console& console) {
   help->add_option("COMMAND", *topic, "The subcommand to show");
   help->callback([&app, &status, &console, topic] {
     if (topic->empty()) {
-      console.out << app.help();
+      // Once a subcommand is chosen, App::help() shows that one's: here, help's own.
+      console.out << app.get_formatter()->make_help(&app, "vezorizer-cli", CLI::AppFormatMode::Normal);
     } else if (const CLI::App* sub = FindSubcommand(app, *topic); sub != nullptr) {
       console.out << sub->help("vezorizer-cli");
     } else {
