@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <chrono>
 #include <cstdlib>
@@ -247,7 +246,6 @@ class ProgressLine {
   const std::int32_t bufferSize_;
 };
 
-const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
 
 }  // namespace
 
@@ -370,8 +368,8 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
     status = kExitUsageOrIo;
   }
   if (const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0; signal != 0) {
-    console.Error(std::string("interrupted by ") + SignalName(signal) + ": " + std::to_string(sentBytes) + " of " +
-                  std::to_string(totalBytes) + " bytes sent");
+    console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
+                  " of " + std::to_string(totalBytes) + " bytes sent");
     status = platform::ExitStatusForSignal(signal);
   }
   if (!console.json) {
