@@ -11,9 +11,9 @@
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
 #include "mc303/SysexParser.h"
-#include "ui/CaptureControl.h"
-#include "ui/EventPump.h"
-#include "ui/ProgressWindow.h"
+#include "roles/EventPump.h"
+#include "roles/ProgressWindow.h"
+#include "session/CaptureControl.h"
 
 namespace {
 
@@ -21,12 +21,12 @@ namespace fs = std::filesystem;
 
 // Every save dialog names a file in the bench folder; every message box is counted,
 // since a clean dump must not raise one.
-class AnsweringDialogs final : public ui::Dialogs {
+class AnsweringDialogs final : public roles::Dialogs {
  public:
   explicit AnsweringDialogs(fs::path dir) : dir_(std::move(dir)) {}
-  ui::Answer MessageBox(std::string_view, ui::Buttons, std::string_view, ui::Icon) override {
+  roles::Answer MessageBox(std::string_view, roles::Buttons, std::string_view, roles::Icon) override {
     ++messages;
-    return ui::Answer::Ok;
+    return roles::Answer::Ok;
   }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override {
     return (dir_ / "BENCH").string();
@@ -48,16 +48,16 @@ void StopAfterAFullDump(benchmark::State& state) {
   const std::vector<std::uint8_t> dump = dumpgen::GenerateDump(o);
 
   mc303::SharedFlags flags;
-  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
-  ui::NoEventPump pump;
+  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  roles::NoEventPump pump;
   AnsweringDialogs dialogs(dir);
-  ui::NoProgressWindow splash;
+  roles::NoProgressWindow splash;
   mc303::DiskLogFile log(dir);
-  ui::DiskLogSource source(log);
+  session::DiskLogSource source(log);
   mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
   filelist::FileList list(flags, tFiles, parse, pump, dialogs, splash);
-  ui::MainWindowState window;
-  ui::CaptureControl control(flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window);
+  session::MainWindowState window;
+  session::CaptureControl control(flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window);
 
   for (auto _ : state) {
     state.PauseTiming();

@@ -13,13 +13,15 @@
 #include "cli/Commands.h"
 #include "mc303/OutputLogFile.h"
 #include "mc303/SysexParser.h"
-#include "ui/EventPump.h"
+#include "roles/EventPump.h"
 
 namespace {
 
-class SilentDialogs final : public ui::Dialogs {
+class SilentDialogs final : public roles::Dialogs {
  public:
-  ui::Answer MessageBox(std::string_view, ui::Buttons, std::string_view, ui::Icon) override { return ui::Answer::Ok; }
+  roles::Answer MessageBox(std::string_view, roles::Buttons, std::string_view, roles::Icon) override {
+    return roles::Answer::Ok;
+  }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
 };
@@ -50,8 +52,8 @@ void ParseMidiByteWithIdentification(benchmark::State& state) {
   const auto& stream = Stream();
   for (auto _ : state) {
     mc303::SharedFlags flags;
-    ui::TextBox tPieces{16384}, tDev{1024};
-    ui::NoEventPump pump;
+    roles::TextBox tPieces{16384}, tDev{1024};
+    roles::NoEventPump pump;
     SilentDialogs dialogs;
     mc303::MemoryLogFile log;
     mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
@@ -75,8 +77,8 @@ void ParseMidiByteLoggingToDisk(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   for (auto _ : state) {
     mc303::SharedFlags flags;
-    ui::TextBox tPieces{16384}, tDev{1024};
-    ui::NoEventPump pump;
+    roles::TextBox tPieces{16384}, tDev{1024};
+    roles::NoEventPump pump;
     SilentDialogs dialogs;
     mc303::DiskLogFile log(dir);
     mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);

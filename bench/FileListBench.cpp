@@ -11,23 +11,25 @@
 #include "filelist/FileList.h"
 #include "filelist/ListText.h"
 #include "mc303/OutputLogFile.h"
-#include "mc303/SyxFiles.h"
 #include "mc303/SysexParser.h"
-#include "ui/EventPump.h"
-#include "ui/ProgressWindow.h"
+#include "mc303/SyxFiles.h"
+#include "roles/EventPump.h"
+#include "roles/ProgressWindow.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class SilentDialogs final : public ui::Dialogs {
+class SilentDialogs final : public roles::Dialogs {
  public:
-  ui::Answer MessageBox(std::string_view, ui::Buttons, std::string_view, ui::Icon) override { return ui::Answer::Ok; }
+  roles::Answer MessageBox(std::string_view, roles::Buttons, std::string_view, roles::Icon) override {
+    return roles::Answer::Ok;
+  }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
 };
 
-class CountingPump final : public ui::EventPump {
+class CountingPump final : public roles::EventPump {
  public:
   void PumpEvents() override { ++calls; }
   std::int64_t calls = 0;
@@ -35,10 +37,10 @@ class CountingPump final : public ui::EventPump {
 
 struct Core {
   mc303::SharedFlags flags;
-  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
+  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
   CountingPump pump;
   SilentDialogs dialogs;
-  ui::NoProgressWindow splash;
+  roles::NoProgressWindow splash;
   mc303::DiskLogFile log;
   mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
   filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};

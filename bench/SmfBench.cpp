@@ -6,19 +6,19 @@
 #include <cstdint>
 #include <random>
 
-#include "cli/StandardMidiFile.h"
+#include "smf/StandardMidiFile.h"
 
 namespace {
 
 // Byte by byte: g++ 12 at -O2 takes an insert of a list into a short vector for an
 // out-of-bounds copy.
-void Append(cli::ByteString& out, std::initializer_list<std::uint8_t> bytes) {
+void Append(smf::ByteString& out, std::initializer_list<std::uint8_t> bytes) {
   for (const std::uint8_t b : bytes) out.push_back(b);
 }
 
 // Format 1, one track per message, each at a random tick below 2^21 (three-byte delta).
-cli::ByteString ManyTracks(std::size_t tracks) {
-  cli::ByteString file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
+smf::ByteString ManyTracks(std::size_t tracks) {
+  smf::ByteString file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
   // The header's count has 16 bits; a reader takes every track that follows.
   const auto declared = static_cast<std::uint16_t>(std::min<std::size_t>(tracks, 0xFFFF));
   Append(file, {static_cast<std::uint8_t>(declared >> 8), static_cast<std::uint8_t>(declared), 0x01, 0xE0});
@@ -34,9 +34,9 @@ cli::ByteString ManyTracks(std::size_t tracks) {
 }
 
 void ReadManyTracks(benchmark::State& state) {
-  const cli::ByteString file = ManyTracks(static_cast<std::size_t>(state.range(0)));
+  const smf::ByteString file = ManyTracks(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    const cli::SmfReadResult r = cli::ReadSysexFromSmf(file);
+    const smf::SmfReadResult r = smf::ReadSysexFromSmf(file);
     if (r.error) state.SkipWithError(r.error->reason.c_str());
     benchmark::DoNotOptimize(r.sysex.bytes.data());
   }

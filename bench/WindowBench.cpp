@@ -30,7 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Counts the pumps the core asks for; the Qt pump decides which of them process.
-class CountedPump final : public ui::EventPump {
+class CountedPump final : public roles::EventPump {
  public:
   explicit CountedPump(std::chrono::microseconds interval) : qt_(interval) {}
   void PumpEvents() override {

@@ -4,8 +4,9 @@
 // the server's whole client timeout. Logging out sends SIGTERM, and ./run sends it to
 // the program it started when it is interrupted.
 //
-// The handler only writes one byte into a pipe; a notifier on the user-interface thread
-// reads it there and closes the window, since nothing of Qt may run in a handler.
+// The signals become bytes on a pipe (platform::CloseSignals); a notifier on the
+// user-interface thread reads them there and closes the window, since nothing of Qt may
+// run in a handler.
 #pragma once
 
 #include <memory>
@@ -19,7 +20,7 @@ class CloseOnSignals {
  public:
   // window must outlive this object. The signals' former handlers come back when it
   // is destroyed; a signal that was ignored stays ignored. Does nothing where the
-// platform has no such signals.
+  // platform has no such signals.
   explicit CloseOnSignals(QWidget& window);
   ~CloseOnSignals();
   CloseOnSignals(const CloseOnSignals&) = delete;

@@ -83,7 +83,7 @@ bool Program::StartUp() {
   midi::ProbeDevices(env_.ports, devices_, &midi::MidiInCallback, midi::CallbackInstance(rings_), env_.pump);
   portsOpen_ = true;
   if (devices_.DeviceSlotCount == 0) {
-    env_.dialogs.MessageBox(kNoDevicesNotice, ui::Buttons::Ok, kNoticeTitle, ui::Icon::Exclamation);
+    env_.dialogs.MessageBox(kNoDevicesNotice, roles::Buttons::Ok, kNoticeTitle, roles::Icon::Exclamation);
     titleWindow_->hide();
     return false;
   }

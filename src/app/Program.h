@@ -10,8 +10,6 @@
 #include <memory>
 #include <optional>
 
-#include "app/ReceiveLoop.h"
-#include "app/Timer3Pacing.h"
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
@@ -20,16 +18,18 @@
 #include "midi/InputRings.h"
 #include "midi/MidiDevices.h"
 #include "midi/MidiPorts.h"
+#include "roles/Clock.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
+#include "session/CaptureControl.h"
+#include "session/MainWindowState.h"
+#include "session/OutputLogSource.h"
+#include "session/ReceiveLoop.h"
+#include "session/TitleState.h"
 #include "settings/Settings.h"
-#include "transmit/Clock.h"
 #include "transmit/PacingCountdown.h"
 #include "transmit/TransmitEngine.h"
-#include "ui/CaptureControl.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
-#include "ui/MainWindowState.h"
-#include "ui/OutputLogSource.h"
-#include "ui/TitleState.h"
+#include "ui/QtTimer3.h"
 #include "ui/fMIDI.h"
 #include "ui/fSplash.h"
 #include "ui/fTitle.h"
@@ -41,13 +41,13 @@ inline constexpr const char* kNoticeTitle = "Notice";
 
 struct ProgramEnvironment {
   midi::MidiPorts& ports;
-  ui::Dialogs& dialogs;
-  ui::EventPump& pump;
+  roles::Dialogs& dialogs;
+  roles::EventPump& pump;
   midi::BlockAllocator& allocator;
   std::filesystem::path programDirectory;
   // The millisecond clock Timer3 steps the pacing countdown by; null for the steady
   // clock. Tests turn one of their own so that a Send's pauses take no real time.
-  transmit::Clock* clock = nullptr;
+  roles::Clock* clock = nullptr;
 };
 
 class Program {
@@ -70,19 +70,19 @@ class Program {
 
   mc303::SharedFlags& Flags() { return flags_; }
   settings::Settings& Settings() { return settings_; }
-  ui::TitleState& Title() { return title_; }
-  ui::MainWindowState& MainState() { return mainState_; }
+  session::TitleState& Title() { return title_; }
+  session::MainWindowState& MainState() { return mainState_; }
   ui::MainBoxes& Boxes() { return boxes_; }
   mc303::MC303Parse& Parse() { return parse_; }
   filelist::FileList& FileList() { return fileList_; }
-  ui::CaptureControl& Capture() { return capture_; }
+  session::CaptureControl& Capture() { return capture_; }
   ui::QtProgressWindow& ProgressWindow() { return progress_; }
   midi::InputRings& Rings() { return rings_; }
   midi::DeviceState& Devices() { return devices_; }
   midi::DeviceSelection& Selection() { return selection_; }
   transmit::TransmitEngine& Transmit() { return transmit_; }
   midi::InputBufferPool& Pool() { return pool_; }
-  ReceiveLoop& Loop() { return loop_; }
+  session::ReceiveLoop& Loop() { return loop_; }
   ui::fMIDI& Window() { return *window_; }
   // Null until start-up shows it.
   ui::fTitle* TitleWindow() { return titleWindow_.get(); }
@@ -93,8 +93,8 @@ class Program {
   ProgramEnvironment env_;
   mc303::SharedFlags flags_;
   settings::Settings settings_;
-  ui::TitleState title_;
-  ui::MainWindowState mainState_;
+  session::TitleState title_;
+  session::MainWindowState mainState_;
   ui::MainBoxes boxes_;
   mc303::DiskLogFile log_;
   mc303::MC303Parse parse_;
@@ -102,18 +102,18 @@ class Program {
   std::unique_ptr<ui::fMIDI> window_;
   filelist::FileList fileList_;
   // Stop and Save copy OUTFILE.SYX from the program's directory, where the parser logs.
-  ui::DiskLogSource logSource_;
-  ui::CaptureControl capture_;
+  session::DiskLogSource logSource_;
+  session::CaptureControl capture_;
   midi::InputRings rings_;
   midi::DeviceState devices_;
   midi::InputBufferPool pool_;
   midi::DeviceSelection selection_;
-  transmit::SteadyClock steadyClock_;
+  roles::SteadyClock steadyClock_;
   transmit::PacingCountdown countdown_;
-  Timer3Pacing timer3_;
+  ui::QtTimer3 timer3_;
   transmit::TransmitEngine transmit_;
-  std::unique_ptr<IdleWait> idle_;
-  ReceiveLoop loop_;
+  std::unique_ptr<session::IdleWait> idle_;
+  session::ReceiveLoop loop_;
   std::unique_ptr<ui::fTitle> titleWindow_;
   bool portsOpen_ = false;
 };

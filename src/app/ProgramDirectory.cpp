@@ -1,13 +1,8 @@
 #include "app/ProgramDirectory.h"
 
-#include <cstdio>
-#include <string>
 #include <system_error>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include "platform/Platform.h"
 
 namespace app {
 namespace {
@@ -16,24 +11,7 @@ constexpr const char* kHelpFileName = "README.TXT";
 
 }  // namespace
 
-bool DirectoryWritable(const std::filesystem::path& directory) {
-  std::error_code ec;
-  if (!std::filesystem::is_directory(directory, ec)) return false;
-#ifdef _WIN32
-  const auto probe = directory / ".vezorizer-write-test";
-  std::FILE* f = _wfopen(probe.c_str(), L"wb");
-  if (f == nullptr) return false;
-  std::fclose(f);
-#else
-  // A name of this process's own, created exclusively, so no one else's file is touched.
-  const auto probe = directory / (".vezorizer-write-test-" + std::to_string(::getpid()));
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  if (fd < 0) return false;
-  ::close(fd);
-#endif
-  std::filesystem::remove(probe, ec);
-  return true;
-}
+bool DirectoryWritable(const std::filesystem::path& directory) { return platform::CanCreateFileIn(directory); }
 
 bool InstalledCopy(const std::filesystem::path& executableDirectory,
                    const std::vector<std::filesystem::path>& helpSources) {

@@ -21,7 +21,7 @@ void QtEventPump::WaitForEvents() {
   due_ = std::chrono::steady_clock::now() + interval_;
 }
 
-QtIdleWait::QtIdleWait(midi::InputRings& rings, ui::EventPump& pump)
+QtIdleWait::QtIdleWait(midi::InputRings& rings, roles::EventPump& pump)
     : rings_(rings), pump_(pump), dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread())) {
   bridge_ = std::thread([this] { Bridge(); });
 }

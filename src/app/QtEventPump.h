@@ -8,9 +8,9 @@
 #include <chrono>
 #include <thread>
 
-#include "app/ReceiveLoop.h"
 #include "midi/InputRings.h"
-#include "ui/EventPump.h"
+#include "roles/EventPump.h"
+#include "session/ReceiveLoop.h"
 
 class QAbstractEventDispatcher;
 
@@ -25,7 +25,7 @@ namespace app {
 // before. The first pump after a quiet spell always processes. WaitForEvents always
 // processes, since its callers (the Send's pause among them, which Timer3 ends) wait for
 // exactly what it delivers. An interval of zero processes at every call.
-class QtEventPump final : public ui::EventPump {
+class QtEventPump final : public roles::EventPump {
  public:
   static constexpr std::chrono::microseconds kDefaultInterval{2000};
 
@@ -45,9 +45,9 @@ class QtEventPump final : public ui::EventPump {
 // dispatcher wakeUp(), which is thread-safe and, once called, makes the next or
 // current wait return. So no notification between the loop's empty check and its
 // sleep is lost.
-class QtIdleWait final : public IdleWait {
+class QtIdleWait final : public session::IdleWait {
  public:
-  QtIdleWait(midi::InputRings& rings, ui::EventPump& pump);
+  QtIdleWait(midi::InputRings& rings, roles::EventPump& pump);
   ~QtIdleWait() override;
   QtIdleWait(const QtIdleWait&) = delete;
   QtIdleWait& operator=(const QtIdleWait&) = delete;
@@ -58,7 +58,7 @@ class QtIdleWait final : public IdleWait {
   void Bridge();
 
   midi::InputRings& rings_;
-  ui::EventPump& pump_;
+  roles::EventPump& pump_;
   QAbstractEventDispatcher* dispatcher_;  // of the user-interface thread
   std::atomic<bool> stop_{false};
   std::thread bridge_;

@@ -11,9 +11,9 @@
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
-#include "ui/TextBox.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
+#include "roles/TextBox.h"
 
 namespace cli {
 
@@ -25,11 +25,11 @@ inline constexpr int kTrafficMaxLength = 174;
 // What the window would show in a message box is kept for the command to say in its
 // own words (naming the file it concerns). No one can answer a question here, so
 // questions are answered No; no file dialog can be shown.
-class KeptDialogs final : public ui::Dialogs {
+class KeptDialogs final : public roles::Dialogs {
  public:
-  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view, ui::Icon) override {
+  roles::Answer MessageBox(std::string_view text, roles::Buttons buttons, std::string_view, roles::Icon) override {
     last = std::string(text);
-    return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
+    return buttons == roles::Buttons::Ok ? roles::Answer::Ok : roles::Answer::No;
   }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
@@ -59,11 +59,11 @@ struct CliSession {
   CliSession& operator=(const CliSession&) = delete;
 
   mc303::SharedFlags flags;
-  ui::TextBox tFiles{kFilesMaxLength};
-  ui::TextBox tPieces{kPiecesMaxLength};
-  ui::TextBox tDev{kDevMaxLength};
-  ui::TextBox tTraffic{kTrafficMaxLength};
-  ui::NoEventPump pump;
+  roles::TextBox tFiles{kFilesMaxLength};
+  roles::TextBox tPieces{kPiecesMaxLength};
+  roles::TextBox tDev{kDevMaxLength};
+  roles::TextBox tTraffic{kTrafficMaxLength};
+  roles::NoEventPump pump;
   KeptDialogs dialogs;
   mc303::MemoryLogFile memory;  // the logged bytes, with KeepLog::Yes
   CountingLogFile counting;

@@ -12,7 +12,7 @@
 #include "filelist/FileList.h"
 #include "filelist/ListText.h"
 #include "mc303/SyxFiles.h"
-#include "ui/ProgressWindow.h"
+#include "roles/ProgressWindow.h"
 
 namespace cli {
 namespace {
@@ -67,7 +67,7 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
   const InputsByName inputs(files);
 
   CliSession session;
-  ui::NoProgressWindow splash;
+  roles::NoProgressWindow splash;
   filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash);
   // Only whether a piece is there tells a duplicate; its bytes are never saved here.
   PieceTally tally;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/Console.h"
-#include "cli/StandardMidiFile.h"
+#include "smf/StandardMidiFile.h"
 
 namespace cli {
 
@@ -18,7 +18,7 @@ inline constexpr int kExitUsageOrIo = 2;
 
 int RunInspect(const std::vector<std::string>& files, Console& console);
 int RunSplit(const std::optional<std::string>& base, const std::vector<std::string>& files, Console& console);
-int RunConvert(const std::string& in, const std::string& out, const SmfWriteOptions& smf, Console& console);
+int RunConvert(const std::string& in, const std::string& out, const smf::SmfWriteOptions& smf, Console& console);
 int RunCombine(const std::string& out, const std::vector<std::string>& files, Console& console);
 
 }  // namespace cli

@@ -8,9 +8,9 @@
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
 #include "cli/OutputFile.h"
-#include "cli/StandardMidiFile.h"
 #include "cli/Subcommands.h"
 #include "platform/Platform.h"
+#include "smf/StandardMidiFile.h"
 
 namespace cli {
 namespace {
@@ -26,7 +26,7 @@ bool HasMidiExtension(const std::string& name) { return EndsWithNoCase(name, ".m
 
 }  // namespace
 
-int RunConvert(const std::string& in, const std::string& out, const SmfWriteOptions& smf, Console& console) {
+int RunConvert(const std::string& in, const std::string& out, const smf::SmfWriteOptions& smf, Console& console) {
   std::uint64_t written = 0;
   const auto finish = [&](int status) {
     if (console.json) {
@@ -46,7 +46,7 @@ int RunConvert(const std::string& in, const std::string& out, const SmfWriteOpti
     console.Error(out, "is the same file as " + in + "; nothing written");
     return finish(kExitUsageOrIo);
   }
-  ByteString input;
+  smf::ByteString input;
   // The file itself, a MIDI file too: it is what is converted.
   if (auto error = ReadInputFile(in, input, InputReader::Midi::Raw)) {
     console.Error(InputName(in), *error);
@@ -54,7 +54,7 @@ int RunConvert(const std::string& in, const std::string& out, const SmfWriteOpti
   }
 
   const std::string inName = InputName(in);
-  const bool fromMidi = IsStandardMidiFile(input);
+  const bool fromMidi = smf::IsStandardMidiFile(input);
   // Standard output has no name to ask: the input is turned into the other kind.
   const bool toMidi = out == kStandardStream ? !fromMidi : HasMidiExtension(out);
   if (fromMidi == toMidi) {
@@ -67,11 +67,11 @@ int RunConvert(const std::string& in, const std::string& out, const SmfWriteOpti
     console.Error(inName, "is empty; nothing written");
     return finish(kExitDataProblem);
   }
-  ByteString sysex;
+  smf::ByteString sysex;
   if (fromMidi) {
-    SmfReadResult read = ReadSysexFromSmf(input);
+    smf::SmfReadResult read = smf::ReadSysexFromSmf(input);
     if (read.error) {
-      console.Error(inName, SmfErrorText(*read.error) + "; nothing written");
+      console.Error(inName, smf::SmfErrorText(*read.error) + "; nothing written");
       return finish(kExitUsageOrIo);
     }
     if (read.sysex.bytes.empty()) {
@@ -87,8 +87,8 @@ int RunConvert(const std::string& in, const std::string& out, const SmfWriteOpti
   if (fromMidi) {
     if (!file.Write(sysex.data(), sysex.size())) return finish(kExitUsageOrIo);
   } else {
-    const SmfWriteResult made =
-        StreamSysexAsSmf(input, smf, [&file](const std::uint8_t* bytes, std::size_t n) { return file.Write(bytes, n); });
+    const smf::SmfWriteResult made = smf::StreamSysexAsSmf(
+        input, smf, [&file](const std::uint8_t* bytes, std::size_t n) { return file.Write(bytes, n); });
     if (made.leftOutBytes > 0) {
       console.Warning(inName, "left out " + std::to_string(made.leftOutBytes) +
                                   " bytes that are not SysEx data (active sensing, clock, stray bytes); "
@@ -109,12 +109,12 @@ void AddConvertCommand(CLI::App& app, int& status, Console& console) {
   struct Options {
     std::string in;
     std::string out;
-    SmfWriteOptions smf;
+    smf::SmfWriteOptions smf;
   };
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand("convert", "Convert between .syx and Standard MIDI Files");
   sub->add_option("--interval", options->smf.intervalMs, "Milliseconds between messages in a written .mid")
-      ->check(CLI::Range(0, kSmfMaxIntervalMs))
+      ->check(CLI::Range(0, smf::kSmfMaxIntervalMs))
       ->capture_default_str();
   sub->add_flag("--keep-stray", options->smf.keepStray,
                 "Keep the bytes outside SysEx messages (active sensing, clock, stray bytes) in a written .mid, "

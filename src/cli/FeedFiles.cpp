@@ -7,9 +7,9 @@
 #include <string_view>
 #include <utility>
 
-#include "cli/StandardMidiFile.h"
 #include "mc303/SyxFiles.h"
 #include "platform/Platform.h"
+#include "smf/StandardMidiFile.h"
 
 namespace cli {
 namespace {
@@ -62,15 +62,15 @@ std::optional<std::string> InputReader::Open() {
 }
 
 std::optional<std::string> InputReader::Decode() {
-  ByteString file(chunk_.begin(), chunk_.begin() + static_cast<std::ptrdiff_t>(peeked_));
+  smf::ByteString file(chunk_.begin(), chunk_.begin() + static_cast<std::ptrdiff_t>(peeked_));
   peeked_ = 0;
   if (knownSize_) file.reserve(static_cast<std::size_t>(*knownSize_));
   for (auto piece = ReadChunk(kChunkBytes); !piece.empty(); piece = ReadChunk(kChunkBytes)) {
     file.insert(file.end(), piece.begin(), piece.end());
   }
   if (error_) return error_;
-  SmfReadResult read = ReadSysexFromSmf(file);
-  if (read.error) return error_ = SmfErrorText(*read.error);
+  smf::SmfReadResult read = smf::ReadSysexFromSmf(file);
+  if (read.error) return error_ = smf::SmfErrorText(*read.error);
   sysex_ = std::move(read.sysex.bytes);
   knownSize_ = sysex_.size();
   decoded_ = true;

@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "app/ReceiveLoop.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
@@ -18,6 +17,7 @@
 #include "midi/InputRings.h"
 #include "midi/MidiDevices.h"
 #include "platform/Platform.h"
+#include "session/ReceiveLoop.h"
 
 namespace cli {
 namespace {
@@ -51,7 +51,7 @@ struct OpenDevices {
   EntryList cOut;
 };
 
-void OpenAndList(midi::MidiPorts& ports, OpenDevices& d, midi::DeviceSelection& selection, ui::EventPump& pump,
+void OpenAndList(midi::MidiPorts& ports, OpenDevices& d, midi::DeviceSelection& selection, roles::EventPump& pump,
                  bool& quitRequested) {
   midi::ProbeDevices(ports, d.devices, &midi::MidiInCallback, midi::CallbackInstance(d.rings), pump);
   if (d.devices.DeviceSlotCount > 0) midi::FillDeviceLists(ports, d.devices, selection, d.cInp, d.cOut, quitRequested);
@@ -77,7 +77,7 @@ std::optional<int> FindInputSlot(const std::string& wanted, const EntryList& cIn
 }
 
 // The capture command's event pump: no windows, only the test hook.
-class CapturePump final : public ui::EventPump {
+class CapturePump final : public roles::EventPump {
  public:
   CapturePump(const std::function<void(std::uint64_t)>& hook, const mc303::MC303Parse& parse)
       : hook_(hook), parse_(parse) {}
@@ -92,7 +92,7 @@ class CapturePump final : public ui::EventPump {
 
 // Sleeps on the rings; when it wakes with nothing to do, looks whether the capture has
 // come to its end.
-class CaptureIdleWait final : public app::IdleWait {
+class CaptureIdleWait final : public session::IdleWait {
  public:
   CaptureIdleWait(midi::InputRings& rings, CaptureEnd& end, const std::atomic<bool>& stop, mc303::MC303Parse& parse,
                   bool& quitRequested)
@@ -136,7 +136,7 @@ bool CaptureEnd::Reached(std::uint64_t bytesReceived, std::chrono::steady_clock:
 }
 
 int RunPorts(midi::MidiPorts& ports, Console& console) {
-  ui::NoEventPump pump;
+  roles::NoEventPump pump;
   KeptDialogs dialogs;
   midi::HeapBlockAllocator allocator;
   midi::InputBufferPool pool(ports, allocator, dialogs, pump);  // never allocated: listing queues nothing
@@ -270,7 +270,7 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   }
   CaptureEnd end(idleTimeout);
   CaptureIdleWait idle(d.rings, end, stop, session.parse, quit);
-  app::ReceiveLoop loop({session.flags, d.rings, pool, d.devices, pump, session.tTraffic, session.parse,
+  session::ReceiveLoop loop({session.flags, d.rings, pool, d.devices, pump, session.tTraffic, session.parse,
                          session.dialogs, idle});
   loop.Run();
   // A device unplugged in the middle of its dump leaves a capture that looks whole.

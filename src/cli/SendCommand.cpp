@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <chrono>
 #include <cstdlib>
@@ -15,10 +14,10 @@
 #include "midi/InputBufferPool.h"
 #include "midi/MidiDevices.h"
 #include "platform/Platform.h"
+#include "roles/Clock.h"
+#include "roles/ProgressWindow.h"
 #include "settings/Settings.h"
-#include "transmit/Clock.h"
 #include "transmit/TransmitEngine.h"
-#include "ui/ProgressWindow.h"
 
 namespace cli {
 namespace {
@@ -32,9 +31,9 @@ namespace {
 // A stop asked by a signal reaches the engine here, as the window's abort reaches it
 // through its event pump: the engine ends after the block being handed over and its
 // pause.
-class CliTimer3 final : public ui::EventPump, public transmit::PaceTimer {
+class SteadyTimer3 final : public roles::EventPump, public roles::Timer3 {
  public:
-  CliTimer3(transmit::PacingCountdown& countdown, bool realTime, const std::atomic<bool>* stop, bool& abortRequested)
+  SteadyTimer3(transmit::PacingCountdown& countdown, bool realTime, const std::atomic<bool>* stop, bool& abortRequested)
       : countdown_(countdown), realTime_(realTime), stop_(stop), abortRequested_(abortRequested) {}
 
   void SwitchOn() override {
@@ -125,15 +124,15 @@ class DryRunPorts final : public midi::MidiPorts {
 // What the window would show in a message box goes to stderr; the last one is kept
 // as the error of a send that failed. The window's prompt to press OK once the device
 // is ready has no OK to press here: the command line is the go-ahead.
-class SendDialogs final : public ui::Dialogs {
+class SendDialogs final : public roles::Dialogs {
  public:
   explicit SendDialogs(std::ostream& err) : err_(err) {}
-  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view, ui::Icon) override {
+  roles::Answer MessageBox(std::string_view text, roles::Buttons buttons, std::string_view, roles::Icon) override {
     if (text != transmit::kSendPrompt) {
       err_ << "vezorizer-cli: " << text << '\n';
       last = std::string(text);
     }
-    return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
+    return buttons == roles::Buttons::Ok ? roles::Answer::Ok : roles::Answer::No;
   }
   std::optional<std::string> SaveFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
   std::optional<std::string> OpenFileDialog(std::string_view, std::string_view) override { return std::nullopt; }
@@ -247,7 +246,6 @@ class ProgressLine {
   const std::int32_t bufferSize_;
 };
 
-const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal"; }
 
 }  // namespace
 
@@ -314,17 +312,17 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
 
   // The files are listed in the order given; the command line's list has no length
   // limit of its own.
-  ui::TextBox list{0};
+  roles::TextBox list{0};
   std::string text;
   for (const std::string& name : options.files) text += name + "\r\n";
   list.SetText(text);
 
   CliSession session;
   SendDialogs dialogs(console.err);
-  ui::NoProgressWindow splash;
+  roles::NoProgressWindow splash;
   midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
-  CliTimer3 timer3(countdown, !dryRun, stop, session.flags.AbortRequested);
+  SteadyTimer3 timer3(countdown, !dryRun, stop, session.flags.AbortRequested);
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
                                    allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {}});
   // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
@@ -370,8 +368,8 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
     status = kExitUsageOrIo;
   }
   if (const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0; signal != 0) {
-    console.Error(std::string("interrupted by ") + SignalName(signal) + ": " + std::to_string(sentBytes) + " of " +
-                  std::to_string(totalBytes) + " bytes sent");
+    console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
+                  " of " + std::to_string(totalBytes) + " bytes sent");
     status = platform::ExitStatusForSignal(signal);
   }
   if (!console.json) {

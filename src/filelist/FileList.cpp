@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "filelist/ListText.h"
-#include "ui/FlagScope.h"
+#include "roles/FlagScope.h"
 
 namespace filelist {
 
-FileList::FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
-                   ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
+FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
+                   roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
       tFiles_(tFiles),
       parse_(parse),
@@ -25,7 +25,7 @@ void FileList::AddClicked() {
   // made while a removal reloads, still arrives through the event pumping.
   if (adding_ || reloading_) return;
   if (RefuseChange()) return;
-  ui::FlagScope adding(adding_);
+  roles::FlagScope adding(adding_);
   struct ButtonBack {
     FileList& list;
     ~ButtonBack() {
@@ -34,7 +34,7 @@ void FileList::AddClicked() {
   } buttonBack{*this};
   if (setAddEnabled_) setAddEnabled_(false);
 
-  const std::optional<std::string> path = dialogs_.OpenFileDialog(kAddDialogTitle, ui::kSyxFilter);
+  const std::optional<std::string> path = dialogs_.OpenFileDialog(kAddDialogTitle, roles::kSyxFilter);
   if (!path) return;
   (void)AddFile(*path);
 }
@@ -56,7 +56,7 @@ AddOutcome FileList::AddFile(const std::string& path) {
 
 bool FileList::HasRoomFor(std::string_view line) const {
   const int maxLength = tFiles_.MaxLength();
-  return maxLength <= 0 || static_cast<std::int64_t>(tFiles_.Length()) + ui::CharCount(line) <= maxLength;
+  return maxLength <= 0 || static_cast<std::int64_t>(tFiles_.Length()) + roles::CharCount(line) <= maxLength;
 }
 
 void FileList::AddFileLine(const std::string& line) {
@@ -79,7 +79,7 @@ void FileList::AddFileLine(const std::string& line) {
   const std::string& text = tFiles_.Text();
   for (const ListLine& l : CompleteLines(text)) {
     if (std::string_view(text).substr(l.start, l.contentEnd - l.start) == path) {
-      tFiles_.ScrollIntoView(ui::CharCount(std::string_view(text).substr(0, l.start)));
+      tFiles_.ScrollIntoView(roles::CharCount(std::string_view(text).substr(0, l.start)));
       break;
     }
   }
@@ -94,7 +94,7 @@ bool FileList::RefuseLineBreak(std::string_view path) {
 }
 
 bool FileList::ReloadFileList() {
-  ui::FlagScope reloading(reloading_);
+  roles::FlagScope reloading(reloading_);
   lastFailure_ = ReloadFailure::None;
   parse_.ResetPieceStore();
   flags_.RecordingActive = true;
@@ -154,7 +154,7 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
     }
     pump_.PumpEvents();
     if (!parse_.ParseMidiByte(chunk[next++], false)) {
-      dialogs_.MessageBox(kDuplicatePiece, ui::Buttons::Ok, kDuplicateTitle, ui::Icon::Exclamation);
+      dialogs_.MessageBox(kDuplicatePiece, roles::Buttons::Ok, kDuplicateTitle, roles::Icon::Exclamation);
       lastFailure_ = ReloadFailure::DuplicateOrBadChecksum;
       failed = true;
       break;

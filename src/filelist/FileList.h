@@ -12,10 +12,10 @@
 #include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
-#include "ui/ProgressWindow.h"
-#include "ui/TextBox.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
+#include "roles/ProgressWindow.h"
+#include "roles/TextBox.h"
 
 namespace filelist {
 
@@ -53,8 +53,8 @@ enum class ReloadFailure { None, OpenFailed, ReadFailed, DuplicateOrBadChecksum,
 class FileList {
  public:
   // setAddEnabled enables and disables the Add button; it may be empty.
-  FileList(mc303::SharedFlags& flags, ui::TextBox& tFiles, mc303::MC303Parse& parse, ui::EventPump& pump,
-           ui::Dialogs& dialogs, ui::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {});
+  FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
+           roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {});
   FileList(const FileList&) = delete;
   FileList& operator=(const FileList&) = delete;
 
@@ -109,11 +109,11 @@ class FileList {
   bool EndReload(bool result);
 
   mc303::SharedFlags& flags_;
-  ui::TextBox& tFiles_;
+  roles::TextBox& tFiles_;
   mc303::MC303Parse& parse_;
-  ui::EventPump& pump_;
-  ui::Dialogs& dialogs_;
-  ui::ProgressWindow& fSplash_;
+  roles::EventPump& pump_;
+  roles::Dialogs& dialogs_;
+  roles::ProgressWindow& fSplash_;
   std::function<void(bool)> setAddEnabled_;
   std::function<bool()> refuseChange_;
   std::function<FilePtr(const std::string&)> open_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
 namespace filelist {
 namespace {
@@ -85,7 +85,7 @@ std::string WithoutMarkedLines(std::string_view text, int selStart, int selLengt
   for (const ListLine& l : CompleteLines(text)) {
     // The line's own characters are positions charsBefore + 1 to contentEnd; a line of
     // nothing but its line break (a list that begins with one) has none to mark.
-    const std::int64_t contentEnd = charsBefore + ui::CharCount(text.substr(l.start, l.contentEnd - l.start));
+    const std::int64_t contentEnd = charsBefore + roles::CharCount(text.substr(l.start, l.contentEnd - l.start));
     const bool marked = charsBefore < contentEnd && charsBefore + 1 <= lastMarked && firstMarked <= contentEnd;
     if (marked) {
       kept.append(text.substr(keptUpTo, l.start - keptUpTo));

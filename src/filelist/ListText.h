@@ -42,7 +42,7 @@ bool SortsBefore(const SortKey& later, const SortKey& earlier);
 std::string SortListText(std::string_view text);
 
 // The list less every complete line that holds one of the marked characters s to
-// s + n - 1, counted from 1 in characters as the box counts them (ui::TextBox): with
+// s + n - 1, counted from 1 in characters as the box counts them (roles::TextBox): with
 // n = 0 (a plain caret) the character just before the caret; with a selection, the
 // character before it and all selected but the last.
 // Line breaks are never marked, so a caret at the start of a line removes nothing.

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-#include "midi/HexByte.h"
+#include "roles/HexByte.h"
 
 namespace mc303 {
 namespace {
@@ -40,8 +40,8 @@ std::string TwoDigits(int n) {
 
 }  // namespace
 
-MC303Parse::MC303Parse(SharedFlags& flags, ui::TextBox& tPieces, ui::TextBox& tDev, ui::EventPump& pump,
-                       ui::Dialogs& dialogs, OutputLogFile& log)
+MC303Parse::MC303Parse(SharedFlags& flags, roles::TextBox& tPieces, roles::TextBox& tDev, roles::EventPump& pump,
+                       roles::Dialogs& dialogs, OutputLogFile& log)
     : flags_(flags), tPieces_(tPieces), tDev_(tDev), pump_(pump), dialogs_(dialogs), log_(log) {
   batch_ = std::make_unique<std::uint8_t[]>(kBatchBytes);
 }
@@ -198,7 +198,7 @@ void MC303Parse::FormatGoodReportLine(const ParseState& p, std::string& line) {
   line.clear();
   char hex[2];
   for (std::size_t i = 0; i < 4; ++i) {
-    midi::HexByteInto(p.Address[i], hex);
+    roles::HexByteInto(p.Address[i], hex);
     line.append(hex, 2);
   }
   // A number is written with a blank where a plus sign would stand.
@@ -210,9 +210,9 @@ void MC303Parse::FormatGoodReportLine(const ParseState& p, std::string& line) {
 }
 
 void MC303Parse::FormatBadReportLine(const ParseState& p, std::string& line) {
-  line = midi::HexByte(p.Address[0]) + midi::HexByte(p.Address[1]) + HexNoPad(p.Address[2]) +
+  line = roles::HexByte(p.Address[0]) + roles::HexByte(p.Address[1]) + HexNoPad(p.Address[2]) +
          HexNoPad(p.Address[3]);
-  line += " BAD CKS (WAS " + midi::HexByte(p.LastByte) + ", EXPECTED " + midi::HexByte(p.Sum) + ")!";
+  line += " BAD CKS (WAS " + roles::HexByte(p.LastByte) + ", EXPECTED " + roles::HexByte(p.Sum) + ")!";
 }
 
 void MC303Parse::ResetParseState(std::int32_t byte) {

@@ -14,9 +14,9 @@
 #include "mc303/OutputLogFile.h"
 #include "mc303/PieceStore.h"
 #include "mc303/SharedFlags.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
-#include "ui/TextBox.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
+#include "roles/TextBox.h"
 
 namespace mc303 {
 
@@ -38,8 +38,8 @@ struct MessageReport {
 
 class MC303Parse {
  public:
-  MC303Parse(SharedFlags& flags, ui::TextBox& tPieces, ui::TextBox& tDev, ui::EventPump& pump,
-             ui::Dialogs& dialogs, OutputLogFile& log);
+  MC303Parse(SharedFlags& flags, roles::TextBox& tPieces, roles::TextBox& tDev, roles::EventPump& pump,
+             roles::Dialogs& dialogs, OutputLogFile& log);
   ~MC303Parse();
   MC303Parse(const MC303Parse&) = delete;
   MC303Parse& operator=(const MC303Parse&) = delete;
@@ -103,10 +103,10 @@ class MC303Parse {
   static void FormatBadReportLine(const ParseState& p, std::string& line);
 
   SharedFlags& flags_;
-  ui::TextBox& tPieces_;
-  ui::TextBox& tDev_;
-  ui::EventPump& pump_;
-  ui::Dialogs& dialogs_;
+  roles::TextBox& tPieces_;
+  roles::TextBox& tDev_;
+  roles::EventPump& pump_;
+  roles::Dialogs& dialogs_;
   OutputLogFile& log_;
 
   PieceStore store_;

@@ -18,8 +18,8 @@ std::uintptr_t HeapBlockAllocator::Allocate(std::size_t bytes) {
 
 void HeapBlockAllocator::Free(std::uintptr_t handle) { std::free(reinterpret_cast<void*>(handle)); }
 
-InputBufferPool::InputBufferPool(MidiPorts& ports, BlockAllocator& allocator, ui::Dialogs& dialogs,
-                                 ui::EventPump& pump)
+InputBufferPool::InputBufferPool(MidiPorts& ports, BlockAllocator& allocator, roles::Dialogs& dialogs,
+                                 roles::EventPump& pump)
     : ports_(ports), allocator_(allocator), dialogs_(dialogs), pump_(pump) {}
 
 InputBufferPool::~InputBufferPool() { ReleasePool(); }
@@ -30,7 +30,7 @@ bool InputBufferPool::AllocatePool(bool& quitRequested) {
     buffer.handle = allocator_.Allocate(kPoolBufferBytes);
     if (buffer.handle == 0) {
       // The figure is the total asked for so far: 16 for the first buffer, 64 for the last.
-      dialogs_.MessageBox("Could not allocate " + std::to_string((b + 1) * 16) + "K of RAM.", ui::Buttons::Ok);
+      dialogs_.MessageBox("Could not allocate " + std::to_string((b + 1) * 16) + "K of RAM.", roles::Buttons::Ok);
       return false;
     }
     allocated_ = true;
@@ -39,7 +39,7 @@ bool InputBufferPool::AllocatePool(bool& quitRequested) {
       buffer.locked = allocator_.Lock(buffer.handle);
       if (buffer.locked != nullptr) break;
       if (++failures > kLockRetries) {
-        dialogs_.MessageBox("Cannot lock buffer " + std::to_string(b), ui::Buttons::Ok);
+        dialogs_.MessageBox("Cannot lock buffer " + std::to_string(b), roles::Buttons::Ok);
         quitRequested = true;
       }
       pump_.PumpEvents();

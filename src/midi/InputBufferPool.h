@@ -16,8 +16,8 @@
 #include <cstdint>
 
 #include "midi/MidiPorts.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
 
 namespace midi {
 
@@ -57,7 +57,7 @@ struct PoolBuffer {
 
 class InputBufferPool {
  public:
-  InputBufferPool(MidiPorts& ports, BlockAllocator& allocator, ui::Dialogs& dialogs, ui::EventPump& pump);
+  InputBufferPool(MidiPorts& ports, BlockAllocator& allocator, roles::Dialogs& dialogs, roles::EventPump& pump);
   // Frees what is still allocated. Whoever owns the pool closes the input ports first.
   ~InputBufferPool();
   InputBufferPool(const InputBufferPool&) = delete;
@@ -94,8 +94,8 @@ class InputBufferPool {
 
   MidiPorts& ports_;
   BlockAllocator& allocator_;
-  ui::Dialogs& dialogs_;
-  ui::EventPump& pump_;
+  roles::Dialogs& dialogs_;
+  roles::EventPump& pump_;
   std::array<PoolBuffer, kPoolBufferCount> buffers_{};
   bool allocated_ = false;
 };

@@ -14,7 +14,7 @@ std::string ProductName(std::string name) {
 }  // namespace
 
 void ProbeDevices(MidiPorts& ports, DeviceState& devices, InputCallback callback, std::uintptr_t instance,
-                  ui::EventPump& pump) {
+                  roles::EventPump& pump) {
   devices.DeviceSlotCount = kMaxSlots;
   for (int s = 0; s < kMaxSlots; ++s) {
     const auto i = static_cast<std::size_t>(s);
@@ -43,7 +43,7 @@ void ProbeDevices(MidiPorts& ports, DeviceState& devices, InputCallback callback
 void DeviceSelection::InputChosen() {
   const int p = cInp_.ListIndex();
   if (p >= devices_.DeviceSlotCount) {
-    dialogs_.MessageBox("Illegal input device selected!", ui::Buttons::Ok);
+    dialogs_.MessageBox("Illegal input device selected!", roles::Buttons::Ok);
     // With no slot at all entry 0 would be illegal too; stop rather than loop forever.
     if (devices_.DeviceSlotCount > 0) SelectInput(0);
     return;
@@ -69,7 +69,7 @@ void DeviceSelection::OutputChosen() {
     cOut_.SetText(cOut_.Item(p));
     return;
   }
-  dialogs_.MessageBox("Illegal output device selected!", ui::Buttons::Ok);
+  dialogs_.MessageBox("Illegal output device selected!", roles::Buttons::Ok);
   if (devices_.DeviceSlotCount > 0) SelectOutput(0);
 }
 

@@ -10,8 +10,8 @@
 
 #include "midi/InputBufferPool.h"
 #include "midi/MidiPorts.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
 
 namespace midi {
 
@@ -49,11 +49,11 @@ class DeviceList {
 // Opens output and input port of slot 0, 1, ... with the callback, resetting each port
 // that opened, until a slot has neither; every opened port stays open.
 void ProbeDevices(MidiPorts& ports, DeviceState& devices, InputCallback callback, std::uintptr_t instance,
-                  ui::EventPump& pump);
+                  roles::EventPump& pump);
 
 class DeviceSelection {
  public:
-  DeviceSelection(MidiPorts& ports, DeviceState& devices, InputBufferPool& pool, ui::Dialogs& dialogs,
+  DeviceSelection(MidiPorts& ports, DeviceState& devices, InputBufferPool& pool, roles::Dialogs& dialogs,
                   DeviceList& cInp, DeviceList& cOut)
       : ports_(ports), devices_(devices), pool_(pool), dialogs_(dialogs), cInp_(cInp), cOut_(cOut) {}
 
@@ -68,7 +68,7 @@ class DeviceSelection {
   MidiPorts& ports_;
   DeviceState& devices_;
   InputBufferPool& pool_;
-  ui::Dialogs& dialogs_;
+  roles::Dialogs& dialogs_;
   DeviceList& cInp_;
   DeviceList& cOut_;
 };

@@ -2,7 +2,7 @@
 
 namespace midi {
 
-void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts& ports, ui::Dialogs& dialogs) {
+void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts& ports, roles::Dialogs& dialogs) {
   if (code == 0) return;
   // Codes are kept in 16 bits by the callers; the layer numbers them unsigned.
   std::string text = ports.ErrorText(static_cast<MidiResult>(static_cast<std::uint16_t>(code)));
@@ -13,7 +13,7 @@ void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts&
   std::string notice(operationName);
   notice += ": ";
   notice += text;
-  dialogs.MessageBox(notice, ui::Buttons::Ok);
+  dialogs.MessageBox(notice, roles::Buttons::Ok);
 }
 
 std::string StandardErrorText(MidiResult code) {

@@ -7,14 +7,14 @@
 #include <string_view>
 
 #include "midi/MidiPorts.h"
-#include "ui/Dialogs.h"
+#include "roles/Dialogs.h"
 
 namespace midi {
 
 // code is the 16-bit value callers keep; 0 shows nothing. The notice reads the
 // operation name, ": " and the layer's text (at most 160 characters, up to its first
 // NUL), or "Unknown error" when the layer has none.
-void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts& ports, ui::Dialogs& dialogs);
+void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts& ports, roles::Dialogs& dialogs);
 
 // The texts both layers give for the codes of MidiPorts.h; empty for any other code.
 std::string StandardErrorText(MidiResult code);

@@ -7,7 +7,9 @@
 #include <thread>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
+// VZ_PLATFORM_PORTABLE builds the portable path on any system, so that a POSIX machine
+// sees it still compiles (the build's vz_platform_portable).
+#if (defined(__unix__) || defined(__APPLE__)) && !defined(VZ_PLATFORM_PORTABLE)
 #define VZ_POSIX 1
 #include <fcntl.h>
 #include <pthread.h>
@@ -17,6 +19,13 @@
 #elif defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#endif
+#if defined(__linux__) && !defined(VZ_PLATFORM_PORTABLE)
+#define VZ_LINUX 1
+#include <linux/futex.h>
+#include <sys/syscall.h>
+
+#include <ctime>
 #endif
 
 namespace platform {
@@ -411,9 +420,152 @@ std::optional<std::string> WriteFileSafely(const std::filesystem::path& path, co
 
 int ExitStatusForSignal(int signal) { return 128 + signal; }
 
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+#if VZ_POSIX
+    case SIGHUP: return "SIGHUP";
+#endif
+    default: return "a signal";
+  }
+}
+
+// ---- CloseSignals
+
+#if VZ_POSIX
+
+namespace {
+
+// The write end of the pipe, for the handler, which gets no context of its own; -1
+// while no CloseSignals lives.
+std::atomic<int> closePipe{-1};
+
+extern "C" void OnCloseSignal(int) {
+  const int savedErrno = errno;  // write() in a handler must not disturb the code it interrupted
+  const int fd = closePipe.load(std::memory_order_relaxed);
+  if (fd >= 0) {
+    const char byte = 1;
+    // A full pipe already holds a close request: nothing is lost by dropping this one.
+    (void)!::write(fd, &byte, 1);
+  }
+  errno = savedErrno;
+}
+
+constexpr int kCloseSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr std::size_t kCloseSignalCount = std::size(kCloseSignals);
+
+}  // namespace
+
+struct CloseSignals::Impl {
+  int fds[2] = {-1, -1};
+  struct sigaction former[kCloseSignalCount]{};
+  bool installed = false;
+};
+
+CloseSignals::CloseSignals() : impl_(std::make_unique<Impl>()) {
+  if (::pipe(impl_->fds) != 0) {
+    impl_->fds[0] = impl_->fds[1] = -1;
+    return;
+  }
+  for (int fd : impl_->fds) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+  closePipe.store(impl_->fds[1], std::memory_order_relaxed);
+  struct sigaction action {};
+  action.sa_handler = &OnCloseSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (std::size_t i = 0; i < kCloseSignalCount; ++i) {
+    sigaction(kCloseSignals[i], nullptr, &impl_->former[i]);
+    if (impl_->former[i].sa_handler == SIG_IGN) continue;
+    sigaction(kCloseSignals[i], &action, nullptr);
+  }
+  impl_->installed = true;
+}
+
+CloseSignals::~CloseSignals() {
+  if (impl_->installed) {
+    for (std::size_t i = 0; i < kCloseSignalCount; ++i) sigaction(kCloseSignals[i], &impl_->former[i], nullptr);
+    closePipe.store(-1, std::memory_order_relaxed);
+  }
+  for (int fd : impl_->fds) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+int CloseSignals::ReadEnd() const { return impl_->fds[0]; }
+
+void CloseSignals::Drain() {
+  char bytes[16];
+  while (impl_->fds[0] >= 0 && ::read(impl_->fds[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
+bool CanCreateFileIn(const std::filesystem::path& directory) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(directory, ec)) return false;
+  // A name of this process's own, created exclusively, so no one else's file is touched.
+  const auto probe = directory / (".vezorizer-write-test-" + std::to_string(::getpid()));
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  std::filesystem::remove(probe, ec);
+  return true;
+}
+
+#else
+
+struct CloseSignals::Impl {};
+CloseSignals::CloseSignals() : impl_(std::make_unique<Impl>()) {}
+CloseSignals::~CloseSignals() = default;
+int CloseSignals::ReadEnd() const { return -1; }
+void CloseSignals::Drain() {}
+
+bool CanCreateFileIn(const std::filesystem::path& directory) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(directory, ec)) return false;
+  const auto probe = directory / ".vezorizer-write-test";
+  // "x": created exclusively, so no one else's file is touched.
+  std::FILE* f = OpenFile(probe, "wbx");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  std::filesystem::remove(probe, ec);
+  return true;
+}
+
+#endif
+
+// ---- Waiting on a word
+
+#if VZ_LINUX
+
+bool WaitWhileWordIs(std::atomic<std::uint32_t>& word, std::uint32_t value, std::chrono::milliseconds timeout) {
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t), "futex needs a plain 32-bit word");
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  ts.tv_nsec = static_cast<long>((timeout.count() % 1000) * 1000000);
+  // Sleeps only while the word still holds value, so a wake between the caller's last
+  // look and this call is not missed.
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, value, &ts, nullptr, 0);
+  return true;
+}
+
+void WakeWordWaiter(std::atomic<std::uint32_t>& word) {
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+#else
+
+bool WaitWhileWordIs(std::atomic<std::uint32_t>&, std::uint32_t, std::chrono::milliseconds) { return false; }
+void WakeWordWaiter(std::atomic<std::uint32_t>&) {}
+
+#endif
+
 // ---- StopSignals
 
-#if defined(__linux__)
+#if VZ_LINUX
 
 // The signals are blocked in every thread and taken by one thread of their own, so that
 // none lands on a MIDI layer's thread in the middle of a system call.

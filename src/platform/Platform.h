@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -50,6 +51,40 @@ class StopSignals {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// "SIGINT", "SIGTERM", "SIGHUP", or "a signal" for any other number.
+const char* SignalName(int signal);
+
+// SIGTERM, SIGINT and SIGHUP turned, for as long as the object lives, into a byte on a
+// pipe whose reading end an event loop watches: a handler may do nothing else, and the
+// loop does the rest on its own thread. A signal that was ignored when it was made
+// stays ignored (nohup ignores SIGHUP; a shell ignores SIGINT for what it starts in the
+// background). Only one lives at a time. Where the system has no such signals, or the
+// pipe cannot be made, ReadEnd() is -1 and nothing is caught.
+class CloseSignals {
+ public:
+  CloseSignals();
+  ~CloseSignals();
+  CloseSignals(const CloseSignals&) = delete;
+  CloseSignals& operator=(const CloseSignals&) = delete;
+  int ReadEnd() const;
+  // Reads every byte waiting, so that the watcher is told only of new signals.
+  void Drain();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Sleeps while word holds value, until WakeWordWaiter(word), the timeout or a signal;
+// false at once where the system offers no such wait (the caller polls instead).
+// Waking takes no lock and allocates nothing, so a realtime thread may call it.
+bool WaitWhileWordIs(std::atomic<std::uint32_t>& word, std::uint32_t value, std::chrono::milliseconds timeout);
+void WakeWordWaiter(std::atomic<std::uint32_t>& word);
+
+// True when a new file can be made in the directory: one is created there exclusively
+// (so no one else's file is touched) and removed again.
+bool CanCreateFileIn(const std::filesystem::path& directory);
 
 // The exit status of a run ended by a signal: 128 plus its number (130 for SIGINT,
 // 143 for SIGTERM).

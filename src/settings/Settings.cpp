@@ -72,7 +72,7 @@ std::optional<std::string> FirstItem(std::string_view fileText) {
   return std::string(fileText.substr(i, last - i));
 }
 
-Settings::Settings(std::filesystem::path programDirectory, ui::Dialogs& dialogs)
+Settings::Settings(std::filesystem::path programDirectory, roles::Dialogs& dialogs)
     : directory_(std::move(programDirectory)), dialogs_(dialogs) {}
 
 bool Settings::FileExists() const {
@@ -92,7 +92,7 @@ bool Settings::LoadSettings() {
   return true;
 }
 
-void Settings::SaveSettings(ui::TextBox& tBufSiz) {
+void Settings::SaveSettings(roles::TextBox& tBufSiz) {
   const auto value = NumericReading(tBufSiz.Text());
   if (!value) {
     TransmitBufferSize = kDefaultTransmitBufferSize;

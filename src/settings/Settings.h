@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "ui/Dialogs.h"
-#include "ui/TextBox.h"
+#include "roles/Dialogs.h"
+#include "roles/TextBox.h"
 
 namespace settings {
 
@@ -29,7 +29,7 @@ std::optional<std::string> FirstItem(std::string_view fileText);
 
 class Settings {
  public:
-  Settings(std::filesystem::path programDirectory, ui::Dialogs& dialogs);
+  Settings(std::filesystem::path programDirectory, roles::Dialogs& dialogs);
 
   std::int32_t TransmitBufferSize = kDefaultTransmitBufferSize;
   bool SettingsLoaded = false;
@@ -39,7 +39,7 @@ class Settings {
   bool LoadSettings();
   // Runs on every change of the box's text (typed or set by the program). A text
   // beyond the 32-bit range puts 139 back into the box, which saves it in turn.
-  void SaveSettings(ui::TextBox& tBufSiz);
+  void SaveSettings(roles::TextBox& tBufSiz);
   // The box's text for the current value: decimal, and empty for 0.
   std::string BoxText() const;
 
@@ -51,7 +51,7 @@ class Settings {
   std::string Location() const;
 
   std::filesystem::path directory_;
-  ui::Dialogs& dialogs_;
+  roles::Dialogs& dialogs_;
 };
 
 }  // namespace settings

@@ -46,12 +46,4 @@ struct PacingCountdown {
   bool Idle() const { return PaceCount <= 0 && !PaceStarted; }
 };
 
-// Timer3 as Send uses it: switched on before every paced block. Its ticks call
-// PacingCountdown::Tick with the clock.
-class PaceTimer {
- public:
-  virtual ~PaceTimer() = default;
-  virtual void SwitchOn() = 0;
-};
-
 }  // namespace transmit

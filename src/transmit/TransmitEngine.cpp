@@ -7,10 +7,10 @@
 #include <optional>
 #include <system_error>
 
-#include "midi/HexByte.h"
 #include "midi/MidiError.h"
-#include "ui/AppendTraffic.h"
-#include "ui/FlagScope.h"
+#include "roles/AppendTraffic.h"
+#include "roles/FlagScope.h"
+#include "roles/HexByte.h"
 
 namespace transmit {
 namespace {
@@ -19,7 +19,7 @@ bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
 // The character at a 1-based position of the box's text as it is now; a position past
 // its end (the text got shorter while the engine pumped events) reads as no character.
-char CharAt(const ui::TextBox& box, int position) {
+char CharAt(const roles::TextBox& box, int position) {
   const std::string& text = box.Text();
   return position >= 1 && static_cast<std::size_t>(position) <= text.size()
              ? text[static_cast<std::size_t>(position - 1)]
@@ -60,7 +60,7 @@ class OutputBuffer {
 class ListWalk {
  public:
   // The walk counts bytes, as CharAt reads them; the box's Length() counts characters.
-  explicit ListWalk(const ui::TextBox& box) : box_(&box), length_(static_cast<int>(box.Text().size())) {}
+  explicit ListWalk(const roles::TextBox& box) : box_(&box), length_(static_cast<int>(box.Text().size())) {}
 
   std::optional<std::string> Next() {
     for (; p_ <= length_; ++p_) {
@@ -87,7 +87,7 @@ class ListWalk {
   bool NameFollows() const { return ListWalk(*this).Next().has_value(); }
 
  private:
-  const ui::TextBox* box_;
+  const roles::TextBox* box_;
   int length_;
   int p_ = 1;
   int lineStart_ = 1;
@@ -97,7 +97,7 @@ namespace {
 
 // The listed files' size as the Send begins, for the progress bar: a name that cannot
 // be measured counts as empty.
-std::int64_t ListedBytes(const ui::TextBox& box) {
+std::int64_t ListedBytes(const roles::TextBox& box) {
   std::int64_t total = 0;
   ListWalk walk(box);
   while (const std::optional<std::string> name = walk.Next()) {
@@ -119,7 +119,7 @@ SendEnd TransmitEngine::Send() {
     p_.dialogs.MessageBox(kNotWhileRecording);
     return SendEnd::Recording;
   }
-  ui::FlagScope busy(busy_);
+  roles::FlagScope busy(busy_);
   struct Sending {
     const std::function<void(bool)>& set;
     explicit Sending(const std::function<void(bool)>& s) : set(s) {
@@ -224,8 +224,8 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
     const std::uint8_t b = chunk[next++];
     lastByte_ = b;
     blockBytes_[static_cast<std::size_t>(blockCount_)] = b;
-    midi::HexByteInto(b, shown);
-    ui::AppendTraffic(p_.tTraffic, std::string_view(shown, 3));
+    roles::HexByteInto(b, shown);
+    roles::AppendTraffic(p_.tTraffic, std::string_view(shown, 3));
     (void)p_.parse.ParseMidiByte(b, true);
     p_.pump.PumpEvents();
 

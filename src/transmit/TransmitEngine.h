@@ -27,11 +27,12 @@
 #include "midi/InputBufferPool.h"
 #include "midi/MidiDevices.h"
 #include "midi/MidiPorts.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
+#include "roles/ProgressWindow.h"
+#include "roles/TextBox.h"
+#include "roles/Timer3.h"
 #include "transmit/PacingCountdown.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
-#include "ui/ProgressWindow.h"
-#include "ui/TextBox.h"
 
 namespace transmit {
 
@@ -75,17 +76,17 @@ struct HandOver {
 struct TransmitParts {
   mc303::SharedFlags& flags;
   mc303::MC303Parse& parse;
-  ui::TextBox& tFiles;
-  ui::TextBox& tDev;
-  ui::TextBox& tTraffic;
+  roles::TextBox& tFiles;
+  roles::TextBox& tDev;
+  roles::TextBox& tTraffic;
   midi::MidiPorts& ports;
   const midi::DeviceState& devices;  // SelectedOutput and OutputHandles
   midi::BlockAllocator& allocator;   // the output buffer
-  ui::Dialogs& dialogs;
-  ui::EventPump& pump;
-  ui::ProgressWindow& fSplash;
+  roles::Dialogs& dialogs;
+  roles::EventPump& pump;
+  roles::ProgressWindow& fSplash;
   PacingCountdown& countdown;        // the window's; ticked by Timer3
-  PaceTimer& timer3;
+  roles::Timer3& timer3;
   const std::int32_t& transmitBufferSize;  // read afresh at every block end
   // The file list's ReloadFileList; empty where there is no list to rebuild.
   std::function<bool()> reloadFileList;

@@ -35,18 +35,19 @@ QString QtFilter(std::string_view filter) {
   return lines.join(QStringLiteral(";;"));
 }
 
-Answer QtDialogs::MessageBox(std::string_view text, Buttons buttons, std::string_view title, Icon icon) {
+roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons buttons, std::string_view title,
+                                    roles::Icon icon) {
   QMessageBox box(parent_);
   box.setWindowTitle(title.empty() ? QString::fromUtf8(kApplicationTitle) : FromUtf8(title));
   box.setText(FromUtf8(text));
   switch (icon) {
-    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case Icon::Question: box.setIcon(QMessageBox::Question); break;
-    case Icon::Information: box.setIcon(QMessageBox::Information); break;
-    case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case roles::Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case roles::Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case roles::Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case roles::Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case roles::Icon::Critical: box.setIcon(QMessageBox::Critical); break;
   }
-  if (buttons == Buttons::YesNoCancel) {
+  if (buttons == roles::Buttons::YesNoCancel) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::Cancel);
@@ -54,10 +55,10 @@ Answer QtDialogs::MessageBox(std::string_view text, Buttons buttons, std::string
     box.setStandardButtons(QMessageBox::Ok);
   }
   switch (box.exec()) {
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    case QMessageBox::Ok: return Answer::Ok;
-    default: return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+    case QMessageBox::Yes: return roles::Answer::Yes;
+    case QMessageBox::No: return roles::Answer::No;
+    case QMessageBox::Ok: return roles::Answer::Ok;
+    default: return buttons == roles::Buttons::Ok ? roles::Answer::Ok : roles::Answer::Cancel;
   }
 }
 

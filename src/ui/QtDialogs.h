@@ -5,7 +5,7 @@
 #include <QString>
 #include <string>
 
-#include "ui/Dialogs.h"
+#include "roles/Dialogs.h"
 
 class QWidget;
 
@@ -13,13 +13,14 @@ namespace ui {
 
 inline constexpr const char* kApplicationTitle = "Velk's MC303 Vezorizer";
 
-class QtDialogs final : public Dialogs {
+class QtDialogs final : public roles::Dialogs {
  public:
   // parent: the window the boxes centre on; may be null before the main window exists.
   explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
   void SetParent(QWidget* parent) { parent_ = parent; }
 
-  Answer MessageBox(std::string_view text, Buttons buttons, std::string_view title, Icon icon) override;
+  roles::Answer MessageBox(std::string_view text, roles::Buttons buttons, std::string_view title,
+                           roles::Icon icon) override;
   std::optional<std::string> SaveFileDialog(std::string_view title, std::string_view filter) override;
   std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) override;
 

@@ -55,7 +55,7 @@ BoxDisplay MakeBoxDisplay(std::string_view model) {
       continue;
     }
     char32_t cp = 0;
-    const int n = Utf8Sequence(model, i, cp);
+    const int n = roles::Utf8Sequence(model, i, cp);
     if (n == 0) {
       d.text.append(QChar(static_cast<char16_t>(static_cast<unsigned char>(c))));
       d.modelAt.push_back(at);
@@ -91,7 +91,8 @@ std::string ModelFromDisplay(const QString& shown) {
   return model;
 }
 
-TextBoxView::TextBoxView(TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll, QWidget* parent)
+TextBoxView::TextBoxView(roles::TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll,
+                         QWidget* parent)
     : QPlainTextEdit(parent), model_(model), editing_(editing) {
   setHorizontalScrollBarPolicy(horizontalScroll ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(verticalScroll ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);

@@ -1,4 +1,4 @@
-// The widget that shows one ui::TextBox in a window. The box model holds the exact text
+// The widget that shows one roles::TextBox in a window. The box model holds the exact text
 // (CR LF pairs, hard maximum length, caret and selection in the program's own
 // positions); the widget only displays it, each CR LF pair as one line break, and
 // passes the user's caret, selection, keys or edits back to the model.
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
 class QKeyEvent;
 class QResizeEvent;
@@ -44,7 +44,8 @@ class TextBoxView final : public QPlainTextEdit {
     Text,  // the user types into the box, and each edit replaces the model's text
   };
 
-  TextBoxView(TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll, QWidget* parent = nullptr);
+  TextBoxView(roles::TextBox& model, Editing editing, bool horizontalScroll, bool verticalScroll,
+              QWidget* parent = nullptr);
   ~TextBoxView() override;
 
   // Runs after every change of the model's text, for owners that act on changes too
@@ -56,7 +57,7 @@ class TextBoxView final : public QPlainTextEdit {
   std::function<void(int)> OnKeyDown;
   std::function<void(int)> OnKeyPress;
 
-  TextBox& Model() { return model_; }
+  roles::TextBox& Model() { return model_; }
   // Shows the model's text now rather than at the next pass of the event loop.
   void CatchUp();
 
@@ -77,7 +78,7 @@ class TextBoxView final : public QPlainTextEdit {
   void CaretMoved();
   void UserEdited();
 
-  TextBox& model_;
+  roles::TextBox& model_;
   Editing editing_;
   BoxDisplay display_;
   bool applying_ = false;     // the widget is being set from the model: its signals are ours

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
 namespace ui {
 
@@ -28,7 +28,7 @@ class fHelp final : public QWidget {
   // True once the user has closed it: the owner then makes a new one.
   bool Closed() const { return closed_; }
 
-  TextBox tBoxText{0};
+  roles::TextBox tBoxText{0};
   TextBoxView* tBox;
 
  protected:

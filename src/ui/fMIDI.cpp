@@ -94,7 +94,7 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   inputList_ = std::make_unique<QtDeviceList>(*cInp);
   outputList_ = std::make_unique<QtDeviceList>(*cOut);
 
-  auto box = [this](TextBox& model, TextBoxView::Editing editing, bool hScroll, bool vScroll) {
+  auto box = [this](roles::TextBox& model, TextBoxView::Editing editing, bool hScroll, bool vScroll) {
     auto* v = new TextBoxView(model, editing, hScroll, vScroll, this);
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(8);
@@ -181,7 +181,7 @@ void fMIDI::Load() {
   show();
   raise();
   activateWindow();
-  p_.boxes.tDev.SetText(std::string(kStartPrompt));
+  p_.boxes.tDev.SetText(std::string(session::kStartPrompt));
   p_.state.BlinkEnabled = true;
   Timer1.start();
 }
@@ -190,7 +190,7 @@ void fMIDI::Timer1Tick() {
   if ((p_.suppressed && p_.suppressed()) || !p_.state.BlinkEnabled) return;
   if (p_.state.PromptBlanked) {
     p_.state.PromptBlanked = false;
-    p_.boxes.tDev.SetText(std::string(kStartPrompt));
+    p_.boxes.tDev.SetText(std::string(session::kStartPrompt));
   } else {
     p_.state.PromptBlanked = true;
     p_.boxes.tDev.SetText("");
@@ -198,14 +198,8 @@ void fMIDI::Timer1Tick() {
 }
 
 void fMIDI::Timer3Tick() {
-  if (pacingTick_) pacingTick_();
+  if (OnTimer3Tick) OnTimer3Tick();
 }
-
-void fMIDI::ArmPacing() {
-  if (!Timer3.isActive()) Timer3.start();
-}
-
-void fMIDI::DisarmPacing() { Timer3.stop(); }
 
 void fMIDI::SetSending(bool sending) {
   for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, Command1, cOut, tFiles}) {

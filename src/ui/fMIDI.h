@@ -13,13 +13,12 @@
 #include <memory>
 
 #include "mc303/SharedFlags.h"
+#include "roles/EventPump.h"
+#include "roles/TextBox.h"
+#include "session/MainWindowState.h"
+#include "session/TitleState.h"
 #include "settings/Settings.h"
-#include "ui/EventPump.h"
-#include "ui/MainWindowState.h"
-#include "ui/PacingTimer.h"
 #include "ui/QtDeviceList.h"
-#include "ui/TextBox.h"
-#include "ui/TitleState.h"
 
 class QComboBox;
 class QLabel;
@@ -36,24 +35,24 @@ inline constexpr const char* kMainCaption = "Velk's MC303 Vezorizer";
 // The texts of the four boxes, with the maximum lengths the code that fills them
 // relies on.
 struct MainBoxes {
-  TextBox tFiles{8192};
-  TextBox tPieces{16384};
-  TextBox tDev{1024};
-  TextBox tTraffic{174};
+  roles::TextBox tFiles{8192};
+  roles::TextBox tPieces{16384};
+  roles::TextBox tDev{1024};
+  roles::TextBox tTraffic{174};
 };
 
 struct MainWindowParts {
   MainBoxes& boxes;
   mc303::SharedFlags& flags;
-  TitleState& title;
-  MainWindowState& state;
-  EventPump& pump;
+  session::TitleState& title;
+  session::MainWindowState& state;
+  roles::EventPump& pump;
   settings::Settings& settings;
   std::filesystem::path programDirectory;  // where the help window finds README.TXT
   std::function<bool()> suppressed;        // the transmit engine runs: the prompt must not blink
 };
 
-class fMIDI final : public QWidget, public PacingTimer {
+class fMIDI final : public QWidget {
  public:
   explicit fMIDI(const MainWindowParts& parts, QWidget* parent = nullptr);
   ~fMIDI() override;
@@ -64,10 +63,6 @@ class fMIDI final : public QWidget, public PacingTimer {
   void Timer1Tick();
   void Timer3Tick();
 
-  // PacingTimer
-  void SetPacingTick(std::function<void()> tick) override { pacingTick_ = std::move(tick); }
-  void ArmPacing() override;
-  void DisarmPacing() override;
 
   // Speed and Help: shown beside the main window, created first when needed.
   void ShowSpeedWindow();
@@ -86,6 +81,8 @@ class fMIDI final : public QWidget, public PacingTimer {
   // device controls. An empty one makes its control do nothing.
   std::function<void()> OnStartClick, OnStopClick, OnAddClick, OnSaveClick, OnSendClick;
   std::function<void(int)> OnFilesKeyDown, OnFilesKeyPress;
+  // Each tick of Timer3 while a Send paces its blocks (QtTimer3 starts and stops it).
+  std::function<void()> OnTimer3Tick;
 
   QPushButton *bStart, *bStop, *bAdd, *bSave, *bSend, *Command1, *Command2, *bQuit;
   QLabel *Label6, *Label1, *Label2, *Label5, *Label4, *lDevice, *Label3;
@@ -106,7 +103,6 @@ class fMIDI final : public QWidget, public PacingTimer {
   std::unique_ptr<QtDeviceList> inputList_, outputList_;
   std::unique_ptr<fTBufSiz> speedWindow_;
   std::unique_ptr<fHelp> helpWindow_;
-  std::function<void()> pacingTick_;
 };
 
 }  // namespace ui

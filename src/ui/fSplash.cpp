@@ -11,7 +11,7 @@
 
 namespace ui {
 
-fSplash::fSplash(Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent)
+fSplash::fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent)
     : QWidget(parent, Qt::Window), dialogs_(dialogs), flags_(flags) {
   setObjectName(QStringLiteral("fSplash"));
   setWindowTitle(QString::fromLatin1(kSplashCaption));
@@ -74,7 +74,7 @@ void fSplash::ClearProgress() {
 }
 
 void fSplash::closeEvent(QCloseEvent* event) {
-  if (dialogs_.MessageBox(kAbortQuestion, Buttons::YesNoCancel, kQuestionTitle, Icon::Question) != Answer::Yes) {
+  if (dialogs_.MessageBox(kAbortQuestion, roles::Buttons::YesNoCancel, kQuestionTitle, roles::Icon::Question) != roles::Answer::Yes) {
     event->ignore();
     return;
   }

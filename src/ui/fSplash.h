@@ -11,8 +11,8 @@
 #include <string>
 
 #include "mc303/SharedFlags.h"
-#include "ui/Dialogs.h"
-#include "ui/ProgressWindow.h"
+#include "roles/Dialogs.h"
+#include "roles/ProgressWindow.h"
 
 class QLabel;
 class QProgressBar;
@@ -26,7 +26,7 @@ inline constexpr const char* kQuestionTitle = "Question";
 
 class fSplash final : public QWidget {
  public:
-  fSplash(Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent = nullptr);
+  fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent = nullptr);
 
   void Timer1Tick();
   // True once the user's Yes to the abort question has closed the window.
@@ -44,16 +44,16 @@ class fSplash final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  Dialogs& dialogs_;
+  roles::Dialogs& dialogs_;
   mc303::SharedFlags& flags_;
   bool closed_ = false;
 };
 
 // Creates the window on first use, hides rather than closes it between uses, and
 // creates it anew after the user closed it, with its first label and nothing saved.
-class QtProgressWindow final : public ProgressWindow {
+class QtProgressWindow final : public roles::ProgressWindow {
  public:
-  QtProgressWindow(Dialogs& dialogs, mc303::SharedFlags& flags) : dialogs_(dialogs), flags_(flags) {}
+  QtProgressWindow(roles::Dialogs& dialogs, mc303::SharedFlags& flags) : dialogs_(dialogs), flags_(flags) {}
   ~QtProgressWindow() override;
 
   // The window opens centred over this one.
@@ -70,7 +70,7 @@ class QtProgressWindow final : public ProgressWindow {
  private:
   fSplash& Use();
 
-  Dialogs& dialogs_;
+  roles::Dialogs& dialogs_;
   mc303::SharedFlags& flags_;
   const QWidget* owner_ = nullptr;
   std::unique_ptr<fSplash> window_;

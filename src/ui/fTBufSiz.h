@@ -5,8 +5,8 @@
 
 #include <QWidget>
 
+#include "roles/TextBox.h"
 #include "settings/Settings.h"
-#include "ui/TextBox.h"
 
 class QLabel;
 class QLineEdit;
@@ -37,7 +37,7 @@ class fTBufSiz final : public QWidget {
   // size into the box.
   void Load();
 
-  TextBox tBufSizText{0};  // a single-line box without a maximum
+  roles::TextBox tBufSizText{0};  // a single-line box without a maximum
   QLineEdit* tBufSiz;
   QLabel* Labels[4];
   QLabel* BoxLabel;

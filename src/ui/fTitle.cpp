@@ -11,7 +11,7 @@
 
 namespace ui {
 
-fTitle::fTitle(TitleState& state, QWidget* parent)
+fTitle::fTitle(session::TitleState& state, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), state_(state) {
   setObjectName(QStringLiteral("fTitle"));
   const double scale = ScreenScale(this);
@@ -51,7 +51,7 @@ fTitle::fTitle(TitleState& state, QWidget* parent)
 }
 
 void fTitle::Load(const QWidget* mainWindow) {
-  if (!state_.TitleDismissed) state_.TitleCountdown = kTitleTicks;
+  if (!state_.TitleDismissed) state_.TitleCountdown = session::kTitleTicks;
   CentreOver(*this, mainWindow);
   show();
   raise();

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "ui/TitleState.h"
+#include "session/TitleState.h"
 
 class QFrame;
 class QLabel;
@@ -14,7 +14,7 @@ namespace ui {
 
 class fTitle final : public QWidget {
  public:
-  explicit fTitle(TitleState& state, QWidget* parent = nullptr);
+  explicit fTitle(session::TitleState& state, QWidget* parent = nullptr);
 
   // Shows the window without waiting, centred where the main window is to open (on
   // the screen without one), and starts the countdown.
@@ -37,7 +37,7 @@ class fTitle final : public QWidget {
  private:
   void Dismiss();
 
-  TitleState& state_;
+  session::TitleState& state_;
 };
 
 }  // namespace ui

@@ -10,24 +10,24 @@
 #include "DumpGenerator.h"
 #include "cli/MidiCommands.h"
 #include "fakes/FakeMidiPorts.h"
+#include "roles/AppendTraffic.h"
 #include "support/RunCli.h"
-#include "ui/AppendTraffic.h"
 
 namespace {
 
 TEST(AppendTraffic, AnEntryThatWouldNotFitKeepsTheNewestHalfRoundedHalfToEven) {
-  ui::TextBox box(174);
+  roles::TextBox box(174);
   std::string entries;
   for (int i = 0; i < 58; ++i) {
-    ui::AppendTraffic(box, "AB ");
+    roles::AppendTraffic(box, "AB ");
     entries += "AB ";
   }
   EXPECT_EQ(box.Text(), entries);  // 58 entries: 174 characters, exactly full
-  ui::AppendTraffic(box, "CD ");
+  roles::AppendTraffic(box, "CD ");
   EXPECT_EQ(box.Text(), entries.substr(174 - 87) + "CD ");
   // 174/2 = 87; 175/2 = 87.5 -> 88; 173/2 = 86.5 -> 86; 3/2 = 1.5 -> 2.
   for (const auto& [maximum, kept] : {std::pair{174, 87}, {175, 88}, {173, 86}, {3, 2}}) {
-    EXPECT_EQ(ui::TrafficKeepLength(maximum), kept) << maximum;
+    EXPECT_EQ(roles::TrafficKeepLength(maximum), kept) << maximum;
   }
 }
 

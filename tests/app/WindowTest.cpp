@@ -26,12 +26,12 @@
 #include "fakes/CountingPump.h"
 #include "fakes/FakeMidiPorts.h"
 #include "fakes/ScriptedDialogs.h"
+#include "session/CaptureControl.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
 #include "support/SplitByAddress.h"
 #include "support/UserInput.h"
 #include "transmit/TransmitEngine.h"
-#include "ui/CaptureControl.h"
 #include "ui/TextBoxView.h"
 #include "ui/fSplash.h"
 
@@ -74,7 +74,7 @@ void ChooseTheSecond(QComboBox& list) {
   emit list.activated(1);
 }
 
-class FakeClock final : public transmit::Clock {
+class FakeClock final : public roles::Clock {
  public:
   std::uint32_t NowMs() override { return now; }
   std::uint32_t now = 90000;
@@ -131,10 +131,10 @@ class Window : public testing::Test {
     ASSERT_TRUE(ports.WaitUntilDelivered());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (;;) {
-      if (program->Loop().RunPass() != app::ReceiveLoop::Pass::Idle || !actions_.empty()) continue;
+      if (program->Loop().RunPass() != session::ReceiveLoop::Pass::Idle || !actions_.empty()) continue;
       // Idle, and nothing on its way: one more pass picks up what was delivered since.
       if (ports.WaitUntilDelivered(std::chrono::milliseconds(0))) {
-        if (program->Loop().RunPass() != app::ReceiveLoop::Pass::Worked) return;
+        if (program->Loop().RunPass() != session::ReceiveLoop::Pass::Worked) return;
         continue;
       }
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "input still on its way";
@@ -239,7 +239,7 @@ TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesThePars
   EXPECT_EQ(program->Parse().BytesFed(), 0u) << "short messages never reach the parser";
   ports.SendSysex(0, {0xF0, 0x01, 0x02, 0xF7});
   ASSERT_TRUE(ports.WaitUntilDelivered());
-  EXPECT_EQ(program->Loop().RunPass(), app::ReceiveLoop::Pass::Worked);
+  EXPECT_EQ(program->Loop().RunPass(), session::ReceiveLoop::Pass::Worked);
   EXPECT_EQ(Boxes().tTraffic.Text(), "FE 90 F0 ");
   EXPECT_EQ(program->Loop().ReceivedQueue().size(), 3u) << "one byte a pass";
 
@@ -396,8 +396,8 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
   Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
-  EXPECT_EQ(Shown(), (Strings{ui::kNotWhileCapturing, ui::kNotWhileCapturing, "Cancel was selected.",
-                              ui::kNotWhileCapturing}));
+  EXPECT_EQ(Shown(), (Strings{session::kNotWhileCapturing, session::kNotWhileCapturing, "Cancel was selected.",
+                              session::kNotWhileCapturing}));
   EXPECT_EQ(dialogs.fileDialogs.size(), 1u) << "no Add dialog opened";
 
   dialogs.paths = {At("DUMP")};  // the overall name without its extension
@@ -600,7 +600,7 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
     list += file.string() + "\r\n";
   }
   program.Boxes().tFiles.SetText(list);
-  dialogs.answers = {ui::Answer::No, ui::Answer::Cancel, ui::Answer::Yes};
+  dialogs.answers = {roles::Answer::No, roles::Answer::Cancel, roles::Answer::Yes};
   EventCounter painted(QEvent::Paint);
   int handOvers = 0, paintedBeforeTheSecond = 0;
   std::chrono::steady_clock::time_point closed;
@@ -627,7 +627,7 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
   ASSERT_EQ(dialogs.messages.size(), 4u);
   EXPECT_EQ(dialogs.messages[3].text, "Do you want to abort?");
   EXPECT_EQ(dialogs.messages[3].title, "Question");
-  EXPECT_EQ(dialogs.messages[3].buttons, ui::Buttons::YesNoCancel);
+  EXPECT_EQ(dialogs.messages[3].buttons, roles::Buttons::YesNoCancel);
   EXPECT_EQ(ports.OutputMessages().size(), 3u);
   // The countdown armed before the third block runs out no sooner than 199 ms after
   // its first tick; the abort waited for it.

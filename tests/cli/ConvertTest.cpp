@@ -6,13 +6,13 @@
 #include <tuple>
 
 #include "DumpGenerator.h"
-#include "cli/StandardMidiFile.h"
+#include "smf/StandardMidiFile.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
 
 namespace {
 
-using cli::ByteString;
+using smf::ByteString;
 
 ByteString Chunk(const char* type, const ByteString& body) {
   const auto n = static_cast<std::uint32_t>(body.size());
@@ -36,7 +36,7 @@ void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 class SmfRead : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(SmfRead, GivesTheSysexInTimeOrderOrTheOffsetOfTheFault) {
-  const cli::SmfReadResult r = cli::ReadSysexFromSmf(GetParam().file);
+  const smf::SmfReadResult r = smf::ReadSysexFromSmf(GetParam().file);
   if (GetParam().faultAt) {
     ASSERT_TRUE(r.error);
     EXPECT_EQ(r.error->offset, *GetParam().faultAt) << r.error->reason;
@@ -83,7 +83,7 @@ TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesAreLeftOutOrKeptAsEscapeEvents
   // Active sensing, a message, one cut off by the next 0xF0, a message, a stray byte.
   const ByteString syx = {0xFE, 0xF0, 0x41, 0xF7, 0xF0, 0x42, 0xF0, 0x43, 0xF7, 0x05};
   ByteString mid;
-  ASSERT_FALSE(cli::WriteSysexAsSmf(syx, {200, true}, mid).error);
+  ASSERT_FALSE(smf::WriteSysexAsSmf(syx, {200, true}, mid).error);
   // 200 ms = 192 ticks = 1 * 128 + 64: delta 81 40. Track: 7 (tempo 500000 us =
   // 07 A1 20) + 4 + 5 + 5 + 6 + 4 + 4 (end) = 35 = 0x23 bytes.
   const ByteString head = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0};
@@ -94,7 +94,7 @@ TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesAreLeftOutOrKeptAsEscapeEvents
   // Left out: 0xFE, the clock inside the message, the 0x90 that cuts 0x44 off on the
   // wire and what follows it up to the next 0xF0, and the 0x05.
   const ByteString wire = {0xFE, 0xF0, 0x41, 0xF8, 0xF7, 0xF0, 0x44, 0x90, 0x3C, 0xF7, 0xF0, 0x43, 0xF7, 0x05};
-  const cli::SmfWriteResult r = cli::WriteSysexAsSmf(wire, {200, false}, mid);
+  const smf::SmfWriteResult r = smf::WriteSysexAsSmf(wire, {200, false}, mid);
   EXPECT_EQ(r.messages, 3u);
   EXPECT_EQ(r.leftOutBytes, 6u);
   EXPECT_EQ(mid, Cat({head, {0x1B}, tempo, {0x00, 0xF0, 0x02, 0x41, 0xF7, 0x81, 0x40, 0xF0, 0x01, 0x44},
@@ -107,7 +107,7 @@ TEST(SmfWrite, EveryMessageStaysWithinHalfATickOfItsExactTimeOverALongFile) {
   for (std::uint64_t k = 0; k < kMessages; ++k) syx.insert(syx.end(), {0xF0, 0x41, 0xF7});
   for (const int interval : {1, 7, 3600000}) {
     ByteString mid;
-    ASSERT_FALSE(cli::WriteSysexAsSmf(syx, {interval, false}, mid).error);
+    ASSERT_FALSE(smf::WriteSysexAsSmf(syx, {interval, false}, mid).error);
     std::size_t pos = 29;  // past the header, the track's header and the tempo event
     std::uint64_t tick = 0;
     for (std::uint64_t k = 0; k < kMessages; ++k, pos += 4) {  // F0 02 41 F7

@@ -55,7 +55,7 @@ Bytes ReadFile(const fs::path& p) {
 }
 
 // The user, run from the program's event processing as clicks are.
-class User final : public ui::EventPump {
+class User final : public roles::EventPump {
  public:
   void PumpEvents() override {
     qt_.PumpEvents();
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
   dialogs.paths.push_back(overall.string());
   for (int s = 0; s < 50; ++s) dialogs.paths.push_back(stem.string() + ".SYX");
   int questions = 0;
-  ui::Answer answer = ui::Answer::Cancel;
+  roles::Answer answer = roles::Answer::Cancel;
   Clock::duration openFor{};
   dialogs.onMessage = [&](const ShownMessage& m) {
     if (m.title != "WARNING") return;
@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
   if (!user.stopped) return Fail("the capture never stopped");
   if (lost != 0) return Fail("the MIDI layer lost " + std::to_string(lost) + " bytes");
   const double open = std::chrono::duration<double>(openFor).count();
-  if (questions != 1 || answer != ui::Answer::No) return Fail("the start-over question was not answered No once");
+  if (questions != 1 || answer != roles::Answer::No) return Fail("the start-over question was not answered No once");
   if (open < static_cast<double>(modal.count())) return Fail("the question was open only " + std::to_string(open) + " s");
   if (user.fedAfterQuestion != user.fedBeforeQuestion) return Fail("bytes were parsed while the question was open");
   if (user.fedBeforeQuestion + 10000 > expected.size()) return Fail("the question came too late in the dump");

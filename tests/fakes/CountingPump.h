@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "ui/EventPump.h"
+#include "roles/EventPump.h"
 
-class CountingPump final : public ui::EventPump {
+class CountingPump final : public roles::EventPump {
  public:
   void PumpEvents() override {
     ++calls;

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "ui/Dialogs.h"
+#include "roles/Dialogs.h"
 
 struct ShownMessage {
   std::string text;
-  ui::Buttons buttons;
+  roles::Buttons buttons;
   std::string title;
-  ui::Icon icon;
+  roles::Icon icon;
 };
 
 struct ShownFileDialog {
@@ -23,14 +23,14 @@ struct ShownFileDialog {
   std::string filter;
 };
 
-class ScriptedDialogs final : public ui::Dialogs {
+class ScriptedDialogs final : public roles::Dialogs {
  public:
-  ui::Answer MessageBox(std::string_view text, ui::Buttons buttons, std::string_view title, ui::Icon icon) override {
+  roles::Answer MessageBox(std::string_view text, roles::Buttons buttons, std::string_view title, roles::Icon icon) override {
     messages.push_back({std::string(text), buttons, std::string(title), icon});
     if (onMessage) onMessage(messages.back());
-    if (buttons == ui::Buttons::Ok) return ui::Answer::Ok;
-    if (answers.empty()) return ui::Answer::Cancel;
-    const ui::Answer a = answers.front();
+    if (buttons == roles::Buttons::Ok) return roles::Answer::Ok;
+    if (answers.empty()) return roles::Answer::Cancel;
+    const roles::Answer a = answers.front();
     answers.pop_front();
     return a;
   }
@@ -49,7 +49,7 @@ class ScriptedDialogs final : public ui::Dialogs {
 
   std::vector<ShownMessage> messages;
   std::vector<ShownFileDialog> fileDialogs;
-  std::deque<ui::Answer> answers;                  // for Yes/No/Cancel questions
+  std::deque<roles::Answer> answers;                  // for Yes/No/Cancel questions
   std::deque<std::optional<std::string>> paths;    // nullopt = the user cancels
   std::function<void(const ShownMessage&)> onMessage;
 

@@ -73,7 +73,7 @@ class UnwritableProgramDirectory : public testing::TestWithParam<Unwritable>, pu
 
 TEST_P(UnwritableProgramDirectory, SettingsAndTheLogSaySoAndTheCaptureIsSavedInPieces) {
   settings::Settings settings(programDir, dialogs);
-  ui::TextBox tBufSiz(0);
+  roles::TextBox tBufSiz(0);
   tBufSiz.SetText("512");
   settings.SaveSettings(tBufSiz);
   EXPECT_EQ(settings.TransmitBufferSize, 512) << "the new value stays in force";

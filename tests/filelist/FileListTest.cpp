@@ -44,11 +44,11 @@ class FileListTest : public testing::Test {
 
   fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   mc303::SharedFlags flags;
-  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
+  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
   CountingPump pump;
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
-  ui::NoProgressWindow splash;
+  roles::NoProgressWindow splash;
   std::vector<bool> addEnabled;
   mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
   filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash, [this](bool on) { addEnabled.push_back(on); }};
@@ -93,7 +93,7 @@ TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].text, filelist::kDuplicatePiece);
   EXPECT_EQ(dialogs.messages[0].title, "Error");
-  EXPECT_EQ(dialogs.messages[0].icon, ui::Icon::Exclamation);
+  EXPECT_EQ(dialogs.messages[0].icon, roles::Icon::Exclamation);
   EXPECT_EQ(addEnabled.back(), true);
 }
 INSTANTIATE_TEST_SUITE_P(SecondFiles, RefusedAdd, testing::Values(0, 1, 2));

@@ -11,7 +11,7 @@
 
 #include "FuzzCheck.h"
 #include "filelist/ListText.h"
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 8) return 0;
@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data + 8), size - 8);
   (void)filelist::WithoutMarkedLines(text, selStart, selLength);  // must not crash on any values
 
-  ui::TextBox tFiles(8192);
+  roles::TextBox tFiles(8192);
   tFiles.SetText(std::string(text));
   tFiles.SetSelection(selStart, selLength);
   const std::string& box = tFiles.Text();
-  FUZZ_CHECK(tFiles.Length() <= 8192 && ui::CharCount(box) == tFiles.Length(), "the length is not the characters");
+  FUZZ_CHECK(tFiles.Length() <= 8192 && roles::CharCount(box) == tFiles.Length(), "the length is not the characters");
   // Positions count characters from 1; a plain caret marks the character before it. A
   // line goes when one of its own characters is marked; a final line without a break
   // stays.
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < box.size();) {
     const std::size_t start = i;
     bool marked = false;
-    for (; i < box.size() && !isBreak(box[i]); i += ui::CharBytes(box, i)) {
+    for (; i < box.size() && !isBreak(box[i]); i += roles::CharBytes(box, i)) {
       ++position;
       marked = marked || (position >= first && position <= last);
     }

@@ -16,7 +16,7 @@
 #include "fakes/FailingLogFile.h"
 #include "fakes/ScriptedDialogs.h"
 #include "mc303/SysexParser.h"
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
 namespace {
 
@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   mc303::SharedFlags flags;
-  ui::TextBox tPieces((options & kSmallPiecesBox) != 0 ? 64 : 16384);
-  ui::TextBox tDev(1024);
+  roles::TextBox tPieces((options & kSmallPiecesBox) != 0 ? 64 : 16384);
+  roles::TextBox tDev(1024);
   CountingPump pump;
   ScriptedDialogs dialogs;
   FailingLogFile log;

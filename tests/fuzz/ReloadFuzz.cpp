@@ -20,8 +20,8 @@
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
 #include "mc303/SysexParser.h"
-#include "ui/EventPump.h"
-#include "ui/TextBox.h"
+#include "roles/EventPump.h"
+#include "roles/TextBox.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -29,7 +29,7 @@ using filelist::ReloadFailure;
 
 namespace {
 
-struct Splash final : ui::ProgressWindow {
+struct Splash final : roles::ProgressWindow {
   void SetCaption(const std::string&) override {}
   void Show() override { shown = true; }
   void Hide() override { shown = false; }
@@ -56,8 +56,8 @@ std::vector<Line> SplitLines(const std::string& text) {
 // The parser with all it works on.
 struct Core {
   mc303::SharedFlags flags;
-  ui::TextBox tPieces{16384}, tDev{1024};
-  ui::NoEventPump pump;
+  roles::TextBox tPieces{16384}, tDev{1024};
+  roles::NoEventPump pump;
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
   mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   Core core, ref;
-  ui::TextBox tFiles(8192);
+  roles::TextBox tFiles(8192);
   Splash splash;
   filelist::FileList list(core.flags, tFiles, core.parse, core.pump, core.dialogs, splash);
   tFiles.SetText(listText);

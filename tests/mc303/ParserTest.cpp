@@ -91,7 +91,7 @@ TEST(OutputLog, FaultsAreToldAtMostThreeTimesPerResetAndLostBytesAreNotCounted) 
   EXPECT_TRUE(rig.dialogs.messages.empty());
   (void)rig.Feed({3});  // after the log was closed, as while Stop's save dialog is open
   EXPECT_EQ(rig.dialogs.Texts(), std::vector<std::string>{kIoError});
-  EXPECT_TRUE(rig.dialogs.messages[0].buttons == ui::Buttons::Ok && rig.dialogs.messages[0].title.empty());
+  EXPECT_TRUE(rig.dialogs.messages[0].buttons == roles::Buttons::Ok && rig.dialogs.messages[0].title.empty());
   EXPECT_EQ(rig.parse.Log().ByteCount, 2);
 
   rig.parse.ResetPieceStore();

@@ -55,7 +55,7 @@ TEST_F(SettingsFile, ItsFirstItemSetsTheSizeAndNoFileOrNoNumberInRangeLeaves139)
 
 TEST_F(SettingsFile, EveryChangeOfTheBoxWritesTheFileAndAnOverflowPuts139Back) {
   settings::Settings s(dir_, dialogs_);
-  ui::TextBox box(0);
+  roles::TextBox box(0);
   box.SetOnChange([&] { s.SaveSettings(box); });
   for (const auto& [text, file] : {std::pair{"1", "1\r\n"}, {"10", "10\r\n"}, {"", "0\r\n"}, {"1024", "1024\r\n"}}) {
     box.SetText(text);
@@ -73,7 +73,7 @@ TEST_F(SettingsFile, AReadOnlyFileIsKeptAndSaidToBe) {
   settings::Settings s(dir_, dialogs_);
   WriteFile("1024\r\n");
   fs::permissions(dir_ / "SETTINGS.DAT", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  ui::TextBox box(0);
+  roles::TextBox box(0);
   box.SetText("7");
   s.SaveSettings(box);
   EXPECT_EQ(FileText(), "1024\r\n");

@@ -9,7 +9,7 @@
 #include "fakes/FailingLogFile.h"
 #include "fakes/ScriptedDialogs.h"
 #include "mc303/SysexParser.h"
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -21,8 +21,8 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 
 struct ParserRig {
   mc303::SharedFlags flags;
-  ui::TextBox tPieces{16384};
-  ui::TextBox tDev{1024};
+  roles::TextBox tPieces{16384};
+  roles::TextBox tDev{1024};
   CountingPump pump;
   ScriptedDialogs dialogs;
   FailingLogFile log;

@@ -38,7 +38,7 @@ Bytes Times(int count, const Bytes& b) {
 // Timer3 and the event pump on a fake millisecond clock: a tick every tickMs while
 // switched on, the first tickMs after switching on; time passes only in WaitForEvents.
 // The countdown reads the clock in 32 bits, as the window does, so it wraps round.
-class FakeTimer3 final : public ui::EventPump, public transmit::PaceTimer {
+class FakeTimer3 final : public roles::EventPump, public roles::Timer3 {
  public:
   explicit FakeTimer3(transmit::PacingCountdown& countdown) : countdown_(countdown) {}
   void SwitchOn() override {
@@ -77,7 +77,7 @@ Block E(int n) { return {n, false, true}; }   // the rest of the last file
 
 // What the engine made the progress window do: "show", "hide", or the bytes handed over
 // and the seconds left.
-class SplashLog final : public ui::ProgressWindow {
+class SplashLog final : public roles::ProgressWindow {
  public:
   void SetCaption(const std::string& caption) override { captions.push_back(caption); }
   void Show() override { log.push_back("show"); }
@@ -126,14 +126,14 @@ class TransmitTest : public testing::Test {
 
   fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   mc303::SharedFlags flags;
-  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
   transmit::PacingCountdown countdown;
   FakeTimer3 timer3{countdown};
   mc303::MC303Parse parse{flags, tPieces, tDev, timer3, dialogs, log};
   SplashLog splash;
-  ui::NoProgressWindow loading;
+  roles::NoProgressWindow loading;
   filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};
   FakeMidiPorts ports;
   midi::DeviceState devices;

@@ -96,10 +96,10 @@ INSTANTIATE_TEST_SUITE_P(Tails, TotalsCheck,
                                          Stream{"BadLastMessage", {}, BadChecksum(), true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-class StartOver : public Capture, public testing::WithParamInterface<ui::Answer> {};
+class StartOver : public Capture, public testing::WithParamInterface<roles::Answer> {};
 
 TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
-  const bool yes = GetParam() == ui::Answer::Yes;
+  const bool yes = GetParam() == roles::Answer::Yes;
   control.StartClicked();
   Receive(Pattern(0));
   tFiles.SetText("A.SYX\r\n");
@@ -111,7 +111,7 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
             "WARNING: If you start over, you will lose all the data that is in the right three boxes.  Are you sure "
             "you want to start over?");
   EXPECT_EQ(dialogs.messages[1].title, "WARNING");
-  EXPECT_EQ(dialogs.messages[1].buttons, ui::Buttons::YesNoCancel);
+  EXPECT_EQ(dialogs.messages[1].buttons, roles::Buttons::YesNoCancel);
   EXPECT_EQ(tFiles.Text(), "A.SYX\r\n");
   EXPECT_EQ(tPieces.Text() + tDev.Text(), yes ? "" : pieces + dev);
   Receive(Pattern(1));
@@ -119,7 +119,7 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
   control.StopClicked();
   EXPECT_EQ(Read("B.SYX"), yes ? Pattern(1) : Cat({Pattern(0), Pattern(1)}));
 }
-INSTANTIATE_TEST_SUITE_P(Answers, StartOver, testing::Values(ui::Answer::Yes, ui::Answer::Cancel),
+INSTANTIATE_TEST_SUITE_P(Answers, StartOver, testing::Values(roles::Answer::Yes, roles::Answer::Cancel),
                          [](const auto& p) { return std::string(p.index == 0 ? "Yes" : "Cancel"); });
 
 TEST_F(Capture, SaveCopiesTheLogSoFarSaysWhenThereIsNothingToSaveAndWhenTheCopyFails) {

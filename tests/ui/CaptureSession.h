@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "filelist/FileList.h"
+#include "session/CaptureControl.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
-#include "ui/CaptureControl.h"
 
 using Strings = std::vector<std::string>;
 
@@ -63,16 +63,16 @@ class CaptureSession {
   const std::filesystem::path dir = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   const std::filesystem::path programDir;
   mc303::SharedFlags flags;
-  ui::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
   CountingPump pump;
   ScriptedDialogs dialogs;
-  ui::NoProgressWindow splash;
-  ui::MainWindowState window;
+  roles::NoProgressWindow splash;
+  session::MainWindowState window;
   mc303::DiskLogFile log{programDir};
-  ui::DiskLogSource source{log};
+  session::DiskLogSource source{log};
   mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
   filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
-  ui::CaptureControl control{flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window};
+  session::CaptureControl control{flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window};
 
  private:
   // Made when it can be: a directory that cannot be made is one of the faults tried.

@@ -32,8 +32,8 @@ TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
   ui::QtDialogs dialogs;
   Seen seen;
   AnswerNextBox(seen, QMessageBox::No);
-  EXPECT_EQ(dialogs.MessageBox("Do you want to abort?", ui::Buttons::YesNoCancel, "", ui::Icon::Question),
-            ui::Answer::No);
+  EXPECT_EQ(dialogs.MessageBox("Do you want to abort?", roles::Buttons::YesNoCancel, "", roles::Icon::Question),
+            roles::Answer::No);
   EXPECT_EQ(seen.title, QStringLiteral("Velk's MC303 Vezorizer"));
   EXPECT_EQ(seen.text, QStringLiteral("Do you want to abort?"));
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -41,7 +41,7 @@ TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
 }
 
 TEST(QtDialogs, TheSyxFilterMatchesTheExtensionInAnyCase) {
-  EXPECT_EQ(ui::QtFilter(ui::kSyxFilter), QStringLiteral("*.SYX (*.[sS][yY][xX])"));
+  EXPECT_EQ(ui::QtFilter(roles::kSyxFilter), QStringLiteral("*.SYX (*.[sS][yY][xX])"));
 }
 
 }  // namespace

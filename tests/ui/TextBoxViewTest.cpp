@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 #include "ui/TextBoxView.h"
 
 namespace {
@@ -43,7 +43,7 @@ TEST(BoxDisplay, LineBreaksAndMultiByteCharactersAreOneWidgetCharacterEach) {
 }
 
 TEST(TextBoxView, CaretAndSelectionReachTheModelInItsOwnPositions) {
-  ui::TextBox box(8192);
+  roles::TextBox box(8192);
   TextBoxView view(box, TextBoxView::Editing::Keys, true, true);
   box.SetText("A.SYX\r\n\xC3\x89" "B.SYX\r\nC.SYX\r\nD.SYX\r\n");  // ÉB.SYX: É is one character
   QCoreApplication::processEvents();  // the widget catches up once per pass of the loop
@@ -62,7 +62,7 @@ TEST(TextBoxView, CaretAndSelectionReachTheModelInItsOwnPositions) {
 }
 
 TEST(TextBoxView, FilesBoxHandsEveryKeyOverAndNeverChangesItsText) {
-  ui::TextBox box(8192);
+  roles::TextBox box(8192);
   TextBoxView view(box, TextBoxView::Editing::Keys, true, true);
   box.SetText("A.SYX\r\nB.SYX\r\n");
   view.CatchUp();
@@ -89,7 +89,7 @@ TEST(TextBoxView, FilesBoxHandsEveryKeyOverAndNeverChangesItsText) {
 }
 
 TEST(TextBoxView, TypingInAnEditableBoxStoresCrLfAndIsCutAtTheMaximum) {
-  ui::TextBox box(6);
+  roles::TextBox box(6);
   TextBoxView view(box, TextBoxView::Editing::Text, true, false);
   int changes = 0;
   view.SetAfterChange([&] { ++changes; });

@@ -1,4 +1,4 @@
-#include "cli/StandardMidiFile.h"
+#include "smf/StandardMidiFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <iterator>
 #include <limits>
 
-namespace cli {
+namespace smf {
 namespace {
 
 constexpr std::uint8_t kSysexStart = 0xF0;
@@ -365,4 +365,4 @@ std::string SmfErrorText(const SmfError& error) {
   return "not a readable Standard MIDI File: at byte offset " + std::to_string(error.offset) + ", " + error.reason;
 }
 
-}  // namespace cli
+}  // namespace smf

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <utility>
 
-namespace ui {
+namespace roles {
 
 // Length of the valid UTF-8 sequence starting at i and its code point, or 0.
 inline int Utf8Sequence(std::string_view s, std::size_t i, char32_t& cp) {
@@ -145,4 +145,4 @@ class TextBox {
   std::function<void(int)> onScroll_;
 };
 
-}  // namespace ui
+}  // namespace roles

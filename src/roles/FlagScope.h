@@ -3,7 +3,7 @@
 // set the same flag leaves it set.
 #pragma once
 
-namespace ui {
+namespace roles {
 
 class FlagScope {
  public:
@@ -17,4 +17,4 @@ class FlagScope {
   bool before_;
 };
 
-}  // namespace ui
+}  // namespace roles

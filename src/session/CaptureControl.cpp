@@ -1,4 +1,4 @@
-#include "ui/CaptureControl.h"
+#include "session/CaptureControl.h"
 
 #include <array>
 #include <cstdio>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "mc303/SyxFiles.h"
-#include "ui/FlagScope.h"
+#include "roles/FlagScope.h"
 
-namespace ui {
+namespace session {
 namespace {
 
 constexpr const char* kStartTitle = "Press OK Button";
@@ -66,8 +66,9 @@ std::optional<std::int64_t> CountFileBytes(const std::filesystem::path& path) {
 }  // namespace
 
 CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& parse, filelist::FileList& fileList,
-                               TextBox& tFiles, TextBox& tPieces, TextBox& tDev, TextBox& tTraffic,
-                               Dialogs& dialogs, OutputLogSource& logSource, MainWindowState& window)
+                               roles::TextBox& tFiles, roles::TextBox& tPieces, roles::TextBox& tDev,
+                               roles::TextBox& tTraffic, roles::Dialogs& dialogs, OutputLogSource& logSource,
+                               MainWindowState& window)
     : flags_(flags),
       parse_(parse),
       fileList_(fileList),
@@ -81,12 +82,12 @@ CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& par
 
 void CaptureControl::StartClicked() {
   if (Busy()) return;
-  ui::FlagScope running(running_);
+  roles::FlagScope running(running_);
 
   if (!flags_.RecordingActive) {
     // Modal, and shown before the capture is armed: the instruction tells the user not
     // to start the dump on the device until it is closed.
-    dialogs_.MessageBox(kStartInstruction, Buttons::Ok, kStartTitle);
+    dialogs_.MessageBox(kStartInstruction, roles::Buttons::Ok, kStartTitle);
     flags_.RecordingActive = true;
     armed_ = true;
     parse_.ResetPieceStore();
@@ -100,7 +101,7 @@ void CaptureControl::StartClicked() {
     return;
   }
 
-  if (dialogs_.MessageBox(kStartOverQuestion, Buttons::YesNoCancel, kStartOverTitle) != Answer::Yes) return;
+  if (dialogs_.MessageBox(kStartOverQuestion, roles::Buttons::YesNoCancel, kStartOverTitle) != roles::Answer::Yes) return;
   // Closed now, the next logged byte starts a fresh log from empty.
   parse_.CloseOutfile();
   parse_.ResetPieceStore();
@@ -112,7 +113,7 @@ void CaptureControl::StartClicked() {
 
 void CaptureControl::StopClicked() {
   if (Busy()) return;
-  ui::FlagScope running(running_);
+  roles::FlagScope running(running_);
 
   if (!flags_.RecordingActive) {
     dialogs_.MessageBox(kPressStartFirst);
@@ -142,7 +143,7 @@ bool CaptureControl::RefuseWhileCapturing() {
 
 void CaptureControl::SaveClicked() {
   if (Busy()) return;
-  ui::FlagScope running(running_);
+  roles::FlagScope running(running_);
 
   const mc303::OutfileLog& log = parse_.Log();
   if (log.RestartPending || log.ByteCount < 1) {
@@ -154,7 +155,7 @@ void CaptureControl::SaveClicked() {
 
 std::optional<std::string> CaptureControl::SaveOverallFile(SaveForm form) {
   const std::string title = "Save Overall SYX File - " + std::to_string(parse_.Log().ByteCount) + " bytes";
-  const std::optional<std::string> chosen = dialogs_.SaveFileDialog(title, kSyxFilter);
+  const std::optional<std::string> chosen = dialogs_.SaveFileDialog(title, roles::kSyxFilter);
   if (!chosen) return std::nullopt;
   // Only the file that is written is replaced, and only once its new contents are
   // complete beside it: a failed copy leaves the old file as it was, and a name chosen
@@ -192,7 +193,7 @@ void CaptureControl::SavePieceFiles() {
     const auto i = static_cast<std::size_t>(s);
     // A slot with one part only is never saved as pieces; the overall file holds it.
     if (!pieces.PatternPresent[i] || !pieces.SettingsPresent[i]) continue;
-    const std::optional<std::string> chosen = dialogs_.SaveFileDialog("Save Piece U" + TwoDigits(s + 1), kSyxFilter);
+    const std::optional<std::string> chosen = dialogs_.SaveFileDialog("Save Piece U" + TwoDigits(s + 1), roles::kSyxFilter);
     if (!chosen) {
       dialogs_.MessageBox(kOperationCancelled);
       continue;
@@ -236,4 +237,4 @@ void CaptureControl::CheckDumpTotals(const std::string& overallPath) {
                       " bytes.");
 }
 
-}  // namespace ui
+}  // namespace session

@@ -17,11 +17,11 @@
 #include "midi/InputBufferPool.h"
 #include "midi/InputRings.h"
 #include "midi/MidiDevices.h"
-#include "ui/Dialogs.h"
-#include "ui/EventPump.h"
-#include "ui/TextBox.h"
+#include "roles/Dialogs.h"
+#include "roles/EventPump.h"
+#include "roles/TextBox.h"
 
-namespace app {
+namespace session {
 
 // How the loop sleeps when a pass found nothing to do. The window program waits for
 // its own events as well; the capture command waits for MIDI input only.
@@ -48,10 +48,10 @@ struct ReceiveLoopParts {
   midi::InputRings& rings;
   midi::InputBufferPool& pool;
   midi::DeviceState& devices;
-  ui::EventPump& pump;
-  ui::TextBox& tTraffic;
+  roles::EventPump& pump;
+  roles::TextBox& tTraffic;
   mc303::MC303Parse& parse;
-  ui::Dialogs& dialogs;
+  roles::Dialogs& dialogs;
   IdleWait& idle;
 };
 
@@ -80,4 +80,4 @@ class ReceiveLoop {
   std::array<std::uint8_t, midi::kPoolBufferBytes + 1> workArea_{};
 };
 
-}  // namespace app
+}  // namespace session

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "ui/TextBox.h"
+#include "roles/TextBox.h"
 
-namespace ui {
+namespace roles {
 
 // Half the maximum, rounded to the nearest whole number with halves to the even one
 // (the rounding the box's first implementation used): 174 gives 87, 175 gives 88.
@@ -32,4 +32,4 @@ inline void AppendTraffic(TextBox& tTraffic, std::string_view text) {
   }
 }
 
-}  // namespace ui
+}  // namespace roles

@@ -1,18 +1,18 @@
-#include "app/ReceiveLoop.h"
+#include "session/ReceiveLoop.h"
 
 #include <cstring>
 #include <string>
 
-#include "midi/HexByte.h"
-#include "ui/AppendTraffic.h"
+#include "roles/AppendTraffic.h"
+#include "roles/HexByte.h"
 
-namespace app {
+namespace session {
 namespace {
 
-void ShowByte(ui::TextBox& tTraffic, std::uint32_t value) {
+void ShowByte(roles::TextBox& tTraffic, std::uint32_t value) {
   char text[3] = {0, 0, ' '};
-  midi::HexByteInto(static_cast<std::int32_t>(value & 0xFFu), text);
-  ui::AppendTraffic(tTraffic, std::string_view(text, 3));
+  roles::HexByteInto(static_cast<std::int32_t>(value & 0xFFu), text);
+  roles::AppendTraffic(tTraffic, std::string_view(text, 3));
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ void ReceiveLoop::TakeReturnedBuffer(midi::MidiHdr* reference) {
   if (n == 0) {
     receivedQueue_.push_back(0xF0);
   } else if (n > midi::kPoolBufferBytes) {
-    p_.dialogs.MessageBox("Illegal " + std::to_string(n) + " Received?!?", ui::Buttons::Ok);
+    p_.dialogs.MessageBox("Illegal " + std::to_string(n) + " Received?!?", roles::Buttons::Ok);
   } else {
     // Copied out first: a device change run by the pumping below may move the other
     // buffers, and this one must not change under the unpacking.
@@ -82,4 +82,4 @@ void ReceiveLoop::Run() {
   }
 }
 
-}  // namespace app
+}  // namespace session

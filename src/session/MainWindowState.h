@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace ui {
+namespace session {
 
 // Shown in the report box whenever no capture is active; the line breaks are CR LF.
 inline constexpr std::string_view kStartPrompt = "PRESS START\r\nBEFORE DOING\r\nBULK DUMP!";
@@ -14,4 +14,4 @@ struct MainWindowState {
   bool PromptBlanked = false;  // the blink phase: true while the prompt is blanked
 };
 
-}  // namespace ui
+}  // namespace session

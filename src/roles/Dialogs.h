@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ui {
+namespace roles {
 
 enum class Buttons { Ok, YesNoCancel };
 enum class Icon { None, Exclamation, Question, Information, Critical };
@@ -29,4 +29,4 @@ class Dialogs {
   virtual std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) = 0;
 };
 
-}  // namespace ui
+}  // namespace roles

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace smf {
 
 using ByteString = std::vector<std::uint8_t>;
 
@@ -86,4 +86,4 @@ struct SmfWriteResult {
 // "not a readable Standard MIDI File: at byte offset N, REASON", to follow a file's name.
 std::string SmfErrorText(const SmfError& error);
 
-}  // namespace cli
+}  // namespace smf

@@ -12,12 +12,12 @@
 #include "filelist/FileList.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
-#include "ui/Dialogs.h"
-#include "ui/MainWindowState.h"
-#include "ui/OutputLogSource.h"
-#include "ui/TextBox.h"
+#include "roles/Dialogs.h"
+#include "roles/TextBox.h"
+#include "session/MainWindowState.h"
+#include "session/OutputLogSource.h"
 
-namespace ui {
+namespace session {
 
 inline constexpr const char* kNotWhileCapturing = "Recording is in progress.  Press Stop before changing the file list.";
 
@@ -30,8 +30,8 @@ class CaptureControl {
   // The four boxes are the main window's Files, Pieces, report ("MC303") and Traffic
   // boxes. logSource reads back the parser's output log for the overall copy.
   CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& parse, filelist::FileList& fileList,
-                 TextBox& tFiles, TextBox& tPieces, TextBox& tDev, TextBox& tTraffic, Dialogs& dialogs,
-                 OutputLogSource& logSource, MainWindowState& window);
+                 roles::TextBox& tFiles, roles::TextBox& tPieces, roles::TextBox& tDev, roles::TextBox& tTraffic,
+                 roles::Dialogs& dialogs, OutputLogSource& logSource, MainWindowState& window);
   CaptureControl(const CaptureControl&) = delete;
   CaptureControl& operator=(const CaptureControl&) = delete;
 
@@ -69,11 +69,11 @@ class CaptureControl {
   mc303::SharedFlags& flags_;
   mc303::MC303Parse& parse_;
   filelist::FileList& fileList_;
-  TextBox& tFiles_;
-  TextBox& tPieces_;
-  TextBox& tDev_;
-  TextBox& tTraffic_;
-  Dialogs& dialogs_;
+  roles::TextBox& tFiles_;
+  roles::TextBox& tPieces_;
+  roles::TextBox& tDev_;
+  roles::TextBox& tTraffic_;
+  roles::Dialogs& dialogs_;
   OutputLogSource& logSource_;
   MainWindowState& window_;
   bool running_ = false;
@@ -82,4 +82,4 @@ class CaptureControl {
   bool armed_ = false;
 };
 
-}  // namespace ui
+}  // namespace session

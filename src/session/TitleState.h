@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace ui {
+namespace session {
 
 inline constexpr std::int16_t kTitleTicks = 10;
 
@@ -14,4 +14,4 @@ struct TitleState {
   std::int16_t TitleCountdown = 0;
 };
 
-}  // namespace ui
+}  // namespace session

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace ui {
+namespace roles {
 
 class ProgressWindow {
  public:
@@ -26,4 +26,4 @@ class NoProgressWindow final : public ProgressWindow {
   void Hide() override {}
 };
 
-}  // namespace ui
+}  // namespace roles

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace transmit {
+namespace roles {
 
 class Clock {
  public:
@@ -25,4 +25,4 @@ class SteadyClock final : public Clock {
   }
 };
 
-}  // namespace transmit
+}  // namespace roles

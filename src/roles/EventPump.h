@@ -3,7 +3,7 @@
 // clicks and timers therefore run nested inside those calls.
 #pragma once
 
-namespace ui {
+namespace roles {
 
 class EventPump {
  public:
@@ -21,4 +21,4 @@ class NoEventPump final : public EventPump {
   void PumpEvents() override {}
 };
 
-}  // namespace ui
+}  // namespace roles

@@ -11,7 +11,7 @@
 #include "mc303/OutputLogFile.h"
 #include "mc303/SyxFiles.h"
 
-namespace ui {
+namespace session {
 
 class OutputLogSource {
  public:
@@ -43,4 +43,4 @@ class MemoryLogSource final : public OutputLogSource {
   const mc303::MemoryLogFile& log_;
 };
 
-}  // namespace ui
+}  // namespace session

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace midi {
+namespace roles {
 
 // value is 0 to 255; higher bits are ignored. 0 gives "00", 254 "FE", 15 "0F".
 inline std::string HexByte(std::int32_t value) {
@@ -21,4 +21,4 @@ inline void HexByteInto(std::int32_t value, char out[2]) {
   out[1] = kDigits[v & 0xFu];
 }
 
-}  // namespace midi
+}  // namespace roles
