@@ -8,7 +8,6 @@
 #include <QWindow>
 #include <QCoreApplication>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -345,29 +344,17 @@ TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
   ports.InClose(in);
 }
 
-// An interval no test run outlasts, so that which pumps process does not depend on the
-// machine's speed.
-TEST(QtPump, ProcessesAtMostOncePerIntervalButAWaitAlwaysProcesses) {
-  QObject receiver;
-  int delivered = 0;
-  const auto post = [&] { QMetaObject::invokeMethod(&receiver, [&delivered] { ++delivered; }, Qt::QueuedConnection); };
-  app::QtEventPump pump(std::chrono::hours(1));
-  post();
-  pump.PumpEvents();
-  EXPECT_EQ(delivered, 1) << "the first pump processes";
-  post();
-  pump.PumpEvents();
-  EXPECT_EQ(delivered, 1) << "within the interval a pump leaves events pending";
-  pump.WaitForEvents();
-  EXPECT_EQ(delivered, 2) << "a wait processes what is pending and returns";
-}
-
 // Add and removals from the Files box re-read the list, which would reset the store
 // and the log under the capture and end it without a word: they wait for Stop. The
 // other input, chosen meanwhile, takes the buffers and the capture goes on from it.
 TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
+  Boxes().tFiles.SetText(At("OLD.SYX") + "\r\n");
   Press(w->bStart);
   EXPECT_EQ(dialogs.messages.back().title, "Press OK Button");
+  EXPECT_EQ(dialogs.messages.back().text,
+            "After you have verified that FE's are appearing in the traffic window, press FUNC-SHIFT-16.  The MC303 "
+            "will say \"Send\".  Do not press ENTER yet.  First hit the OK button in this window.");
+  EXPECT_EQ(Boxes().tFiles.Text(), "");
   w->Timer1Tick();
   EXPECT_EQ(Boxes().tDev.Text(), "") << "the prompt stops blinking during a capture";
 
@@ -400,17 +387,27 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
                               ui::kNotWhileCapturing}));
   EXPECT_EQ(dialogs.fileDialogs.size(), 1u) << "no Add dialog opened";
 
-  dialogs.paths = {At("DUMP")};  // the overall name without its extension
-  dialogs.paths.insert(dialogs.paths.end(), 8, At("SET"));
+  // The overall name without its extension, the first piece's with it; U02's dialog
+  // cancelled, which skips that slot alone.
+  WriteBytes(dir_ / "DUMP", {0x55});
+  dialogs.paths = {At("DUMP"), At("SET.SYX"), std::nullopt};
+  dialogs.paths.insert(dialogs.paths.end(), 6, At("SET"));
   Press(w->bStop);
   const Bytes sent = WithoutActiveSensing(dump);
   EXPECT_EQ(ReadFile(At("DUMP.SYX")), sent);
+  EXPECT_EQ(ReadFile(At("DUMP")), Bytes{0x55}) << "only the file written is replaced";
   EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
+  EXPECT_EQ(dialogs.fileDialogs[3].title + dialogs.fileDialogs[3].filter, "Save Piece U02*.SYX|*.SYX");
+  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
   const SlotPieces pieces = SplitByAddress(sent);
   std::string settingsLines, patternLines;
   Bytes settingsBytes, patternBytes;  // what the listed files hold
   for (int s = 0; s < 8; ++s) {
     const std::string stem = At("SET_U0" + std::to_string(s + 1));
+    if (s == 1) {
+      EXPECT_FALSE(fs::exists(stem + "P.SYX") || fs::exists(stem + "S.SYX"));
+      continue;
+    }
     EXPECT_EQ(ReadFile(stem + "P.SYX"), pieces.pattern.at(s)) << s;
     EXPECT_EQ(ReadFile(stem + "S.SYX"), pieces.settings.at(s)) << s;
     patternLines += stem + "P.SYX\r\n";
@@ -419,7 +416,8 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
     settingsBytes = Cat({settingsBytes, pieces.settings.at(s)});
   }
   EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
-  EXPECT_EQ(Shown().size(), 4u);
+  EXPECT_EQ(Shown().size(), 5u);
+  EXPECT_EQ(Shown().back(), "Operation cancelled.");
   EXPECT_FALSE(program->Flags().RecordingActive);
 
   std::vector<bool> addEnabledWhileReading;
