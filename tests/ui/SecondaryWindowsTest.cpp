@@ -2,8 +2,6 @@
 // ticked by hand. The progress window leaves a screenshot in the build folder.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include "fakes/ScriptedDialogs.h"
 #include "settings/Settings.h"
 #include "support/RunCli.h"
+#include "support/UserInput.h"
 #include "ui/TextBoxView.h"
 #include "ui/fHelp.h"
 #include "ui/fSplash.h"
@@ -71,11 +70,6 @@ TEST(HelpWindow, ShowsEveryLineWholeWithCrLfOrSaysWhyItCannot) {
   EXPECT_TRUE(help.tBox->isReadOnly());
 }
 
-void Type(QWidget* w, Qt::Key key, const char* text) {
-  QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
-  QCoreApplication::sendEvent(w, &event);
-}
-
 // Opening the window writes the size it shows and a keystroke saves; what a value
 // becomes is the settings tests' part.
 TEST(SpeedWindow, EveryKeystrokeSaves) {
@@ -90,7 +84,7 @@ TEST(SpeedWindow, EveryKeystrokeSaves) {
 
   window.tBufSiz->setFocus();
   window.tBufSiz->end(false);
-  Type(window.tBufSiz, Qt::Key_2, "2");
+  PressKey(*window.tBufSiz, Qt::Key_2, QStringLiteral("2"));
   EXPECT_EQ(Slurp(file), "1392\r\n");
   EXPECT_EQ(settings.TransmitBufferSize, 1392);
 }
