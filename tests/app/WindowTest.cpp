@@ -46,11 +46,6 @@ Bytes ReadFile(const fs::path& p) {
   return Bytes(s.begin(), s.end());
 }
 
-Bytes WithoutActiveSensing(Bytes bytes) {
-  std::erase(bytes, 0xFE);
-  return bytes;
-}
-
 // A data-set message of n data bytes, 12 bytes more in all (F0 41 10 00 03 12, the
 // address, the checksum, F7).
 Bytes Message(int a0, int a3, std::size_t n) {
@@ -393,7 +388,7 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   dialogs.paths = {At("DUMP"), At("SET.SYX"), std::nullopt};
   dialogs.paths.insert(dialogs.paths.end(), 6, At("SET"));
   Press(w->bStop);
-  const Bytes sent = WithoutActiveSensing(dump);
+  const Bytes sent = WithoutRealTime(dump);
   EXPECT_EQ(ReadFile(At("DUMP.SYX")), sent);
   EXPECT_EQ(ReadFile(At("DUMP")), Bytes{0x55}) << "only the file written is replaced";
   EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
