@@ -70,8 +70,8 @@ TEST(HelpWindow, ShowsEveryLineWholeWithCrLfOrSaysWhyItCannot) {
   EXPECT_TRUE(help.tBox->isReadOnly());
 }
 
-// Opening the window writes the size it shows and a keystroke saves; what a value
-// becomes is the settings tests' part.
+// Opening the window writes the size it shows and every keystroke saves; what a
+// file's text reads as is the settings tests' part.
 TEST(SpeedWindow, EveryKeystrokeSaves) {
   TempDir dir;
   ScriptedDialogs dialogs;
@@ -87,6 +87,14 @@ TEST(SpeedWindow, EveryKeystrokeSaves) {
   PressKey(*window.tBufSiz, Qt::Key_2, QStringLiteral("2"));
   EXPECT_EQ(Slurp(file), "1392\r\n");
   EXPECT_EQ(settings.TransmitBufferSize, 1392);
+  // Past the 32-bit range the size goes back to 139; an empty box saves 0.
+  for (int i = 0; i < 7; ++i) PressKey(*window.tBufSiz, Qt::Key_9, QStringLiteral("9"));
+  EXPECT_EQ(window.tBufSiz->text(), QStringLiteral("139"));
+  EXPECT_EQ(Slurp(file), "139\r\n");
+  EXPECT_EQ(settings.TransmitBufferSize, 139);
+  window.tBufSiz->selectAll();
+  PressKey(*window.tBufSiz, Qt::Key_Backspace, QStringLiteral("\b"));
+  EXPECT_EQ(Slurp(file), "0\r\n");
 }
 
 }  // namespace
