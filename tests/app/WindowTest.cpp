@@ -339,9 +339,10 @@ TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
   ports.InClose(in);
 }
 
-// Add and removals from the Files box re-read the list, which would reset the store
-// and the log under the capture and end it without a word: they wait for Stop. The
-// other input, chosen meanwhile, takes the buffers and the capture goes on from it.
+// Add and removals from the Files box re-read the list and Send empties the store,
+// which would reset the store and the log under the capture and end it without a
+// word: they wait for Stop. The other input, chosen meanwhile, takes the buffers and
+// the capture goes on from it.
 TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   Boxes().tFiles.SetText(At("OLD.SYX") + "\r\n");
   Press(w->bStart);
@@ -369,6 +370,8 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   Add(later);
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Backspace, "\b"); });
   Do([this] { ChooseTheSecond(*w->cInp); });
+  Press(w->bSend);  // refused: it would empty the store under the capture
+  EXPECT_TRUE(ports.OutputMessages().empty());
   EXPECT_EQ(ports.QueuedBuffers(1), 4u);
   EXPECT_EQ(ports.QueuedBuffers(0), 0u);
   ports.SendSysex(0, {0xF0, 0x7F, 0xF7});  // on the input left: never arrives
@@ -378,8 +381,8 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
   Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
-  EXPECT_EQ(Shown(), (Strings{ui::kNotWhileCapturing, ui::kNotWhileCapturing, "Cancel was selected.",
-                              ui::kNotWhileCapturing}));
+  EXPECT_EQ(Shown(), (Strings{ui::kNotWhileCapturing, ui::kNotWhileCapturing, transmit::kNotWhileRecording,
+                              "Cancel was selected.", ui::kNotWhileCapturing}));
   EXPECT_EQ(dialogs.fileDialogs.size(), 1u) << "no Add dialog opened";
 
   // The overall name without its extension, the first piece's with it; U02's dialog
@@ -411,7 +414,7 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
     settingsBytes = Cat({settingsBytes, pieces.settings.at(s)});
   }
   EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
-  EXPECT_EQ(Shown().size(), 5u);
+  EXPECT_EQ(Shown().size(), 6u);
   EXPECT_EQ(Shown().back(), "Operation cancelled.");
   EXPECT_FALSE(program->Flags().RecordingActive);
 

@@ -327,23 +327,4 @@ INSTANTIATE_TEST_SUITE_P(
                             "midiOutUnprepareHeader: busy", SendEnd::Finished, 3, 1}),
     [](const testing::TestParamInfo<Failure>& p) { return p.param.name; });
 
-// The window keeps Send disabled while one runs; a click during a capture or a reload
-// is refused, since the Send would empty the store under them.
-TEST_F(TransmitTest, ASendWhileACaptureRecordsIsRefusedAndChangesNothingAndTheWindowIsToldOfTheOneThatRuns) {
-  List({Times(3, Sysex(150))});
-  std::vector<bool> sending;
-  engine.SetSendingObserver([&](bool s) { sending.push_back(s); });
-  flags.RecordingActive = true;  // Start was pressed
-  tPieces.SetText("U01\r\n");
-  EXPECT_EQ(engine.Send(), SendEnd::Recording);
-  EXPECT_EQ(tPieces.Text(), "U01\r\n");
-  EXPECT_TRUE(flags.RecordingActive);
-  EXPECT_TRUE(ports.OutputMessages().empty());
-
-  flags.RecordingActive = false;
-  EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kNotWhileRecording, transmit::kSendPrompt}));
-  EXPECT_EQ(sending, (std::vector<bool>{true, false}));
-}
-
 }  // namespace
