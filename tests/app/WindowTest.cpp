@@ -8,7 +8,6 @@
 #include <QWindow>
 #include <QCoreApplication>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -26,12 +25,12 @@
 #include "fakes/CountingPump.h"
 #include "fakes/FakeMidiPorts.h"
 #include "fakes/ScriptedDialogs.h"
-#include "session/CaptureControl.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
 #include "support/SplitByAddress.h"
 #include "support/UserInput.h"
 #include "transmit/TransmitEngine.h"
+#include "session/CaptureControl.h"
 #include "ui/TextBoxView.h"
 #include "ui/fSplash.h"
 
@@ -45,11 +44,6 @@ constexpr const char* kPrompt = "PRESS START\r\nBEFORE DOING\r\nBULK DUMP!";
 Bytes ReadFile(const fs::path& p) {
   const std::string s = Slurp(p);
   return Bytes(s.begin(), s.end());
-}
-
-Bytes WithoutActiveSensing(Bytes bytes) {
-  std::erase(bytes, 0xFE);
-  return bytes;
 }
 
 // A data-set message of n data bytes, 12 bytes more in all (F0 41 10 00 03 12, the
@@ -345,29 +339,18 @@ TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
   ports.InClose(in);
 }
 
-// An interval no test run outlasts, so that which pumps process does not depend on the
-// machine's speed.
-TEST(QtPump, ProcessesAtMostOncePerIntervalButAWaitAlwaysProcesses) {
-  QObject receiver;
-  int delivered = 0;
-  const auto post = [&] { QMetaObject::invokeMethod(&receiver, [&delivered] { ++delivered; }, Qt::QueuedConnection); };
-  app::QtEventPump pump(std::chrono::hours(1));
-  post();
-  pump.PumpEvents();
-  EXPECT_EQ(delivered, 1) << "the first pump processes";
-  post();
-  pump.PumpEvents();
-  EXPECT_EQ(delivered, 1) << "within the interval a pump leaves events pending";
-  pump.WaitForEvents();
-  EXPECT_EQ(delivered, 2) << "a wait processes what is pending and returns";
-}
-
-// Add and removals from the Files box re-read the list, which would reset the store
-// and the log under the capture and end it without a word: they wait for Stop. The
-// other input, chosen meanwhile, takes the buffers and the capture goes on from it.
+// Add and removals from the Files box re-read the list and Send empties the store,
+// which would reset the store and the log under the capture and end it without a
+// word: they wait for Stop. The other input, chosen meanwhile, takes the buffers and
+// the capture goes on from it.
 TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
+  Boxes().tFiles.SetText(At("OLD.SYX") + "\r\n");
   Press(w->bStart);
   EXPECT_EQ(dialogs.messages.back().title, "Press OK Button");
+  EXPECT_EQ(dialogs.messages.back().text,
+            "After you have verified that FE's are appearing in the traffic window, press FUNC-SHIFT-16.  The MC303 "
+            "will say \"Send\".  Do not press ENTER yet.  First hit the OK button in this window.");
+  EXPECT_EQ(Boxes().tFiles.Text(), "");
   w->Timer1Tick();
   EXPECT_EQ(Boxes().tDev.Text(), "") << "the prompt stops blinking during a capture";
 
@@ -387,6 +370,8 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   Add(later);
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Backspace, "\b"); });
   Do([this] { ChooseTheSecond(*w->cInp); });
+  Press(w->bSend);  // refused: it would empty the store under the capture
+  EXPECT_TRUE(ports.OutputMessages().empty());
   EXPECT_EQ(ports.QueuedBuffers(1), 4u);
   EXPECT_EQ(ports.QueuedBuffers(0), 0u);
   ports.SendSysex(0, {0xF0, 0x7F, 0xF7});  // on the input left: never arrives
@@ -396,21 +381,31 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
   Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
-  EXPECT_EQ(Shown(), (Strings{session::kNotWhileCapturing, session::kNotWhileCapturing, "Cancel was selected.",
-                              session::kNotWhileCapturing}));
+  EXPECT_EQ(Shown(), (Strings{session::kNotWhileCapturing, session::kNotWhileCapturing, transmit::kNotWhileRecording,
+                              "Cancel was selected.", session::kNotWhileCapturing}));
   EXPECT_EQ(dialogs.fileDialogs.size(), 1u) << "no Add dialog opened";
 
-  dialogs.paths = {At("DUMP")};  // the overall name without its extension
-  dialogs.paths.insert(dialogs.paths.end(), 8, At("SET"));
+  // The overall name without its extension, the first piece's with it; U02's dialog
+  // cancelled, which skips that slot alone.
+  WriteBytes(dir_ / "DUMP", {0x55});
+  dialogs.paths = {At("DUMP"), At("SET.SYX"), std::nullopt};
+  dialogs.paths.insert(dialogs.paths.end(), 6, At("SET"));
   Press(w->bStop);
-  const Bytes sent = WithoutActiveSensing(dump);
+  const Bytes sent = WithoutRealTime(dump);
   EXPECT_EQ(ReadFile(At("DUMP.SYX")), sent);
+  EXPECT_EQ(ReadFile(At("DUMP")), Bytes{0x55}) << "only the file written is replaced";
   EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
+  EXPECT_EQ(dialogs.fileDialogs[3].title + dialogs.fileDialogs[3].filter, "Save Piece U02*.SYX|*.SYX");
+  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
   const SlotPieces pieces = SplitByAddress(sent);
   std::string settingsLines, patternLines;
   Bytes settingsBytes, patternBytes;  // what the listed files hold
   for (int s = 0; s < 8; ++s) {
     const std::string stem = At("SET_U0" + std::to_string(s + 1));
+    if (s == 1) {
+      EXPECT_FALSE(fs::exists(stem + "P.SYX") || fs::exists(stem + "S.SYX"));
+      continue;
+    }
     EXPECT_EQ(ReadFile(stem + "P.SYX"), pieces.pattern.at(s)) << s;
     EXPECT_EQ(ReadFile(stem + "S.SYX"), pieces.settings.at(s)) << s;
     patternLines += stem + "P.SYX\r\n";
@@ -419,7 +414,8 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
     settingsBytes = Cat({settingsBytes, pieces.settings.at(s)});
   }
   EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
-  EXPECT_EQ(Shown().size(), 4u);
+  EXPECT_EQ(Shown().size(), 6u);
+  EXPECT_EQ(Shown().back(), "Operation cancelled.");
   EXPECT_FALSE(program->Flags().RecordingActive);
 
   std::vector<bool> addEnabledWhileReading;

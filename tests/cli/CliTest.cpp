@@ -21,14 +21,6 @@ Bytes Msg(std::uint8_t a0, std::uint8_t a1, std::uint8_t data = 1) {
   return dumpgen::DataSetMessage(0x10, address, {data});
 }
 
-// F0, n - 2 bytes of 0x11, F7.
-Bytes Block(std::size_t n) {
-  Bytes b(n, 0x11);
-  b.front() = 0xF0;
-  b.back() = 0xF7;
-  return b;
-}
-
 class Cli : public testing::Test {
  protected:
   void SetUp() override {
@@ -107,9 +99,9 @@ TEST_F(Cli, SplitWritesBothFilesOfEveryCompleteSlotOrNothing) {
 }
 
 TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
-  Write("a.syx", Cat({Block(150), {0xF0, 0x01, 0x02}}));
-  Write("b.syx", Cat({{0x03, 0xF7}, Block(100)}));
-  Write("c.syx", Cat({Block(40), {0xF0, 0x05}}));
+  Write("a.syx", Cat({Sysex(150), {0xF0, 0x01, 0x02}}));
+  Write("b.syx", Cat({{0x03, 0xF7}, Sysex(100)}));
+  Write("c.syx", Cat({Sysex(40), {0xF0, 0x05}}));
   // a: 150 paced, its tail of 3 waits; b: 3 + 2 + 100 = 105 go as its rest; c: 40 + 2
   // never end in an F7 that is followed by anything: 153 + 102 + 42 = 297 = 255 + 42.
   EXPECT_EQ(Run({"send", "--dry-run", "a.syx", "b.syx", "c.syx"}).out,
@@ -120,7 +112,7 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
 
   // The buffer size comes from the installed window's SETTINGS.DAT (4 x 300 is the first
   // end past 1024) unless the current folder holds one (3 x 300 > 600).
-  Write("five.syx", Cat({Block(300), Block(300), Block(300), Block(300), Block(300)}));
+  Write("five.syx", Cat({Sysex(300), Sysex(300), Sysex(300), Sysex(300), Sysex(300)}));
   fs::create_directories(dir_ / "user" / "Vezorizer");
   Write("user/Vezorizer/SETTINGS.DAT", {'1', '0', '2', '4', '\r', '\n'});
   EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
@@ -131,7 +123,7 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
 
   // 200 + 3 x 4096 = 12488 pending; the fourth 4096 brings the 16385th byte before any
   // 0xF7 past 16384.
-  Write("long.syx", Cat({Block(200), Block(4096), Block(4096), Block(4096), Block(4096), Block(4096)}));
+  Write("long.syx", Cat({Sysex(200), Sysex(4096), Sysex(4096), Sysex(4096), Sysex(4096), Sysex(4096)}));
   const CliRun r = Run({"send", "--dry-run", "--json", "--buffer-size", "16383", "long.syx"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(json::parse(r.out), json::parse(R"({"blocks": [], "sent_bytes": 0, "unsent_bytes": 20680, "error":

@@ -32,11 +32,6 @@ Bytes SmallDump(int firstSlot = 0) {
   return dumpgen::GenerateDump(o);
 }
 
-Bytes LessActiveSensing(Bytes b) {
-  std::erase(b, std::uint8_t{0xFE});
-  return b;
-}
-
 class Session : public CaptureSession {
  protected:
   using CaptureSession::CaptureSession;
@@ -45,7 +40,7 @@ class Session : public CaptureSession {
   // found by address in the dump; `except` names a user number left out on purpose.
   // Nothing half-written is left beside them.
   void ExpectPieceFiles(const Bytes& dump, int except = 0) {
-    const SlotPieces pieces = SplitByAddress(LessActiveSensing(dump));
+    const SlotPieces pieces = SplitByAddress(WithoutRealTime(dump));
     ASSERT_FALSE(pieces.pattern.empty());
     for (const auto& [slot, pattern] : pieces.pattern) {
       const std::string nn = std::to_string((slot + 1) / 10) + std::to_string((slot + 1) % 10);
@@ -84,7 +79,7 @@ TEST_P(UnwritableProgramDirectory, SettingsAndTheLogSaySoAndTheCaptureIsSavedInP
   // finds none of the pieces' bytes in it.
   EXPECT_EQ(Shown(), (Strings{"Error opening " + (programDir / "SETTINGS.DAT").string() + " for writing!", IoError(),
                               IoError(), IoError(), "Could not create " + At("DUMP.SYX") + kCouldNotCreateTail,
-                              TotalsWarning(0, LessActiveSensing(dump).size())}));
+                              TotalsWarning(0, WithoutRealTime(dump).size())}));
   EXPECT_FALSE(fs::exists(dir / "DUMP.SYX"));
   ExpectPieceFiles(dump);
   EXPECT_FALSE(flags.RecordingActive) << "the capture ended normally";
@@ -136,7 +131,7 @@ TEST_F(DiskFull, WhileTheLogIsWrittenItIsSaidAndThePiecesAreStillSaved) {
     limitNow();
     Capture(dump);
   });
-  const Bytes stream = LessActiveSensing(dump);
+  const Bytes stream = WithoutRealTime(dump);
   // The log holds its first 1024 bytes, and so does the overall copy of it.
   EXPECT_EQ(shown, (Strings{IoError(), IoError(), IoError(), TotalsWarning(1024, stream.size())}));
   EXPECT_EQ(Read("DUMP.SYX"), Bytes(stream.begin(), stream.begin() + 1024));
@@ -156,7 +151,7 @@ TEST_F(DiskFull, AtTheOverallCopyAndALongPieceTheOldFileStaysAndTheLogKeepsEvery
       limitNow();
     });
   });
-  const Bytes stream = LessActiveSensing(dump);
+  const Bytes stream = WithoutRealTime(dump);
   EXPECT_EQ(shown, (Strings{"Could not create " + At("DUMP.SYX") + kCouldNotCreateTail, TotalsWarning(1, stream.size()),
                             "I/O Error accessing file " + At("P_U01P.SYX"), "Operation cancelled."}));
   EXPECT_EQ(Read("DUMP.SYX"), Bytes{0x42}) << "a failed copy leaves the old file as it was";

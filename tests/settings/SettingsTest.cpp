@@ -1,4 +1,5 @@
-// SETTINGS.DAT: the numeric reading, what a file yields, and writing on every change.
+// SETTINGS.DAT: the numeric reading, what a file yields, and a read-only file. Writing
+// on every change is the Speed window's test (tests/ui), typed into its box.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -50,22 +51,6 @@ TEST_F(SettingsFile, ItsFirstItemSetsTheSizeAndNoFileOrNoNumberInRangeLeaves139)
     EXPECT_EQ(s.BoxText(), c.boxText);
     EXPECT_EQ(fs::exists(dir_ / "SETTINGS.DAT"), c.content != nullptr) << "loading writes nothing";
   }
-  EXPECT_TRUE(dialogs_.messages.empty());
-}
-
-TEST_F(SettingsFile, EveryChangeOfTheBoxWritesTheFileAndAnOverflowPuts139Back) {
-  settings::Settings s(dir_, dialogs_);
-  roles::TextBox box(0);
-  box.SetOnChange([&] { s.SaveSettings(box); });
-  for (const auto& [text, file] : {std::pair{"1", "1\r\n"}, {"10", "10\r\n"}, {"", "0\r\n"}, {"1024", "1024\r\n"}}) {
-    box.SetText(text);
-    EXPECT_EQ(FileText(), file);
-  }
-  EXPECT_EQ(s.TransmitBufferSize, 1024);
-  box.SetText("99999999999");
-  EXPECT_EQ(box.Text(), "139");
-  EXPECT_EQ(s.TransmitBufferSize, 139);
-  EXPECT_EQ(FileText(), "139\r\n");
   EXPECT_TRUE(dialogs_.messages.empty());
 }
 

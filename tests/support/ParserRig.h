@@ -19,6 +19,20 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+// The bytes less the real-time ones that a capture never stores (active sensing, clock).
+inline Bytes WithoutRealTime(Bytes b) {
+  std::erase_if(b, [](std::uint8_t x) { return x == 0xFE || x == 0xF8; });
+  return b;
+}
+
+// A message of exactly n bytes: F0, n - 2 data bytes of 0x11, F7.
+inline Bytes Sysex(std::size_t n) {
+  Bytes b(n, 0x11);
+  b.front() = 0xF0;
+  b.back() = 0xF7;
+  return b;
+}
+
 struct ParserRig {
   mc303::SharedFlags flags;
   roles::TextBox tPieces{16384};

@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 using transmit::SendEnd;
 using Strings = std::vector<std::string>;
 
-// A message of exactly n bytes: F0, n - 2 data bytes, F7.
-Bytes Msg(std::size_t n) {
-  Bytes b(n, 0x11);
-  b.front() = 0xF0;
-  b.back() = 0xF7;
-  return b;
-}
 Bytes Times(int count, const Bytes& b) {
   Bytes out;
   for (int i = 0; i < count; ++i) out.insert(out.end(), b.begin(), b.end());
@@ -183,17 +176,17 @@ const Bytes kTail = {0xF0, 0x01, 0x02};
 INSTANTIATE_TEST_SUITE_P(
     Engine, BlockCutting,
     testing::Values(
-        Cutting{"MessagesLongerThanTheSizeGoAlone", 139, {Times(3, Msg(150))}, {P(150), P(150), P(150)}},
+        Cutting{"MessagesLongerThanTheSizeGoAlone", 139, {Times(3, Sysex(150))}, {P(150), P(150), P(150)}},
         // 50 + 50 + 50 = 150 > 139; the seventh message ends the file with 50 <= 139.
-        Cutting{"ShortMessagesGoInThrees", 139, {Times(7, Msg(50))}, {P(150), P(150), E(50)}},
-        Cutting{"SizeZeroSendsEveryMessageAlone", 0, {Cat({Msg(10), Msg(2), Msg(10)})}, {P(10), P(2), P(10)}},
-        Cutting{"ANegativeSizeSendsEveryMessageAlone", -7, {Cat({Msg(10), Msg(2), Msg(10)})}, {P(10), P(2), P(10)}},
+        Cutting{"ShortMessagesGoInThrees", 139, {Times(7, Sysex(50))}, {P(150), P(150), E(50)}},
+        Cutting{"SizeZeroSendsEveryMessageAlone", 0, {Cat({Sysex(10), Sysex(2), Sysex(10)})}, {P(10), P(2), P(10)}},
+        Cutting{"ANegativeSizeSendsEveryMessageAlone", -7, {Cat({Sysex(10), Sysex(2), Sysex(10)})}, {P(10), P(2), P(10)}},
         // Four messages make exactly 16384, not more than the size; the 16385th byte stops.
-        Cutting{"ASizeOf16384NeverHandsOver", 16384, {Times(5, Msg(4096))}, {}, SendEnd::BlockTooLong},
+        Cutting{"ASizeOf16384NeverHandsOver", 16384, {Times(5, Sysex(4096))}, {}, SendEnd::BlockTooLong},
         // The tail F0 01 02 waits for 03 F7 of the next file: 3 + 2 + 150 = 155.
-        Cutting{"ATailGoesInFrontOfTheNextFile", 139, {Cat({Msg(150), kTail}), Cat({{0x03, 0xF7}, Msg(150)})},
+        Cutting{"ATailGoesInFrontOfTheNextFile", 139, {Cat({Sysex(150), kTail}), Cat({{0x03, 0xF7}, Sysex(150)})},
                 {P(150), P(155)}},
-        Cutting{"ATailAfterTheLastFileStays", 139, {Cat({Msg(150), kTail})}, {P(150)}},
+        Cutting{"ATailAfterTheLastFileStays", 139, {Cat({Sysex(150), kTail})}, {P(150)}},
         Cutting{"AStreamWithoutF7StopsAtItsByte16385", 139, {Bytes(10, 0x22), Bytes(16375, 0x22)}, {},
                 SendEnd::BlockTooLong}),
     [](const testing::TestParamInfo<Cutting>& p) { return p.param.name; });
@@ -209,7 +202,7 @@ class Pacing : public TransmitTest, public testing::WithParamInterface<Pause> {}
 TEST_P(Pacing, PacedBlocksAndRestsGoAtLeast200MsApartUnderTheProgressWindowAndTheLastRestAtOnce) {
   timer3.tickMs = GetParam().tickMs;
   timer3.now = GetParam().startMs;
-  List({Times(2, Msg(150)), Msg(50), Msg(50)});
+  List({Times(2, Sysex(150)), Sysex(50), Sysex(50)});
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
   ASSERT_EQ(blocks, (std::vector<Block>{P(150), P(150), R(50), E(50)}));
   EXPECT_EQ(handOverMs[1] - handOverMs[0], GetParam().fromIdleMs);
@@ -245,7 +238,7 @@ class Interrupted : public TransmitTest, public testing::WithParamInterface<Inte
 
 TEST_P(Interrupted, AbortStopsAfterThePauseAndQuitAtOnce) {
   const Interruption& i = GetParam();
-  List({Times(3, Msg(150)), Msg(150)});
+  List({Times(3, Sysex(150)), Sysex(150)});
   bool& flag = i.quit ? flags.QuitRequested : flags.AbortRequested;
   onHandOver = [&] {
     if (!i.whileRead && blocks.size() == 2) flag = true;
@@ -254,7 +247,7 @@ TEST_P(Interrupted, AbortStopsAfterThePauseAndQuitAtOnce) {
     if (i.whileRead && blocks.size() == 1 && engine.BlockCount() == 149) flag = true;
   };
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(Sent(), Times(i.blocksSent, Msg(150))) << "the block being handed over still goes, no later byte is read";
+  EXPECT_EQ(Sent(), Times(i.blocksSent, Sysex(150))) << "the block being handed over still goes, no later byte is read";
   EXPECT_EQ(timer3.now - handOverMs.back(), i.pauseAfterLast) << "after an abort the pause still runs; a quit ends it";
   ExpectHeaderGivenBack();
   EXPECT_EQ(reloads, 1);
@@ -281,11 +274,11 @@ void FailReadsOf(const fs::path& file) {
 }
 
 TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatFailsIsSaidAndNothingOfItGoesAfter) {
-  const std::string a = File("a.syx", Msg(150)), b = File("b.syx", Msg(160)), c = File("c.syx", Msg(170));
+  const std::string a = File("a.syx", Sysex(150)), b = File("b.syx", Sysex(160)), c = File("c.syx", Sysex(170));
   const std::string noFolder = (dir_ / "no-such-folder" / "x.syx").string();
   // The first read takes 4096 bytes: 21 blocks of three messages and one message more,
   // which must not go out once the next read has failed.
-  const std::string failing = File("failing.syx", Times(80, Msg(64)));
+  const std::string failing = File("failing.syx", Times(80, Sysex(64)));
   onHandOver = [&] {
     if (blocks.size() == 2) FailReadsOf(failing);
   };
@@ -293,7 +286,7 @@ TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatFailsIsSaidAnd
   tFiles.SetText("\r\n" + a + "\r\n\r\n" + failing + "\n" + noFolder + "\r\n" + b + "\r\n" + c);
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
 
-  EXPECT_EQ(Sent(), Cat({Msg(150), Times(63, Msg(64)), Msg(160)})) << "the name without a line break is not sent";
+  EXPECT_EQ(Sent(), Cat({Sysex(150), Times(63, Sysex(64)), Sysex(160)})) << "the name without a line break is not sent";
   // The Send goes on past both; the reload at the end fails on the folder and empties the list.
   const std::string notOpened = "Error opening file " + noFolder;
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, "Error reading file " + failing, notOpened, notOpened}));
@@ -316,7 +309,7 @@ TEST_P(Failures, ShowTheirMessageAndEndAsTheyMust) {
   const Failure& f = GetParam();
   ports.errorTexts[midi::kErrNotReady] = "busy";
   f.inject(ports);
-  List({Msg(150), Msg(150), Msg(100)});
+  List({Sysex(150), Sysex(150), Sysex(100)});
   EXPECT_EQ(engine.Send(), f.end);
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, f.message}));
   EXPECT_EQ(static_cast<int>(blocks.size()), f.blocksSent);
@@ -333,24 +326,5 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"UnpreparingTheHeader", [](FakeMidiPorts& p) { p.outUnprepareResult = midi::kErrNotReady; },
                             "midiOutUnprepareHeader: busy", SendEnd::Finished, 3, 1}),
     [](const testing::TestParamInfo<Failure>& p) { return p.param.name; });
-
-// The window keeps Send disabled while one runs; a click during a capture or a reload
-// is refused, since the Send would empty the store under them.
-TEST_F(TransmitTest, ASendWhileACaptureRecordsIsRefusedAndChangesNothingAndTheWindowIsToldOfTheOneThatRuns) {
-  List({Times(3, Msg(150))});
-  std::vector<bool> sending;
-  engine.SetSendingObserver([&](bool s) { sending.push_back(s); });
-  flags.RecordingActive = true;  // Start was pressed
-  tPieces.SetText("U01\r\n");
-  EXPECT_EQ(engine.Send(), SendEnd::Recording);
-  EXPECT_EQ(tPieces.Text(), "U01\r\n");
-  EXPECT_TRUE(flags.RecordingActive);
-  EXPECT_TRUE(ports.OutputMessages().empty());
-
-  flags.RecordingActive = false;
-  EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kNotWhileRecording, transmit::kSendPrompt}));
-  EXPECT_EQ(sending, (std::vector<bool>{true, false}));
-}
 
 }  // namespace

@@ -2,8 +2,6 @@
 // ticked by hand. The progress window leaves a screenshot in the build folder.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include "fakes/ScriptedDialogs.h"
 #include "settings/Settings.h"
 #include "support/RunCli.h"
+#include "support/UserInput.h"
 #include "ui/TextBoxView.h"
 #include "ui/fHelp.h"
 #include "ui/fSplash.h"
@@ -71,13 +70,8 @@ TEST(HelpWindow, ShowsEveryLineWholeWithCrLfOrSaysWhyItCannot) {
   EXPECT_TRUE(help.tBox->isReadOnly());
 }
 
-void Type(QWidget* w, Qt::Key key, const char* text) {
-  QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
-  QCoreApplication::sendEvent(w, &event);
-}
-
-// Opening the window writes the size it shows and a keystroke saves; what a value
-// becomes is the settings tests' part.
+// Opening the window writes the size it shows and every keystroke saves; what a
+// file's text reads as is the settings tests' part.
 TEST(SpeedWindow, EveryKeystrokeSaves) {
   TempDir dir;
   ScriptedDialogs dialogs;
@@ -90,9 +84,17 @@ TEST(SpeedWindow, EveryKeystrokeSaves) {
 
   window.tBufSiz->setFocus();
   window.tBufSiz->end(false);
-  Type(window.tBufSiz, Qt::Key_2, "2");
+  PressKey(*window.tBufSiz, Qt::Key_2, QStringLiteral("2"));
   EXPECT_EQ(Slurp(file), "1392\r\n");
   EXPECT_EQ(settings.TransmitBufferSize, 1392);
+  // Past the 32-bit range the size goes back to 139; an empty box saves 0.
+  for (int i = 0; i < 7; ++i) PressKey(*window.tBufSiz, Qt::Key_9, QStringLiteral("9"));
+  EXPECT_EQ(window.tBufSiz->text(), QStringLiteral("139"));
+  EXPECT_EQ(Slurp(file), "139\r\n");
+  EXPECT_EQ(settings.TransmitBufferSize, 139);
+  window.tBufSiz->selectAll();
+  PressKey(*window.tBufSiz, Qt::Key_Backspace, QStringLiteral("\b"));
+  EXPECT_EQ(Slurp(file), "0\r\n");
 }
 
 }  // namespace

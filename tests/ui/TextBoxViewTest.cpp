@@ -1,25 +1,21 @@
 // The widget mirror of a text box: positions between widget and model (a CR LF pair is
 // one widget character and two model characters; a multi-byte character is one of
-// each), keys in the Files box, and user edits that the model cuts to its maximum length.
+// each) and user edits that the model cuts to its maximum length. Keys in the Files box
+// are the window's tests (tests/app), through the list they remove from.
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
 #include <QTextCursor>
 #include <QCoreApplication>
 #include <string>
 #include <vector>
 
+#include "support/UserInput.h"
 #include "roles/TextBox.h"
 #include "ui/TextBoxView.h"
 
 namespace {
 
 using ui::TextBoxView;
-
-void Press(QWidget& w, Qt::Key key, const QString& text = {}) {
-  QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
-  QCoreApplication::sendEvent(&w, &down);
-}
 
 void PlaceCursor(TextBoxView& view, int anchor, int position) {
   QTextCursor c = view.textCursor();
@@ -61,44 +57,17 @@ TEST(TextBoxView, CaretAndSelectionReachTheModelInItsOwnPositions) {
   EXPECT_EQ(view.textCursor().selectionEnd(), 19);
 }
 
-TEST(TextBoxView, FilesBoxHandsEveryKeyOverAndNeverChangesItsText) {
-  roles::TextBox box(8192);
-  TextBoxView view(box, TextBoxView::Editing::Keys, true, true);
-  box.SetText("A.SYX\r\nB.SYX\r\n");
-  view.CatchUp();
-  std::vector<int> down, typed;
-  view.OnKeyDown = [&](int code) { down.push_back(code); };
-  view.OnKeyPress = [&](int code) { typed.push_back(code); };
-  PlaceCursor(view, 3, 3);
-
-  Press(view, Qt::Key_Backspace, QStringLiteral("\b"));
-  Press(view, Qt::Key_Delete, QStringLiteral("\x7f"));
-  Press(view, Qt::Key_X, QStringLiteral("x"));
-  Press(view, Qt::Key_Return, QStringLiteral("\r"));
-  for (const QString& text : {QStringLiteral("\b"), QString()}) {  // with and without the platform's text
-    QKeyEvent ctrlH(QEvent::KeyPress, Qt::Key_H, Qt::ControlModifier, text);
-    QCoreApplication::sendEvent(&view, &ctrlH);
-  }
-
-  EXPECT_EQ(down, (std::vector<int>{8, 46, 'X', 0, 'H', 'H'}));
-  // Backspace and Delete acted as keys already, so their characters (8, and 127 as X11
-  // gives it to Delete) are not handed over again; x is typed as x, and Ctrl+H types 8.
-  EXPECT_EQ(typed, (std::vector<int>{'x', '\r', 8, 8}));
-  EXPECT_EQ(box.Text(), "A.SYX\r\nB.SYX\r\n");
-  EXPECT_EQ(view.toPlainText(), QStringLiteral("A.SYX\nB.SYX\n"));
-}
-
 TEST(TextBoxView, TypingInAnEditableBoxStoresCrLfAndIsCutAtTheMaximum) {
   roles::TextBox box(6);
   TextBoxView view(box, TextBoxView::Editing::Text, true, false);
   int changes = 0;
   view.SetAfterChange([&] { ++changes; });
-  Press(view, Qt::Key_A, QStringLiteral("a"));
-  Press(view, Qt::Key_Return, QStringLiteral("\r"));
-  Press(view, Qt::Key_B, QStringLiteral("b"));
+  PressKey(view, Qt::Key_A, QStringLiteral("a"));
+  PressKey(view, Qt::Key_Return, QStringLiteral("\r"));
+  PressKey(view, Qt::Key_B, QStringLiteral("b"));
   EXPECT_EQ(box.Text(), "a\r\nb");
   EXPECT_EQ(changes, 3);
-  for (const char* c : {"\xC3\xA9", "d", "e"}) Press(view, Qt::Key_C, QString::fromUtf8(c));
+  for (const char* c : {"\xC3\xA9", "d", "e"}) PressKey(view, Qt::Key_C, QString::fromUtf8(c));
   EXPECT_EQ(box.Text(), "a\r\nb\xC3\xA9" "d");  // six model characters, seven bytes
   EXPECT_EQ(view.toPlainText(), QString::fromUtf8("a\nb\xC3\xA9" "d"));
 }
