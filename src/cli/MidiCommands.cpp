@@ -17,6 +17,7 @@
 #include "midi/InputRings.h"
 #include "midi/MidiDevices.h"
 #include "platform/Platform.h"
+#include "session/CaptureControl.h"
 #include "session/ReceiveLoop.h"
 
 namespace cli {
@@ -112,16 +113,6 @@ class CaptureIdleWait final : public session::IdleWait {
   mc303::MC303Parse& parse_;
   bool& quitRequested_;
 };
-
-std::int64_t PiecesTotal(const mc303::PieceStore& store) {
-  std::int64_t total = 0;
-  for (int s = 0; s < mc303::kUserSlots; ++s) {
-    const auto i = static_cast<std::size_t>(s);
-    if (store.PatternPresent[i]) total += static_cast<std::int64_t>(store.PatternData[i].size());
-    if (store.SettingsPresent[i]) total += static_cast<std::int64_t>(store.SettingsData[i].size());
-  }
-  return total;
-}
 
 }  // namespace
 
@@ -309,11 +300,8 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   if (!console.json) console.out << overall << '\n';
 
   // The totals check of Stop, on the bytes just written.
-  const std::int64_t n = static_cast<std::int64_t>(captured.size());
-  const std::int64_t t = PiecesTotal(session.parse.Store());
-  if (n < t - 1 || n > t + 1) {
-    console.Warning(overall, "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
-                                 std::to_string(n) + " bytes.  Pieces added up is " + std::to_string(t) + " bytes.");
+  if (const auto warning = session::TotalsWarning(static_cast<std::int64_t>(captured.size()), session.parse.Store())) {
+    console.Warning(overall, *warning);
   }
 
   if (options.base) {

@@ -221,20 +221,22 @@ bool CaptureControl::WritePieceFile(const std::string& name, const std::vector<s
 }
 
 void CaptureControl::CheckDumpTotals(const std::string& overallPath) {
-  const mc303::PieceStore& store = parse_.Store();
+  const std::optional<std::int64_t> recorded = CountFileBytes(overallPath);
+  if (!recorded) return;
+  if (const std::optional<std::string> warning = TotalsWarning(*recorded, parse_.Store())) dialogs_.MessageBox(*warning);
+}
+
+std::optional<std::string> TotalsWarning(std::int64_t recorded, const mc303::PieceStore& store) {
   std::int64_t pieces = 0;
   for (std::size_t i = 0; i < static_cast<std::size_t>(mc303::kUserSlots); ++i) {
     if (store.PatternPresent[i]) pieces += static_cast<std::int64_t>(store.PatternData[i].size());
     if (store.SettingsPresent[i]) pieces += static_cast<std::int64_t>(store.SettingsData[i].size());
   }
-  const std::optional<std::int64_t> recorded = CountFileBytes(overallPath);
-  if (!recorded) return;
   // One byte either way is tolerated; bytes after the last identified message stay
   // pending and belong to no piece, so two or more mean a damaged or foreign tail.
-  if (*recorded >= pieces - 1 && *recorded <= pieces + 1) return;
-  dialogs_.MessageBox("WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
-                      std::to_string(*recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) +
-                      " bytes.");
+  if (recorded >= pieces - 1 && recorded <= pieces + 1) return std::nullopt;
+  return "WARNING: Total data recorded does not match all pieces data added up!   Total data recorded is " +
+         std::to_string(recorded) + " bytes.  Pieces added up is " + std::to_string(pieces) + " bytes.";
 }
 
 }  // namespace session

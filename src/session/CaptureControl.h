@@ -25,6 +25,11 @@ inline constexpr const char* kNotWhileCapturing = "Recording is in progress.  Pr
 // copies the output log, usually the combination the file list's reload wrote.
 enum class SaveForm { Stop, Save };
 
+// The totals check of Stop, shared with the capture command: the warning when the
+// overall file holds two or more bytes more, or fewer, than all pieces of the store
+// added up (the stream then ended in bytes no piece holds), else nothing.
+std::optional<std::string> TotalsWarning(std::int64_t recorded, const mc303::PieceStore& store);
+
 class CaptureControl {
  public:
   // The four boxes are the main window's Files, Pieces, report ("MC303") and Traffic
