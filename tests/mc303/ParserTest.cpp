@@ -71,6 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         // against which an empty 40 00 00 00 would pass (64 + 0x40 = 128).
         StreamCase{"NothingAfterTheAddress", Cat({kHeader, {0x40, 0, 0, 0, 0x00, 0x40, 0xF7}, kHeader, {0x40, 0, 0, 0, 0xF7}}),
                    "40000000 2 BYTES.\r\n400000 BAD CKS (WAS 00, EXPECTED 40)!\r\n", true, 13},
+        // With no byte after an address that sums to 0 mod 128 the sum would pass as a checksum 0.
+        StreamCase{"EmptyAtAZeroSum", Cat({kHeader, {0x40, 0x40, 0, 0, 0xF7}}), "404000 BAD CKS (WAS 00, EXPECTED 00)!\r\n",
+                   true, 0},
         // Without its F7 a message takes the next one in as data: 40 00 00 00 + 01 + the
         // next message up to its checksum (F0 41 10 00 03 12 40 00 00 00 01 02 03 = 412)
         // = 477 = 3 x 128 + 93; expected 128 - 93 = 35 = 0x23, received 0x3A.
