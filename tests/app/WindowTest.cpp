@@ -387,12 +387,17 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
 
   // The overall name without its extension, the first piece's with it; U02's dialog
   // cancelled, which skips that slot alone.
+  // A link is written through, and a private file stays private.
   WriteBytes(dir_ / "DUMP", {0x55});
+  fs::create_symlink("REAL.SYX", dir_ / "DUMP.SYX");
+  WriteBytes(dir_ / "SET_U01P.SYX", {0x55});
+  fs::permissions(dir_ / "SET_U01P.SYX", fs::perms::owner_read | fs::perms::owner_write);
   dialogs.paths = {At("DUMP"), At("SET.SYX"), std::nullopt};
   dialogs.paths.insert(dialogs.paths.end(), 6, At("SET"));
   Press(w->bStop);
   const Bytes sent = WithoutRealTime(dump);
-  EXPECT_EQ(ReadFile(At("DUMP.SYX")), sent);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "DUMP.SYX") && ReadFile(At("REAL.SYX")) == sent);
+  EXPECT_EQ(fs::status(dir_ / "SET_U01P.SYX").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(ReadFile(At("DUMP")), Bytes{0x55}) << "only the file written is replaced";
   EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
   EXPECT_EQ(dialogs.fileDialogs[3].title + dialogs.fileDialogs[3].filter, "Save Piece U02*.SYX|*.SYX");
