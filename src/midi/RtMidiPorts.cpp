@@ -150,6 +150,7 @@ struct RtMidiPorts::Impl {
   // What is still queued on a port when it closes may take this much longer than its
   // wire time to reach the MIDI system before it counts as lost.
   static constexpr std::chrono::milliseconds kCloseGrace{2000};
+  static constexpr std::chrono::milliseconds kJackCloseSettle{100};
 
   // Lets the port's queue drain, then closes it. A port whose MIDI system no longer
   // takes data is kept for ever rather than destroyed under its sender thread.
@@ -160,6 +161,10 @@ struct RtMidiPorts::Impl {
       stuckOutputs.push_back(std::move(port));
       return;
     }
+    // RtMidi's JACK output hands a message to the server at the next process cycle, and
+    // a port closed right after the last piece went in can lose it unseen: a few
+    // cycles' grace first.
+    if (port->midi->getCurrentApi() == RtMidi::UNIX_JACK) std::this_thread::sleep_for(kJackCloseSettle);
     const std::uint64_t lost = port->line->LostBytes();
     port.reset();
     std::lock_guard lock(tableMutex);
