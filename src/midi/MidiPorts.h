@@ -5,7 +5,9 @@
 // tests, FakeMidiPorts.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace midi {
@@ -102,6 +104,12 @@ class MidiPorts {
   virtual MidiResult OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
   virtual MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
   virtual MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) = 0;
+
+  // How long the bytes handed to this output port so far still take to leave it, from
+  // now: the pause a device needs between blocks is silence on the line, so it starts
+  // only once the last byte has gone. Nothing when the layer cannot tell; the caller
+  // then reckons the line's time from the hand-over, 320 microseconds a byte.
+  virtual std::optional<std::chrono::microseconds> OutDrainTime(PortHandle) { return std::nullopt; }
 
   // The text for an error code, or empty when the layer has none.
   virtual std::string ErrorText(MidiResult code) = 0;

@@ -40,6 +40,8 @@ void PacedOutput::Send(const std::uint8_t* data, std::size_t size) {
     std::lock_guard lock(mutex_);
     queue_.emplace_back(data, data + size);
     queuedBytes_ += size;
+    drainedAt_ = std::max(drainedAt_, std::chrono::steady_clock::now()) +
+                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * size);
   }
   wake_.notify_one();
 }
@@ -52,6 +54,13 @@ bool PacedOutput::TakeFailure() {
 std::uint64_t PacedOutput::LostBytes() const {
   std::lock_guard lock(mutex_);
   return lostBytes_;
+}
+
+std::chrono::nanoseconds PacedOutput::DrainTime() const {
+  std::lock_guard lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  return drainedAt_ > now ? std::chrono::duration_cast<std::chrono::nanoseconds>(drainedAt_ - now)
+                          : std::chrono::nanoseconds(0);
 }
 
 bool PacedOutput::Finish(std::chrono::milliseconds grace) {

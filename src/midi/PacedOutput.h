@@ -52,6 +52,8 @@ class PacedOutput {
   bool Finish(std::chrono::milliseconds grace);
 
   std::uint64_t LostBytes() const;
+  // How long what was handed over so far still takes to leave, at the line's pace.
+  std::chrono::nanoseconds DrainTime() const;
 
  private:
   void Run();
@@ -69,6 +71,8 @@ class PacedOutput {
   bool ended_ = false;
   bool failed_ = false;
   std::uint64_t lostBytes_ = 0;
+  // When the last byte handed over will have left, reckoned as the sender paces it.
+  std::chrono::steady_clock::time_point drainedAt_{};
   std::thread sender_;  // last: starts once everything above exists
 };
 

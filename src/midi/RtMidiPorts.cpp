@@ -412,6 +412,13 @@ MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std
   return kNoError;
 }
 
+std::optional<std::chrono::microseconds> RtMidiPorts::OutDrainTime(PortHandle port) {
+  std::lock_guard lock(impl_->tableMutex);
+  const auto it = impl_->outs.find(port);
+  if (it == impl_->outs.end()) return std::nullopt;
+  return std::chrono::ceil<std::chrono::microseconds>(it->second->line->DrainTime());
+}
+
 std::string RtMidiPorts::ErrorText(MidiResult code) { return StandardErrorText(code); }
 
 bool RtMidiPorts::InSourcePresent(PortHandle port) {

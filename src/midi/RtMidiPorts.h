@@ -39,6 +39,7 @@ class RtMidiPorts final : public MidiPorts {
   MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) override;
   MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
   std::string ErrorText(MidiResult code) override;
+  std::optional<std::chrono::microseconds> OutDrainTime(PortHandle port) override;
   bool InSourcePresent(PortHandle port) override;
   std::uint64_t LostInputBytes() const override;
   std::uint64_t LostOutputBytes() const override;
