@@ -13,6 +13,8 @@ constexpr std::int32_t kSysexStart = 0xF0;
 constexpr std::int32_t kSysexEnd = 0xF7;
 constexpr std::int32_t kActiveSensing = 0xFE;
 constexpr std::int32_t kTimingClock = 0xF8;
+constexpr std::int32_t kFirstStatus = 0x80;
+constexpr std::int32_t kFirstRealTime = 0xF8;
 constexpr std::int32_t kRoland = 0x41;
 constexpr std::int32_t kModelId1 = 0x00;
 constexpr std::int32_t kModelId2 = 0x03;  // MC-303
@@ -74,6 +76,15 @@ bool MC303Parse::ParseMidiByteFull(std::int32_t byte, bool report) {
   store_.PendingBytes.push_back(static_cast<std::uint8_t>(byte));
 
   ParseState& p = parse_;
+  // As on a MIDI cable: a real-time byte may stand anywhere, inside a message too, and
+  // belongs to none; any other status byte ends a message under way (a new 0xF0 starts
+  // the next one), so that a message cut short never swallows the next one. The bytes
+  // of a message cut off stay pending, as those of a broken-off header do.
+  if (byte >= kFirstRealTime) return result;
+  if (byte >= kFirstStatus && p.State != 0 && !(p.State == 10 && byte == kSysexEnd)) {
+    ResetParseState(byte);
+    return result;
+  }
   switch (p.State) {
     case 0:
       if (byte == kSysexStart) {

@@ -48,8 +48,9 @@ class MC303Parse {
   // False when this byte completed a message with a wrong checksum or a duplicate piece.
   [[nodiscard]] bool ParseMidiByte(std::int32_t byte, bool report) {
     // Most bytes of a dump are data inside a message: that case is handled here,
-    // inline in the caller's loop; everything else takes the full path.
-    if (parse_.State == 10 && byte != 0xF7 && byte != 0xFE && byte != 0xF8) {
+    // inline in the caller's loop; everything else (every status byte) takes the full
+    // path.
+    if (parse_.State == 10 && byte < 0x80) {
       const bool logging = !outfile_.Suppressed && flags_.RecordingActive;
       if (!logging || (!outfile_.RestartPending && logOpen_ && outfile_.ByteCount < kMaxByteCount &&
                        batchSize_ + 1 < kBatchBytes)) {

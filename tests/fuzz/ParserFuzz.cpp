@@ -3,7 +3,9 @@
 // Input: options, the event-pump call (1-255, 0 never) at which a handler resets the
 // store mid-identification, how many bytes the output log accepts, then the stream.
 // Checked: every byte but 0xFE/0xF8 is in exactly one piece (the one its message's
-// address names) or pending, in order; the result agrees with the outcome; the log is
+// address names) or pending, in order; a message holds no status byte but its 0xF0 and
+// 0xF7 (any other ends it), while real-time bytes act on nothing; the result agrees
+// with the outcome; the log is
 // the stream less 0xFE/0xF8, or its accepted part with at most three messages; the
 // Pieces box stays within its maximum.
 #include <algorithm>
@@ -75,14 +77,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mc303::ByteString pending, logged;                     // what PendingBytes and the log must hold
   std::array<mc303::ByteString, 51> patterns, settings;  // what the pieces must hold
   const mc303::PieceStore& store = parse.Store();
+  std::uint64_t index = 0;
+  std::uint64_t lastStatus = ~std::uint64_t{0};  // where the last status byte that is not real-time stood
   for (const std::uint8_t b : stream) {
     report.reset();
     resetHappened = false;
+    const std::int32_t stateBefore = parse.Parse().State;
     const bool result = parse.ParseMidiByte(b, (options & kReport) != 0);
+    const std::uint64_t at = index++;
     if (b == 0xFE || b == 0xF8) {
       FUZZ_CHECK(result && !report && store.PendingBytes.size() == pending.size(), "a real-time byte acted on");
       continue;
     }
+    if (b > 0xF8) FUZZ_CHECK(result && !report && parse.Parse().State == stateBefore, "a real-time byte parsed");
+    FUZZ_CHECK(!report || lastStatus == report->startIndex, "a message went on past a status byte");
+    if (b >= 0x80 && b <= 0xF7) lastStatus = at;
     pending.push_back(b);
     if (recording) logged.push_back(b);
     const bool refused =
