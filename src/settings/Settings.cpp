@@ -1,7 +1,6 @@
 #include "settings/Settings.h"
 
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <system_error>
 
@@ -11,6 +10,9 @@ namespace settings {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Far more than the line the program writes; a longer first line is read this far.
+constexpr std::size_t kMaxLineBytes = 64 * 1024;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -84,8 +86,20 @@ bool Settings::LoadSettings() {
   SettingsLoaded = true;
   std::ifstream in(FilePath(), std::ios::binary);
   if (!in) return false;
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Only the first line holds anything read, so only it is read (with its line end,
+  // which makes an empty first line an empty item): a huge or endless file costs no
+  // more than the setting itself. read() turns a failing read into badbit, where
+  // reading through the buffer's iterators would throw.
+  std::string text;
+  char chunk[256];
+  std::size_t lineEnd = std::string::npos;
+  while (lineEnd == std::string::npos && text.size() < kMaxLineBytes && in.read(chunk, sizeof chunk).gcount() > 0) {
+    const std::size_t before = text.size();
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    lineEnd = text.find_first_of("\r\n", before);
+  }
   if (in.bad()) return false;
+  if (lineEnd != std::string::npos) text.resize(lineEnd + 1);
   if (auto item = FirstItem(text)) {
     if (auto value = NumericReading(*item)) TransmitBufferSize = *value;
   }

@@ -259,10 +259,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "grep -q 'a.syx: not a Standard' err.txt && grep -q 'a.syx: is the same file' err.txt && "
                 "grep -q 's.syx: left out 2 bytes' err.txt && grep -q 's.syx: holds no SysEx message' err.txt && "
                 "! test -e c.syx && ! test -e c.mid"},
+        // Not opened, then a read that fails (address 0 of the program's own memory).
         Hostile{"AnUnreadableSettingsFile",
                 "printf '9\\r\\n' >SETTINGS.DAT; chmod 0 SETTINGS.DAT; test $(id -u) = 0 && u='setpriv --reuid=65534 "
-                "--regid=65534 --clear-groups'; $u $CLI send --dry-run a.syx",
-                0, "vezorizer-cli: ./SETTINGS.DAT: cannot be read; the buffer size is 139", nullptr},
+                "--regid=65534 --clear-groups'; $u $CLI send --dry-run a.syx && ln -sf /proc/self/mem SETTINGS.DAT && "
+                "$CLI send --dry-run a.syx",
+                0, "vezorizer-cli: ./SETTINGS.DAT: cannot be read; the buffer size is 139",
+                "test $(grep -c 'SETTINGS.DAT: cannot be read; the buffer size is 139' err.txt) = 2"},
         Hostile{"AMissingFile", "$CLI send --dry-run a.syx missing.syx", 2, "missing.syx: No such file or directory",
                 "! test -e missing.syx && ! grep -q block out.txt"},
         Hostile{"AFolderToRead", "mkdir d; $CLI inspect d", 2, "vezorizer-cli: d: is a directory", nullptr},

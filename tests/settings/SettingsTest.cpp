@@ -35,17 +35,21 @@ class SettingsFile : public testing::Test {
 
 TEST_F(SettingsFile, ItsFirstItemSetsTheSizeAndNoFileOrNoNumberInRangeLeaves139) {
   const struct {
-    const char* content;  // nullptr: no file
+    const char* content;  // nullptr: no file; "@PATH": a link to PATH
     std::int32_t size;
     const char* boxText;
+    bool read = true;
   } cases[] = {{"1024,junk\r\n", 1024, "1024"}, {"abc\r\n", 0, ""}, {"3.5", 4, "4"}, {"", 139, "139"},
-               {nullptr, 139, "139"}, {"\"77\",1\r\n", 77, "77"}, {"-5\r\n", -5, "-5"},
-               {"99999999999\r\n", 139, "139"}};
+               {nullptr, 139, "139", false}, {"\"77\",1\r\n", 77, "77"}, {"-5\r\n", -5, "-5"},
+               {"99999999999\r\n", 139, "139"}, {"\r\n55\r\n", 0, ""},
+               // Reading address 0 of its own memory fails; an endless file holds no number.
+               {"@/proc/self/mem", 139, "139", false}, {"@/dev/zero", 0, ""}};
   for (const auto& c : cases) {
     fs::remove(dir_ / "SETTINGS.DAT");
-    if (c.content != nullptr) WriteFile(c.content);
+    if (c.content != nullptr && c.content[0] == '@') fs::create_symlink(c.content + 1, dir_ / "SETTINGS.DAT");
+    else if (c.content != nullptr) WriteFile(c.content);
     settings::Settings s(dir_, dialogs_);
-    s.LoadSettings();
+    EXPECT_EQ(s.LoadSettings(), c.read) << (c.content ? c.content : "no file");
     EXPECT_TRUE(s.SettingsLoaded);
     EXPECT_EQ(s.TransmitBufferSize, c.size) << (c.content ? c.content : "no file");
     EXPECT_EQ(s.BoxText(), c.boxText);
