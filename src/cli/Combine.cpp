@@ -54,9 +54,8 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
     }
     // Written over one of its inputs, the combination would replace the only copy of
     // that file with less than it held.
-    std::error_code ec;
-    if (path != kStandardStream && name != kStandardStream && std::filesystem::equivalent(name, path, ec)) {
-      console.Error(path, "is the same file as the input " + name + "; nothing written");
+    if (SameFile(name, path)) {
+      console.Error(path, "is the same file as the input " + InputName(name) + "; nothing written");
       return finish(kExitUsageOrIo);
     }
   }

@@ -41,9 +41,8 @@ int RunConvert(const std::string& in, const std::string& out, const smf::SmfWrit
   if (OutputFile::Refuses(out, "OUT", console)) return finish(kExitUsageOrIo);
   // The output takes the target's place, so converting a file onto itself would
   // replace the only copy of the input.
-  std::error_code ec;
-  if (in != kStandardStream && out != kStandardStream && std::filesystem::equivalent(in, out, ec)) {
-    console.Error(out, "is the same file as " + in + "; nothing written");
+  if (SameFile(in, out)) {
+    console.Error(out, "is the same file as " + InputName(in) + "; nothing written");
     return finish(kExitUsageOrIo);
   }
   smf::ByteString input;

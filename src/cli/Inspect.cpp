@@ -204,9 +204,12 @@ int RunSplit(const std::optional<std::string>& baseOption, const std::vector<std
   CliSession session;
   PieceTally pieces;
   pieces.keepBytes = true;
+  int bad = 0;
+  int duplicates = 0;
   const bool fed = FeedAsReload(session, inputs, [&](const FedMessage& m) {
     const auto& r = m.report;
-    if (console.quiet) return;
+    if (r.outcome == mc303::MessageOutcome::BadChecksum) ++bad;
+    if (r.outcome == mc303::MessageOutcome::Duplicate) ++duplicates;
     if (r.outcome == mc303::MessageOutcome::Duplicate || r.outcome == mc303::MessageOutcome::BadChecksum) {
       console.Warning(InputName(names[m.fileIndex]),
                       "at offset " + std::to_string(m.offset) + ": " + OutcomeText(r) + " (" + r.reportLine + ")");
@@ -214,16 +217,29 @@ int RunSplit(const std::optional<std::string>& baseOption, const std::vector<std
   }, pieces, console);
   if (!fed) return finish(kExitUsageOrIo, {});
 
+  std::string named;
+  for (const std::string& name : names) named += (named.empty() ? "" : ", ") + InputName(name);
   if (!AnyCompleteSlot(session.parse.Store())) {
-    std::string named;
-    for (const std::string& name : names) named += (named.empty() ? "" : ", ") + InputName(name);
     console.Error(named, "No user slot holds both its pattern data and its settings: nothing written.");
     return finish(kExitDataProblem, {});
   }
   std::string base = baseOption.value_or(names.front());
   if (!baseOption && mc303::HasSyxExtension(base)) base = base.substr(0, base.size() - 4);
-  const auto written = WritePieceFiles(session.parse.Store(), pieces, mc303::PieceBaseName(base), console);
-  return written ? finish(kExitOk, *written) : finish(kExitUsageOrIo, {});
+  base = mc303::PieceBaseName(base);
+  if (PieceFilesClash(PieceFilePaths(&session.parse.Store(), base), names, "the input ", console)) {
+    return finish(kExitUsageOrIo, {});
+  }
+  const auto written = WritePieceFiles(session.parse.Store(), pieces, base, console);
+  if (!written) return finish(kExitUsageOrIo, {});
+  if (bad > 0 || duplicates > 0) {
+    // Written as a capture's Stop writes them all the same; the damaged message lies in
+    // front of the piece after it, in that piece's file.
+    console.Error(named, std::to_string(bad) + " bad checksums, " + std::to_string(duplicates) +
+                             " duplicates; the piece files are written as Stop writes them, a damaged message in "
+                             "the file of the piece after it");
+    return finish(kExitDataProblem, *written);
+  }
+  return finish(kExitOk, *written);
 }
 
 }  // namespace cli

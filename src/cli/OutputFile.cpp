@@ -1,6 +1,33 @@
 #include "cli/OutputFile.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace cli {
+
+namespace {
+
+// Where a name leads: its links followed, dangling ones too (a file written through one
+// is made where it points), and the folders on the way resolved.
+std::filesystem::path Resolved(std::filesystem::path path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (int depth = 0; depth < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++depth) {
+    const fs::path next = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = next.is_absolute() ? next : path.parent_path() / next;
+  }
+  return fs::weakly_canonical(path, ec);
+}
+
+}  // namespace
+
+bool SameFile(const std::string& input, const std::string& output) {
+  if (output == kStandardStream) return false;  // standard output is never replaced
+  if (input == kStandardStream) return platform::IsStandardInput(output);
+  std::error_code ec;
+  return std::filesystem::equivalent(input, output, ec) || Resolved(input) == Resolved(output);
+}
 
 bool OutputFile::Failed(const std::string& reason) {
   if (!failed_) console_.Error(OutputName(name_), reason);

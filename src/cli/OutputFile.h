@@ -12,6 +12,11 @@
 
 namespace cli {
 
+// Whether writing `output` would replace the file `input` names ("-": the file standard
+// input reads): the same file (device and inode) where both are there, else the same
+// path once links and "." are resolved. Also asked of two outputs of one run.
+bool SameFile(const std::string& input, const std::string& output);
+
 class OutputFile {
  public:
   explicit OutputFile(Console& console) : console_(console) {}

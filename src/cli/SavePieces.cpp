@@ -2,6 +2,7 @@
 
 #include <list>
 
+#include "cli/OutputFile.h"
 #include "mc303/SyxFiles.h"
 #include "platform/Platform.h"
 
@@ -11,6 +12,38 @@ bool AnyCompleteSlot(const mc303::PieceStore& store) {
   for (int s = 0; s < mc303::kUserSlots; ++s) {
     const auto i = static_cast<std::size_t>(s);
     if (store.PatternPresent[i] && store.SettingsPresent[i]) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> PieceFilePaths(const mc303::PieceStore* store, const std::string& base) {
+  std::vector<std::string> paths;
+  for (int s = 0; s < mc303::kUserSlots; ++s) {
+    const auto i = static_cast<std::size_t>(s);
+    if (store != nullptr && (!store->PatternPresent[i] || !store->SettingsPresent[i])) continue;
+    for (mc303::PieceKind kind : {mc303::PieceKind::Pattern, mc303::PieceKind::Settings}) {
+      paths.push_back(mc303::PieceFileName(base, s, kind));
+    }
+  }
+  return paths;
+}
+
+bool PieceFilesClash(const std::vector<std::string>& pieces, const std::vector<std::string>& others,
+                     const std::string& othersAre, Console& console) {
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    for (const std::string& other : others) {
+      if (SameFile(other, pieces[i])) {
+        console.Error(pieces[i], "is the same file as " + othersAre + InputName(other) + "; nothing written");
+        return true;
+      }
+    }
+    // Two names of one file: the second would replace the first.
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameFile(pieces[j], pieces[i])) {
+        console.Error(pieces[i], "is the same file as " + pieces[j] + ", written before it; nothing written");
+        return true;
+      }
+    }
   }
   return false;
 }

@@ -119,11 +119,16 @@ int WriteStandardOutput(const char* data, std::size_t size) {
   return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size);
 }
 
-bool IsStandardOutput(const std::filesystem::path& path) {
-  struct stat named {}, out {};
-  return ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 && named.st_dev == out.st_dev &&
-         named.st_ino == out.st_ino;
+namespace {
+bool IsFileOf(const std::filesystem::path& path, int fd) {
+  struct stat named {}, open {};
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev &&
+         named.st_ino == open.st_ino;
 }
+}  // namespace
+
+bool IsStandardOutput(const std::filesystem::path& path) { return IsFileOf(path, STDOUT_FILENO); }
+bool IsStandardInput(const std::filesystem::path& path) { return IsFileOf(path, STDIN_FILENO); }
 
 std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return std::fopen("/dev/null", "rb");
@@ -314,6 +319,7 @@ void UseBinaryStandardStreams() {
 #endif
 }
 bool IsStandardOutput(const std::filesystem::path&) { return false; }
+bool IsStandardInput(const std::filesystem::path&) { return false; }
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32
   return _isatty(_fileno(stderr)) != 0;

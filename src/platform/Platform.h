@@ -29,6 +29,9 @@ int WriteStandardOutput(const char* data, std::size_t size);
 // True when the name leads to the very file standard output is (/dev/stdout, or the
 // file it was sent to by the shell): that is written as standard output is.
 bool IsStandardOutput(const std::filesystem::path& path);
+// True when the name leads to the very file standard input reads (the file the shell
+// sent to it): writing there replaces what is being read.
+bool IsStandardInput(const std::filesystem::path& path);
 
 // A stream that reads the bytes given, which must outlive it; nullptr when none can be
 // made. Lets code that reads files take bytes already in memory.
