@@ -208,6 +208,10 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   }
   // Asked before the recording: a dump that cannot be saved is a dump made for nothing.
   const std::string overall = mc303::OverallFileName(options.overall);
+  if (options.base && PieceFilesClash(PieceFilePaths(nullptr, mc303::PieceBaseName(*options.base)), {overall},
+                                      "the overall file ", console)) {
+    return FinishCapture(kExitUsageOrIo, result, console);
+  }
   OutputFile overallFile(console);
   if (!overallFile.Open(overall)) return FinishCapture(kExitUsageOrIo, result, console);
   if (options.base && !CanWritePieceFiles(mc303::PieceBaseName(*options.base), console)) {
@@ -245,11 +249,11 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   // Armed as Start arms a capture: a fresh log, an empty store, reports on.
   session.flags.RecordingActive = true;
   session.parse.ResetPieceStore();
-  if (!console.json) {
-    session.parse.SetMessageObserver([&console](const mc303::MessageReport& r) {
-      console.out << r.reportLine << std::endl;
-    });
-  }
+  int damaged = 0;  // messages with a bad checksum or a duplicate piece
+  session.parse.SetMessageObserver([&console, &damaged](const mc303::MessageReport& r) {
+    if (r.outcome == mc303::MessageOutcome::BadChecksum || r.outcome == mc303::MessageOutcome::Duplicate) ++damaged;
+    if (!console.json) console.out << r.reportLine << std::endl;
+  });
   pool.QueuePool(d.devices.SelectedInputHandle());
   ports.InStart(d.devices.SelectedInputHandle());
   console.Note("Recording from input slot " + std::to_string(*slot) + " (" + d.cInp.Item(*slot) +
@@ -319,6 +323,11 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
     if (!console.json) {
       for (const std::string& path : *pieces) console.out << path << '\n';
     }
+  }
+  if (damaged > 0) {
+    console.Error(overall, std::to_string(damaged) + " messages had a bad checksum or repeated a piece; saved as Stop "
+                                                     "saves them, a damaged message in front of the piece after it");
+    status = kExitDataProblem;
   }
   return FinishCapture(status, result, console);
 }

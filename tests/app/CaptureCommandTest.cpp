@@ -55,6 +55,7 @@ class Capture : public testing::Test {
     options.port = "GROOVE";
     options.idleTimeoutSeconds = idleTimeoutSeconds;
     options.overall = overall.string();
+    options.base = base;
     return cli::RunCapture(options, ports, stop, console, hooks);
   }
   // Sends the message once the port is started, which the capture says before its first
@@ -75,10 +76,11 @@ class Capture : public testing::Test {
   FakeMidiPorts ports;
   std::filesystem::path dir = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   std::filesystem::path overall = dir / "OUT";
+  std::optional<std::string> base;
   std::ostringstream out, err;
   cli::Console console{out, err};
   const std::uint8_t address[4] = {0x40, 0, 0, 0};
-  const std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
+  std::vector<std::uint8_t> message = dumpgen::DataSetMessage(0x10, address, {1, 2, 3});
 };
 
 TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
@@ -106,6 +108,21 @@ TEST_F(Capture, AnOverallFileThatCannotBeWrittenIsFoundFirstAndAtTheEndTheRecord
   ASSERT_TRUE(std::regex_search(said, kept, std::regex("the recording is kept in (\\S+)\n"))) << said;
   EXPECT_EQ(Slurp(kept[1].str()), std::string(message.begin(), message.end()));
   std::filesystem::remove(kept[1].str());
+}
+
+TEST_F(Capture, APieceFileThatIsTheOverallFileIsRefusedFirstAndDamageIsSavedButSaid) {
+  overall = dir / "OUT_U01P";
+  base = (dir / "OUT").string();
+  EXPECT_EQ(Run(std::atomic<bool>{true}, 0.2), 2);
+  EXPECT_EQ(err.str().find("Recording from"), std::string::npos) << "nothing recorded for nothing";
+  EXPECT_NE(err.str().find("OUT_U01P.SYX: is the same file as the overall file "), std::string::npos) << err.str();
+
+  overall = dir / "OUT";
+  base.reset();
+  message[message.size() - 2] ^= 1;  // a bad checksum
+  EXPECT_EQ(Run(std::atomic<bool>{false}, 0.2, SendWhenRecording([] {})), 1);
+  EXPECT_EQ(Slurp(dir / "OUT.SYX"), std::string(message.begin(), message.end()));
+  EXPECT_NE(err.str().find("OUT.SYX: 1 messages had a bad checksum or repeated a piece"), std::string::npos) << err.str();
 }
 
 }  // namespace
