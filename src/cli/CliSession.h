@@ -17,7 +17,6 @@
 
 namespace cli {
 
-inline constexpr int kFilesMaxLength = 8192;
 inline constexpr int kPiecesMaxLength = 16384;
 inline constexpr int kDevMaxLength = 1024;
 inline constexpr int kTrafficMaxLength = 174;
@@ -59,7 +58,9 @@ struct CliSession {
   CliSession& operator=(const CliSession&) = delete;
 
   mc303::SharedFlags flags;
-  roles::TextBox tFiles{kFilesMaxLength};
+  // The window's Files box holds 8192 characters; a command line has no box, and lists
+  // as many files as it is given.
+  roles::TextBox tFiles{0};
   roles::TextBox tPieces{kPiecesMaxLength};
   roles::TextBox tDev{kDevMaxLength};
   roles::TextBox tTraffic{kTrafficMaxLength};

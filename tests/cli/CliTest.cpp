@@ -289,6 +289,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "! test -e o.SYX"},
         Hostile{"NothingToSave", "printf '\\376' >s; $CLI combine -o o s", 1,
                 "o.SYX: No data has been stored in the buffer yet.", "! test -e o.SYX"},
+        // 100 piece files by names of some 220 characters: far past the window's box.
+        Hostile{"ManyFilesByLongNames",
+                "d=$PWD/$(printf %0150d 0); mkdir $d && $CLI split -q --base $d/s " VZ_EXAMPLES_DIR "/demo-dump.syx >/dev/null "
+                "&& $CLI combine -o c $d/*.SYX",
+                0, "", "test $(grep -c . out.txt) = 100"},
         Hostile{"ALineBreakInAName", "$CLI combine -o o a.syx \"$(printf 'a\\nb')\"", 2, "holds a line break", nullptr},
         Hostile{"AFullStandardOutput", "$CLI inspect a.syx >/dev/full", 2,
                 "vezorizer-cli: standard output: No space left on device", nullptr},
