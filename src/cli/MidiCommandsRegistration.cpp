@@ -11,7 +11,8 @@ namespace cli {
 
 void AddPortsCommand(CLI::App& app, int& status, Console& console) {
   CLI::App* sub = app.add_subcommand("ports", "List the MIDI device slots as the device lists hold them");
-  AddCommonFlags(*sub, console, true);
+  AddCommonFlags(*sub, console, false);
+  sub->add_flag("--json", console.json, "Print one JSON array, an object per slot");
   sub->callback([&status, &console] {
     midi::RtMidiPorts ports;
     status = RunPorts(ports, console);

@@ -307,7 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"HelpEverywhere",
                 "for s in inspect split combine convert ports send capture help; do "
                 "$CLI $s -h | grep -q \"Usage: vezorizer-cli $s\" || exit 9; done; $CLI help send && $CLI help",
-                0, "", "grep -q 'Usage: vezorizer-cli send' out.txt && grep -q '^Subcommands:' out.txt"},
+                0, "", "grep -q 'Usage: vezorizer-cli send' out.txt && grep -q '^Subcommands:' out.txt && "
+                "$CLI ports -h | grep -q 'one JSON array'"},
         Hostile{"QuietAndLongOptions", "printf '9\\r\\n' >SETTINGS.DAT; $CLI send -q --dry-run -p 0 a.syx; "
                 "$CLI combine --quiet --output o a.syx", 0, "", "cmp o.SYX want.syx"}),
     [](const testing::TestParamInfo<Hostile>& p) { return std::string(p.param.name); });
