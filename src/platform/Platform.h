@@ -103,8 +103,8 @@ int ExitStatusForSignal(int signal);
 // replaced. A file with
 // other hard links is written in place once its new contents are complete beside it,
 // so every name still shows the same file. The new file is removed on every failure,
-// on destruction without Commit, and when a signal (SIGINT, SIGTERM, SIGHUP, SIGPIPE)
-// ends the process.
+// on destruction without Commit, and when a signal ends the process (any that may be
+// caught: SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGALRM, SIGUSR1, ...).
 class SafeFile {
  public:
   SafeFile();

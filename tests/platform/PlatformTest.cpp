@@ -11,7 +11,7 @@ namespace {
 
 TEST(SafeFile, ASignalThatEndsTheProcessTakesItsNewFileAlong) {
   const auto dir = FreshDir("safe-file-signal");
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ, SIGUSR1, SIGALRM}) {
     EXPECT_EXIT(
         {
           platform::SafeFile file;
