@@ -48,8 +48,9 @@ std::optional<std::string> InputReader::Open() {
       if (!ec && size > kMaxInputBytes) return error_ = TooLarge();
       if (!ec) knownSize_ = size;
     }
-    file_.reset(std::fopen(name_.c_str(), "rb"));
-    if (!file_) return error_ = platform::ErrorText(errno);
+    int error = 0;
+    file_.reset(platform::OpenForReading(name_, error));
+    if (!file_) return error_ = platform::ErrorText(error);
   }
   if (midi_ == Midi::Raw) return std::nullopt;
   // The first bytes tell a MIDI file; they are given again by the first Next.
@@ -80,9 +81,16 @@ std::optional<std::string> InputReader::Decode() {
 std::span<const std::uint8_t> InputReader::ReadChunk(std::size_t most) {
   if (!file_ || error_) return {};
   chunk_.resize(kChunkBytes);
-  const std::size_t n = std::fread(chunk_.data(), 1, most, file_.get());
+  // A producer that stalls (standard input, a FIFO) holds the read up only until a stop
+  // signal: then the file cannot be read, and says why.
+  int error = 0;
+  const std::size_t n = platform::ReadWaiting(file_.get(), chunk_.data(), most, error);
+  if (error != 0) {
+    error_ = platform::ErrorText(error);
+    file_.reset();
+    return {};
+  }
   if (n == 0) {
-    if (std::ferror(file_.get()) != 0) error_ = platform::ErrorText(errno);
     file_.reset();
     return {};
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <filesystem>
 #include <random>
 #include <nlohmann/json.hpp>
@@ -212,11 +213,15 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
                                       "the overall file ", console)) {
     return FinishCapture(kExitUsageOrIo, result, console);
   }
+  // A FIFO without a reader holds these up until a signal; nothing is recorded then, and
+  // the run ends as the signal would have ended it.
+  const auto refused = [&] {
+    const int signal = !stop.load() ? 0 : options.stopSignal ? options.stopSignal() : SIGINT;
+    return FinishCapture(signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo, result, console);
+  };
   OutputFile overallFile(console);
-  if (!overallFile.Open(overall)) return FinishCapture(kExitUsageOrIo, result, console);
-  if (options.base && !CanWritePieceFiles(mc303::PieceBaseName(*options.base), console)) {
-    return FinishCapture(kExitUsageOrIo, result, console);
-  }
+  if (!overallFile.Open(overall)) return refused();
+  if (options.base && !CanWritePieceFiles(mc303::PieceBaseName(*options.base), console)) return refused();
 
   CliSession session(KeepLog::Yes);
   CapturePump pump(hooks.onPump, session.parse);
@@ -268,6 +273,9 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   session::ReceiveLoop loop({session.flags, d.rings, pool, d.devices, pump, session.tTraffic, session.parse,
                          session.dialogs, idle});
   loop.Run();
+  // The signal that ended the recording does not cut its saving short; a further one
+  // ends a wait for a FIFO's reader (the recording is then kept elsewhere).
+  platform::WaitsEndOnNextStop();
   // A device unplugged in the middle of its dump leaves a capture that looks whole.
   const bool sourceGone = !ports.InSourcePresent(d.devices.SelectedInputHandle());
 

@@ -36,6 +36,9 @@ struct CaptureOptions {
   std::optional<double> idleTimeoutSeconds;
   std::string overall;
   std::optional<std::string> base;
+  // Which signal set the stop flag, for the exit status of a capture it ends before its
+  // recording begins (while OVERALL waits for a FIFO's reader); SIGINT when not given.
+  std::function<int()> stopSignal;
 };
 
 // Test programs run the same capture with something done inside every event pump (a
@@ -44,9 +47,10 @@ struct CaptureHooks {
   std::function<void(std::uint64_t bytesReceived)> onPump;
 };
 
-// stop: set by the caller (SIGINT, SIGTERM) from any thread. OVERALL (and the piece
-// files' folder) must be writable before the recording starts; a recording that still
-// cannot be saved at the end is kept in a file the message names.
+// stop: set by the caller (SIGINT, SIGTERM, SIGHUP, ...) from any thread. OVERALL (and
+// the piece files' folder) must be writable before the recording starts; a recording
+// that still cannot be saved at the end (a FIFO whose reader does not read it before a
+// second signal) is kept in a file the message names.
 int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
                Console& console, const CaptureHooks& hooks = {});
 

@@ -40,9 +40,14 @@ void AddCaptureCommand(CLI::App& app, int& status, Console& console) {
   sub->add_option("--base", options->base, "Also write the per-piece files under this base name");
   AddCommonFlags(*sub, console, true);
   sub->callback([options, &status, &console] {
-    platform::StopSignals signals;  // before the layer starts its threads
+    // Before the layer starts its threads. A closed terminal (SIGHUP), Ctrl-\ and any
+    // other signal that would end the process end the capture as SIGINT does: the
+    // recording is saved, and the MIDI ports are closed on the way out.
+    platform::StopSignals signals(platform::StopOn::EveryEndingSignal);
+    options->stopSignal = [&signals] { return signals.Signal(); };
     midi::RtMidiPorts ports;
     status = RunCapture(*options, ports, signals.Flag(), console);
+    options->stopSignal = nullptr;
   });
 }
 

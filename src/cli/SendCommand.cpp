@@ -283,7 +283,11 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   // Each FILE is read once (standard input or a FIFO gives its bytes only once); the
   // engine reads the bytes kept here, a MIDI file's SysEx.
   std::vector<InputFile> files;
-  if (!LoadInputFiles(options.files, files, console)) return finish(kExitUsageOrIo);
+  if (!LoadInputFiles(options.files, files, console)) {
+    // A FILE whose producer stalled ends on SIGINT or SIGTERM as the send would.
+    const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0;
+    return finish(signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo);
+  }
   for (const InputFile& f : files) totalBytes += f.bytes.size();
   const InputsByName inputs(files);
 

@@ -1,6 +1,8 @@
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <random>
 #include <system_error>
@@ -12,6 +14,7 @@
 #if (defined(__unix__) || defined(__APPLE__)) && !defined(VZ_PLATFORM_PORTABLE)
 #define VZ_POSIX 1
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -47,7 +50,22 @@ std::filesystem::path Beside(const std::filesystem::path& target, const std::str
 
 }  // namespace
 
-std::string ErrorText(int error) { return std::generic_category().message(error); }
+namespace {
+
+// How many signals StopSignals objects have taken, and how many of them the waits on
+// pipes and FIFOs leave alone (WaitsEndOnNextStop); written by the signal side, read by
+// the waits.
+std::atomic<std::uint32_t> stopsTaken{0};
+std::atomic<std::uint32_t> stopsHeld{0};
+
+}  // namespace
+
+void WaitsEndOnNextStop() { stopsHeld.store(stopsTaken.load()); }
+
+// EINTR surfaces only where a stop signal ended a wait (every other one is retried).
+std::string ErrorText(int error) {
+  return error == EINTR ? std::string("a signal ended the wait for it") : std::generic_category().message(error);
+}
 bool IsBrokenPipe(int error) { return error == EPIPE; }
 
 #if VZ_POSIX
@@ -112,11 +130,38 @@ void FreeLiveSlot(int& slot) {
   slot = -1;
 }
 
-int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+bool StopCame() { return stopsTaken.load() != stopsHeld.load(); }
+
+// Waits until fd is ready for events (or hung up, or in error: the read or write that
+// follows tells), in steps short enough that a stop signal is seen at once: 0, EINTR
+// when one came, or poll's own error.
+int WaitUntilReady(int fd, short events) {
+  for (;;) {
+    if (StopCame()) return EINTR;
+    pollfd entry{fd, events, 0};
+    const int n = ::poll(&entry, 1, 100);
+    if (n > 0) return 0;
+    if (n < 0 && errno != EINTR) return errno;
+  }
+}
+
+bool IsRegularFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// waitable: fd is a pipe, FIFO, terminal or device, where a write may wait for a reader
+// for ever. It is then written a pipe's atomic piece at a time, each once the reader
+// has room for it, so that the wait ends on a stop signal (EINTR); an fd of our own
+// open is non-blocking there as well.
+int WriteAll(int fd, const std::uint8_t* data, std::size_t size, bool waitable = false) {
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    if (waitable) {
+      if (const int error = WaitUntilReady(fd, POLLOUT)) return error;
+    }
+    const ssize_t n = ::write(fd, data, waitable ? std::min<std::size_t>(size, PIPE_BUF) : size);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || (waitable && errno == EAGAIN)) continue;
       return errno;
     }
     data += n;
@@ -130,7 +175,47 @@ int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 void UseBinaryStandardStreams() {}
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 int WriteStandardOutput(const char* data, std::size_t size) {
-  return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size);
+  return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size, !IsRegularFile(STDOUT_FILENO));
+}
+
+std::FILE* OpenForReading(const std::filesystem::path& path, int& error) {
+  // Opened without waiting: a FIFO's open would block until a writer comes, deaf to a
+  // stop signal; the reads wait for the writer instead.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    error = errno;
+    ::close(fd);
+  }
+  return file;
+}
+
+std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, int& error) {
+  error = 0;
+  const int fd = ::fileno(file);
+  if (fd < 0 || IsRegularFile(fd)) {
+    const std::size_t n = std::fread(data, 1, size, file);
+    if (n < size && std::ferror(file) != 0) error = errno != 0 ? errno : EIO;
+    return n;
+  }
+  std::size_t got = 0;
+  while (got < size) {
+    if ((error = WaitUntilReady(fd, POLLIN)) != 0) break;
+    const ssize_t n = ::read(fd, data + got, size - got);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      error = errno;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 namespace {
@@ -154,6 +239,7 @@ struct SafeFile::State {
   std::string target;    // the file that receives the bytes: a link's target, resolved
   std::string temp;      // the new file beside it; empty when writing directly
   bool inPlace = false;  // hard-linked: the new file is copied into the target at the end
+  bool waitable = false;  // written directly to a pipe, FIFO, terminal or device
   int liveSlot = -1;
   std::uint64_t size = 0;
   std::optional<std::string> error;
@@ -213,7 +299,14 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   const bool resolvedElsewhere = exists && (throughOpenFile || !targetExists || linkInfo.st_dev != info.st_dev ||
                                             linkInfo.st_ino != info.st_ino);
   if (exists && (!S_ISREG(info.st_mode) || resolvedElsewhere)) {
-    s.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    // Non-blocking: a FIFO no one reads yet refuses the open (ENXIO) instead of holding
+    // it up, deaf to a stop signal, so it is tried again until a reader comes.
+    s.waitable = !S_ISREG(info.st_mode);
+    const int flags = O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC | (s.waitable ? O_NONBLOCK : 0);
+    while ((s.fd = ::open(path.c_str(), flags)) < 0 && errno == ENXIO && S_ISFIFO(info.st_mode)) {
+      if (StopCame()) return s.Fail(EINTR);
+      ::poll(nullptr, 0, 20);
+    }
     if (s.fd < 0) return s.Fail(errno);
     s.target = path.string();
     return std::nullopt;
@@ -254,7 +347,7 @@ std::optional<std::string> SafeFile::Write(const std::uint8_t* data, std::size_t
   if (!state_) return std::string("not open");
   State& s = *state_;
   if (s.error) return s.error;
-  if (const int error = WriteAll(s.fd, data, size)) return s.Fail(error);
+  if (const int error = WriteAll(s.fd, data, size, s.waitable)) return s.Fail(error);
   s.size += size;
   return std::nullopt;
 }
@@ -345,6 +438,19 @@ int WriteStandardOutput(const char* data, std::size_t size) {
   errno = 0;
   if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return 0;
   return errno != 0 ? errno : EIO;
+}
+
+std::FILE* OpenForReading(const std::filesystem::path& path, int& error) {
+  std::FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) error = errno;
+  return file;
+}
+
+std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, int& error) {
+  error = 0;
+  const std::size_t n = std::fread(data, 1, size, file);
+  if (n < size && std::ferror(file) != 0) error = errno != 0 ? errno : EIO;
+  return n;
 }
 
 std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
@@ -446,6 +552,7 @@ const char* SignalName(int signal) {
     case SIGTERM: return "SIGTERM";
 #if VZ_POSIX
     case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
 #endif
     default: return "a signal";
   }
@@ -587,8 +694,38 @@ void WakeWordWaiter(std::atomic<std::uint32_t>&) {}
 
 #if VZ_LINUX
 
+namespace {
+
+// The signals that end a capture as SIGINT does: every one that would end the process
+// and comes from outside it (a closed terminal, Ctrl-\\, a timer, kill).
+constexpr int kEveryStopSignal[] = {
+    SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPIPE, SIGXFSZ,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+// Ignored when the object is made, these stay ignored (nohup ignores SIGHUP for the
+// capture to outlive the terminal), but SIGINT, SIGTERM and SIGQUIT: a shell ignores
+// SIGINT and SIGQUIT for what it starts in the background, while a kill that names
+// them means them.
+bool KeepsBeingIgnored(int signal) {
+  if (signal == SIGINT || signal == SIGTERM || signal == SIGQUIT) return false;
+  struct sigaction former {};
+  return ::sigaction(signal, nullptr, &former) == 0 && (former.sa_flags & SA_SIGINFO) == 0 &&
+         former.sa_handler == SIG_IGN;
+}
+
+}  // namespace
+
 // The signals are blocked in every thread and taken by one thread of their own, so that
-// none lands on a MIDI layer's thread in the middle of a system call.
+// none lands on a MIDI layer's thread in the middle of a system call. SIGPIPE and
+// SIGXFSZ, sent by the system to the thread whose write failed, then only make that
+// write fail (EPIPE, EFBIG), which the writer says; the ones left pending are taken
+// before the signals are let through again.
 struct StopSignals::Impl {
   sigset_t set{};
   sigset_t previous{};
@@ -597,10 +734,17 @@ struct StopSignals::Impl {
   std::atomic<bool> done{false};
   std::thread watcher;
 
-  Impl() {
+  explicit Impl(StopOn which) {
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    if (which == StopOn::InterruptAndTerminate) {
+      sigaddset(&set, SIGINT);
+      sigaddset(&set, SIGTERM);
+    } else {
+      for (int s : kEveryStopSignal) {
+        if (!KeepsBeingIgnored(s)) sigaddset(&set, s);
+      }
+    }
+    WaitsEndOnNextStop();
     pthread_sigmask(SIG_BLOCK, &set, &previous);
     watcher = std::thread([this] {
       const timespec tick{0, 200 * 1000 * 1000};
@@ -610,6 +754,7 @@ struct StopSignals::Impl {
           int none = 0;
           signal.compare_exchange_strong(none, taken);
           stop.store(true);
+          stopsTaken.fetch_add(1);
         }
       }
     });
@@ -617,6 +762,14 @@ struct StopSignals::Impl {
   ~Impl() {
     done.store(true);
     watcher.join();
+    sigset_t directed;
+    sigemptyset(&directed);
+    for (int s : {SIGPIPE, SIGXFSZ}) {
+      if (sigismember(&set, s) == 1) sigaddset(&directed, s);
+    }
+    const timespec now{0, 0};
+    while (sigtimedwait(&directed, nullptr, &now) > 0) {
+    }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
 };
@@ -631,6 +784,7 @@ extern "C" void OnStopSignal(int signal) {
   int none = 0;
   stopSignal.compare_exchange_strong(none, signal);
   stopFlag.store(true);
+  stopsTaken.fetch_add(1);
 }
 }  // namespace
 
@@ -639,9 +793,10 @@ struct StopSignals::Impl {
   std::atomic<int>& signal = stopSignal;
   void (*previousInt)(int) = nullptr;
   void (*previousTerm)(int) = nullptr;
-  Impl() {
+  explicit Impl(StopOn) {
     stopFlag.store(false);
     stopSignal.store(0);
+    WaitsEndOnNextStop();
     previousInt = std::signal(SIGINT, &OnStopSignal);
     previousTerm = std::signal(SIGTERM, &OnStopSignal);
   }
@@ -653,7 +808,7 @@ struct StopSignals::Impl {
 
 #endif
 
-StopSignals::StopSignals() : impl_(std::make_unique<Impl>()) {}
+StopSignals::StopSignals(StopOn which) : impl_(std::make_unique<Impl>(which)) {}
 StopSignals::~StopSignals() = default;
 
 const std::atomic<bool>& StopSignals::Flag() const { return impl_->stop; }

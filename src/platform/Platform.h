@@ -16,7 +16,8 @@
 
 namespace platform {
 
-// The text of an error number (errno, or one of these functions' results).
+// The text of an error number (errno, or one of these functions' results); EINTR, which
+// they give only where a stop signal ended a wait, says so.
 std::string ErrorText(int error);
 // The error a write to a pipe whose reader has gone gives.
 bool IsBrokenPipe(int error);
@@ -37,12 +38,15 @@ bool IsStandardInput(const std::filesystem::path& path);
 // made. Lets code that reads files take bytes already in memory.
 std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size);
 
-// SIGINT and SIGTERM turned into a flag instead of ending the process, for as long as
-// the object lives. Made before any thread is started (a MIDI layer's), so that no such
-// thread is the one a signal lands on.
+// Signals turned into a flag instead of ending the process, for as long as the object
+// lives: SIGINT and SIGTERM, or every signal that would end it and may be caught
+// (SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, ...; on Linux). Made before any thread is started
+// (a MIDI layer's), so that no such thread is the one a signal lands on. Each signal
+// also ends the waits below on pipes, FIFOs and terminals.
+enum class StopOn { InterruptAndTerminate, EveryEndingSignal };
 class StopSignals {
  public:
-  StopSignals();
+  explicit StopSignals(StopOn which = StopOn::InterruptAndTerminate);
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -55,7 +59,20 @@ class StopSignals {
   std::unique_ptr<Impl> impl_;
 };
 
-// "SIGINT", "SIGTERM", "SIGHUP", or "a signal" for any other number.
+// Reading a file the way fopen(path, "rb") and fread do, but without waiting for ever
+// where another process decides when the bytes come (standard input, a pipe, a FIFO, a
+// terminal): opening a FIFO does not wait for its writer, and a read waits in short
+// steps that a stop signal (StopSignals) ends. ReadWaiting fills data up to size, the
+// end of the file or an error; error is then 0, the error number, or EINTR where a stop
+// signal ended the wait. Writing (SafeFile, WriteStandardOutput) waits for a reader the
+// same way.
+std::FILE* OpenForReading(const std::filesystem::path& path, int& error);
+std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, int& error);
+// From now on only a stop signal that comes later ends those waits: a capture ended by
+// its first signal then saves its recording through a slow reader until the next one.
+void WaitsEndOnNextStop();
+
+// "SIGINT", "SIGTERM", "SIGHUP", "SIGQUIT", or "a signal" for any other number.
 const char* SignalName(int signal);
 
 // SIGTERM, SIGINT and SIGHUP turned, for as long as the object lives, into a byte on a

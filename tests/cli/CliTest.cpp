@@ -278,6 +278,18 @@ INSTANTIATE_TEST_SUITE_P(
                 "$CLI send --dry-run a.syx",
                 0, "vezorizer-cli: ./SETTINGS.DAT: cannot be read; the buffer size is 139",
                 "test $(grep -c 'SETTINGS.DAT: cannot be read; the buffer size is 139' err.txt) = 2"},
+        // Blocked on a producer that stalls or a FIFO no one reads, a send or a capture
+        // still ends on a signal (HUP and QUIT end a capture as INT does), as the signal
+        // would have ended it.
+        // (e PID SIGNAL: once PID's signal thread runs, the signal; SIGKILL after 10 s.)
+        Hostile{"ABlockedRunEndsOnASignal",
+                "a() { [ -e /proc/$1 ] && ! grep -q 'State:.Z' /proc/$1/status; };"
+                "e() { while a $1 && [ $(ls /proc/$1/task 2>/dev/null | wc -l) -lt 2 ]; do sleep 0.05; done; kill -$2 $1;"
+                "n=0; while a $1 && [ $n -lt 100 ]; do sleep 0.1; n=$((n+1)); done; kill -KILL $1 2>/dev/null; wait $1; };"
+                "mkfifo i o.SYX; sleep 60 >i & w=$!; $CLI send - <i & e $! TERM; s=$?; kill $w;"
+                "$CLI capture -o o & e $! HUP; h=$?; $CLI capture -o o & e $! QUIT; echo $s $h $?",
+                0, "vezorizer-cli: standard input: a signal ended the wait for it",
+                "test \"$(cat out.txt)\" = '143 129 131' && test $(grep -c 'o.SYX: a signal ended the wait' err.txt) = 2"},
         Hostile{"AMissingFile", "$CLI send --dry-run a.syx missing.syx", 2, "missing.syx: No such file or directory",
                 "! test -e missing.syx && ! grep -q block out.txt"},
         Hostile{"AFolderToRead", "mkdir d; $CLI inspect d", 2, "vezorizer-cli: d: is a directory", nullptr},
