@@ -4,10 +4,20 @@
 // data directory, which gets a copy of README.TXT so that Help still has its text.
 #pragma once
 
+#include <QString>
 #include <filesystem>
 #include <vector>
 
 namespace app {
+
+// A path as Qt gives it, in the system's own encoding.
+std::filesystem::path PathFromQt(const QString& path);
+
+// The per-user application data directory (Qt's AppDataLocation). Qt takes a missing
+// HOME for the root of the file system, so HOME is first filled in from the password
+// database, as other programs find the user's home; with no home at all there is no
+// such directory (empty).
+std::filesystem::path UserDataDirectory();
 
 // Whether a file can be created in the directory (tried, then removed).
 bool DirectoryWritable(const std::filesystem::path& directory);
@@ -21,7 +31,8 @@ bool InstalledCopy(const std::filesystem::path& executableDirectory,
 
 // executableDirectory when writable and not an installed copy; otherwise
 // userDataDirectory, created if missing, with README.TXT copied in from the first of
-// helpSources that holds one when it has none of its own.
+// helpSources that holds a readable one when it has none of its own (or an empty one,
+// which only a failed copy leaves). A copy that fails leaves nothing behind.
 std::filesystem::path ChooseProgramDirectory(const std::filesystem::path& executableDirectory,
                                              const std::filesystem::path& userDataDirectory,
                                              const std::vector<std::filesystem::path>& helpSources);

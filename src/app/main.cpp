@@ -1,7 +1,6 @@
 // vezorizer: the window program. Sets up Qt, finds the program's directory and hands
 // the real MIDI layer, dialogs and event pump to Main.
 #include <QApplication>
-#include <QStandardPaths>
 #include <filesystem>
 
 #include "app/CloseOnSignals.h"
@@ -12,18 +11,6 @@
 #include "midi/RtMidiPorts.h"
 #include "ui/QtDialogs.h"
 
-namespace {
-
-std::filesystem::path FromQt(const QString& path) {
-#ifdef _WIN32
-  return std::filesystem::path(path.toStdWString());
-#else
-  return std::filesystem::path(path.toLocal8Bit().toStdString());
-#endif
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vezorizer"));
@@ -33,10 +20,9 @@ int main(int argc, char** argv) {
   // The receive loop ends the program, through QuitRequested, not Qt's last window.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  const std::filesystem::path executableDirectory = FromQt(QCoreApplication::applicationDirPath());
+  const std::filesystem::path executableDirectory = app::PathFromQt(QCoreApplication::applicationDirPath());
   const std::filesystem::path programDirectory = app::ChooseProgramDirectory(
-      executableDirectory, FromQt(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
-      {executableDirectory, executableDirectory / VZ_INSTALLED_DATA_FROM_BIN});
+      executableDirectory, app::UserDataDirectory(), {executableDirectory, executableDirectory / VZ_INSTALLED_DATA_FROM_BIN});
 
   midi::RtMidiPorts ports;
   ui::QtDialogs dialogs;

@@ -208,7 +208,7 @@ std::filesystem::path UserDataDirectory() {
 #else
   const auto data = env("XDG_DATA_HOME");
   if (data.is_absolute()) return data / "Vezorizer";
-  const auto home = env("HOME");
+  const auto home = platform::HomeDirectory();  // as the window program finds it
   return home.empty() ? home : home / ".local" / "share" / "Vezorizer";
 #endif
 }

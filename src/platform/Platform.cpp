@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -176,6 +178,20 @@ void UseBinaryStandardStreams() {}
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 int WriteStandardOutput(const char* data, std::size_t size) {
   return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size, !IsRegularFile(STDOUT_FILENO));
+}
+
+std::filesystem::path HomeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr) {
+    return {};
+  }
+  const std::filesystem::path home = found->pw_dir;
+  std::error_code ec;
+  return home != "/" && std::filesystem::is_directory(home, ec) ? home : std::filesystem::path();
 }
 
 std::FILE* OpenForReading(const std::filesystem::path& path, int& error) {
@@ -438,6 +454,11 @@ int WriteStandardOutput(const char* data, std::size_t size) {
   errno = 0;
   if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return 0;
   return errno != 0 ? errno : EIO;
+}
+
+std::filesystem::path HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr ? std::filesystem::path(home) : std::filesystem::path();
 }
 
 std::FILE* OpenForReading(const std::filesystem::path& path, int& error) {

@@ -34,6 +34,11 @@ bool IsStandardOutput(const std::filesystem::path& path);
 // sent to it): writing there replaces what is being read.
 bool IsStandardInput(const std::filesystem::path& path);
 
+// The user's home: HOME, or where it is unset or empty, the password database's entry
+// for the user when that is a folder other than the root; empty when neither names one
+// (or the system has no such database).
+std::filesystem::path HomeDirectory();
+
 // A stream that reads the bytes given, which must outlive it; nullptr when none can be
 // made. Lets code that reads files take bytes already in memory.
 std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size);

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
+#include <unistd.h>
 
 #include "app/ProgramDirectory.h"
 #include "support/RunCli.h"
@@ -14,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // README.TXT beside the executable, in share/vezorizer and in the user's directory
-// (nullptr: none), and what the choice must give.
+// (nullptr: none; "@PATH": a link to PATH), and what the choice must give.
 struct Layout {
   const char* name;
   bool binExists;
@@ -35,11 +37,16 @@ TEST_P(ProgramDirectory, IsTheExecutablesUnlessItIsInstalledOrCannotBeWritten) {
   for (const auto& [dir, text] : {std::pair{bin, l.beside}, {share, l.installed}, {user, l.users}}) {
     if (text == nullptr) continue;
     fs::create_directories(dir);
-    std::ofstream(dir / "README.TXT", std::ios::binary) << text;
+    if (text[0] == '@') fs::create_symlink(text + 1, dir / "README.TXT");
+    else std::ofstream(dir / "README.TXT", std::ios::binary) << text;
   }
   EXPECT_EQ(app::ChooseProgramDirectory(bin, user, {bin, share}), l.usersDirectory ? user : bin);
   EXPECT_EQ(fs::exists(user), l.usersAfter != nullptr);
   EXPECT_EQ(Slurp(user / "README.TXT"), l.usersAfter == nullptr ? "" : l.usersAfter);
+  EXPECT_FALSE(fs::exists(user / "README.TXT") && fs::is_empty(user / "README.TXT")) << "Help would stay empty";
+  if (fs::exists(user)) {
+    EXPECT_EQ(std::distance(fs::directory_iterator(user), {}), fs::exists(user / "README.TXT") ? 1 : 0) << "left behind";
+  }
   EXPECT_EQ(fs::exists(bin / "README.TXT"), l.beside != nullptr);
   fs::remove_all(root);
 }
@@ -50,7 +57,25 @@ INSTANTIATE_TEST_SUITE_P(
                     Layout{"TheUsersOwnHelpIsNeverReplaced", true, nullptr, "installed", "mine", true, "mine"},
                     Layout{"HelpBesideTheExecutable", true, "beside", "installed", nullptr, false, nullptr},
                     Layout{"ALoneExecutableWithoutHelp", true, nullptr, nullptr, nullptr, false, nullptr},
-                    Layout{"AFolderThatIsNotThere", false, nullptr, "installed", nullptr, true, "installed"}),
+                    Layout{"AFolderThatIsNotThere", false, nullptr, "installed", nullptr, true, "installed"},
+                    // Reading address 0 of one's own memory fails; the next start tries again.
+                    Layout{"AnUnreadableSharedHelpLeavesNoCopy", true, nullptr, "@/proc/self/mem", nullptr, true, ""},
+                    Layout{"AnEmptyCopyIsReplaced", true, nullptr, "installed", "", true, "installed"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Qt takes a missing HOME for the root of the file system; the password database knows
+// the user's home.
+TEST(UserDataDirectory, WithoutHomeIsInTheUsersHomeNotAtTheRoot) {
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const std::string xdg = data != nullptr ? data : "";
+  ::unsetenv("HOME");
+  ::unsetenv("XDG_DATA_HOME");
+  const fs::path dir = app::UserDataDirectory();
+  const std::string own = getpwuid(getuid())->pw_dir;
+  if (!home.empty()) ::setenv("HOME", home.c_str(), 1);
+  if (data != nullptr) ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+  EXPECT_EQ(dir.string().rfind(own + "/.local/share/", 0), 0u) << dir;
+}
 
 }  // namespace
