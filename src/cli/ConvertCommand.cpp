@@ -68,7 +68,7 @@ int RunConvert(const std::string& in, const std::string& out, const smf::SmfWrit
   }
   smf::ByteString sysex;
   if (fromMidi) {
-    smf::SmfReadResult read = smf::ReadSysexFromSmf(input);
+    smf::SmfReadResult read = smf::ReadSysexFromSmf(std::move(input));
     if (read.error) {
       console.Error(inName, smf::SmfErrorText(*read.error) + "; nothing written");
       return finish(kExitUsageOrIo);

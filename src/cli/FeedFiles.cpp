@@ -70,7 +70,7 @@ std::optional<std::string> InputReader::Decode() {
     file.insert(file.end(), piece.begin(), piece.end());
   }
   if (error_) return error_;
-  smf::SmfReadResult read = smf::ReadSysexFromSmf(file);
+  smf::SmfReadResult read = smf::ReadSysexFromSmf(std::move(file));
   if (read.error) return error_ = smf::SmfErrorText(*read.error);
   sysex_ = std::move(read.sysex.bytes);
   knownSize_ = sysex_.size();

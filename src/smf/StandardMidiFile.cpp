@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -19,12 +20,49 @@ constexpr std::uint32_t kMinHeaderBytes = 6;  // format, track count, division
 // Four bytes of seven bits each.
 constexpr std::uint32_t kMaxVarLen = 0x0FFFFFFF;
 
-// One SysEx as it will come out: a whole message (its F0 event and any continuations)
-// or one escape event.
-struct SysexUnit {
-  std::uint64_t tick = 0;
-  ByteString bytes;
-};
+// The SysEx of the tracks is gathered as runs of records, a run per track, in a buffer
+// no larger than the file (about) itself: the file of many tiny events must not cost
+// many times its size. A record is one SysEx as it will come out (a whole message, its
+// F0 event and any continuations, or one escape event): LEB128 the ticks since the
+// record before it in the run, LEB128 its byte count + 1, the bytes. A count field of 0
+// ends the run. Each field takes no more bytes than the file spent on it (a delta, a
+// status byte, a length), so the records never outgrow the file by more than a byte in
+// a hundred.
+
+std::size_t LebSize(std::uint64_t value) {
+  std::size_t n = 1;
+  while (value >= 0x80) {
+    value >>= 7;
+    ++n;
+  }
+  return n;
+}
+
+// Writes value in exactly `bytes` bytes (at least LebSize(value)) at out.
+void PutLeb(std::uint8_t* out, std::uint64_t value, std::size_t bytes) {
+  for (std::size_t i = 0; i + 1 < bytes; ++i) {
+    out[i] = static_cast<std::uint8_t>(0x80 | (value & 0x7F));
+    value >>= 7;
+  }
+  out[bytes - 1] = static_cast<std::uint8_t>(value);
+}
+
+void AppendLeb(ByteString& out, std::uint64_t value) {
+  const std::size_t at = out.size();
+  out.resize(at + LebSize(value));
+  PutLeb(out.data() + at, value, out.size() - at);
+}
+
+std::uint64_t TakeLeb(const std::uint8_t* records, std::size_t& pos) {
+  std::uint64_t value = 0;
+  for (int shift = 0;; shift += 7) {
+    const std::uint8_t b = records[pos++];
+    value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+    if ((b & 0x80) == 0) return value;
+  }
+}
+
+constexpr std::uint8_t kEndOfRun[] = {0x00, 0x00};
 
 SmfError Error(std::uint64_t offset, std::string reason) { return SmfError{offset, std::move(reason)}; }
 
@@ -64,14 +102,40 @@ std::optional<SmfError> ReadLength(const ByteString& f, std::size_t& pos, std::s
   return std::nullopt;
 }
 
-std::optional<SmfError> ReadTrack(const ByteString& f, std::size_t pos, std::size_t end, std::vector<SysexUnit>& units,
+// Appends the track's SysEx to records as one run.
+std::optional<SmfError> ReadTrack(const ByteString& f, std::size_t pos, std::size_t end, ByteString& records,
                                   std::size_t& eventCount) {
   std::uint64_t tick = 0;
+  std::uint64_t lastUnitTick = 0;
   std::uint8_t runningStatus = 0;
   // The SysEx whose F0 event did not end in 0xF7: the F7 events that follow carry its
-  // remaining bytes.
-  constexpr std::size_t kNoneOpen = static_cast<std::size_t>(-1);
-  std::size_t open = kNoneOpen;
+  // remaining bytes. It is the last record, so it may grow where it stands.
+  bool open = false;
+  std::size_t openCountAt = 0;  // where its count field stands
+  std::uint64_t openCount = 0;
+  const auto startUnit = [&](const std::uint8_t* lead, std::size_t leadBytes, const std::uint8_t* data,
+                             std::size_t dataBytes) {
+    AppendLeb(records, tick - lastUnitTick);
+    lastUnitTick = tick;
+    openCountAt = records.size();
+    openCount = leadBytes + dataBytes;
+    AppendLeb(records, openCount + 1);
+    records.insert(records.end(), lead, lead + leadBytes);
+    records.insert(records.end(), data, data + dataBytes);
+  };
+  const auto extendUnit = [&](const std::uint8_t* data, std::size_t dataBytes) {
+    const std::size_t oldField = LebSize(openCount + 1);
+    openCount += dataBytes;
+    const std::size_t newField = LebSize(openCount + 1);
+    // A count that needs another byte moves the bytes after it: at most a few times in
+    // the life of a message, however many parts it comes in.
+    if (newField > oldField) {
+      records.insert(records.begin() + static_cast<std::ptrdiff_t>(openCountAt + oldField), newField - oldField, 0);
+    }
+    PutLeb(records.data() + openCountAt, openCount + 1, newField);
+    records.insert(records.end(), data, data + dataBytes);
+  };
+
   while (pos < end) {
     std::uint32_t delta = 0;
     if (auto error = ReadVarLen(f, pos, end, delta)) return error;
@@ -107,29 +171,75 @@ std::optional<SmfError> ReadTrack(const ByteString& f, std::size_t pos, std::siz
     if (status == kSysexStart || status == kSysexEnd) {
       std::uint32_t length = 0;
       if (auto error = ReadLength(f, pos, end, length)) return error;
-      const auto data = f.begin() + static_cast<std::ptrdiff_t>(pos);
-      const auto dataEnd = data + static_cast<std::ptrdiff_t>(length);
+      const std::uint8_t* data = f.data() + pos;
       pos += length;
       ++eventCount;
-      const bool endsMessage = length > 0 && *(dataEnd - 1) == kSysexEnd;
+      const bool endsMessage = length > 0 && data[length - 1] == kSysexEnd;
       if (status == kSysexStart) {
-        SysexUnit unit{tick, {kSysexStart}};
-        unit.bytes.insert(unit.bytes.end(), data, dataEnd);
-        units.push_back(std::move(unit));
-        open = endsMessage ? kNoneOpen : units.size() - 1;
-      } else if (open != kNoneOpen) {
-        ByteString& message = units[open].bytes;
-        message.insert(message.end(), data, dataEnd);
-        if (endsMessage) open = kNoneOpen;
+        startUnit(&kSysexStart, 1, data, length);
+        open = !endsMessage;
+      } else if (open) {
+        extendUnit(data, length);
+        if (endsMessage) open = false;
       } else {
-        units.push_back(SysexUnit{tick, ByteString(data, dataEnd)});
+        startUnit(nullptr, 0, data, length);
       }
       continue;
     }
 
     return Error(eventStart, "status byte " + Hex(status) + " cannot stand in a MIDI file");
   }
+  records.insert(records.end(), std::begin(kEndOfRun), std::end(kEndOfRun));
   return std::nullopt;
+}
+
+// Where the run that starts at pos ends (past its end mark).
+std::size_t RunEnd(const std::uint8_t* records, std::size_t pos) {
+  for (;;) {
+    (void)TakeLeb(records, pos);
+    const std::uint64_t count = TakeLeb(records, pos);
+    if (count == 0) return pos;
+    pos += static_cast<std::size_t>(count - 1);
+  }
+}
+
+// Merges the runs at a and b (b follows a) into one at out, in time order; a tie goes
+// to a, the earlier track. Each delta out is at most the one it came with (its record's
+// predecessor out is no earlier than the one it had), so out never needs more room than
+// the two runs took.
+std::size_t MergeRuns(const std::uint8_t* in, std::size_t a, std::size_t b, std::uint8_t* out) {
+  struct Cursor {
+    std::size_t pos;
+    std::uint64_t tick = 0;  // of the record at pos, once read
+    std::uint64_t count = 0;
+    bool ended = false;
+    void Read(const std::uint8_t* records) {
+      std::size_t at = pos;
+      tick += TakeLeb(records, at);
+      count = TakeLeb(records, at);
+      ended = count == 0;
+      pos = at;
+    }
+  };
+  Cursor first{a}, second{b};
+  first.Read(in);
+  second.Read(in);
+  std::size_t put = 0;
+  std::uint64_t lastTick = 0;
+  while (!first.ended || !second.ended) {
+    Cursor& c = !first.ended && (second.ended || first.tick <= second.tick) ? first : second;
+    const std::size_t deltaBytes = LebSize(c.tick - lastTick), countBytes = LebSize(c.count);
+    PutLeb(out + put, c.tick - lastTick, deltaBytes);
+    PutLeb(out + put + deltaBytes, c.count, countBytes);
+    put += deltaBytes + countBytes;
+    std::memmove(out + put, in + c.pos, static_cast<std::size_t>(c.count - 1));
+    put += static_cast<std::size_t>(c.count - 1);
+    c.pos += static_cast<std::size_t>(c.count - 1);
+    lastTick = c.tick;
+    c.Read(in);
+  }
+  std::memcpy(out + put, kEndOfRun, sizeof kEndOfRun);
+  return put + sizeof kEndOfRun;
 }
 
 // Checks that a whole chunk header and the chunk it announces lie inside the file.
@@ -197,7 +307,7 @@ std::size_t MessageEnd(const ByteString& syx, std::size_t pos, bool keepStray, s
 
 bool IsStandardMidiFile(const ByteString& file) { return file.size() >= 4 && HasType(file, 0, "MThd"); }
 
-SmfReadResult ReadSysexFromSmf(const ByteString& f) {
+SmfReadResult ReadSysexFromSmf(ByteString f) {
   if (!IsStandardMidiFile(f)) return Failed(Error(0, "the file does not begin with \"MThd\""));
   std::uint32_t headerLength = 0;
   if (auto error = ReadChunkHeader(f, 0, headerLength)) return Failed(*error);
@@ -210,7 +320,8 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
   if (format > 2) return Failed(Error(8, "format " + std::to_string(format) + " is none of 0, 1 and 2"));
 
   SmfReadResult result;
-  std::vector<SysexUnit> units;
+  ByteString records;
+  records.reserve(f.size() + f.size() / 64 + 64);
   std::size_t tracksRead = 0;
   std::size_t pos = kChunkHeaderBytes + headerLength;
   while (pos < f.size()) {
@@ -219,7 +330,7 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
     const std::size_t body = pos + kChunkHeaderBytes;
     // Chunks of other types may be added to the format later; readers skip them.
     if (HasType(f, pos, "MTrk")) {
-      if (auto error = ReadTrack(f, body, body + length, units, result.sysex.eventCount)) return Failed(*error);
+      if (auto error = ReadTrack(f, body, body + length, records, result.sysex.eventCount)) return Failed(*error);
       ++tracksRead;
     }
     pos = body + length;
@@ -228,16 +339,47 @@ SmfReadResult ReadSysexFromSmf(const ByteString& f) {
     return Failed(Error(f.size(), "the file ends after " + std::to_string(tracksRead) + " of the " +
                                       std::to_string(declaredTracks) + " tracks its header announces"));
   }
-  // Tracks of formats 0 and 1 play together: order by time, once over all tracks (a
-  // merge after each track would make a file of many short tracks quadratic). A stable
-  // sort keeps equal times in file order, so an earlier track wins a tie.
-  if (format != 2) {
-    std::stable_sort(units.begin(), units.end(),
-                     [](const SysexUnit& a, const SysexUnit& b) { return a.tick < b.tick; });
+  f = ByteString();  // the records hold all that is wanted of it
+
+  // Tracks of formats 0 and 1 play together: merged into time order, two runs at a time
+  // (n log n in the tracks, never more than the records twice over in memory). Format 2
+  // holds independent sequences, which come out one after the other.
+  std::size_t used = records.size();
+  if (format != 2 && tracksRead > 1) {
+    ByteString merged(used);
+    for (std::size_t runs = tracksRead; runs > 1;) {
+      std::size_t in = 0, out = 0, left = 0;
+      while (in < used) {
+        const std::size_t second = RunEnd(records.data(), in);
+        if (second == used) {
+          std::memcpy(merged.data() + out, records.data() + in, used - in);
+          out += used - in;
+          in = used;
+        } else {
+          const std::size_t next = RunEnd(records.data(), second);
+          out += MergeRuns(records.data(), in, second, merged.data() + out);
+          in = next;
+        }
+        ++left;
+      }
+      records.swap(merged);
+      used = out;
+      runs = left;
+    }
   }
-  for (const SysexUnit& unit : units) {
-    result.sysex.bytes.insert(result.sysex.bytes.end(), unit.bytes.begin(), unit.bytes.end());
+  // The bytes alone, moved to the front where the records stood.
+  std::size_t take = 0, put = 0;
+  while (take < used) {
+    (void)TakeLeb(records.data(), take);
+    const std::uint64_t count = TakeLeb(records.data(), take);
+    if (count == 0) continue;
+    std::memmove(records.data() + put, records.data() + take, static_cast<std::size_t>(count - 1));
+    put += static_cast<std::size_t>(count - 1);
+    take += static_cast<std::size_t>(count - 1);
   }
+  records.resize(put);
+  records.shrink_to_fit();
+  result.sysex.bytes = std::move(records);
   return result;
 }
 

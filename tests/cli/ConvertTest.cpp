@@ -3,12 +3,45 @@
 // and refusals are rows of the command line's table).
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <tuple>
 
 #include "DumpGenerator.h"
 #include "smf/StandardMidiFile.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
+
+// Heap bytes in use, counted while `counting` is set: what reading a MIDI file costs.
+std::atomic<bool> counting{false};
+std::atomic<std::int64_t> liveBytes{0}, peakBytes{0};
+
+void* operator new(std::size_t n) {
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  if (counting) {
+    const std::int64_t now = liveBytes += static_cast<std::int64_t>(malloc_usable_size(p));
+    for (std::int64_t peak = peakBytes; now > peak && !peakBytes.compare_exchange_weak(peak, now);) {
+    }
+  }
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (p != nullptr && counting) liveBytes -= static_cast<std::int64_t>(malloc_usable_size(p));
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { operator delete(p); }
 
 namespace {
 
@@ -78,6 +111,47 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"DeltaOfFiveBytes", Cat({Header(0, 1), Track({0x81, 0x81, 0x81, 0x81, 0x01, 0xF0})}), {}, 22},
         ReadCase{"DataByteWithoutRunningStatus", Cat({Header(0, 1), Track({0x00, 0x3C, 0x40})}), {}, 23}),
     [](const auto& p) { return p.param.name; });
+
+// A file of tiny events, on one track or on many, costs at most about twice its size:
+// the file itself and what is gathered out of it. Each of the many tracks holds a
+// message in two parts of 100 bytes, then 50 tiny ones at the same time; the later
+// tracks' come earlier, the ticks running 100 down to 1 twenty times.
+TEST(SmfRead, TakesAtMostAboutTwiceTheFileInMemory) {
+  for (const bool manyTracks : {false, true}) {
+    ByteString file = Header(manyTracks ? 1 : 0, 1), expected, track;
+    const auto tiny = [](ByteString& out, int count, const ByteString& each) {
+      for (int i = 0; i < count; ++i) out.insert(out.end(), each.begin(), each.end());
+    };
+    const auto addTrack = [&file](const ByteString& events) {
+      const ByteString chunk = Track(Cat({events, kEnd}));
+      file.insert(file.end(), chunk.begin(), chunk.end());
+    };
+    if (manyTracks) {
+      const ByteString part1(99, 0x41), part2(99, 0x42);
+      const ByteString output = Cat({{0xF0}, part1, part2, {0xF7}});
+      for (int t = 0; t < 2000; ++t) {
+        track = Cat({{static_cast<std::uint8_t>(100 - t % 100), 0xF0, 99}, part1, {0x00, 0xF7, 100}, part2, {0xF7}});
+        tiny(track, 50, {0x00, 0xF0, 0x01, 0xF7});
+        addTrack(track);
+        // Tracks of one tick are alike, so the order among them does not show here.
+        expected.insert(expected.end(), output.begin(), output.end());
+        tiny(expected, 50, {0xF0, 0xF7});
+      }
+    } else {
+      tiny(track, 1 << 18, {0x00, 0xF0, 0x01, 0xF7});
+      addTrack(track);
+      tiny(expected, 1 << 18, {0xF0, 0xF7});
+    }
+    const auto size = static_cast<std::int64_t>(file.size());
+    liveBytes = peakBytes = static_cast<std::int64_t>(malloc_usable_size(file.data()));
+    counting = true;
+    const smf::SmfReadResult r = smf::ReadSysexFromSmf(std::move(file));
+    counting = false;
+    EXPECT_EQ(r.sysex.bytes, expected);
+    // The tiny events cost over twenty times the file before.
+    EXPECT_LE(peakBytes, size * 21 / 10 + 65536) << size << " bytes, " << (manyTracks ? "many tracks" : "one track");
+  }
+}
 
 TEST(SmfWrite, MessagesBecomeF0EventsAndOtherBytesAreLeftOutOrKeptAsEscapeEvents) {
   // Active sensing, a message, one cut off by the next 0xF0, a message, a stray byte.
