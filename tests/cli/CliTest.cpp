@@ -242,12 +242,13 @@ INSTANTIATE_TEST_SUITE_P(
         // output of the run: nothing is written.
         Hostile{"AnInputAsTheOutput",
                 "cp a.syx b.SYX; ln -s a.syx l.SYX; $CLI combine -o b.SYX b.SYX; $CLI combine -o l a.syx;"
-                "cp a.syx x_U01P.SYX; $CLI split --base x x_U01P.SYX; ln a.syx h_U01S.SYX; $CLI split --base h - <a.syx;"
-                "ln -s k_U01P.SYX k_U01S.SYX; $CLI split --base k a.syx",
+                "cp a.syx x_U01P.SYX; $CLI split --base x x_U01P.SYX; ln a.syx h_U01S.SYX; $CLI split --base h a.syx;"
+                "cp a.syx m.mid; $CLI convert - m.mid <m.mid; ln -s k_U01P.SYX k_U01S.SYX; $CLI split --base k a.syx",
                 2, "b.SYX: is the same file as the input b.SYX",
                 "cmp a.syx b.SYX && grep -q 'l.SYX: is the same' err.txt && cmp x_U01P.SYX a.syx && ! ls x_U01S.SYX h_U01P.SYX "
                 "k_U01P.SYX && grep -q 'x_U01P.SYX: is the same file as the input x_U01P.SYX' err.txt && "
-                "grep -q 'h_U01S.SYX: is the same file as the input standard input' err.txt && "
+                "grep -q 'h_U01S.SYX: is the same file as the input a.syx' err.txt && cmp m.mid a.syx && "
+                "grep -q 'm.mid: is the same file as standard input' err.txt && "
                 "grep -q 'k_U01S.SYX: is the same file as k_U01P.SYX, written before it; nothing written' err.txt"},
         Hostile{"AnEmptyName", "$CLI combine -o '' a.syx || $CLI split --base '' a.syx || $CLI convert a.syx ''", 2,
                 "-o: the name is empty", "grep -q -- '--base: the name is empty' err.txt && ! test -e .SYX && ! ls _U*"},
