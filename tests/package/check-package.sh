@@ -21,7 +21,7 @@ mkdir -p "$work"
 tree=$work/release
 step configure cmake -S "$src" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DVZ_BUILD_TESTS=OFF \
   -DVZ_BUILD_BENCH=OFF -DCMAKE_CXX_COMPILER="$cxx" ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"}
-# Nice: the other tests, some of which measure time, run meanwhile.
+# Niced: other tests may still be running.
 step build nice -n 19 cmake --build "$tree" -j 2
 rm -f "$tree"/*.deb
 step cpack bash -c 'cd "$1" && cpack' cpack "$tree"
