@@ -45,13 +45,20 @@ AddOutcome FileList::AddFile(const std::string& path) {
   const std::string line = path + "\r\n";
   const bool listed = HasRoomFor(line);
   AddFileLine(line);
-  if (ReloadFileList()) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
-  tFiles_.SetText(previous);
-  if (!ReloadFileList()) {
-    tFiles_.SetText("");
-    (void)ReloadFileList();
-  }
+  if (ReloadOrPutBack(previous)) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
   return listed ? AddOutcome::Refused : AddOutcome::TooManyFiles;
+}
+
+bool FileList::ReloadOrPutBack(const std::string& previous) {
+  if (ReloadFileList()) return true;
+  if (tFiles_.Text() != previous) {
+    tFiles_.SetText(previous);
+    if (ReloadFileList()) return false;
+  }
+  // The names the user chose are not thrown away for one that cannot be read now;
+  // removing that one loads the rest.
+  parse_.ResetPieceStore();
+  return false;
 }
 
 bool FileList::HasRoomFor(std::string_view line) const {
@@ -103,8 +110,8 @@ bool FileList::ReloadFileList() {
   // the list it started with.
   const std::string list = tFiles_.Text();
   for (const ListLine& line : CompleteLines(list)) {
-    // After a quit the remaining files are not read; opening them would only create
-    // empty files or show messages while the program ends.
+    // After a quit the remaining files are not read; opening them would only show
+    // messages while the program ends.
     if (flags_.QuitRequested) break;
     const std::string path = list.substr(line.start, line.contentEnd - line.start);
     if (path.empty()) continue;
@@ -191,11 +198,9 @@ void FileList::RemoveMarkedLines() {
   // on top of that.
   if (reloading_ || adding_) return;
   if (RefuseChange()) return;
-  tFiles_.SetText(WithoutMarkedLines(tFiles_.Text(), tFiles_.SelStart(), tFiles_.SelLength()));
-  if (!ReloadFileList()) {
-    tFiles_.SetText("");
-    (void)ReloadFileList();
-  }
+  const std::string previous = tFiles_.Text();
+  tFiles_.SetText(WithoutMarkedLines(previous, tFiles_.SelStart(), tFiles_.SelLength()));
+  (void)ReloadOrPutBack(previous);
 }
 
 }  // namespace filelist

@@ -304,7 +304,7 @@ TEST_F(Window, AnAddedFileIsScrolledIntoSightWhereItSorted) {
   std::string list;
   for (int u = 1; u <= 49; ++u) {
     const std::string nn{static_cast<char>('0' + u / 10), static_cast<char>('0' + u % 10)};
-    list += At("A_U" + nn + "P.SYX") + "\r\n" + At("B_U" + nn + "P.SYX") + "\r\n";
+    list += File("A_U" + nn + "P.SYX", {}) + "\r\n" + File("B_U" + nn + "P.SYX", {}) + "\r\n";
   }
   Boxes().tFiles.SetText(list);
   Add(File("C_U25P.SYX", {}));

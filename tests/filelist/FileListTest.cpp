@@ -114,6 +114,31 @@ TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
   EXPECT_FALSE(flags.AbortRequested) << "the reload of the restored list starts without it";
 }
 
+// A removal whose reload fails, aborted or on a listed file gone from the disk (which
+// reading never creates), puts the line back; a list that still does not load keeps
+// its names, with nothing loaded to save.
+class RemovalNotLoaded : public FileListTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(RemovalNotLoaded, PutsTheLineBackAndNeverEmptiesTheList) {
+  const bool aborted = GetParam();
+  Add(File("a.syx", Piece(1, false)));
+  const std::string b = File("b.syx", Piece(2, false));
+  Add(b);
+  const std::string text = tFiles.Text(), pieces = tPieces.Text();
+  if (!aborted) fs::remove(b);
+  bool once = false;
+  pump.onPump = [&] { flags.AbortRequested = aborted && !std::exchange(once, true); };
+  tFiles.SetSelection(1, 0);  // after the first character of a.syx's line
+  list.FilesKeyDown(filelist::kBackspace);
+  EXPECT_EQ(tFiles.Text(), text);
+  EXPECT_EQ(tPieces.Text(), aborted ? pieces : "");
+  EXPECT_EQ(parse.Log().RestartPending, !aborted) << "Save finds nothing to write";
+  EXPECT_EQ(dialogs.Texts(), aborted ? Strings{} : Strings(2, "Error opening file " + b));
+  EXPECT_EQ(fs::exists(b), aborted);
+}
+INSTANTIATE_TEST_SUITE_P(Reloads, RemovalNotLoaded, testing::Bool(),
+                         [](const auto& p) { return std::string(p.param ? "Aborted" : "AFileGone"); });
+
 // Read back, a name holding CR or LF would be other paths, each created empty by the
 // reload. Add refuses it before listing or reloading anything, and so does the listing
 // of a saved piece file.
