@@ -10,6 +10,11 @@
 
 namespace filelist {
 
+std::string BadChecksumMessage(std::string_view path) {
+  return "The checksum of a message in the file " + std::string(path) +
+         " is bad: the file is damaged and cannot be loaded.";
+}
+
 FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
                    roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
@@ -161,7 +166,9 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
     }
     pump_.PumpEvents();
     if (!parse_.ParseMidiByte(chunk[next++], false)) {
-      dialogs_.MessageBox(kDuplicatePiece, roles::Buttons::Ok, kDuplicateTitle, roles::Icon::Exclamation);
+      const bool damaged = parse_.LastOutcome() == mc303::MessageOutcome::BadChecksum;
+      dialogs_.MessageBox(damaged ? BadChecksumMessage(path) : std::string(kDuplicatePiece), roles::Buttons::Ok,
+                          kDuplicateTitle, roles::Icon::Exclamation);
       lastFailure_ = ReloadFailure::DuplicateOrBadChecksum;
       failed = true;
       break;

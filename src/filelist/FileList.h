@@ -28,6 +28,8 @@ inline constexpr const char* kErrorReadingFile = "Error reading file ";
 inline constexpr const char* kDuplicatePiece =
     "A duplicate piece of data was found in the file just specified to 'add'.  Please delete previously "
     "existing file from file list if you want to add the file you just specified.";
+// A damaged file, told apart from a duplicate: a message in it fails its checksum.
+std::string BadChecksumMessage(std::string_view path);
 inline constexpr const char* kDuplicateTitle = "Error";
 inline constexpr const char* kLoadingCaption = "Loading...";
 // Follows the file's name: a line break in it would split it into other paths when

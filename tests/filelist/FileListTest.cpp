@@ -86,12 +86,16 @@ TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
   Add(first);
   const std::string text = tFiles.Text(), pieces = tPieces.Text();
   const Bytes logged = log.Bytes();
-  Add(GetParam() == 0 ? first : File("second.syx", second[GetParam()]));
+  const std::string added = GetParam() == 0 ? first : File("second.syx", second[GetParam()]);
+  Add(added);
   EXPECT_EQ(tFiles.Text(), text);
   EXPECT_EQ(tPieces.Text(), pieces);
   EXPECT_EQ(log.Bytes(), logged);
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text, filelist::kDuplicatePiece);
+  EXPECT_EQ(dialogs.messages[0].text,
+            GetParam() < 2 ? std::string(filelist::kDuplicatePiece)
+                           : "The checksum of a message in the file " + added +
+                                 " is bad: the file is damaged and cannot be loaded.");
   EXPECT_EQ(dialogs.messages[0].title, "Error");
   EXPECT_EQ(dialogs.messages[0].icon, roles::Icon::Exclamation);
   EXPECT_EQ(addEnabled.back(), true);

@@ -132,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (failed) {
       want = ReloadFailure::DuplicateOrBadChecksum;
+      failedPath = l.content;
       break;
     }
   }
@@ -142,7 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(!core.flags.RecordingActive && !splash.shown, "recording or the progress window left on");
   std::vector<std::string> told;
   if (want == ReloadFailure::OpenFailed) told = {"Error opening file " + failedPath};
-  if (want == ReloadFailure::DuplicateOrBadChecksum) told = {filelist::kDuplicatePiece};
+  if (want == ReloadFailure::DuplicateOrBadChecksum) {
+    told = {ref.parse.LastOutcome() == mc303::MessageOutcome::BadChecksum ? filelist::BadChecksumMessage(failedPath)
+                                                                          : filelist::kDuplicatePiece};
+  }
   FUZZ_CHECK(core.dialogs.Texts() == told, "a failure not told, or a message without one");
   for (const Line& l : SplitLines(tFiles.Text())) {
     const std::string name = l.content.substr(std::min(prefix.size(), l.content.size()));
