@@ -50,7 +50,8 @@ class CaptureControl {
 
   // Asks for the overall file's name and copies the output log there, replacing any file
   // of that name only once the copy is complete. Returns the name written (with ".SYX"
-  // appended when the choice lacked it), or nothing when the user cancelled.
+  // appended when the choice lacked it), or nothing when the user cancelled. The Stop
+  // form ends the log once a name is chosen.
   std::optional<std::string> SaveOverallFile(SaveForm form);
   // Offers a save dialog for every user slot holding both its parts and writes the two
   // piece files, each then listed in the Files box. Failures are shown per slot.

@@ -374,12 +374,12 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_TRUE(ports.OutputMessages().empty());
   EXPECT_EQ(ports.QueuedBuffers(1), 4u);
   EXPECT_EQ(ports.QueuedBuffers(0), 0u);
+  dialogs.paths.clear();
+  Press(w->bStop);  // the overall dialog cancelled: the capture goes on, the rest recorded
   ports.SendSysex(0, {0xF0, 0x7F, 0xF7});  // on the input left: never arrives
   ports.SendSysex(1, Bytes(half, dump.end()));
   Settle();
-  dialogs.paths.clear();
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
-  Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
   EXPECT_EQ(Shown(), (Strings{session::kNotWhileCapturing, session::kNotWhileCapturing, transmit::kNotWhileRecording,
                               "Cancel was selected.", session::kNotWhileCapturing}));
