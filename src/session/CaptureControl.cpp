@@ -26,6 +26,7 @@ constexpr const char* kCancelSelected = "Cancel was selected.";
 constexpr const char* kNoDataStored = "No data has been stored in the buffer yet.";
 constexpr const char* kOperationCancelled = "Operation cancelled.";
 constexpr const char* kIoErrorAccessingFile = "I/O Error accessing file ";
+constexpr const char* kQuitTitle = "WARNING";
 
 std::string TwoDigits(int n) {
   return std::string{static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
@@ -144,6 +145,22 @@ void CaptureControl::StopClicked() {
   window_.BlinkEnabled = true;
   flags_.RecordingActive = false;
   armed_ = false;
+}
+
+bool CaptureControl::MayQuit() {
+  if (!armed_) return true;
+  const std::string question = "WARNING: The capture has not been saved.  If you quit now, it will be lost, but " +
+                               parse_.LogFile().Location() +
+                               " keeps what was received until the next Start.  Are you sure you want to quit?";
+  return dialogs_.MessageBox(question, roles::Buttons::YesNo, kQuitTitle) == roles::Answer::Yes;
+}
+
+std::optional<std::string> CaptureControl::KeepUnsavedCapture() {
+  if (!armed_) return std::nullopt;
+  parse_.FlushOutfile();
+  if (parse_.Log().RestartPending) return std::string("ended during a capture before anything was received");
+  return "ended during a capture that was not saved: the " + std::to_string(parse_.Log().ByteCount) +
+         " bytes received are in " + parse_.LogFile().Location() + " until the next Start";
 }
 
 bool CaptureControl::RefuseWhileCapturing() {

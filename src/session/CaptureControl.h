@@ -69,6 +69,13 @@ class CaptureControl {
   // capture is armed (from the OK of Start until Stop has saved it), false otherwise.
   bool RefuseWhileCapturing();
 
+  // Asked before Quit or the close box ends the program: while a capture is armed,
+  // the user says whether to give up what is not saved yet. True: quit.
+  bool MayQuit();
+  // For an end nobody can be asked about (a signal): while a capture is armed, puts the
+  // output log on disk and returns what to tell about the recording left there.
+  std::optional<std::string> KeepUnsavedCapture();
+
  private:
   bool WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
 

@@ -14,12 +14,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <thread>
 
 #include "DumpGenerator.h"
+#include "app/CloseOnSignals.h"
 #include "app/Program.h"
 #include "app/QtEventPump.h"
 #include "fakes/CountingPump.h"
@@ -258,32 +260,49 @@ TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesThePars
   EXPECT_EQ(ports.QueuedBuffers(0), 4u);
 }
 
-class EndingTheProgram : public Window, public testing::WithParamInterface<bool> {};
+enum class Ending { QuitButton, CloseBox, Signal };
+class EndingTheProgram : public Window, public testing::WithParamInterface<Ending> {};
 
-// Quit and the window's close box both end the program through the receive loop,
-// during a capture too, without asking where to save anything.
-TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortWithoutSaving) {
-  program->Flags().RecordingActive = true;
+// Quit, the close box and SIGTERM end the program through the receive loop without
+// saving anything. During a capture the first two ask first, and No goes on; a signal
+// cannot ask, and stderr tells where the recording is kept.
+TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTells) {
+  const bool signal = GetParam() == Ending::Signal;
+  Press(w->bStart);
+  ports.SendSysex(0, Message(0x40, 0, 3));  // 15 bytes
+  Settle();
+  app::CloseOnSignals onSignals([this] { program->EndOnSignal(); });
+  dialogs.answers = {roles::Answer::No, roles::Answer::Yes};
   pump.calls = 0;
   duringPump = [&] {
-    if (pump.calls != 5) return;
-    if (GetParam()) {
-      w->bQuit->click();
-    } else {
-      w->close();
-    }
+    if (pump.calls != 5 && pump.calls != 10) return;
+    if (GetParam() == Ending::QuitButton) w->bQuit->click();
+    if (GetParam() == Ending::CloseBox) w->close();
+    if (signal) std::raise(SIGTERM);
+    for (int i = 0; signal && i < 100 && !program->Flags().QuitRequested; ++i) QCoreApplication::processEvents();
   };
+  testing::internal::CaptureStderr();
   program->RunReceiveLoop();
+  const std::string told = testing::internal::GetCapturedStderr();
   program->ShutDown();
+  const std::string log = (dir_ / "prog" / "OUTFILE.SYX").string();
+  EXPECT_EQ(Shown(), signal ? Strings{}
+                            : Strings(2, "WARNING: The capture has not been saved.  If you quit now, it will be lost, "
+                                         "but " + log + " keeps what was received until the next Start.  Are you "
+                                         "sure you want to quit?"));
+  EXPECT_EQ(told, signal ? "vezorizer: ended during a capture that was not saved: the 15 bytes received are in " +
+                               log + " until the next Start\n"
+                         : "");
+  EXPECT_EQ(Outfile(), Message(0x40, 0, 3));
   EXPECT_TRUE(dialogs.fileDialogs.empty());
-  EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_FALSE(ports.InputOpen(0));
   EXPECT_FALSE(ports.InputOpen(1));
   EXPECT_FALSE(w->isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(QuitOrClose, EndingTheProgram, testing::Bool(),
-                         [](const auto& p) { return std::string(p.param ? "QuitButton" : "CloseBox"); });
+INSTANTIATE_TEST_SUITE_P(QuitCloseOrSignal, EndingTheProgram,
+                         testing::Values(Ending::QuitButton, Ending::CloseBox, Ending::Signal),
+                         [](const auto& p) { return std::string(p.index == 0 ? "QuitButton" : p.index == 1 ? "CloseBox" : "Signal"); });
 
 // The window grows from its first size, the boxes and the device lists with it.
 TEST_F(Window, GrowsWithItsBoxesAndDeviceLists) {
