@@ -260,14 +260,12 @@ TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesThePars
   EXPECT_EQ(ports.QueuedBuffers(0), 4u);
 }
 
-enum class Ending { QuitButton, CloseBox, Signal };
-class EndingTheProgram : public Window, public testing::WithParamInterface<Ending> {};
+class EndingTheProgram : public Window, public testing::WithParamInterface<int> {};
 
-// Quit, the close box and SIGTERM end the program through the receive loop without
-// saving anything. During a capture the first two ask first, and No goes on; a signal
-// cannot ask, and stderr tells where the recording is kept.
+// Quit (0), the close box (1) and SIGTERM (2) end the program without saving anything.
+// During a capture the first two ask first (No goes on); a signal tells on stderr.
 TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTells) {
-  const bool signal = GetParam() == Ending::Signal;
+  const bool signal = GetParam() == 2;
   Press(w->bStart);
   ports.SendSysex(0, Message(0x40, 0, 3));  // 15 bytes
   Settle();
@@ -276,33 +274,29 @@ TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTel
   pump.calls = 0;
   duringPump = [&] {
     if (pump.calls != 5 && pump.calls != 10) return;
-    if (GetParam() == Ending::QuitButton) w->bQuit->click();
-    if (GetParam() == Ending::CloseBox) w->close();
+    if (GetParam() == 0) w->bQuit->click();
+    if (GetParam() == 1) w->close();
     if (signal) std::raise(SIGTERM);
     for (int i = 0; signal && i < 100 && !program->Flags().QuitRequested; ++i) QCoreApplication::processEvents();
   };
   testing::internal::CaptureStderr();
   program->RunReceiveLoop();
-  const std::string told = testing::internal::GetCapturedStderr();
+  const std::string told = testing::internal::GetCapturedStderr(), log = (dir_ / "prog" / "OUTFILE.SYX").string();
   program->ShutDown();
-  const std::string log = (dir_ / "prog" / "OUTFILE.SYX").string();
-  EXPECT_EQ(Shown(), signal ? Strings{}
-                            : Strings(2, "WARNING: The capture has not been saved.  If you quit now, it will be lost, "
-                                         "but " + log + " keeps what was received until the next Start.  Are you "
-                                         "sure you want to quit?"));
+  EXPECT_EQ(Shown(), Strings(signal ? 0 : 2, "WARNING: The capture has not been saved.  If you quit now, it will be "
+                                             "lost, but " + log + " keeps what was received until the next Start.  "
+                                             "Are you sure you want to quit?"));
   EXPECT_EQ(told, signal ? "vezorizer: ended during a capture that was not saved: the 15 bytes received are in " +
-                               log + " until the next Start\n"
-                         : "");
+                               log + " until the next Start\n" : "");
   EXPECT_EQ(Outfile(), Message(0x40, 0, 3));
   EXPECT_TRUE(dialogs.fileDialogs.empty());
-  EXPECT_FALSE(ports.InputOpen(0));
-  EXPECT_FALSE(ports.InputOpen(1));
+  EXPECT_FALSE(ports.InputOpen(0) || ports.InputOpen(1));
   EXPECT_FALSE(w->isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(QuitCloseOrSignal, EndingTheProgram,
-                         testing::Values(Ending::QuitButton, Ending::CloseBox, Ending::Signal),
-                         [](const auto& p) { return std::string(p.index == 0 ? "QuitButton" : p.index == 1 ? "CloseBox" : "Signal"); });
+INSTANTIATE_TEST_SUITE_P(QuitCloseOrSignal, EndingTheProgram, testing::Values(0, 1, 2), [](const auto& p) {
+  return std::string(p.param == 0 ? "QuitButton" : p.param == 1 ? "CloseBox" : "Signal");
+});
 
 // The window grows from its first size, the boxes and the device lists with it.
 TEST_F(Window, GrowsWithItsBoxesAndDeviceLists) {

@@ -102,7 +102,9 @@ TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
 }
 INSTANTIATE_TEST_SUITE_P(SecondFiles, RefusedAdd, testing::Values(0, 1, 2));
 
-TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
+// An aborted load of an Add or a removal puts the previous list back; one that cannot
+// load either (a file gone, never created by reading) keeps its names, loaded no further.
+TEST_F(FileListTest, AFailedLoadPutsThePreviousListBackAndNeverEmptiesIt) {
   Add(File("a.syx", Piece(1, false)));
   Bytes longFile;
   for (int u = 2; u <= 50; ++u) longFile = Cat({longFile, Piece(u, false), Piece(u, true)});
@@ -116,32 +118,23 @@ TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
   EXPECT_EQ(tPieces.Text(), pieces);
   EXPECT_TRUE(dialogs.messages.empty()) << "the abort question belongs to the progress window";
   EXPECT_FALSE(flags.AbortRequested) << "the reload of the restored list starts without it";
-}
 
-// A removal whose reload fails, aborted or on a listed file gone from the disk (which
-// reading never creates), puts the line back; a list that still does not load keeps
-// its names, with nothing loaded to save.
-class RemovalNotLoaded : public FileListTest, public testing::WithParamInterface<bool> {};
-
-TEST_P(RemovalNotLoaded, PutsTheLineBackAndNeverEmptiesTheList) {
-  const bool aborted = GetParam();
-  Add(File("a.syx", Piece(1, false)));
   const std::string b = File("b.syx", Piece(2, false));
   Add(b);
-  const std::string text = tFiles.Text(), pieces = tPieces.Text();
-  if (!aborted) fs::remove(b);
-  bool once = false;
-  pump.onPump = [&] { flags.AbortRequested = aborted && !std::exchange(once, true); };
-  tFiles.SetSelection(1, 0);  // after the first character of a.syx's line
-  list.FilesKeyDown(filelist::kBackspace);
-  EXPECT_EQ(tFiles.Text(), text);
-  EXPECT_EQ(tPieces.Text(), aborted ? pieces : "");
-  EXPECT_EQ(parse.Log().RestartPending, !aborted) << "Save finds nothing to write";
-  EXPECT_EQ(dialogs.Texts(), aborted ? Strings{} : Strings(2, "Error opening file " + b));
-  EXPECT_EQ(fs::exists(b), aborted);
+  const std::string text = tFiles.Text(), both = tPieces.Text();
+  for (const bool gone : {false, true}) {
+    if (gone) fs::remove(b);
+    bool once = false;
+    pump.onPump = [&] { flags.AbortRequested = !gone && !std::exchange(once, true); };
+    tFiles.SetSelection(1, 0);  // after the first character of a.syx's line
+    list.FilesKeyDown(filelist::kBackspace);
+    EXPECT_EQ(tFiles.Text(), text);
+    EXPECT_EQ(tPieces.Text(), gone ? "" : both);
+  }
+  EXPECT_TRUE(parse.Log().RestartPending) << "Save finds nothing to write";
+  EXPECT_EQ(dialogs.Texts(), Strings(2, "Error opening file " + b));
+  EXPECT_FALSE(fs::exists(b));
 }
-INSTANTIATE_TEST_SUITE_P(Reloads, RemovalNotLoaded, testing::Bool(),
-                         [](const auto& p) { return std::string(p.param ? "Aborted" : "AFileGone"); });
 
 // Read back, a name holding CR or LF would be other paths, each created empty by the
 // reload. Add refuses it before listing or reloading anything, and so does the listing
