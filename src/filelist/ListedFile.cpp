@@ -1,6 +1,5 @@
 #include "filelist/ListedFile.h"
 
-#include <string>
 #include <system_error>
 
 namespace filelist {
