@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <vector>
 
 #include "ui/QtDialogs.h"
 
@@ -38,6 +39,30 @@ TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
   EXPECT_EQ(seen.text, QStringLiteral("Do you want to abort?"));
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   EXPECT_EQ(seen.icon, QMessageBox::Question);
+}
+
+// Ask shows the box over its owner only and returns at once; the answer comes when a
+// button is pressed. A question taken back goes without an answer.
+TEST(QtDialogs, AskDoesNotWaitAndAnswersWhenAButtonIsPressed) {
+  ui::QtDialogs dialogs;
+  QWidget owner;
+  owner.show();
+  std::vector<roles::Answer> answers;
+  const auto record = [&answers](roles::Answer a) { answers.push_back(a); };
+  auto question = dialogs.Ask("Do you want to abort?", roles::Buttons::YesNoCancel, "Question", roles::Icon::Question,
+                              record, &owner);
+  auto* box = owner.findChild<QMessageBox*>();
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+  EXPECT_TRUE(answers.empty());
+  box->button(QMessageBox::No)->click();
+  auto withdrawn = dialogs.Ask("Stop at once?", roles::Buttons::YesNoCancel, "Question", roles::Icon::Question,
+                               record, &owner);
+  withdrawn.reset();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(answers, std::vector<roles::Answer>{roles::Answer::No});
+  EXPECT_EQ(owner.findChild<QMessageBox*>(), nullptr);
 }
 
 TEST(QtDialogs, TheSyxFilterMatchesTheExtensionInAnyCase) {
