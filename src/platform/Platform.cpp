@@ -574,6 +574,7 @@ struct StopSignals::Impl {
   sigset_t previous{};
   std::atomic<bool> stop{false};
   std::atomic<int> signal{0};
+  std::atomic<int> count{0};
   std::atomic<bool> done{false};
   std::thread watcher;
 
@@ -589,6 +590,7 @@ struct StopSignals::Impl {
         if (taken > 0) {
           int none = 0;
           signal.compare_exchange_strong(none, taken);
+          count.fetch_add(1);
           stop.store(true);
         }
       }
@@ -607,9 +609,11 @@ struct StopSignals::Impl {
 namespace {
 std::atomic<bool> stopFlag{false};
 std::atomic<int> stopSignal{0};
+std::atomic<int> stopCount{0};
 extern "C" void OnStopSignal(int signal) {
   int none = 0;
   stopSignal.compare_exchange_strong(none, signal);
+  stopCount.fetch_add(1);
   stopFlag.store(true);
 }
 }  // namespace
@@ -617,11 +621,13 @@ extern "C" void OnStopSignal(int signal) {
 struct StopSignals::Impl {
   std::atomic<bool>& stop = stopFlag;
   std::atomic<int>& signal = stopSignal;
+  std::atomic<int>& count = stopCount;
   void (*previousInt)(int) = nullptr;
   void (*previousTerm)(int) = nullptr;
   Impl() {
     stopFlag.store(false);
     stopSignal.store(0);
+    stopCount.store(0);
     previousInt = std::signal(SIGINT, &OnStopSignal);
     previousTerm = std::signal(SIGTERM, &OnStopSignal);
   }
@@ -637,6 +643,7 @@ StopSignals::StopSignals() : impl_(std::make_unique<Impl>()) {}
 StopSignals::~StopSignals() = default;
 
 const std::atomic<bool>& StopSignals::Flag() const { return impl_->stop; }
+const std::atomic<int>& StopSignals::Count() const { return impl_->count; }
 int StopSignals::Signal() const { return impl_->signal.load(); }
 
 }  // namespace platform
