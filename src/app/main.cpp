@@ -44,6 +44,6 @@ int main(int argc, char** argv) {
   midi::HeapBlockAllocator allocator;
   app::Program program({ports, dialogs, pump, allocator, programDirectory});
   dialogs.SetParent(&program.Window());
-  app::CloseOnSignals closeOnSignals(program.Window());
+  app::CloseOnSignals closeOnSignals([&program] { program.EndOnSignal(); });
   return program.Main();
 }

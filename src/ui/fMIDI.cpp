@@ -121,7 +121,7 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   connect(bSend, &QPushButton::clicked, this, [this] { Call(OnSendClick); });
   connect(Command1, &QPushButton::clicked, this, &fMIDI::ShowSpeedWindow);
   connect(Command2, &QPushButton::clicked, this, &fMIDI::ShowHelpWindow);
-  connect(bQuit, &QPushButton::clicked, this, [this] { p_.flags.QuitRequested = true; });
+  connect(bQuit, &QPushButton::clicked, this, [this] { (void)Quit(); });
   tFiles->OnKeyDown = [this](int code) {
     if (OnFilesKeyDown) OnFilesKeyDown(code);
   };
@@ -202,9 +202,14 @@ void fMIDI::Timer3Tick() {
 }
 
 void fMIDI::SetSending(bool sending) {
-  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, Command1, cOut, tFiles}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, cOut}) {
     control->setEnabled(!sending);
   }
+}
+
+QRect fMIDI::ClearOfControls() const {
+  const QRect boxes = tPieces->geometry().united(tTraffic->geometry()).united(Label4->geometry());
+  return QRect(mapToGlobal(boxes.topLeft()), boxes.size());
 }
 
 void fMIDI::ShowSpeedWindow() {
@@ -226,9 +231,18 @@ void fMIDI::ShowHelpWindow() {
   helpWindow_->activateWindow();
 }
 
-void fMIDI::closeEvent(QCloseEvent* event) {
+bool fMIDI::Quit() {
+  if (!p_.flags.QuitRequested && OkToQuit && !OkToQuit()) return false;
   p_.flags.QuitRequested = true;
-  event->accept();
+  return true;
+}
+
+void fMIDI::closeEvent(QCloseEvent* event) {
+  if (Quit()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
 }  // namespace ui

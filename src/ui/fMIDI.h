@@ -70,9 +70,14 @@ class fMIDI final : public QWidget {
   fTBufSiz* SpeedWindow() { return speedWindow_.get(); }
   fHelp* HelpWindow() { return helpWindow_.get(); }
 
-  // While a Send runs the controls that cannot act then are disabled; Help, Quit and
-  // the input list stay usable.
+  // While a Send runs the controls that would disturb it are disabled. Help, Quit, the
+  // input list and Speed stay usable (the Send reads the buffer size afresh at every
+  // block end, so a user who sees RCV ERR can lower it), and the Files box can still
+  // be scrolled; the file list refuses its removals then.
   void SetSending(bool sending);
+  // On the screen, the part of the window where another window may stand without
+  // hiding a control that stays usable: over the Pieces, MC303 and Traffic boxes.
+  QRect ClearOfControls() const;
 
   QtDeviceList& InputList() { return *inputList_; }
   QtDeviceList& OutputList() { return *outputList_; }
@@ -83,6 +88,9 @@ class fMIDI final : public QWidget {
   std::function<void(int)> OnFilesKeyDown, OnFilesKeyPress;
   // Each tick of Timer3 while a Send paces its blocks (QtTimer3 starts and stops it).
   std::function<void()> OnTimer3Tick;
+  // Asked before Quit or the close box ends the program: false keeps it running (what
+  // would be lost is the program's to tell). Empty: the program ends at once.
+  std::function<bool()> OkToQuit;
 
   QPushButton *bStart, *bStop, *bAdd, *bSave, *bSend, *Command1, *Command2, *bQuit;
   QLabel *Label6, *Label1, *Label2, *Label5, *Label4, *lDevice, *Label3;
@@ -97,6 +105,8 @@ class fMIDI final : public QWidget {
 
  private:
   void PlaceGrowingControls();
+  // Quit and the close box: true when the program is to end, QuitRequested then set.
+  bool Quit();
 
   MainWindowParts p_;
   double scale_ = 1.0;
