@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include <QPushButton>
+#include <iostream>
 
 #include "app/QtEventPump.h"
 
@@ -79,7 +80,7 @@ void Program::ConnectHandlers() {
 
 bool Program::QuitNowOrAsk() {
   if (quitQuestion_) return false;
-  if (!transmit_.Busy()) return true;
+  if (!transmit_.Busy()) return capture_.MayQuit();
   const std::string part = transmit_.PartBeingSent();
   const std::string text = part.empty() ? kQuitDuringSend[2] : kQuitDuringSend[0] + part + kQuitDuringSend[1];
   quitQuestion_ = env_.dialogs.Ask(text, roles::Buttons::YesNoCancel, ui::kQuestionTitle, roles::Icon::Question,
@@ -98,13 +99,16 @@ bool Program::QuitNowOrAsk() {
 }
 
 void Program::EndOnSignal() {
-  if (!transmit_.Busy()) {
-    flags_.QuitRequested = true;
+  if (transmit_.Busy()) {
+    // The Send takes it as Yes to its abort question, and the program ends after it.
+    quitAfterSend_ = true;
+    flags_.AbortRequested = true;
     return;
   }
-  // The Send takes it as Yes to its abort question, and the program ends after it.
-  quitAfterSend_ = true;
-  flags_.AbortRequested = true;
+  if (const std::optional<std::string> note = capture_.KeepUnsavedCapture()) {
+    std::cerr << "vezorizer: " << *note << std::endl;
+  }
+  flags_.QuitRequested = true;
 }
 
 bool Program::StartUp() {

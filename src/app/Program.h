@@ -71,14 +71,15 @@ class Program {
   [[nodiscard]] bool StartUp();
   void RunReceiveLoop() { loop_.Run(); }
   // A signal ends the program as Quit does, without asking: a Send first finishes the
-  // part it is in, and a second signal stops it at once.
+  // part it is in (a second signal stops it at once); a capture not yet saved is left
+  // in OUTFILE.SYX, and stderr says so.
   void EndOnSignal();
   // Stops and closes every port, frees the input buffers, puts the output log on disk
   // and takes the windows down. Nothing the user has not saved is saved.
   void ShutDown();
   // Quit or the close box: true when the program may end now. During a Send it asks
   // first, without holding the Send up, and on a Yes the Send finishes the part it is
-  // in before the program ends.
+  // in before the program ends; during a capture the capture asks.
   bool QuitNowOrAsk();
 
   mc303::SharedFlags& Flags() { return flags_; }

@@ -54,6 +54,11 @@ void Configure(QMessageBox& box, std::string_view text, roles::Buttons buttons, 
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::Cancel);
+  } else if (buttons == roles::Buttons::YesNo) {
+    // Closing the box answers No: only Yes goes ahead.
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
   } else {
     box.setStandardButtons(QMessageBox::Ok);
   }
@@ -64,7 +69,9 @@ roles::Answer AnswerOf(int button, roles::Buttons buttons) {
     case QMessageBox::Yes: return roles::Answer::Yes;
     case QMessageBox::No: return roles::Answer::No;
     case QMessageBox::Ok: return roles::Answer::Ok;
-    default: return buttons == roles::Buttons::Ok ? roles::Answer::Ok : roles::Answer::Cancel;
+    default:
+      if (buttons == roles::Buttons::Ok) return roles::Answer::Ok;
+      return buttons == roles::Buttons::YesNo ? roles::Answer::No : roles::Answer::Cancel;
   }
 }
 

@@ -4,7 +4,6 @@
 // answers it with Answer, at the moment it chooses, or its asker withdraws it.
 #pragma once
 
-#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -65,9 +64,6 @@ class ScriptedDialogs final : public roles::Dialogs {
       }
     }
     return false;
-  }
-  std::size_t OpenQuestions() const {
-    return static_cast<std::size_t>(std::count_if(open_.begin(), open_.end(), [](const auto& q) { return !q.expired(); }));
   }
 
   std::vector<std::string> Texts() const {

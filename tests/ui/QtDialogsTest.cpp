@@ -39,6 +39,9 @@ TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
   EXPECT_EQ(seen.text, QStringLiteral("Do you want to abort?"));
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   EXPECT_EQ(seen.icon, QMessageBox::Question);
+  AnswerNextBox(seen, QMessageBox::Yes);
+  EXPECT_EQ(dialogs.MessageBox("Quit?", roles::Buttons::YesNo, "", roles::Icon::None), roles::Answer::Yes);
+  EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
 }
 
 // Ask shows the box over its owner only and returns at once; the answer comes when a
@@ -48,18 +51,16 @@ TEST(QtDialogs, AskDoesNotWaitAndAnswersWhenAButtonIsPressed) {
   QWidget owner;
   owner.show();
   std::vector<roles::Answer> answers;
-  const auto record = [&answers](roles::Answer a) { answers.push_back(a); };
-  auto question = dialogs.Ask("Do you want to abort?", roles::Buttons::YesNoCancel, "Question", roles::Icon::Question,
-                              record, &owner);
+  const auto ask = [&] {
+    return dialogs.Ask("?", roles::Buttons::YesNoCancel, "", roles::Icon::Question,
+                       [&answers](roles::Answer a) { answers.push_back(a); }, &owner);
+  };
+  auto question = ask();
   auto* box = owner.findChild<QMessageBox*>();
   ASSERT_NE(box, nullptr);
-  EXPECT_TRUE(box->isVisible());
-  EXPECT_EQ(box->windowModality(), Qt::WindowModal);
-  EXPECT_TRUE(answers.empty());
+  EXPECT_TRUE(box->isVisible() && box->windowModality() == Qt::WindowModal && answers.empty());
   box->button(QMessageBox::No)->click();
-  auto withdrawn = dialogs.Ask("Stop at once?", roles::Buttons::YesNoCancel, "Question", roles::Icon::Question,
-                               record, &owner);
-  withdrawn.reset();
+  ask().reset();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(answers, std::vector<roles::Answer>{roles::Answer::No});
   EXPECT_EQ(owner.findChild<QMessageBox*>(), nullptr);
