@@ -49,8 +49,15 @@ Program::~Program() {
 // would throw away a capture between Start and Stop; they are refused then.
 void Program::ConnectHandlers() {
   ui::fMIDI& w = *window_;
-  progress_.SetOwner(window_.get());
-  transmit_.SetSendingObserver([this](bool sending) { window_->SetSending(sending); });
+  progress_.SetOwner(window_.get(), [this] { return window_->ClearOfControls(); });
+
+  // What a Send leaves in the report box says what was sent; the start prompt's blink
+  // would wipe it out within half a second, so it stays off until a capture's Stop
+  // brings it back.
+  transmit_.SetSendingObserver([this](bool sending) {
+    window_->SetSending(sending);
+    if (sending) mainState_.BlinkEnabled = false;
+  });
   w.OnAddClick = [this] { fileList_.AddClicked(); };
   w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
@@ -63,11 +70,41 @@ void Program::ConnectHandlers() {
   w.OnStopClick = [this] { capture_.StopClicked(); };
   w.OnSaveClick = [this] { capture_.SaveClicked(); };
   // The engine refuses a Send during a capture or a reload itself.
-  w.OnSendClick = [this] { (void)transmit_.Send(); };
-  w.OkToQuit = [this] { return capture_.MayQuit(); };
+  w.OnSendClick = [this] {
+    (void)transmit_.Send();
+    if (quitAfterSend_) flags_.QuitRequested = true;
+    quitAfterSend_ = false;
+  };
+  w.OkToQuit = [this] { return QuitNowOrAsk(); };
+}
+
+bool Program::QuitNowOrAsk() {
+  if (quitQuestion_) return false;
+  if (!transmit_.Busy()) return capture_.MayQuit();
+  const std::string part = transmit_.PartBeingSent();
+  const std::string text = part.empty() ? kQuitDuringSend[2] : kQuitDuringSend[0] + part + kQuitDuringSend[1];
+  quitQuestion_ = env_.dialogs.Ask(text, roles::Buttons::YesNoCancel, ui::kQuestionTitle, roles::Icon::Question,
+                                   [this](roles::Answer answer) {
+                                     quitQuestion_.reset();
+                                     if (answer != roles::Answer::Yes) return;
+                                     if (!transmit_.Busy()) {
+                                       flags_.QuitRequested = true;
+                                     } else if (!quitAfterSend_) {
+                                       // As Yes to the abort question, unless that came first.
+                                       quitAfterSend_ = true;
+                                       if (!transmit_.Stopped()) flags_.AbortRequested = true;
+                                     }
+                                   });
+  return false;
 }
 
 void Program::EndOnSignal() {
+  if (transmit_.Busy()) {
+    // The Send takes it as Yes to its abort question, and the program ends after it.
+    quitAfterSend_ = true;
+    flags_.AbortRequested = true;
+    return;
+  }
   if (const std::optional<std::string> note = capture_.KeepUnsavedCapture()) {
     std::cerr << "vezorizer: " << *note << std::endl;
   }

@@ -38,6 +38,12 @@ namespace app {
 
 inline constexpr const char* kNoDevicesNotice = "No MIDI devices currently connected.";
 inline constexpr const char* kNoticeTitle = "Notice";
+// Quit during a Send: "U10 pattern" between the first two parts when a part is under
+// way; the third part alone when none is.
+inline constexpr const char* kQuitDuringSend[3] = {
+    "A Send is in progress.  Quitting first finishes ",
+    ", so that the MC-303 does not hold half of it; the rest of the list is not sent.  Quit anyway?",
+    "A Send is in progress.  Quitting stops it now; the rest of the list is not sent.  Quit anyway?"};
 
 struct ProgramEnvironment {
   midi::MidiPorts& ports;
@@ -64,12 +70,17 @@ class Program {
   // at once: no MIDI device at all, or the input buffers could not be allocated.
   [[nodiscard]] bool StartUp();
   void RunReceiveLoop() { loop_.Run(); }
-  // A signal ends the program as Quit does, without asking: a capture not yet saved
-  // is left in OUTFILE.SYX, and stderr says so.
+  // A signal ends the program as Quit does, without asking: a Send first finishes the
+  // part it is in (a second signal stops it at once); a capture not yet saved is left
+  // in OUTFILE.SYX, and stderr says so.
   void EndOnSignal();
   // Stops and closes every port, frees the input buffers, puts the output log on disk
   // and takes the windows down. Nothing the user has not saved is saved.
   void ShutDown();
+  // Quit or the close box: true when the program may end now. During a Send it asks
+  // first, without holding the Send up, and on a Yes the Send finishes the part it is
+  // in before the program ends; during a capture the capture asks.
+  bool QuitNowOrAsk();
 
   mc303::SharedFlags& Flags() { return flags_; }
   settings::Settings& Settings() { return settings_; }
@@ -119,6 +130,8 @@ class Program {
   session::ReceiveLoop loop_;
   std::unique_ptr<ui::fTitle> titleWindow_;
   bool portsOpen_ = false;
+  std::unique_ptr<roles::OpenQuestion> quitQuestion_;
+  bool quitAfterSend_ = false;
 };
 
 }  // namespace app

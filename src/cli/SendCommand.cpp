@@ -29,12 +29,12 @@ namespace {
 // to the next tick instead of sleeping.
 //
 // A stop asked by a signal reaches the engine here, as the window's abort reaches it
-// through its event pump: the engine ends after the block being handed over and its
-// pause.
+// through its event pump: each signal is one request, the first to finish the part
+// being sent, the second to stop at once.
 class SteadyTimer3 final : public roles::EventPump, public roles::Timer3 {
  public:
-  SteadyTimer3(transmit::PacingCountdown& countdown, bool realTime, const std::atomic<bool>* stop, bool& abortRequested)
-      : countdown_(countdown), realTime_(realTime), stop_(stop), abortRequested_(abortRequested) {}
+  SteadyTimer3(transmit::PacingCountdown& countdown, bool realTime, const std::atomic<int>* stops, bool& abortRequested)
+      : countdown_(countdown), realTime_(realTime), stops_(stops), abortRequested_(abortRequested) {}
 
   void SwitchOn() override {
     if (on_) return;
@@ -42,9 +42,11 @@ class SteadyTimer3 final : public roles::EventPump, public roles::Timer3 {
     nextTickMs_ = NowMs() + 2;
   }
   void PumpEvents() override {
-    // Asked at every pump: the engine clears the request as the Send begins, and honours
-    // it between any two bytes after that.
-    if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) abortRequested_ = true;
+    // The engine takes each request as it comes; one not yet taken is not repeated.
+    if (stops_ != nullptr && !abortRequested_ && stops_->load(std::memory_order_relaxed) > passedOn_) {
+      ++passedOn_;
+      abortRequested_ = true;
+    }
     if (!on_) return;
     const std::uint64_t now = NowMs();
     if (now < nextTickMs_) return;
@@ -73,7 +75,8 @@ class SteadyTimer3 final : public roles::EventPump, public roles::Timer3 {
 
   transmit::PacingCountdown& countdown_;
   const bool realTime_;
-  const std::atomic<bool>* stop_;
+  const std::atomic<int>* stops_;
+  int passedOn_ = 0;
   bool& abortRequested_;
   bool on_ = false;
   std::uint64_t nextTickMs_ = 0;
@@ -215,41 +218,53 @@ std::filesystem::path UserDataDirectory() {
 
 namespace {
 
-// What a terminal shows while a real send runs: bytes, blocks and the time left at the
-// pacing's rate (a pause per block, the wire's 3125 bytes a second).
-class ProgressLine {
+// What a terminal shows while a real send runs: bytes, blocks and the time left, which
+// the engine counts as the progress window's (the line's time of every byte still to
+// go and the pauses). A stop that finishes a part is said once.
+class ProgressLine final : public roles::ProgressWindow {
  public:
-  ProgressLine(std::ostream& err, bool shown, std::uint64_t total, std::int32_t bufferSize)
-      : err_(err), shown_(shown), total_(total), bufferSize_(bufferSize) {}
-  void Update(std::uint64_t sent, int blocks) {
-    if (!shown_) return;
-    const std::uint64_t left = total_ - std::min(total_, sent);
-    // Before the first block, a block is taken to end just past the buffer size.
-    const double perBlock = blocks > 0 ? static_cast<double>(sent) / blocks : bufferSize_ + 1.0;
-    const double seconds =
-        static_cast<double>(left) / perBlock * (transmit::kPauseMs / 1000.0) + static_cast<double>(left) / 3125.0;
-    const auto whole = static_cast<long>(seconds + 0.5);
-    char text[160];
-    std::snprintf(text, sizeof text, "\r%llu of %llu bytes sent, %d blocks, about %ld:%02ld left\x1b[K",
-                  static_cast<unsigned long long>(sent), static_cast<unsigned long long>(total_), blocks, whole / 60,
-                  whole % 60);
-    err_ << text << std::flush;
+  ProgressLine(Console& console, bool shown) : console_(console), shown_(shown) {}
+  void SetCaption(const std::string&) override {}
+  void Show() override {}
+  void Hide() override {}
+  void SetProgress(std::int64_t done, std::int64_t total, std::int64_t secondsLeft) override {
+    done_ = done;
+    total_ = total;
+    secondsLeft_ = secondsLeft;
+    Draw();
+  }
+  void SetFinishing(const std::string& part) override {
+    Clear();
+    console_.Note("Finishing " + part + " so that the device does not hold half of it; interrupt again to stop at once");
+    Draw();
+  }
+  void Update(int blocks) {
+    blocks_ = blocks;
+    Draw();
   }
   void Clear() {
-    if (shown_) err_ << "\r\x1b[K" << std::flush;
+    if (shown_) console_.err << "\r\x1b[K" << std::flush;
   }
 
  private:
-  std::ostream& err_;
-  const bool shown_;
-  const std::uint64_t total_;
-  const std::int32_t bufferSize_;
-};
+  void Draw() {
+    if (!shown_) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "\r%lld of %lld bytes sent, %d blocks, about %lld:%02lld left\x1b[K",
+                  static_cast<long long>(done_), static_cast<long long>(total_), blocks_,
+                  static_cast<long long>(secondsLeft_ / 60), static_cast<long long>(secondsLeft_ % 60));
+    console_.err << text << std::flush;
+  }
 
+  Console& console_;
+  const bool shown_;
+  std::int64_t done_ = 0, total_ = 0, secondsLeft_ = 0;
+  int blocks_ = 0;
+};
 
 }  // namespace
 
-int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console, const std::atomic<bool>* stop,
+int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console, const std::atomic<int>* stops,
             const std::function<int()>& stopSignal) {
   std::ostream& out = console.out;
   nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
@@ -323,12 +338,12 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
 
   CliSession session;
   SendDialogs dialogs(console.err);
-  roles::NoProgressWindow splash;
+  ProgressLine progress(console, options.progress && !dryRun);
   midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
-  SteadyTimer3 timer3(countdown, !dryRun, stop, session.flags.AbortRequested);
+  SteadyTimer3 timer3(countdown, !dryRun, stops, session.flags.AbortRequested);
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
-                                   allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {}});
+                                   allocator, dialogs, timer3, progress, countdown, timer3, bufferSize, {}});
   // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
   // one from another, not a second copy of the files.
   PieceTally tally;
@@ -336,8 +351,6 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   engine.SetOpener([&inputs](const std::string& name) { return inputs.Open(name); });
 
   int blockNumber = 0;
-  ProgressLine progress(console.err, options.progress && !dryRun, totalBytes, bufferSize);
-  progress.Update(0, 0);
   engine.SetHandOverObserver([&](const transmit::HandOver& h) {
     if (h.result != midi::kNoError) return;
     sentBytes += static_cast<std::uint64_t>(h.bytes);
@@ -349,7 +362,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
       out << "block " << blockNumber << ": " << h.bytes << " bytes" << (h.endOfFile ? " (end of file)" : "")
           << std::endl;
     }
-    progress.Update(sentBytes, blockNumber);
+    progress.Update(blockNumber);
   });
 
   const transmit::SendEnd end = engine.Send();
@@ -371,7 +384,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
     console.Error(std::to_string(lost) + " bytes did not reach the MIDI system.");
     status = kExitUsageOrIo;
   }
-  if (const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0; signal != 0) {
+  if (const int signal = stops != nullptr && stops->load() > 0 && stopSignal ? stopSignal() : 0; signal != 0) {
     console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
                   " of " + std::to_string(totalBytes) + " bytes sent");
     status = platform::ExitStatusForSignal(signal);

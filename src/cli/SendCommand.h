@@ -43,10 +43,12 @@ struct BufferSizeChoice {
 BufferSizeChoice SendBufferSize(const SendOptions& options);
 
 // ports: the layer to send through; nullptr for a dry run, which opens no port and
-// does not pause. stop: set from another thread (SIGINT, SIGTERM) to end the send as
-// the window's abort does; stopSignal then says which signal, for the exit status.
+// does not pause. stops: counted up from another thread (SIGINT, SIGTERM): the first
+// ends the send as the window's abort does, once the part being sent is whole; the
+// second stops it at once. stopSignal then says which signal came first, for the exit
+// status.
 int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console,
-            const std::atomic<bool>* stop = nullptr, const std::function<int()>& stopSignal = {});
+            const std::atomic<int>* stops = nullptr, const std::function<int()>& stopSignal = {});
 
 // The per-user directory the installed window program uses for its files (Qt's
 // application data location for "Vezorizer"); empty when the environment names no home.

@@ -39,7 +39,7 @@ void AddSendCommand(CLI::App& app, int& status, Console& console) {
     }
     platform::StopSignals signals;  // before the layer starts its threads
     midi::RtMidiPorts ports;
-    status = RunSend(*options, &ports, console, &signals.Flag(), [&signals] { return signals.Signal(); });
+    status = RunSend(*options, &ports, console, &signals.Count(), [&signals] { return signals.Signal(); });
   });
 }
 

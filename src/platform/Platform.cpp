@@ -752,6 +752,7 @@ struct StopSignals::Impl {
   sigset_t previous{};
   std::atomic<bool> stop{false};
   std::atomic<int> signal{0};
+  std::atomic<int> count{0};
   std::atomic<bool> done{false};
   std::thread watcher;
 
@@ -774,6 +775,7 @@ struct StopSignals::Impl {
         if (taken > 0) {
           int none = 0;
           signal.compare_exchange_strong(none, taken);
+          count.fetch_add(1);
           stop.store(true);
           stopsTaken.fetch_add(1);
         }
@@ -801,9 +803,11 @@ struct StopSignals::Impl {
 namespace {
 std::atomic<bool> stopFlag{false};
 std::atomic<int> stopSignal{0};
+std::atomic<int> stopCount{0};
 extern "C" void OnStopSignal(int signal) {
   int none = 0;
   stopSignal.compare_exchange_strong(none, signal);
+  stopCount.fetch_add(1);
   stopFlag.store(true);
   stopsTaken.fetch_add(1);
 }
@@ -812,12 +816,14 @@ extern "C" void OnStopSignal(int signal) {
 struct StopSignals::Impl {
   std::atomic<bool>& stop = stopFlag;
   std::atomic<int>& signal = stopSignal;
+  std::atomic<int>& count = stopCount;
   void (*previousInt)(int) = nullptr;
   void (*previousTerm)(int) = nullptr;
   explicit Impl(StopOn) {
     stopFlag.store(false);
     stopSignal.store(0);
     WaitsEndOnNextStop();
+    stopCount.store(0);
     previousInt = std::signal(SIGINT, &OnStopSignal);
     previousTerm = std::signal(SIGTERM, &OnStopSignal);
   }
@@ -833,6 +839,7 @@ StopSignals::StopSignals(StopOn which) : impl_(std::make_unique<Impl>(which)) {}
 StopSignals::~StopSignals() = default;
 
 const std::atomic<bool>& StopSignals::Flag() const { return impl_->stop; }
+const std::atomic<int>& StopSignals::Count() const { return impl_->count; }
 int StopSignals::Signal() const { return impl_->signal.load(); }
 
 }  // namespace platform

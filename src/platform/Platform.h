@@ -56,6 +56,8 @@ class StopSignals {
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
   const std::atomic<bool>& Flag() const;
+  // How many signals have asked to stop so far: a second one may ask for more haste.
+  const std::atomic<int>& Count() const;
   // The number of the first signal that asked to stop; 0 while none has.
   int Signal() const;
 

@@ -2,6 +2,8 @@
 // uses them. The window program answers with Qt; tests answer from a script.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,13 @@ enum class Answer { Ok, Yes, No, Cancel };
 // The one file filter the program offers: label and pattern are both *.SYX.
 inline constexpr std::string_view kSyxFilter = "*.SYX|*.SYX";
 
+// A question put with Ask while it waits for its answer; destroying it takes the
+// question away unanswered.
+class OpenQuestion {
+ public:
+  virtual ~OpenQuestion() = default;
+};
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -22,6 +31,19 @@ class Dialogs {
   // An empty title shows the application's title. Blocks until the user answers.
   virtual Answer MessageBox(std::string_view text, Buttons buttons = Buttons::Ok, std::string_view title = {},
                             Icon icon = Icon::None) = 0;
+
+  // A question that does not hold up the work under way (a Send's bytes must keep
+  // going while the user makes up their mind): Ask returns at once and onAnswer runs
+  // later, on the user-interface thread, with the button pressed. owner is the window
+  // the question belongs to, in the implementation's own kind (a QWidget* for the Qt
+  // dialogs), or null for the main window. Without windows to stay open in, the
+  // question is a message box: onAnswer has run when Ask returns, and nothing is open.
+  virtual std::unique_ptr<OpenQuestion> Ask(std::string_view text, Buttons buttons, std::string_view title, Icon icon,
+                                            std::function<void(Answer)> onAnswer, void* owner = nullptr) {
+    (void)owner;
+    onAnswer(MessageBox(text, buttons, title, icon));
+    return nullptr;
+  }
 
   // The chosen full path, or nothing when the user cancelled or the dialog failed.
   // Each dialog opens on the name chosen last, whatever it was chosen for.

@@ -1,6 +1,7 @@
 // The progress window as the reload and the transmit engine drive it: a blinking label,
 // shown without blocking, whose close box asks "Do you want to abort?" and on Yes sets
-// AbortRequested. A Send adds a bar of the bytes handed over and the time left.
+// AbortRequested; the question does not block either. A Send adds a bar of the bytes
+// handed over and the time left.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,10 @@ class ProgressWindow {
   // Bytes handed over of the listed files' total, and the seconds still to go; shown
   // until the window is hidden. Only a Send has them.
   virtual void SetProgress(std::int64_t /*doneBytes*/, std::int64_t /*totalBytes*/, std::int64_t /*secondsLeft*/) {}
+  // A Send that was asked to stop finishes the part it is in (named, "U10 pattern"),
+  // so that the device never holds half of it: the window says so, and asking to stop
+  // again then means at once.
+  virtual void SetFinishing(const std::string& /*part*/) {}
 };
 
 class NoProgressWindow final : public ProgressWindow {

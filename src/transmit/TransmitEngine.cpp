@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <limits>
 #include <optional>
-#include <system_error>
+#include <vector>
 
 #include "midi/MidiError.h"
 #include "roles/AppendTraffic.h"
@@ -95,20 +95,67 @@ class ListWalk {
 
 namespace {
 
-// The listed files' size as the Send begins, for the progress bar: a name that cannot
-// be measured counts as empty.
-std::int64_t ListedBytes(const roles::TextBox& box) {
-  std::int64_t total = 0;
+// The listed files' bytes as the Send begins, for the progress it shows: opened as the
+// engine opens them, but never created, and a name that cannot be read counts as empty.
+void PlanSend(const roles::TextBox& box, const std::function<filelist::FilePtr(const std::string&)>& open,
+              SendPlan& plan, int& names) {
+  plan.Clear();
+  names = 0;
   ListWalk walk(box);
+  std::vector<std::uint8_t> bytes;
   while (const std::optional<std::string> name = walk.Next()) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(*name, error);
-    if (!error) total += static_cast<std::int64_t>(size);
+    ++names;
+    bytes.clear();
+    const filelist::FilePtr file = open ? open(*name) : filelist::FilePtr(std::fopen(name->c_str(), "rb"));
+    std::array<std::uint8_t, 4096> chunk;
+    while (file) {
+      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
+      if (got == 0) break;
+      bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    }
+    plan.AddFile(bytes.data(), bytes.size());
   }
-  return total;
+}
+
+// The MC303 box keeps its report lines and gains the Send's result after them; the
+// oldest lines make room when the box would be too full for it.
+void AppendResult(roles::TextBox& tDev, const std::string& result) {
+  std::string text = tDev.Text();
+  if (!text.empty() && text.back() != '\n') text += "\r\n";
+  while (!text.empty() && roles::CharCount(text) + roles::CharCount(result) > tDev.MaxLength()) {
+    const std::size_t next = text.find('\n');
+    text.erase(0, next == std::string::npos ? text.size() : next + 1);
+  }
+  tDev.SetText(text + result);
 }
 
 }  // namespace
+
+// A listed file read in chunks, byte by byte.
+class TransmitEngine::ByteReader {
+ public:
+  explicit ByteReader(std::FILE* file) : file_(file) {}
+  bool Next(std::uint8_t& b) {
+    if (next_ == have_) {
+      have_ = std::fread(chunk_.data(), 1, chunk_.size(), file_);
+      next_ = 0;
+      if (have_ == 0) {
+        failed_ = std::ferror(file_) != 0;
+        return false;
+      }
+    }
+    b = chunk_[next_++];
+    return true;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::FILE* file_;
+  std::array<std::uint8_t, 4096> chunk_;
+  std::size_t have_ = 0;
+  std::size_t next_ = 0;
+  bool failed_ = false;
+};
 
 SendEnd TransmitEngine::Send() {
   // A click on Send that the event pumping of a running Send lets through would read
@@ -132,6 +179,7 @@ SendEnd TransmitEngine::Send() {
     Sending& operator=(const Sending&) = delete;
   } sending(sendingObserver_);
   filesNotOpened_ = 0;
+  stop_ = Stop::None;
 
   OutputBuffer buffer(p_.allocator);
   if (!buffer.Allocated()) {
@@ -163,31 +211,56 @@ SendEnd TransmitEngine::Send() {
   blockCount_ = 0;
   lastByte_ = 0;
   splashShown_ = false;
-  listedBytes_ = ListedBytes(p_.tFiles);
+  PlanSend(p_.tFiles, open_, plan_, filesListed_);
+  plannedSize_ = p_.transmitBufferSize;
+  pacedLeft_ = plan_.PacedBlocksFrom(0, 0, 0, plannedSize_);
   handedBytes_ = 0;
-  handOvers_ = 0;
+  shownSeconds_ = -1;
+  shownBytes_ = -1;
+  filesSent_ = 0;
+  inMessage_ = false;
+  messagePart_ = handedPart_ = kNoPart;
+  partRunEnd_ = 0;
+  otherPartBegun_ = false;
+  listEnded_ = false;
+  leftIncomplete_.clear();
   p_.parse.Log().Suppressed = true;
   p_.flags.RecordingActive = true;
   p_.tDev.SetText("");
   p_.parse.ResetPieceStore();
   p_.flags.AbortRequested = false;
+  ShowProgress();
 
   SendEnd end = SendEnd::Finished;
-  if (SendListedFiles(end) == FileEnd::Stop) return end;
+  if (SendListedFiles(end) == FileEnd::Stop) {
+    ShowResult(end);
+    return end;
+  }
 
   const midi::MidiResult unprepared = p_.ports.OutUnprepareHeader(port_, &header_, midi::kMidiHdrSize);
   if (unprepared != midi::kNoError) {
     midi::ShowMidiError(static_cast<std::int16_t>(unprepared), "midiOutUnprepareHeader", p_.ports, p_.dialogs);
   }
   LeaveSendingPhase();
+  if (!leftIncomplete_.empty()) p_.dialogs.MessageBox(leftIncomplete_ + kLeftIncomplete);
   ReloadAtEnd();
+  ShowResult(SendEnd::Finished);
   return SendEnd::Finished;
 }
 
 TransmitEngine::FileEnd TransmitEngine::SendListedFiles(SendEnd& end) {
   ListWalk walk(p_.tFiles);
-  while (const std::optional<std::string> name = walk.Next()) {
+  fileIndex_ = 0;
+  // Once a stop has taken effect nothing more is opened: a name listed after it would
+  // only be shown as an error, or created.
+  while (!listEnded_ && !p_.flags.QuitRequested) {
+    const std::optional<std::string> name = walk.Next();
+    if (!name) break;
+    fileOffset_ = 0;
     if (SendFile(*name, walk, end) == FileEnd::Stop) return FileEnd::Stop;
+    ++fileIndex_;
+    // A stop asked during the pause after the file's rest: the file ended at a message end.
+    if (stop_ == Stop::Now || (stop_ == Stop::Finishing && PartEndsWithFile())) listEnded_ = true;
   }
   return FileEnd::Next;
 }
@@ -201,27 +274,15 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
   }
   p_.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
 
-  std::array<std::uint8_t, 4096> chunk;
-  std::size_t have = 0;
-  std::size_t next = 0;
+  ByteReader reader(file.get());
   char shown[3] = {0, 0, ' '};
-  bool readFailed = false;
-  while (!p_.flags.QuitRequested && !p_.flags.AbortRequested) {
-    if (next == have) {
-      have = std::fread(chunk.data(), 1, chunk.size(), file.get());
-      next = 0;
-      if (have == 0) {
-        // Said, since the device has not had the whole file.
-        if (std::ferror(file.get()) != 0) {
-          ++filesNotOpened_;
-          p_.dialogs.MessageBox(kErrorReadingFile + name);
-          readFailed = true;
-        }
-        break;
-      }
-    }
+  for (;;) {
+    TakeStopRequest();
+    if (p_.flags.QuitRequested || stop_ == Stop::Now || (stop_ == Stop::Finishing && otherPartBegun_)) break;
+    std::uint8_t b = 0;
+    if (!reader.Next(b)) break;
+    ++fileOffset_;
     p_.pump.PumpEvents();
-    const std::uint8_t b = chunk[next++];
     lastByte_ = b;
     blockBytes_[static_cast<std::size_t>(blockCount_)] = b;
     roles::HexByteInto(b, shown);
@@ -238,9 +299,10 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
       return FileEnd::Stop;
     }
     ++blockCount_;
-    // The progress window stays up between blocks, so a Yes to its question can come
-    // while a byte is shown; no block goes after it.
-    if (b == 0xF7 && blockCount_ > p_.transmitBufferSize && !p_.flags.AbortRequested && !HandBlockOver(true, false)) {
+    FollowPart(b);
+    // Finishing, a message of another part ends the Send before it (below).
+    if (b == 0xF7 && blockCount_ > p_.transmitBufferSize && !(stop_ == Stop::Finishing && otherPartBegun_) &&
+        !HandBlockOver(true, false)) {
       file.reset();
       LeaveSendingPhase();
       ReloadAtEnd();
@@ -250,14 +312,38 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
     }
   }
 
-  if (readFailed) {
-    // The bytes read before the error may end in a message cut short, and whatever
-    // they are, the device must not get them after the user was told the file failed.
+  if (reader.Failed()) {
+    // Said, since the device has not had the whole file. The bytes read before the
+    // error may end in a message cut short, and whatever they are, the device must not
+    // get them after the user was told the file failed.
+    ++filesNotOpened_;
+    p_.dialogs.MessageBox(kErrorReadingFile + name);
     blockCount_ = 0;
-  } else if (lastByte_ == 0xF7 && blockCount_ > 0 && !p_.flags.AbortRequested &&
-             // Small files (a slot's settings are 59 bytes) would otherwise go out back to
-             // back, far faster than the device's receive buffer empties.
-             !HandBlockOver(after.NameFollows(), true)) {
+    return FileEnd::Next;
+  }
+  bool handed = true;
+  if (stop_ == Stop::Now) {
+    // Nothing more goes. Whether that cut the part short is told by what follows.
+    if (handedPart_ != kNoPart && !otherPartBegun_ && (partRunEnd_ > 0 || PartGoesOn(reader))) {
+      leftIncomplete_ = PartName(handedPart_);
+    }
+    blockCount_ = 0;
+    return FileEnd::Next;
+  } else if (stop_ == Stop::Finishing) {
+    // A file that ends inside a message of the part leaves it to the next file.
+    if (!PartEndsWithFile()) return FileEnd::Next;
+    listEnded_ = true;
+    const bool wholeFile = !otherPartBegun_ && lastByte_ == 0xF7;
+    blockCount_ = partRunEnd_;
+    handed = blockCount_ == 0 || HandBlockOver(false, wholeFile);
+    if (handed && wholeFile) ++filesSent_;
+  } else {
+    // Small files (a slot's settings are 59 bytes) would otherwise go out back to back,
+    // far faster than the device's receive buffer empties.
+    handed = lastByte_ != 0xF7 || blockCount_ <= 0 || HandBlockOver(after.NameFollows(), true);
+    if (handed && !p_.flags.QuitRequested) ++filesSent_;
+  }
+  if (!handed) {
     file.reset();
     LeaveSendingPhase();
     UnprepareQuietly();
@@ -271,15 +357,19 @@ bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
   if (paced) {
     if (!splashShown_) {
       splashShown_ = true;
-      p_.fSplash.SetCaption(kSendingCaption);
+      p_.fSplash.SetCaption(stop_ == Stop::None ? kSendingCaption : kFinishingCaption);
       p_.fSplash.Show();
     }
-    // Armed before the hand-over, so the pause counts from just before the block goes.
-    p_.countdown.PaceCount = kPauseMs;
-    p_.timer3.SwitchOn();
     p_.pump.PumpEvents();
   }
+  const std::int32_t bytes = blockCount_;
   const midi::MidiResult result = HandBlockToPort(paced, endOfFile);
+  if (paced && result == midi::kNoError) {
+    // The pause is silence on the line, so it starts once the block has left the port.
+    p_.countdown.PaceCount = static_cast<std::int16_t>(
+        std::min<std::int32_t>(kPauseMs + LineBusyMs(bytes), std::numeric_limits<std::int16_t>::max()));
+    p_.timer3.SwitchOn();
+  }
   if (paced) {
     for (int i = 0; i < 5; ++i) p_.pump.PumpEvents();
   }
@@ -288,10 +378,18 @@ bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
     return false;
   }
   blockCount_ = 0;
-  if (splashShown_) p_.fSplash.SetProgress(handedBytes_, listedBytes_, SecondsLeft());
-  if (paced) {
-    while (p_.countdown.PaceCount > 0 && !p_.flags.QuitRequested) p_.pump.WaitForEvents();
+  // A block ends at the end of the message read last, except the one that ends a stop.
+  if (!listEnded_) handedPart_ = messagePart_;
+  partRunEnd_ = 0;
+  otherPartBegun_ = false;
+  if (plannedSize_ != p_.transmitBufferSize) {
+    plannedSize_ = p_.transmitBufferSize;
+    pacedLeft_ = plan_.PacedBlocksFrom(fileIndex_, fileOffset_, 0, plannedSize_);
+  } else if (paced && pacedLeft_ > 0) {
+    --pacedLeft_;
   }
+  ShowProgress();
+  if (paced) WaitForThePause();
   return true;
 }
 
@@ -301,25 +399,146 @@ midi::MidiResult TransmitEngine::HandBlockToPort(bool paced, bool endOfFile) {
   header_.dwBufferLength = static_cast<std::uint32_t>(blockCount_);
   if (header_.lpData != nullptr) std::memcpy(header_.lpData, blockBytes_.data(), header_.dwBufferLength);
   const midi::MidiResult result = p_.ports.OutLongMsg(port_, &header_, midi::kMidiHdrSize);
-  if (result == midi::kNoError) {
-    handedBytes_ += blockCount_;
-    ++handOvers_;
-  }
+  if (result == midi::kNoError) handedBytes_ += blockCount_;
   if (observer_) observer_({blockCount_, paced, endOfFile, result});
   return result;
 }
 
-std::int64_t TransmitEngine::SecondsLeft() const {
-  // At the pacing's rate: the bytes still listed in blocks as large as those so far
-  // on average, each followed by the pause.
-  if (handedBytes_ <= 0) return 0;
-  const std::int64_t left = std::max<std::int64_t>(0, listedBytes_ - handedBytes_);
-  const std::int64_t blocks = (left * handOvers_ + handedBytes_ - 1) / handedBytes_;
-  return (blocks * kPauseMs + 999) / 1000;
+std::int32_t TransmitEngine::LineBusyMs(std::int32_t blockBytes) {
+  // Measured right after the hand-over; a port that cannot tell is taken to send the
+  // block from then on at the line's speed, the block before it gone already.
+  const std::optional<std::chrono::microseconds> drain = p_.ports.OutDrainTime(port_);
+  const std::chrono::microseconds busy = drain ? *drain : blockBytes * kWireTimePerByte;
+  return static_cast<std::int32_t>(std::chrono::ceil<std::chrono::milliseconds>(busy).count());
+}
+
+void TransmitEngine::WaitForThePause() {
+  while (p_.countdown.PaceCount > 0 && !p_.flags.QuitRequested) {
+    p_.pump.WaitForEvents();
+    TakeStopRequest();
+    if (stop_ == Stop::Now) {
+      // Nothing follows that the pause would protect.
+      p_.countdown.PaceCount = 0;
+      return;
+    }
+    ShowProgress();
+  }
+}
+
+void TransmitEngine::FollowPart(std::uint8_t b) {
+  const mc303::ParseState& state = p_.parse.Parse();
+  if (b == 0xF0) {
+    inMessage_ = true;
+    messagePart_ = kPartUnknown;
+  } else if (inMessage_ && messagePart_ == kPartUnknown) {
+    if (state.State == 10) {
+      const mc303::PieceAddress piece = mc303::PieceOfAddress(state.Address[0], state.Address[1]);
+      messagePart_ = piece.slot < 0 ? kNoPart : piece.slot * 2 + (piece.kind == mc303::PieceKind::Pattern ? 1 : 2);
+    } else if (state.State == 0) {
+      messagePart_ = kNoPart;  // no MC-303 data set
+    }
+  }
+  if (b == 0xF7) {
+    // A message ended before its address, or an 0xF7 outside any, belongs to no part.
+    if (!inMessage_ || messagePart_ == kPartUnknown) messagePart_ = kNoPart;
+    inMessage_ = false;
+  }
+  if ((inMessage_ || b == 0xF7) && messagePart_ != kPartUnknown && messagePart_ != handedPart_) {
+    otherPartBegun_ = true;
+  }
+  if (b == 0xF7 && !otherPartBegun_) partRunEnd_ = blockCount_;
+}
+
+void TransmitEngine::TakeStopRequest() {
+  // Each Yes to the progress window's question, or each signal on the command line,
+  // is one request.
+  if (!p_.flags.AbortRequested) return;
+  p_.flags.AbortRequested = false;
+  if (stop_ == Stop::None && handedPart_ != kNoPart) {
+    stop_ = Stop::Finishing;
+    p_.fSplash.SetCaption(kFinishingCaption);
+    p_.fSplash.SetFinishing(PartName(handedPart_));
+  } else {
+    // Asked again, or nothing of a part is on the device yet.
+    stop_ = Stop::Now;
+  }
+}
+
+bool TransmitEngine::PartEndsWithFile() const {
+  // The next file is not opened to look: a part ends with its file unless the file
+  // ends inside one of its messages.
+  return otherPartBegun_ || !inMessage_;
+}
+
+bool TransmitEngine::PartGoesOn(ByteReader& reader) {
+  // Read on, sending and showing nothing, until the next message shows its part.
+  for (;;) {
+    if (inMessage_ && messagePart_ != kPartUnknown) return messagePart_ == handedPart_;
+    std::uint8_t b = 0;
+    if (!reader.Next(b)) return inMessage_;
+    (void)p_.parse.ParseMidiByte(b, false);
+    FollowPart(b);
+  }
+}
+
+std::string TransmitEngine::PartName(int part) {
+  if (part <= kNoPart) return {};
+  const int user = (part - 1) / 2 + 1;
+  std::string name = "U";
+  name += static_cast<char>('0' + user / 10);
+  name += static_cast<char>('0' + user % 10);
+  name += (part - 1) % 2 == 0 ? " pattern" : " settings";
+  return name;
+}
+
+std::string TransmitEngine::PartBeingSent() const { return busy_ ? PartName(handedPart_) : std::string(); }
+
+std::int64_t TransmitEngine::MsLeft() const {
+  // The block on the line and its pause, then the line's time of every byte still to
+  // go and a pause after each paced block. Finishing, the part's end is not known
+  // ahead.
+  const std::int64_t waiting = std::max<std::int64_t>(p_.countdown.PaceCount, 0);
+  if (stop_ != Stop::None) return waiting;
+  const std::int64_t bytesLeft = std::max<std::int64_t>(0, plan_.BytesToSend() - handedBytes_);
+  return waiting + (bytesLeft * kWireTimePerByte.count() + 999) / 1000 + pacedLeft_ * kPauseMs;
+}
+
+void TransmitEngine::ShowProgress() {
+  const std::int64_t seconds = (MsLeft() + 999) / 1000;
+  if (seconds == shownSeconds_ && handedBytes_ == shownBytes_) return;
+  shownSeconds_ = seconds;
+  shownBytes_ = handedBytes_;
+  p_.fSplash.SetProgress(handedBytes_, plan_.BytesToSend(), seconds);
+}
+
+void TransmitEngine::ShowResult(SendEnd end) {
+  std::string text;
+  if (end != SendEnd::Finished) {
+    text = "Send stopped by an error.";
+  } else if (!leftIncomplete_.empty()) {
+    text = "Send stopped in " + leftIncomplete_ + ", left incomplete.";
+  } else if (stop_ == Stop::Finishing || (stop_ == Stop::Now && !p_.flags.QuitRequested)) {
+    text = handedPart_ != kNoPart ? "Send stopped after " + PartName(handedPart_) + "." : "Send stopped.";
+  } else if (p_.flags.QuitRequested) {
+    text = "Send stopped.";
+  } else {
+    text = "Send finished.";
+  }
+  const std::int64_t toSend = plan_.BytesToSend();
+  text += "\r\n" + std::to_string(handedBytes_) +
+          (handedBytes_ == toSend ? std::string() : " of " + std::to_string(toSend)) + " bytes sent,\r\n" +
+          std::to_string(filesSent_) + (filesSent_ == filesListed_ ? std::string() : " of " + std::to_string(filesListed_)) +
+          (filesListed_ == 1 ? " file.\r\n" : " files.\r\n");
+  if (end == SendEnd::Finished && stop_ == Stop::None && plan_.BytesListed() > toSend) {
+    text += std::to_string(plan_.BytesListed() - toSend) + " bytes after the\r\nlast F7 not sent.\r\n";
+  }
+  AppendResult(p_.tDev, text);
 }
 
 void TransmitEngine::LeaveSendingPhase() {
-  if (splashShown_) p_.fSplash.Hide();
+  // Hidden whether or not a paced block showed it: the progress it was given must not
+  // show in the next operation's window.
+  p_.fSplash.Hide();
   splashShown_ = false;
   p_.parse.Log().Suppressed = false;
   p_.flags.RecordingActive = false;

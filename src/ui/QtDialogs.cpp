@@ -1,7 +1,9 @@
 #include "ui/QtDialogs.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 
 namespace ui {
@@ -35,9 +37,10 @@ QString QtFilter(std::string_view filter) {
   return lines.join(QStringLiteral(";;"));
 }
 
-roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons buttons, std::string_view title,
-                                    roles::Icon icon) {
-  QMessageBox box(parent_);
+namespace {
+
+void Configure(QMessageBox& box, std::string_view text, roles::Buttons buttons, std::string_view title,
+               roles::Icon icon) {
   box.setWindowTitle(title.empty() ? QString::fromUtf8(kApplicationTitle) : FromUtf8(title));
   box.setText(FromUtf8(text));
   switch (icon) {
@@ -59,7 +62,10 @@ roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons button
   } else {
     box.setStandardButtons(QMessageBox::Ok);
   }
-  switch (box.exec()) {
+}
+
+roles::Answer AnswerOf(int button, roles::Buttons buttons) {
+  switch (button) {
     case QMessageBox::Yes: return roles::Answer::Yes;
     case QMessageBox::No: return roles::Answer::No;
     case QMessageBox::Ok: return roles::Answer::Ok;
@@ -67,6 +73,51 @@ roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons button
       if (buttons == roles::Buttons::Ok) return roles::Answer::Ok;
       return buttons == roles::Buttons::YesNo ? roles::Answer::No : roles::Answer::Cancel;
   }
+}
+
+// Withdrawn, the box goes without calling back.
+class QtQuestion final : public roles::OpenQuestion {
+ public:
+  QtQuestion(QMessageBox* box, QMetaObject::Connection answered) : box_(box), answered_(std::move(answered)) {}
+  ~QtQuestion() override {
+    QObject::disconnect(answered_);
+    if (box_ == nullptr) return;
+    box_->hide();
+    box_->deleteLater();
+  }
+  QtQuestion(const QtQuestion&) = delete;
+  QtQuestion& operator=(const QtQuestion&) = delete;
+
+ private:
+  QPointer<QMessageBox> box_;
+  QMetaObject::Connection answered_;
+};
+
+}  // namespace
+
+roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons buttons, std::string_view title,
+                                    roles::Icon icon) {
+  QMessageBox box(parent_);
+  Configure(box, text, buttons, title, icon);
+  return AnswerOf(box.exec(), buttons);
+}
+
+std::unique_ptr<roles::OpenQuestion> QtDialogs::Ask(std::string_view text, roles::Buttons buttons,
+                                                    std::string_view title, roles::Icon icon,
+                                                    std::function<void(roles::Answer)> onAnswer, void* owner) {
+  auto* box = new QMessageBox(owner != nullptr ? static_cast<QWidget*>(owner) : parent_);
+  Configure(*box, text, buttons, title, icon);
+  box->setWindowModality(Qt::WindowModal);
+  // Answered, the box goes once the call back has returned; onAnswer may withdraw it.
+  QMetaObject::Connection answered = QObject::connect(
+      box, &QMessageBox::finished, box, [box, buttons, onAnswer = std::move(onAnswer)] {
+        QAbstractButton* clicked = box->clickedButton();
+        const int button = clicked != nullptr ? box->standardButton(clicked) : 0;
+        box->deleteLater();
+        onAnswer(AnswerOf(button, buttons));
+      });
+  box->open();
+  return std::make_unique<QtQuestion>(box, std::move(answered));
 }
 
 std::optional<std::string> QtDialogs::SaveFileDialog(std::string_view title, std::string_view filter) {

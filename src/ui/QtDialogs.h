@@ -21,6 +21,11 @@ class QtDialogs final : public roles::Dialogs {
 
   roles::Answer MessageBox(std::string_view text, roles::Buttons buttons, std::string_view title,
                            roles::Icon icon) override;
+  // A box modal to its owner window only (the main window when none is given), so
+  // that the event loop, and whatever runs in it, goes on while it is open.
+  std::unique_ptr<roles::OpenQuestion> Ask(std::string_view text, roles::Buttons buttons, std::string_view title,
+                                           roles::Icon icon, std::function<void(roles::Answer)> onAnswer,
+                                           void* owner) override;
   std::optional<std::string> SaveFileDialog(std::string_view title, std::string_view filter) override;
   std::optional<std::string> OpenFileDialog(std::string_view title, std::string_view filter) override;
 

@@ -202,9 +202,14 @@ void fMIDI::Timer3Tick() {
 }
 
 void fMIDI::SetSending(bool sending) {
-  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, Command1, cOut, tFiles}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, cOut}) {
     control->setEnabled(!sending);
   }
+}
+
+QRect fMIDI::ClearOfControls() const {
+  const QRect boxes = tPieces->geometry().united(tTraffic->geometry()).united(Label4->geometry());
+  return QRect(mapToGlobal(boxes.topLeft()), boxes.size());
 }
 
 void fMIDI::ShowSpeedWindow() {

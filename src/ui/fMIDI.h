@@ -70,9 +70,14 @@ class fMIDI final : public QWidget {
   fTBufSiz* SpeedWindow() { return speedWindow_.get(); }
   fHelp* HelpWindow() { return helpWindow_.get(); }
 
-  // While a Send runs the controls that cannot act then are disabled; Help, Quit and
-  // the input list stay usable.
+  // While a Send runs the controls that would disturb it are disabled. Help, Quit, the
+  // input list and Speed stay usable (the Send reads the buffer size afresh at every
+  // block end, so a user who sees RCV ERR can lower it), and the Files box can still
+  // be scrolled; the file list refuses its removals then.
   void SetSending(bool sending);
+  // On the screen, the part of the window where another window may stand without
+  // hiding a control that stays usable: over the Pieces, MC303 and Traffic boxes.
+  QRect ClearOfControls() const;
 
   QtDeviceList& InputList() { return *inputList_; }
   QtDeviceList& OutputList() { return *outputList_; }

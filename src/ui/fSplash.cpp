@@ -12,12 +12,14 @@
 namespace ui {
 
 fSplash::fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent)
-    : QWidget(parent, Qt::Window), dialogs_(dialogs), flags_(flags) {
+    // A dialog, so that the window manager keeps it above the window it belongs to.
+    : QWidget(parent, Qt::Dialog), dialogs_(dialogs), flags_(flags) {
   setObjectName(QStringLiteral("fSplash"));
   setWindowTitle(QString::fromLatin1(kSplashCaption));
   const double scale = ScreenScale(this);
-  // Room under the label for a Send's bar and time left.
-  setFixedSize(TwipsToPixels(4800, scale), TwipsToPixels(2100, scale));
+  // Room under the label for a Send's bar and time left; narrow enough to stand over
+  // the main window's Pieces, MC303 and Traffic boxes, clear of its controls.
+  setFixedSize(TwipsToPixels(4200, scale), TwipsToPixels(2100, scale));
   lSplash = new QLabel(QString::fromLatin1(kSplashFirstLabel), this);
   QFont font(QStringLiteral("Arial"));
   font.setStyleHint(QFont::SansSerif);
@@ -29,6 +31,7 @@ fSplash::fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* pa
   pbProgress->setRange(0, 1000);
   lTimeLeft = new QLabel(this);
   lTimeLeft->setAlignment(Qt::AlignCenter);
+  lTimeLeft->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(lSplash, 1);
   layout->addWidget(pbProgress);
@@ -57,12 +60,25 @@ void fSplash::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::
   const std::int64_t done = std::clamp<std::int64_t>(doneBytes, 0, total);
   pbProgress->setValue(static_cast<int>(done * 1000 / total));
   const std::int64_t seconds = std::max<std::int64_t>(secondsLeft, 0);
-  lTimeLeft->setText(QStringLiteral("%1 of %2 bytes, about %3:%4 left")
-                         .arg(done)
-                         .arg(totalBytes)
-                         .arg(seconds / 60)
-                         .arg(seconds % 60, 2, 10, QLatin1Char('0')));
+  if (finishing_.empty()) {
+    lTimeLeft->setText(QStringLiteral("%1 of %2 bytes, about %3:%4 left")
+                           .arg(done)
+                           .arg(totalBytes)
+                           .arg(seconds / 60)
+                           .arg(seconds % 60, 2, 10, QLatin1Char('0')));
+  } else {
+    lTimeLeft->setText(QStringLiteral("%1 of %2 bytes; finishing %3, then stopping")
+                           .arg(done)
+                           .arg(totalBytes)
+                           .arg(QString::fromStdString(finishing_)));
+  }
   pbProgress->show();
+  lTimeLeft->show();
+}
+
+void fSplash::SetFinishing(const std::string& part) {
+  finishing_ = part;
+  lTimeLeft->setText(QStringLiteral("Finishing %1, then stopping").arg(QString::fromStdString(part)));
   lTimeLeft->show();
 }
 
@@ -71,24 +87,30 @@ void fSplash::ClearProgress() {
   lTimeLeft->hide();
   pbProgress->setValue(0);
   lTimeLeft->clear();
+  finishing_.clear();
+  // A question about an operation that has ended would answer for the next one.
+  question_.reset();
 }
 
 void fSplash::closeEvent(QCloseEvent* event) {
-  if (dialogs_.MessageBox(kAbortQuestion, roles::Buttons::YesNoCancel, kQuestionTitle, roles::Icon::Question) != roles::Answer::Yes) {
-    event->ignore();
-    return;
-  }
-  flags_.AbortRequested = true;
-  closed_ = true;
-  Timer1.stop();
-  event->accept();
+  // The window stays: its user hides it once the operation has stopped.
+  event->ignore();
+  if (question_) return;
+  const std::string text = finishing_.empty() ? std::string(kAbortQuestion)
+                                              : kStopAtOnceQuestion[0] + finishing_ + kStopAtOnceQuestion[1];
+  question_ = dialogs_.Ask(
+      text, roles::Buttons::YesNoCancel, kQuestionTitle, roles::Icon::Question,
+      [this](roles::Answer answer) {
+        question_.reset();
+        if (answer == roles::Answer::Yes) flags_.AbortRequested = true;
+      },
+      this);
 }
 
-QtProgressWindow::~QtProgressWindow() = default;
+QtProgressWindow::~QtProgressWindow() { delete window_.data(); }
 
 fSplash& QtProgressWindow::Use() {
-  // The closed window is replaced here, on the next use, never inside its own close.
-  if (!window_ || window_->Closed()) window_ = std::make_unique<fSplash>(dialogs_, flags_);
+  if (!window_) window_ = new fSplash(dialogs_, flags_, owner_);
   return *window_;
 }
 
@@ -98,14 +120,20 @@ void QtProgressWindow::SetCaption(const std::string& caption) {
 
 void QtProgressWindow::Show() {
   fSplash& w = Use();
-  // Shown again while it is up, it stays where the user moved it and behind any window
-  // brought forward since.
+  // Shown again while it is up, it stays where the user moved it.
   if (w.isVisible()) return;
   if (owner_ != nullptr && owner_->isVisible()) {
-    // Frame over frame: a window not shown yet has no frame of its own, so it is taken
-    // to get the owner's.
-    QRect place(QPoint(0, 0), w.size() + owner_->frameGeometry().size() - owner_->size());
-    place.moveCenter(owner_->frameGeometry().center());
+    // A window not shown yet has no frame of its own, so it is taken to get the
+    // owner's. Where it would not fit clear of the controls, it stands over the
+    // owner's middle.
+    const QSize frame = w.size() + owner_->frameGeometry().size() - owner_->size();
+    const QRect clear = clearOfControls_ ? clearOfControls_() : QRect();
+    QRect place(QPoint(0, 0), frame);
+    if (clear.width() >= frame.width() && clear.height() >= frame.height()) {
+      place.moveTopRight(clear.topRight());
+    } else {
+      place.moveCenter(owner_->frameGeometry().center());
+    }
     w.move(place.topLeft());
   }
   w.show();
@@ -113,14 +141,15 @@ void QtProgressWindow::Show() {
 }
 
 void QtProgressWindow::Hide() {
-  if (!window_ || window_->Closed()) return;
+  if (!window_) return;
   window_->hide();
   window_->ClearProgress();
 }
 
 void QtProgressWindow::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft) {
-  // Closed by the user's Yes, the window waits for its next showing to be made anew.
-  if (window_ && !window_->Closed()) window_->SetProgress(doneBytes, totalBytes, secondsLeft);
+  if (window_) window_->SetProgress(doneBytes, totalBytes, secondsLeft);
 }
+
+void QtProgressWindow::SetFinishing(const std::string& part) { Use().SetFinishing(part); }
 
 }  // namespace ui

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QWindow>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -80,7 +81,7 @@ class FakeClock final : public roles::Clock {
 // handed over.
 struct HandOverSeen {
   std::uint32_t ms;  // the fake clock
-  bool paced, timer3Running, progressShown;
+  bool paced, progressShown;
   std::string pieces, report;
 };
 
@@ -94,7 +95,7 @@ class Window : public testing::Test {
     program->Transmit().SetHandOverObserver([this](const transmit::HandOver& h) {
       if (onHandOver) onHandOver();
       const ui::fSplash* splash = program->ProgressWindow().Window();
-      seen.push_back({clock.now, h.paced, w->Timer3.isActive(), splash != nullptr && splash->isVisible(),
+      seen.push_back({clock.now, h.paced, splash != nullptr && splash->isVisible(),
                       Boxes().tPieces.Text(), Boxes().tDev.Text()});
     });
   }
@@ -534,13 +535,12 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   const std::string list = Boxes().tFiles.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");
   dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
-  const std::vector<QWidget*> disabled{w->bStart, w->bStop,    w->bAdd, w->bSave,
-                                       w->bSend,  w->Command1, w->cOut, w->tFiles};
-  const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp};
+  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->cOut};
+  const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp, w->Command1, w->tFiles};
   std::vector<bool> enabledDuring;
   bool logged = false;
+  duringPump = [&] { w->Timer1Tick(); };  // the prompt's blink must leave the report lines alone
   onHandOver = [&] {
-    w->Timer1Tick();  // the prompt's blink must leave the report lines alone
     logged = logged || fs::exists(dir_ / "prog" / "OUTFILE.SYX");
     if (seen.size() != 1) return;
     for (QWidget* c : disabled) enabledDuring.push_back(c->isEnabled());
@@ -557,11 +557,11 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(sent, (std::vector<Bytes>{settingsU01, patternU01, patternU02})) << "all to the output in use";
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_TRUE(seen[0].paced && seen[1].paced && !seen[2].paced);
-  EXPECT_TRUE(seen[0].timer3Running && seen[1].timer3Running);
   EXPECT_TRUE(seen[0].progressShown && seen[1].progressShown && seen[2].progressShown);
-  // The pause counts from just before a hand-over; each pump is a millisecond here.
-  EXPECT_GE(seen[1].ms - seen[0].ms, 200u);
-  EXPECT_GE(seen[2].ms - seen[1].ms, 200u);
+  // The pause follows the block's time on the line, 162 bytes x 320 us = 52 ms and
+  // 224 x 320 us = 72 ms; each pump is a millisecond here.
+  EXPECT_GE(seen[1].ms - seen[0].ms, 252u);
+  EXPECT_GE(seen[2].ms - seen[1].ms, 272u);
   EXPECT_EQ(seen[0].pieces, "U01 Settings Only\r\n");
   // A report line counts the data bytes and the checksum.
   EXPECT_EQ(seen[2].report,
@@ -573,6 +573,8 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(traffic.substr(traffic.size() - 6), "5B F7 ") << "the checksum and end sent last";
   EXPECT_EQ(Boxes().tFiles.Text(), list);
   EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
+  EXPECT_EQ(Boxes().tDev.Text(), seen[2].report + "Send finished.\r\n418 bytes sent,\r\n3 files.\r\n")
+      << "what was sent stays in the MC303 box";
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02 Missing Settings\r\n");
   EXPECT_FALSE(program->Flags().RecordingActive);
   EXPECT_FALSE(program->Parse().Log().Suppressed);
@@ -581,19 +583,18 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(w->cOut->currentIndex(), 0);
   EXPECT_EQ(ports.QueuedBuffers(input), 4u) << "the input buffers go with the selected input";
   EXPECT_EQ(w->HelpWindow() != nullptr, std::string(GetParam().name) == "Help");
-  EXPECT_EQ(w->SpeedWindow(), nullptr);
+  EXPECT_EQ(w->SpeedWindow() != nullptr, std::string(GetParam().name) == "Speed");
   for (QWidget* c : disabled) EXPECT_TRUE(c->isEnabled());
-  ClickOn(*w->Command1);
-  EXPECT_NE(w->SpeedWindow(), nullptr) << "Speed opens its window once the Send is over";
   EXPECT_FALSE(program->ProgressWindow().Window()->isVisible());
   EXPECT_FALSE(w->Timer3.isActive()) << "stopped once the countdown went idle";
 }
 
 // On a real event loop and the steady clock: the progress window is drawn during the
-// Send, centred over the main window. Its close box answered No or Cancel changes
-// nothing; answered Yes, it ends the Send once the pause of the block being handed
-// over has run, nothing after that block is read, and the next use makes a new window.
-TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
+// Send, above the main window and clear of its controls. Its close box asks without
+// holding the Send up; No changes nothing; Yes finishes the part being sent (all of
+// U01's pattern, in the first file), and asked again, the Send stops at once and says
+// that the part is left incomplete. Nothing of the second file goes.
+TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAsksWithoutStoppingTheSend) {
   const fs::path dir = FreshDir("SendOnTheEventLoop");
   fs::create_directories(dir / "prog");
   FakeMidiPorts ports;
@@ -603,57 +604,99 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAborts) {
   midi::HeapBlockAllocator allocator;
   app::Program program({ports, dialogs, pump, allocator, dir / "prog"});
   ASSERT_TRUE(program.StartUp());
-  std::string list;
-  for (int f = 0; f < 3; ++f) {
-    // Each file's messages carry data bytes of their own, 11, 12 and 13.
-    Bytes m(150, static_cast<std::uint8_t>(0x11 + f));
-    m.front() = 0xF0;
-    m.back() = 0xF7;
-    const fs::path file = dir / ("F" + std::to_string(f) + ".SYX");
-    WriteBytes(file, f == 0 ? Cat({m, m, m, m}) : m);
-    list += file.string() + "\r\n";
-  }
-  program.Boxes().tFiles.SetText(list);
-  dialogs.answers = {roles::Answer::No, roles::Answer::Cancel, roles::Answer::Yes};
+  Bytes patternU01;
+  for (int m = 0; m < 8; ++m) patternU01 = Cat({patternU01, Message(0x40, m, 138)});
+  WriteBytes(dir / "U01P.SYX", patternU01);
+  WriteBytes(dir / "U02P.SYX", Message(0x41, 0, 138));
+  program.Boxes().tFiles.SetText((dir / "U01P.SYX").string() + "\r\n" + (dir / "U02P.SYX").string() + "\r\n");
+  ui::fMIDI& w = program.Window();
   EventCounter painted(QEvent::Paint);
   int handOvers = 0, paintedBeforeTheSecond = 0;
-  std::chrono::steady_clock::time_point closed;
+  bool openWhileSent = false;
   program.Transmit().SetHandOverObserver([&](const transmit::HandOver&) {
     ui::fSplash& splash = *program.ProgressWindow().Window();
-    if (++handOvers == 1) splash.installEventFilter(&painted);
-    if (handOvers == 2) {
-      paintedBeforeTheSecond = painted.count;
-      EXPECT_LE((splash.geometry().center() - program.Window().geometry().center()).manhattanLength(), 1);
-      fs::create_directories(VZ_SCREENSHOT_DIR);
-      EXPECT_TRUE(splash.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fSplash-sending.png"));
+    const auto close = [&] { QCoreApplication::postEvent(splash.windowHandle(), new QCloseEvent); };
+    switch (++handOvers) {
+      case 1: splash.installEventFilter(&painted); close(); break;
+      case 2: {
+        paintedBeforeTheSecond = painted.count;
+        for (QWidget* c : std::initializer_list<QWidget*>{w.bStart, w.bAdd, w.bSend, w.Command2, w.bStop, w.bSave,
+                                                          w.Command1, w.bQuit, w.cInp, w.cOut, w.tFiles}) {
+          EXPECT_FALSE(splash.frameGeometry().intersects(QRect(c->mapToGlobal(QPoint(0, 0)), c->size())))
+              << c->objectName().toStdString() << c->geometry().x();
+        }
+        fs::create_directories(VZ_SCREENSHOT_DIR);
+        EXPECT_TRUE(splash.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fSplash-sending.png"));
+        break;
+      }
+      case 3: openWhileSent = dialogs.Answer(roles::Answer::No); close(); break;
+      case 4: dialogs.Answer(roles::Answer::Yes); break;
+      case 6: EXPECT_EQ(splash.lTimeLeft->text().toStdString(), "750 of 1350 bytes; finishing U01 pattern, then stopping");
+              close(); break;
+      case 7: dialogs.Answer(roles::Answer::Yes); break;
+      default: break;
     }
-    if (handOvers == 3) closed = std::chrono::steady_clock::now();
-    EXPECT_TRUE(splash.isVisible()) << "after No and Cancel";
-    // As the window system delivers a click on the close box: No, Cancel, then Yes.
-    for (int i = 0; i < (handOvers == 2 ? 2 : handOvers == 3 ? 1 : 0); ++i) {
-      QCoreApplication::postEvent(splash.windowHandle(), new QCloseEvent);
-    }
+    EXPECT_TRUE(splash.isVisible());
   });
-  program.Window().bSend->click();
-  const auto afterClose = std::chrono::steady_clock::now() - closed;
+  w.bSend->click();
 
   EXPECT_GT(paintedBeforeTheSecond, 0) << "drawn during the first pause";
-  ASSERT_EQ(dialogs.messages.size(), 4u);
-  EXPECT_EQ(dialogs.messages[3].text, "Do you want to abort?");
-  EXPECT_EQ(dialogs.messages[3].title, "Question");
-  EXPECT_EQ(dialogs.messages[3].buttons, roles::Buttons::YesNoCancel);
-  EXPECT_EQ(ports.OutputMessages().size(), 3u);
-  // The countdown armed before the third block runs out no sooner than 199 ms after
-  // its first tick; the abort waited for it.
-  EXPECT_GE(afterClose, std::chrono::milliseconds(190));
-  const std::string traffic = program.Boxes().tTraffic.Text();
-  EXPECT_EQ(traffic.substr(traffic.size() - 6), "11 F7 ");
-  EXPECT_EQ(traffic.find("12 "), std::string::npos) << "the files after it were not read";
-  EXPECT_FALSE(program.ProgressWindow().Window()->Closed()) << "the reload at the end made a new one";
+  EXPECT_TRUE(openWhileSent) << "blocks went while the question was open";
+  EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, "Do you want to abort?", "Do you want to abort?",
+                                      "Stop at once? U01 pattern would be left incomplete on the MC-303.",
+                                      std::string("U01 pattern") + transmit::kLeftIncomplete}));
+  EXPECT_EQ(dialogs.messages[1].title, "Question");
+  EXPECT_EQ(dialogs.messages[1].buttons, roles::Buttons::YesNoCancel);
+  EXPECT_EQ(ports.OutputMessages().size(), 7u);
+  EXPECT_EQ(program.Boxes().tTraffic.Text().find("41 00 00 00"), std::string::npos) << "the second file was not read";
   EXPECT_FALSE(program.ProgressWindow().Window()->isVisible());
   program.ShutDown();
   fs::remove_all(dir);
 }
+
+// Quit during a Send asks, and the Send goes on meanwhile; Yes finishes the part being
+// sent, U01's pattern, and the program ends after it without sending U02's. A signal
+// does the same without asking; a second one stops the Send at once.
+using Act = std::function<void(app::Program&, ScriptedDialogs&)>;
+struct Ending {
+  const char* name;
+  std::vector<std::pair<std::size_t, Act>> atHandOver;  // of the block numbered from 1
+  std::size_t blocksSent;
+  std::string shown;  // after the prompt
+};
+class QuittingASend : public Window, public testing::WithParamInterface<Ending> {};
+
+TEST_P(QuittingASend, FinishesThePartBeingSentUnlessSignalledTwice) {
+  Boxes().tFiles.SetText(File("A_U01P.SYX", Cat({Message(0x40, 0, 138), Message(0x40, 1, 138), Message(0x40, 2, 138)})) +
+                         "\r\n" + File("B_U02P.SYX", Message(0x41, 0, 138)) + "\r\n");
+  onHandOver = [&] {
+    for (const auto& [block, act] : GetParam().atHandOver) {
+      if (block == seen.size() + 1) act(*program, dialogs);
+    }
+  };
+  duringPump = [&] {
+    if (pump.calls == 3) w->bSend->click();
+  };
+  pump.calls = 0;
+  program->RunReceiveLoop();
+  Strings shown{transmit::kSendPrompt};
+  if (!GetParam().shown.empty()) shown.push_back(GetParam().shown);
+  EXPECT_EQ(Shown(), shown);
+  EXPECT_EQ(ports.OutputMessages().size(), GetParam().blocksSent);
+  program->ShutDown();
+}
+
+const Act kSignal = [](app::Program& p, ScriptedDialogs&) { p.EndOnSignal(); };
+const Act kQuit = [](app::Program& p, ScriptedDialogs&) { p.Window().bQuit->click(); };
+const Act kYes = [](app::Program&, ScriptedDialogs& d) { d.Answer(roles::Answer::Yes); };
+INSTANTIATE_TEST_SUITE_P(
+    Window, QuittingASend,
+    testing::Values(Ending{"QuitAnsweredYes", {{2, kQuit}, {3, kYes}}, 3,
+                           app::kQuitDuringSend[0] + std::string("U01 pattern") + app::kQuitDuringSend[1]},
+                    Ending{"Signal", {{2, kSignal}}, 3, ""},
+                    Ending{"TwoSignals", {{1, kSignal}, {2, kSignal}}, 2,
+                           std::string("U01 pattern") + transmit::kLeftIncomplete}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Window, DuringASend,

@@ -4,9 +4,12 @@
 // on arriving, and nothing may be parsed meanwhile. After three quiet seconds, Stop saves
 // FILE (compared by the script) and the pieces named after its stem, compared here with
 // EXPECTED split by address and each listed. Then Send sends the list as Stop left it to
-// the output OUT; 198 ms into four of its pauses come a click on Start, a click on Help,
+// the output OUT; 198 ms into four of its pauses (which begin once the block has left
+// the line, 320 us a byte after its hand-over) come a click on Start, a click on Help,
 // a move of the window and a key in the Files box. Each hand-over is written to
 // HANDOVERS: its size, "paced" or "last", its time in microseconds and what came after.
+// The time left the progress window shows as the second block goes must be the time
+// the Send then takes until its last byte has left, within 5 % or 3 s.
 //   capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS
 // With repeat, Send is pressed COUNT times in one session (one engine, one open port)
 // with FILE the only file listed; each must show nothing but its prompt and lose nothing
@@ -15,7 +18,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
@@ -38,6 +43,7 @@
 #include "ui/QtDialogs.h"
 #include "ui/TextBoxView.h"
 #include "ui/fMIDI.h"
+#include "ui/fSplash.h"
 
 namespace {
 
@@ -214,14 +220,25 @@ int main(int argc, char** argv) {
   std::ofstream handOvers(argv[6]);
   const auto during = UserDuringTheSend();
   int handedOver = 0;
+  double toldSeconds = -1;
+  Clock::time_point toldAt, lineFreeAt;
   program.Transmit().SetHandOverObserver([&](const transmit::HandOver& h) {
     ++handedOver;
+    lineFreeAt = Clock::now() + std::chrono::microseconds(320 * h.bytes);
+    if (handedOver == 2) {
+      const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("about (\\d+):(\\d+) left"))
+                                            .match(program.ProgressWindow().Window()->lTimeLeft->text());
+      if (m.hasMatch()) toldSeconds = m.captured(1).toInt() * 60 + m.captured(2).toInt();
+      toldAt = Clock::now();
+    }
     const auto act = during.find(handedOver);
     handOvers << h.bytes << (h.paced ? " paced " : " last ")
               << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count()
               << (act != during.end() ? std::string(" ") + act->second.first : "") << std::endl;
     if (act == during.end()) return;
-    QTimer::singleShot(std::chrono::milliseconds(198), Qt::PreciseTimer, [&program, act] {
+    const auto onTheLine = std::chrono::microseconds(320 * h.bytes);
+    QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(onTheLine) + std::chrono::milliseconds(198),
+                       Qt::PreciseTimer, [&program, act] {
       const Clock::time_point begun = Clock::now();
       act->second.second(program.Window());
       std::cout << act->second.first << " took "
@@ -248,6 +265,12 @@ int main(int argc, char** argv) {
   std::cout << "the start-over question stayed open " << open << " s after " << user.fedBeforeQuestion
             << " bytes; the dump holds " << expected.size() << std::endl;
   if (handedOver < 100) return Fail("the Send handed over only " + std::to_string(handedOver) + " blocks");
+  const double took = std::chrono::duration<double>(lineFreeAt - toldAt).count();
+  std::cout << "time left shown as the second block went: " << toldSeconds << " s; the Send took " << took
+            << " s more" << std::endl;
+  if (toldSeconds < took - std::max(3.0, took / 20) || toldSeconds > took + std::max(3.0, took / 20)) {
+    return Fail("the progress window's time left was wrong");
+  }
   if (!helpOpened) return Fail("Help did not open during the Send");
 
   int failures = 0;

@@ -9,12 +9,14 @@
 #   speed; COMMAND's out.SYX must be INPUT less 0xFE. VANISH > 0: the simulator goes
 #   after that many bytes; the capture saves exactly those, less 0xFE, and says so.
 # send INPUT VANISH COUNT COMMAND...: the simulator must get INPUT up to its last 0xF7
-#   COUNT times, each block COMMAND prints as one message, paced ones 200 ms apart
-#   (see gaps). VANISH > 0: the simulator goes once that many bytes came; the send says
-#   so and fails.
-# interrupt INPUT BLOCKS COMMAND...: SIGINT once the send printed BLOCKS blocks; it must
-#   end within one more block and its pause, exit 130, say how many bytes of how many it
-#   sent, and the simulator must have got exactly those.
+#   COUNT times, each block COMMAND prints as one message, paced ones followed by 200 ms
+#   of silence on the line (see gaps). VANISH > 0: the simulator goes once that many
+#   bytes came; the send says so and fails.
+# interrupt INPUT BLOCKS SIGNALS COMMAND...: SIGINT once the send printed BLOCKS blocks,
+#   and with SIGNALS 2 again once it says it finishes the part it is in. It must exit
+#   130, say how many bytes of how many it sent, and the simulator must have got
+#   exactly those: after one signal, up to the end of a part (one slot's pattern or
+#   settings), within a few seconds; after two, in the middle of the part stderr names.
 # roundtrip: with vezorizer-cli, 1. the simulator's dump of EXAMPLE (its active sensing
 #   too) is captured as EXAMPLE less 0xFE; 2. EXAMPLE sent paced to a simulator with
 #   another bank arrives byte for byte and paced, without RCV ERR, and that bank is
@@ -70,31 +72,33 @@ input_file() {
 }
 run_command() { "${command[@]}" >command.out 2>command.err; }
 # gaps TIMING BLOCKS: the messages the simulator logged are the blocks handed over
-# ("SIZE paced|last [WHAT-THE-USER-DID]" a line), one for one. A paced block's cycle that
-# came late shortens the gap after it as much as it lengthened the one before, so the
-# mean must hold the pause and little more, and no single gap may fall to half of it.
-# What the user did must not stretch the gap it came in past 20 ms over the pause and a
-# JACK period, unless load stretched a gap without it as much.
+# ("SIZE paced|last [WHAT-THE-USER-DID]" a line), one for one. The silence after a block
+# is the time to the next one's arrival less its own time on the line (320 us a byte).
+# A paced block's cycle that came late shortens the silence after it as much as it
+# lengthened the one before, so the mean must hold the pause and little more, and no
+# single silence may fall to half of it. What the user did must not stretch the
+# silence it came in past 20 ms over the pause and a JACK period, unless load
+# stretched a silence without it as much.
 gaps() {
   diff <(awk '{print $1}' "$2") <(awk '{print $2}' "$1") >/dev/null ||
     fail "the messages received are not the blocks handed over, one for one"
   local period=$(($(jack_bufsize | grep -o '[0-9]*' | head -1) * 1000000 / $(jack_samplerate | grep -o '[0-9]*' | head -1)))
   paste -d' ' "$1" "$2" | awk -v period="$period" '
-    { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; act[NR] = $5; p += paced[NR] }
+    { at[NR] = $1; size[NR] = $2; paced[NR] = $4 == "paced"; act[NR] = $5; p += paced[NR]; bytes += $2 }
     END {
       max = 0; min = -1; slowest = 0; others = 0
       for (i = 1; i < NR; i++) if (paced[i]) {
-        gap = (at[i + 1] - at[i]) / 1000; sum += gap; n++
+        gap = (at[i + 1] - at[i] - size[i] * 320) / 1000; sum += gap; n++
         if (gap > max) max = gap
         if (min < 0 || gap < min) min = gap
         if (act[i] == "" && gap > others) others = gap
         if (act[i] != "") { acts = acts sprintf(", %s %.1f ms", act[i], gap); if (gap > slowest) slowest = gap }
       }
       if (!n) { print NR " blocks, none paced"; exit }
-      printf "%d blocks (%d paced); gaps after paced blocks: mean %.1f ms, %.1f to %.1f ms%s; JACK period %.1f ms\n", NR, p, sum / n, min, max, acts, period / 1000
-      printf "first block to the last byte on the wire %.2f s, ideal %.2f s\n", (at[NR] - at[1]) / 1e6 + size[NR] * 0.00032, p * 0.2 + size[NR] * 0.00032
-      if (slowest > 220 + period / 1000 && slowest > others) { print "FAIL: what the user did stretched a gap more than 20 ms past the pause and a JACK period"; exit 1 }
-      if (sum / n > 220 || sum / n < 200 - period / 1000) { print "FAIL: the gaps do not hold the pause"; exit 1 }
+      printf "%d blocks (%d paced); silences after paced blocks: mean %.1f ms, %.1f to %.1f ms%s; JACK period %.1f ms\n", NR, p, sum / n, min, max, acts, period / 1000
+      printf "first block to the last byte on the wire %.2f s, ideal %.2f s\n", (at[NR] - at[1]) / 1e6 + size[NR] * 0.00032, p * 0.2 + bytes * 0.00032
+      if (slowest > 220 + period / 1000 && slowest > others) { print "FAIL: what the user did stretched a silence more than 20 ms past the pause and a JACK period"; exit 1 }
+      if (sum / n > 220 || sum / n < 200 - period / 1000) { print "FAIL: the silences do not hold the pause"; exit 1 }
       if (min < 100) { print "FAIL: a paced block was followed too soon"; exit 1 }
     }' || fail "pacing"
 }
@@ -153,7 +157,7 @@ send)
   ;;
 
 interrupt)
-  input_file "$1"; blocks=$2; shift 2
+  input_file "$1"; blocks=$2 signals=$3; shift 3
   command=("${@//@PORT@/vz-dev-$$}") && command=("${command[@]//@FILE@/input.syx}")
   start_sim dev --record got.syx
   "${command[@]}" >command.out 2>command.err &
@@ -161,19 +165,37 @@ interrupt)
   poll 60 bash -c "(( \$(grep -c '^block' command.out) >= $blocks ))" || fail "the send did not get going"
   before=$(grep -c '^block' command.out) signalled=$EPOCHREALTIME
   kill -INT $command_pid
+  if ((signals == 2)); then
+    poll 10 grep -q '^Finishing U' command.err || fail "the send did not say that it finishes a part"
+    kill -INT $command_pid
+  fi
   wait $command_pid; status=$?
   ended=$EPOCHREALTIME command_pid=
   ((status == 130)) || fail "the interrupted send exited with $status, not 130"
-  after=$(($(grep -c '^block' command.out) - before))
-  ((after <= 1)) || fail "$after blocks went after the signal"
   sent=$(awk '/bytes sent in/ {print $1}' command.out)
   grep -q "interrupted by SIGINT: $sent of $(stat -c %s input.syx) bytes sent" command.err ||
     fail "stderr does not say how many bytes of how many were sent"
   poll 10 at_least got.syx "$sent"
   end_sim dev
   head -c "$sent" input.syx | cmp - got.syx || fail "the simulator did not get exactly the bytes said to be sent"
-  echo "PASS: SIGINT after $before blocks; $after more, then exit 130 after $(awk -v a="$signalled" -v b="$ended" \
-    'BEGIN { printf "%.0f", (b - a) * 1000 }') ms; $sent bytes sent and received"
+  # The part of the last message sent and of the next one in INPUT, by their address:
+  # a pattern's first address byte is 0x3F + N for slot N, settings have 0x14, N - 1.
+  read -r last next < <(od -An -v -tu1 -w1 input.syx | awk -v sent="$sent" '
+    function part(a0, a1) { return a0 >= 64 && a0 <= 113 ? sprintf("U%02d-pattern", a0 - 63) : a0 == 20 ? sprintf("U%02d-settings", a1 + 1) : "none" }
+    { b = $1 + 0 }
+    b == 240 { start = NR - 1; k = 0; next }
+    { k++; if (k == 6) a0 = b; if (k == 7) { p = part(a0, b); if (start < sent) last = p; else if (nextp == "") nextp = p } }
+    END { print last, (nextp == "" ? "end" : nextp) }')
+  if ((signals == 1)); then
+    [[ $last != "$next" ]] || fail "stopped inside ${last/-/ }: the device holds half of it"
+    ! grep -q 'left incomplete' command.err || fail "a part was said to be left incomplete"
+  else
+    [[ $last == "$next" ]] || fail "the second signal did not stop inside a part (${last/-/ }, then ${next/-/ })"
+    grep -q "${last/-/ } was left incomplete" command.err || fail "stderr does not name ${last/-/ } as left incomplete"
+  fi
+  echo "PASS: $signals SIGINT after $before blocks; $(($(grep -c '^block' command.out) - before)) more, then exit 130" \
+    "after $(awk -v a="$signalled" -v b="$ended" 'BEGIN { printf "%.0f", (b - a) * 1000 }') ms; $sent bytes sent and" \
+    "received, ending in ${last/-/ }"
   ;;
 
 roundtrip)
@@ -243,7 +265,7 @@ window)
   cmp capture.SYX bank.SYX || fail "the saved bank is not the capture that was sent"
   awk '{print $1, $2, $4}' handovers.txt >blocks.txt
   gaps timing.txt blocks.txt
-  grep -E ' took |stayed open' window.out
+  grep -E ' took |stayed open|time left' window.out
   echo "PASS: the window's round trip: $size bytes captured, sent as Stop listed them, 0 RCV ERR, saved bank equal"
   ;;
 *) fail "unknown mode $mode" ;;

@@ -4,7 +4,8 @@
 # the window manager reads it (_NET_WM_NAME); the main window opens at its first size
 # and grows when resized; the title, Speed and Help windows open centred over it, and
 # Escape closes Speed and Help. A dump from the simulated MC-303 on the e2e JACK server
-# arrives in the grown window. Screenshots of each step go to SHOTS. Xvfb picks a free
+# arrives in the grown window; the progress window of a Send stands clear of the main
+# window's controls and above it. Screenshots of each step go to SHOTS. Xvfb picks a free
 # display itself, and all this script starts it stops again, by pid.
 #   window-x11-e2e.sh SERVER WORKDIR SHOTS SOURCE-DIR PROGRAM SIM GEN-DUMP
 set -uo pipefail
@@ -82,7 +83,8 @@ type_path() {
     xdotool key Return
 }
 # Buttons by their place at the first size of the window (96 dots per inch: 15 twips
-# to a pixel): Start 36,20  Add 96,20  Help 220,20  Stop 36,68  Speed 156,68  Quit 220,68.
+# to a pixel): Start 36,20  Add 96,20  Send 156,20  Help 220,20  Stop 36,68  Speed 156,68
+# Quit 220,68.
 click() { xdotool mousemove --window "$main" "$1" "$2" click 1; }
 
 size() { xdotool getwindowgeometry "$1" | sed -nE 's/.*Geometry: ([0-9]+x[0-9]+).*/\1/p'; }
@@ -200,6 +202,33 @@ shot untitled-box
 press "$id" Return
 closes "$id" OK
 [[ -s DUMP.SYX && -s SET_U01P.SYX && -s SET_U01S.SYX ]] || fail "the capture was not saved: $(ls)"
+
+# Send of the listed pieces at the main window's first size: the progress window stands
+# clear of the buttons, the device lists and the Files box (all of them left of x 250
+# or above y 82 in the client area), and stays above the main window when that is
+# clicked.
+xdotool windowsize "$main" 552 317
+poll 10 bash -c "[[ \$(xdotool getwindowgeometry $main) == *552x317* ]]" || fail "the main window stays $(size "$main")"
+click 156 20
+id=$(expect_window "$kMain" "$main")
+press "$id" Return
+closes "$id" OK
+splash=$(expect_window "             Operation in Progress")
+read -r mx my < <(xdotool getwindowgeometry "$main" | sed -nE 's/.*Position: ([0-9]+),([0-9]+).*/\1 \2/p')
+read -r sx sy < <(xdotool getwindowgeometry "$splash" | sed -nE 's/.*Position: ([0-9]+),([0-9]+).*/\1 \2/p')
+extents=$(xprop -id "$splash" -notype _NET_FRAME_EXTENTS | sed -nE 's/.* = ([0-9]+), [0-9]+, ([0-9]+), [0-9]+$/\1 \2/p')
+read -r left top <<<"${extents:-0 0}"
+((sx - left >= mx + 250 && sy - top >= my + 82)) ||
+  fail "the progress window's frame at $((sx - left)),$((sy - top)) covers controls of the main window at $mx,$my"
+click 100 200
+sleep 0.5
+stacking=$(xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
+order=$(for w in $stacking; do printf '%d\n' "$w"; done | grep -nxE "$main|$splash" | cut -d: -f2 | tr '\n' ' ')
+[[ $order == "$main $splash " ]] || fail "the main window, clicked, went above the progress window: $order (main $main, splash $splash; $(xprop -id "$splash" WM_TRANSIENT_FOR _NET_WM_WINDOW_TYPE _NET_WM_STATE))"
+shot fSplash-over-fMIDI
+poll 90 unmapped "$splash" || fail "the Send did not end"
+shot fMIDI-after-send
+echo "the progress window stood clear of the controls and above the main window"
 
 # Adding a listed piece file again: the duplicate message.
 click 96 20

@@ -1,5 +1,7 @@
 #include "fakes/FakeMidiPorts.h"
 
+#include <algorithm>
+
 namespace {
 // The next scripted result, or success once the script has run out.
 midi::MidiResult Next(std::deque<midi::MidiResult>& script) {
@@ -163,6 +165,7 @@ midi::MidiResult FakeMidiPorts::OutLongMsg(midi::PortHandle port, midi::MidiHdr*
   if (const midi::MidiResult scripted = Next(outLongMsgResults); scripted != midi::kNoError) return scripted;
   if ((header->dwFlags & midi::kMhdrPrepared) == 0) return midi::kErrUnprepared;
   output_.push_back({slot, std::vector<std::uint8_t>(header->lpData, header->lpData + header->dwBufferLength)});
+  if (lineClockUs) lineFreeUs_ = std::max(lineFreeUs_, lineClockUs()) + lineUsPerByte * header->dwBufferLength;
   header->dwFlags |= midi::kMhdrDone;
   return midi::kNoError;
 }
@@ -174,6 +177,12 @@ midi::MidiResult FakeMidiPorts::OutUnprepareHeader(midi::PortHandle port, midi::
   if (outUnprepareResult != midi::kNoError) return outUnprepareResult;
   header->dwFlags &= ~midi::kMhdrPrepared;
   return midi::kNoError;
+}
+
+std::optional<std::chrono::microseconds> FakeMidiPorts::OutDrainTime(midi::PortHandle) {
+  std::lock_guard lock(mutex_);
+  if (!lineClockUs) return std::nullopt;
+  return std::chrono::microseconds(std::max<std::int64_t>(0, lineFreeUs_ - lineClockUs()));
 }
 
 std::string FakeMidiPorts::ErrorText(midi::MidiResult code) {

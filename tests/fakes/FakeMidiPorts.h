@@ -8,8 +8,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -38,6 +40,11 @@ class FakeMidiPorts final : public midi::MidiPorts {
   midi::MidiResult outUnprepareResult = midi::kNoError;
   std::map<midi::MidiResult, std::string> errorTexts;
   std::set<int> goneSources;  // slots whose input device has gone
+  // A MIDI line behind the outputs, on this clock (microseconds): each long message
+  // leaves at lineUsPerByte once the line is free, and OutDrainTime tells how long is
+  // left. Without a clock the layer cannot tell.
+  std::function<std::int64_t()> lineClockUs;
+  std::int64_t lineUsPerByte = 320;
 
   // --- Input, from any thread: handed over on the fake's delivery thread ---
   void SendShort(int slot, std::vector<std::uint8_t> bytes);
@@ -76,6 +83,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
   midi::MidiResult OutLongMsg(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
   midi::MidiResult OutUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) override;
   std::string ErrorText(midi::MidiResult code) override;
+  std::optional<std::chrono::microseconds> OutDrainTime(midi::PortHandle port) override;
   std::uint64_t LostInputBytes() const override { return hub_.LostBytes(); }
   bool InSourcePresent(midi::PortHandle port) override;
 
@@ -103,6 +111,7 @@ class FakeMidiPorts final : public midi::MidiPorts {
   bool busy_ = false;  // the delivery thread holds items taken from the inbox
   std::vector<LongMessage> output_;
   int outUnprepares_ = 0;
+  std::int64_t lineFreeUs_ = 0;
   bool stopping_ = false;
 
   midi::Waker wake_;

@@ -68,17 +68,26 @@ Block P(int n) { return {n, true, false}; }
 Block R(int n) { return {n, true, true}; }    // the rest of a file another follows
 Block E(int n) { return {n, false, true}; }   // the rest of the last file
 
-// What the engine made the progress window do: "show", "hide", or the bytes handed over
-// and the seconds left.
+// What the engine told the progress window: its captions, and each time the bytes
+// handed over, their total and the seconds left, with the fake clock's time.
+struct Told {
+  std::uint64_t ms;
+  std::int64_t done, total, seconds;
+};
 class SplashLog final : public roles::ProgressWindow {
  public:
+  explicit SplashLog(const std::uint64_t& clock) : clock_(clock) {}
   void SetCaption(const std::string& caption) override { captions.push_back(caption); }
-  void Show() override { log.push_back("show"); }
-  void Hide() override { log.push_back("hide"); }
+  void Show() override {}
+  void Hide() override {}
   void SetProgress(std::int64_t done, std::int64_t total, std::int64_t seconds) override {
-    log.push_back(std::to_string(done) + "/" + std::to_string(total) + " " + std::to_string(seconds) + "s");
+    told.push_back({clock_, done, total, seconds});
   }
-  Strings captions, log;
+  Strings captions;
+  std::vector<Told> told;
+
+ private:
+  const std::uint64_t& clock_;
 };
 
 class TransmitTest : public testing::Test {
@@ -125,7 +134,7 @@ class TransmitTest : public testing::Test {
   transmit::PacingCountdown countdown;
   FakeTimer3 timer3{countdown};
   mc303::MC303Parse parse{flags, tPieces, tDev, timer3, dialogs, log};
-  SplashLog splash;
+  SplashLog splash{timer3.now};
   roles::NoProgressWindow loading;
   filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};
   FakeMidiPorts ports;
@@ -133,9 +142,10 @@ class TransmitTest : public testing::Test {
   midi::HeapBlockAllocator heap;
   std::int32_t bufferSize = 139;
   int reloads = 0;
+  std::size_t shownBeforeReload = 0;  // the messages the Send itself showed
   transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, heap, dialogs, timer3, splash,
                                    countdown, timer3, bufferSize, [this] {
-                                     ++reloads;
+                                     if (++reloads == 1) shownBeforeReload = dialogs.messages.size();
                                      return list.ReloadFileList();
                                    }}};
   std::vector<Block> blocks;
@@ -192,71 +202,152 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Cutting>& p) { return p.param.name; });
 
 struct Pause {
-  std::uint64_t tickMs, startMs, fromIdleMs, reArmedMs;
+  std::uint64_t tickMs, startMs;
+  std::int64_t lineUsPerByte;  // of a port that tells when its bytes have left; 0: one that cannot
+  std::uint64_t gapsMs[3];     // from each hand-over to the next
 };
 std::string PauseName(const testing::TestParamInfo<Pause>& p) {
-  return "Ticks" + std::to_string(p.param.tickMs) + "Ms" + (p.param.startMs > 0xFFFF0000u ? "AcrossTheWrap" : "");
+  return "Ticks" + std::to_string(p.param.tickMs) + "Ms" + (p.param.startMs > 0xFFFF0000u ? "AcrossTheWrap" : "") +
+         (p.param.lineUsPerByte > 0 ? "OnASlowLineThePortTellsOf" : "");
 }
 class Pacing : public TransmitTest, public testing::WithParamInterface<Pause> {};
 
-TEST_P(Pacing, PacedBlocksAndRestsGoAtLeast200MsApartUnderTheProgressWindowAndTheLastRestAtOnce) {
+TEST_P(Pacing, PacedBlocksAndRestsAreFollowedBy200MsOfSilenceOnTheLineAndTheLastRestGoesAtOnce) {
   timer3.tickMs = GetParam().tickMs;
   timer3.now = GetParam().startMs;
+  if (GetParam().lineUsPerByte > 0) {
+    ports.lineUsPerByte = GetParam().lineUsPerByte;
+    ports.lineClockUs = [this] { return static_cast<std::int64_t>(timer3.now) * 1000; };
+  }
   List({Times(2, Sysex(150)), Sysex(50), Sysex(50)});
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
   ASSERT_EQ(blocks, (std::vector<Block>{P(150), P(150), R(50), E(50)}));
-  EXPECT_EQ(handOverMs[1] - handOverMs[0], GetParam().fromIdleMs);
-  EXPECT_EQ(handOverMs[2] - handOverMs[1], GetParam().reArmedMs) << "a rest waits for the pause before it";
-  EXPECT_EQ(handOverMs[3] - handOverMs[2], GetParam().reArmedMs) << "and is followed by one unless its file is last";
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(handOverMs[i + 1] - handOverMs[i], GetParam().gapsMs[i]) << i;
   EXPECT_EQ(timer3.now, handOverMs[3]) << "no pause after the last file's rest";
-  // Up from the first paced block to the end: the bytes handed over of the 400 listed,
-  // and the seconds left for blocks of the average size so far, 200 ms each.
   EXPECT_EQ(splash.captions, Strings{transmit::kSendingCaption});
-  EXPECT_EQ(splash.log, (Strings{"show", "150/400 1s", "300/400 1s", "350/400 1s", "400/400 0s", "hide"}));
 }
 
-// From idle the first tick comes one interval after the hand-over and takes 1 off, then
-// the countdown runs out at the first tick 199 ms or more later: 1 + 199 = 200,
-// 16 + 208 = 224. Re-armed at once after running out, its first tick already counts
-// the full interval: 200 x 1, 13 x 16 = 208. The clock wraps round at 2^32 during the
-// second countdown of the last case: 10 + 200 = 210, then 20 x 10 = 200.
+// 150 bytes take 48 ms on a MIDI line, 50 bytes 16 ms: the pause ends 248 and 216 ms
+// after the hand-over. From idle the first tick comes one interval after it and takes
+// 1 off, then the countdown runs out at the first tick that completes the rest:
+// 1 + 247 = 248; 16 + 16 x 16 = 272; 10 + 25 x 10 = 260. Re-armed at once after
+// running out, its first tick already counts the full interval: 248 and 216;
+// 16 x 16 = 256 and 14 x 16 = 224; 25 x 10 = 250 and 22 x 10 = 220 (the clock wraps
+// round at 2^32, 256 ms into the third case). A port that tells of a line half as
+// fast (96 and 32 ms) is waited for: 296, 296, 232.
 INSTANTIATE_TEST_SUITE_P(Engine, Pacing,
-                         testing::Values(Pause{1, 50000, 200, 200}, Pause{16, 50000, 224, 208},
-                                         Pause{10, 0xFFFFFF00u, 210, 200}),
+                         testing::Values(Pause{1, 50000, 0, {248, 248, 216}}, Pause{16, 50000, 0, {272, 256, 224}},
+                                         Pause{10, 0xFFFFFF00u, 0, {260, 250, 220}},
+                                         Pause{1, 50000, 640, {296, 296, 232}}),
                          PauseName);
 
-// An abort (Yes in the progress window) or a quit as the second block is handed over,
-// or an abort while its last byte is shown: the window stays up between blocks.
+// Each time the progress window is told, its time left against the time the Send
+// then really took on the fake clock (1 ms ticks; reading takes no time here), which
+// ends as the last block is handed over, before the line has carried it. Its bar ends
+// full, and the MC303 box is left saying what went.
+struct Estimate {
+  const char* name;
+  std::int32_t bufferSize;
+  std::vector<Bytes> files;
+  std::size_t resizeAfterBlock;  // to 1024 bytes; 0: never
+  std::string result;
+};
+void PrintTo(const Estimate& e, std::ostream* os) { *os << e.name; }
+class TimeLeft : public TransmitTest, public testing::WithParamInterface<Estimate> {};
+
+TEST_P(TimeLeft, CountsTheLinesTimeAndEveryPauseAndTheBarEndsFull) {
+  const Estimate& e = GetParam();
+  bufferSize = e.bufferSize;
+  std::size_t resizedAt = 0;  // the estimates from here on know of the new size
+  onHandOver = [&] {
+    if (blocks.size() != e.resizeAfterBlock) return;
+    bufferSize = 1024;
+    resizedAt = splash.told.size();
+  };
+  List(e.files);
+  EXPECT_EQ(engine.Send(), SendEnd::Finished);
+  // Counted until the last byte has left the line, and rounded up to whole seconds;
+  // told before the last block goes.
+  const double end = static_cast<double>(timer3.now) + blocks.back().bytes * 0.32;
+  ASSERT_GT(splash.told.size(), resizedAt);
+  for (std::size_t k = resizedAt; k < splash.told.size() && splash.told[k].ms < handOverMs.back(); ++k) {
+    const double left = end - static_cast<double>(splash.told[k].ms), told = 1000.0 * splash.told[k].seconds;
+    EXPECT_TRUE(told > left - 20 && told < left + 1000) << told << " ms told, " << left << " left";
+  }
+  EXPECT_EQ(splash.told.back().done, splash.told.back().total);
+  const std::string& shown = tDev.Text();
+  EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), e.result.size())), e.result);
+}
+
+// Twenty files of 59 bytes: 19 paced rests of 19 ms on the line, 4.2 s in all. 40
+// messages of 150 bytes at 1024: five blocks of 1050 (336 ms on the line) and a last
+// one, 2.7 s, where the pauses alone would say 1 s. Raised from 139 after the third
+// block, the size leaves five paced blocks, not 37. A tail without 0xF7 never goes.
+INSTANTIATE_TEST_SUITE_P(
+    Engine, TimeLeft,
+    testing::Values(
+        Estimate{"ManySmallFiles", 139, std::vector<Bytes>(20, Sysex(59)), 0, "1180 bytes sent,\r\n20 files.\r\n"},
+        Estimate{"LargeBlocks", 1024, {Times(40, Sysex(150))}, 0, "Send finished.\r\n6000 bytes sent,\r\n1 file.\r\n"},
+        Estimate{"SizeRaisedDuringTheSend", 139, {Times(40, Sysex(150))}, 3, "6000 bytes sent,\r\n1 file.\r\n"},
+        Estimate{"ATailAfterTheLastF7", 139, {Cat({Times(3, Sysex(150)), kTail})}, 0,
+                 "450 bytes sent,\r\n1 file.\r\n3 bytes after the\r\nlast F7 not sent.\r\n"}),
+    [](const testing::TestParamInfo<Estimate>& p) { return std::string(p.param.name); });
+
+// Yes in the progress window (or a signal on the command line) in the pause after a
+// block, or while a block's last byte is read (-N: block N's), once or twice; or a
+// quit. The list: U01's pattern in three messages and its settings in one file, U02's
+// pattern in a second, then a name in no folder, which a stopped Send never opens.
+// Each message of 150 bytes is a block of its own.
 struct Interruption {
   const char* name;
-  bool quit, whileRead;
+  std::vector<int> requests;
+  bool quit;
   int blocksSent;
-  std::uint64_t pauseAfterLast;
+  std::string leftIncomplete, result;
 };
 void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
 class Interrupted : public TransmitTest, public testing::WithParamInterface<Interruption> {};
 
-TEST_P(Interrupted, AbortStopsAfterThePauseAndQuitAtOnce) {
+TEST_P(Interrupted, AStopFinishesThePartBeingSentUnlessAskedTwiceAndOpensNothingAfter) {
   const Interruption& i = GetParam();
-  List({Times(3, Sysex(150)), Sysex(150)});
-  bool& flag = i.quit ? flags.QuitRequested : flags.AbortRequested;
-  onHandOver = [&] {
-    if (!i.whileRead && blocks.size() == 2) flag = true;
-  };
+  std::vector<Bytes> messages;
+  for (int a0 : {0x40, 0x40, 0x40, 0x14, 0x41, 0x41}) {
+    const std::uint8_t address[4] = {static_cast<std::uint8_t>(a0), 0, 0, static_cast<std::uint8_t>(messages.size())};
+    messages.push_back(dumpgen::DataSetMessage(0x10, address, Bytes(138, 0x05)));
+  }
+  List({Cat({messages[0], messages[1], messages[2], messages[3]}), Cat({messages[4], messages[5]})});
+  tFiles.SetText(tFiles.Text() + (dir_ / "no-such-folder" / "x.syx").string() + "\r\n");
+  std::vector<int> requests = i.requests;
   timer3.onPump = [&] {
-    if (i.whileRead && blocks.size() == 1 && engine.BlockCount() == 149) flag = true;
+    if (requests.empty() || flags.AbortRequested) return;
+    const int at = requests.front();
+    if (at == static_cast<int>(blocks.size()) || (-at == static_cast<int>(blocks.size()) + 1 && engine.BlockCount() == 149)) {
+      requests.erase(requests.begin());
+      (i.quit ? flags.QuitRequested : flags.AbortRequested) = true;
+    }
   };
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
-  EXPECT_EQ(Sent(), Times(i.blocksSent, Sysex(150))) << "the block being handed over still goes, no later byte is read";
-  EXPECT_EQ(timer3.now - handOverMs.back(), i.pauseAfterLast) << "after an abort the pause still runs; a quit ends it";
+  Bytes sent;
+  for (int m = 0; m < i.blocksSent; ++m) sent = Cat({sent, messages[static_cast<std::size_t>(m)]});
+  EXPECT_EQ(Sent(), sent);
+  Strings shown{transmit::kSendPrompt};
+  if (!i.leftIncomplete.empty()) shown.push_back(i.leftIncomplete + transmit::kLeftIncomplete);
+  const Strings texts = dialogs.Texts();
+  EXPECT_EQ(Strings(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(shownBeforeReload)), shown)
+      << "nothing is opened after a stop";
+  EXPECT_NE(tDev.Text().find(i.result + "\r\n"), std::string::npos) << tDev.Text();
   ExpectHeaderGivenBack();
-  EXPECT_EQ(reloads, 1);
 }
-INSTANTIATE_TEST_SUITE_P(Engine, Interrupted,
-                         testing::Values(Interruption{"Abort", false, false, 2, 200},
-                                         Interruption{"Quit", true, false, 2, 0},
-                                         Interruption{"AbortWhileABlockIsRead", false, true, 1, 200}),
-                         [](const testing::TestParamInfo<Interruption>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Engine, Interrupted,
+    testing::Values(Interruption{"InThePartsFirstPause", {1}, false, 3, "", "Send stopped after U01 pattern."},
+                    Interruption{"InThePartsLastPause", {3}, false, 3, "", "Send stopped after U01 pattern."},
+                    Interruption{"WhileABlockIsRead", {-2}, false, 3, "", "Send stopped after U01 pattern."},
+                    Interruption{"AsTheFileEnds", {4}, false, 4, "", "Send stopped after U01 settings."},
+                    Interruption{"Twice", {1, 2}, false, 2, "U01 pattern", "Send stopped in U01 pattern, left incomplete."},
+                    Interruption{"TwiceOnceThePartIsWhole", {3, 3}, false, 3, "", "Send stopped after U01 pattern."},
+                    Interruption{"Quit", {2}, true, 2, "", "Send stopped."}),
+    [](const testing::TestParamInfo<Interruption>& p) { return std::string(p.param.name); });
 
 // From now on the file of this name reads as on a failing disk: the descriptor it is
 // open on is replaced by one of /proc/self/mem, whose reads fail (EIO) even for root.
@@ -317,6 +408,8 @@ TEST_P(Failures, ShowTheirMessageAndEndAsTheyMust) {
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, f.message}));
   EXPECT_EQ(static_cast<int>(blocks.size()), f.blocksSent);
   EXPECT_EQ(reloads, f.reloads);
+  EXPECT_NE(tDev.Text().find(f.end == SendEnd::Finished ? "Send finished." : "Send stopped by an error."),
+            std::string::npos);
   ExpectHeaderGivenBack();
 }
 

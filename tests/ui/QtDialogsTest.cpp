@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <vector>
 
 #include "ui/QtDialogs.h"
 
@@ -41,6 +42,28 @@ TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
   AnswerNextBox(seen, QMessageBox::Yes);
   EXPECT_EQ(dialogs.MessageBox("Quit?", roles::Buttons::YesNo, "", roles::Icon::None), roles::Answer::Yes);
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+}
+
+// Ask shows the box over its owner only and returns at once; the answer comes when a
+// button is pressed. A question taken back goes without an answer.
+TEST(QtDialogs, AskDoesNotWaitAndAnswersWhenAButtonIsPressed) {
+  ui::QtDialogs dialogs;
+  QWidget owner;
+  owner.show();
+  std::vector<roles::Answer> answers;
+  const auto ask = [&] {
+    return dialogs.Ask("?", roles::Buttons::YesNoCancel, "", roles::Icon::Question,
+                       [&answers](roles::Answer a) { answers.push_back(a); }, &owner);
+  };
+  auto question = ask();
+  auto* box = owner.findChild<QMessageBox*>();
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isVisible() && box->windowModality() == Qt::WindowModal && answers.empty());
+  box->button(QMessageBox::No)->click();
+  ask().reset();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(answers, std::vector<roles::Answer>{roles::Answer::No});
+  EXPECT_EQ(owner.findChild<QMessageBox*>(), nullptr);
 }
 
 TEST(QtDialogs, TheSyxFilterMatchesTheExtensionInAnyCase) {
