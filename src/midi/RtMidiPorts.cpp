@@ -10,17 +10,19 @@
 #include <thread>
 #include <vector>
 
+#include "midi/ByteRing.h"
 #include "midi/InputHub.h"
 #include "midi/MidiError.h"
 #include "midi/PacedOutput.h"
-#include "midi/SpscRing.h"
 #include "midi/Waker.h"
 
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
 #include <alsa/asoundlib.h>
 #endif
-#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+#if defined(VZ_HAVE_JACK)
 #include <jack/jack.h>
+
+#include "midi/JackMidi.h"
 #endif
 
 namespace midi {
@@ -30,12 +32,6 @@ namespace {
 // hold before the delivery thread takes it: about a quarter of an hour of MIDI at wire
 // speed, so a stalled delivery thread loses nothing in practice.
 constexpr std::size_t kBackendRingBytes = 4u << 20;
-
-// RtMidi's JACK output keeps messages in a ring of 16384 bytes, one of which a JACK
-// ring never fills, behind a 4-byte length: a longer message is dropped without a word
-// or, at 16380 bytes, waits for room that never comes. Longer blocks go in pieces.
-constexpr std::size_t kJackLongestMessage = 16384 - 1 - 4;
-constexpr std::size_t kNoPieceLimit = static_cast<std::size_t>(-1);
 
 struct SystemPort {
   RtMidi::Api api;
@@ -52,7 +48,7 @@ void CountError(RtMidiError::Type type, const std::string&, void* userData) {
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
 void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
-#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+#if defined(VZ_HAVE_JACK)
 void IgnoreJack(const char*) {}
 #endif
 
@@ -66,7 +62,7 @@ bool QuietSystems() {
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
     snd_lib_error_set_handler(&IgnoreAlsa);
 #endif
-#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+#if defined(VZ_HAVE_JACK)
     jack_set_error_function(&IgnoreJack);
     jack_set_info_function(&IgnoreJack);
 #endif
@@ -118,22 +114,30 @@ bool FindPort(Client& client, const std::string& name, unsigned& index) {
 }  // namespace
 
 struct RtMidiPorts::Impl {
+  // A port is RtMidi's, or one of the JACK client's (jackPort >= 0).
   struct InPort {
     Impl* owner = nullptr;
     PortHandle handle = 0;
     std::string name;
-    SpscByteRing ring{kBackendRingBytes};
+    int jackPort = -1;
+    std::unique_ptr<ByteRing> ownRing;  // RtMidi's thread fills it
+    ByteRing* ring = nullptr;           // that, or the JACK client's ring of the port
     std::atomic<int> errors{0};
+    std::atomic<std::uint64_t> lost{0};
     std::unique_ptr<RtMidiIn> midi;  // last: destroyed first, which ends its callbacks
   };
   struct OutPort {
     std::string name;
+    int jackPort = -1;
     std::atomic<int> errors{0};  // RtMidi's reports; the sender thread reads them
     std::unique_ptr<RtMidiOut> midi;
     std::unique_ptr<PacedOutput> line;  // after midi: ends before the port closes
   };
 
   std::string clientName;
+#if defined(VZ_HAVE_JACK)
+  std::unique_ptr<JackMidi> jack;  // once the lists are read, while a JACK server answers
+#endif
   std::vector<SystemPort> inputs;
   std::vector<SystemPort> outputs;
 
@@ -150,21 +154,19 @@ struct RtMidiPorts::Impl {
   // What is still queued on a port when it closes may take this much longer than its
   // wire time to reach the MIDI system before it counts as lost.
   static constexpr std::chrono::milliseconds kCloseGrace{2000};
-  static constexpr std::chrono::milliseconds kJackCloseSettle{100};
 
   // Lets the port's queue drain, then closes it. A port whose MIDI system no longer
   // takes data is kept for ever rather than destroyed under its sender thread.
   void CloseOutput(std::unique_ptr<OutPort> port) {
+#if defined(VZ_HAVE_JACK)
+    if (port->jackPort >= 0) return jack->Close(port->jackPort);
+#endif
     if (!port->line->Finish(kCloseGrace)) {
       std::lock_guard lock(tableMutex);
       outputLostByClosedPorts += port->line->LostBytes();
       stuckOutputs.push_back(std::move(port));
       return;
     }
-    // RtMidi's JACK output hands a message to the server at the next process cycle, and
-    // a port closed right after the last piece went in can lose it unseen: a few
-    // cycles' grace first.
-    if (port->midi->getCurrentApi() == RtMidi::UNIX_JACK) std::this_thread::sleep_for(kJackCloseSettle);
     const std::uint64_t lost = port->line->LostBytes();
     port.reset();
     std::lock_guard lock(tableMutex);
@@ -181,19 +183,20 @@ struct RtMidiPorts::Impl {
   static void OnMessage(double, std::vector<unsigned char>* message, void* userData) {
     auto* port = static_cast<InPort*>(userData);
     if (message == nullptr || message->empty()) return;
-    port->ring.PushRecord(message->data(), static_cast<std::uint32_t>(message->size()));
+    if (!PushEvent(*port->ring, message->data(), message->size(), 0)) port->lost += message->size();
     port->owner->deliveryWake.Notify();
   }
 
   void DeliveryLoop() {
+    std::vector<std::uint8_t> event;
+    std::uint64_t micros = 0;
     while (!stopping.load(std::memory_order_acquire)) {
       // The timeout only bounds how long a lost wake-up could delay delivery.
       deliveryWake.WaitFor(std::chrono::milliseconds(200));
       {
         std::lock_guard lock(tableMutex);
         for (auto& [handle, port] : ins) {
-          const PortHandle h = handle;
-          port->ring.Drain([this, h](const std::uint8_t* bytes, std::uint32_t count) { hub.Receive(h, bytes, count); });
+          while (PopEvent(*port->ring, event, micros)) hub.Receive(handle, event.data(), event.size());
         }
       }
       hub.DeliverAll();
@@ -214,14 +217,28 @@ struct RtMidiPorts::Impl {
   }
 };
 
-RtMidiPorts::RtMidiPorts(const std::string& clientName) : impl_(std::make_unique<Impl>()) {
+RtMidiPorts::RtMidiPorts(const std::string& clientName, const std::atomic<bool>* giveUp)
+    : impl_(std::make_unique<Impl>()) {
   impl_->clientName = clientName;
   std::vector<RtMidi::Api> apis;
   RtMidi::getCompiledApi(apis);
   for (RtMidi::Api api : apis) {
+#if defined(VZ_HAVE_JACK)
+    // JACK through a client of the program's own (JackMidi.h tells why), in RtMidi's
+    // place among the systems, its ports named as RtMidi names them.
+    if (api == RtMidi::UNIX_JACK) {
+      QuietSystems();
+      impl_->jack = JackMidi::Connect(clientName, &impl_->deliveryWake, giveUp);
+      if (!impl_->jack) continue;
+      for (const std::string& name : impl_->jack->PortNames(true)) impl_->inputs.push_back({api, name});
+      for (const std::string& name : impl_->jack->PortNames(false)) impl_->outputs.push_back({api, name});
+      continue;
+    }
+#endif
     impl_->ReadPorts<RtMidiIn>(api, impl_->inputs);
     impl_->ReadPorts<RtMidiOut>(api, impl_->outputs);
   }
+  (void)giveUp;
   impl_->delivery = std::thread([this] { impl_->DeliveryLoop(); });
 }
 
@@ -238,6 +255,9 @@ RtMidiPorts::~RtMidiPorts() {
   impl_->stopping.store(true, std::memory_order_release);
   impl_->deliveryWake.Notify();
   impl_->delivery.join();
+#if defined(VZ_HAVE_JACK)
+  impl_->jack.reset();
+#endif
 }
 
 MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
@@ -246,6 +266,16 @@ MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
   const SystemPort& system = impl_->outputs[static_cast<std::size_t>(slot)];
   auto port = std::make_unique<Impl::OutPort>();
   port->name = system.name;
+#if defined(VZ_HAVE_JACK)
+  if (system.api == RtMidi::UNIX_JACK) {
+    port->jackPort = impl_->jack->OpenOutput("out " + std::to_string(slot), system.name, true);
+    if (port->jackPort < 0) return kErrNoDriver;
+    std::lock_guard lock(impl_->tableMutex);
+    *handle = impl_->nextHandle++;
+    impl_->outs[*handle] = std::move(port);
+    return kNoError;
+  }
+#endif
   try {
     port->midi = MakeClient<RtMidiOut>(system.api, impl_->clientName);
     port->midi->setErrorCallback(&CountError, &port->errors);
@@ -266,8 +296,7 @@ MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
         const int before = out->errors.load();
         out->midi->sendMessage(data, size);
         return out->errors.load() == before;
-      },
-      system.api == RtMidi::UNIX_JACK ? kJackLongestMessage : kNoPieceLimit);
+      });
   std::lock_guard lock(impl_->tableMutex);
   *handle = impl_->nextHandle++;
   impl_->outs[*handle] = std::move(port);
@@ -290,6 +319,23 @@ MidiResult RtMidiPorts::InOpen(PortHandle* handle, int slot, InputCallback callb
   // The hub knows the port before the first message can arrive; it ignores input until
   // the port is started.
   impl_->hub.Open(h, callback, instance);
+#if defined(VZ_HAVE_JACK)
+  if (system.api == RtMidi::UNIX_JACK) {
+    port->jackPort = impl_->jack->OpenInput("in " + std::to_string(slot), system.name);
+    if (port->jackPort < 0) {
+      impl_->hub.Close(h);
+      return kErrNoDriver;
+    }
+    port->ring = &impl_->jack->Input(port->jackPort);
+    impl_->jack->Listen(port->jackPort, true);
+    std::lock_guard lock(impl_->tableMutex);
+    impl_->ins[h] = std::move(port);
+    *handle = h;
+    return kNoError;
+  }
+#endif
+  port->ownRing = std::make_unique<ByteRing>(kBackendRingBytes);
+  port->ring = port->ownRing.get();
   try {
     port->midi = MakeClient<RtMidiIn>(system.api, impl_->clientName);
     port->midi->setErrorCallback(&CountError, &port->errors);
@@ -362,8 +408,11 @@ MidiResult RtMidiPorts::InClose(PortHandle port) {
     closing = std::move(it->second);
     impl_->ins.erase(it);
     closing->midi.reset();  // no RtMidi callback for this port after this
-    impl_->lostByClosedPorts += closing->ring.DroppedBytes();
+    impl_->lostByClosedPorts += closing->lost.load();
   }
+#if defined(VZ_HAVE_JACK)
+  if (closing->jackPort >= 0) impl_->jack->Close(closing->jackPort);
+#endif
   return impl_->hub.Close(port);
 }
 
@@ -396,6 +445,9 @@ MidiResult RtMidiPorts::OutLongMsg(PortHandle port, MidiHdr* header, std::uint32
   if ((header->dwFlags & kMhdrPrepared) == 0) return kErrUnprepared;
   if (header->lpData == nullptr && header->dwBufferLength > 0) return kErrInvalidParam;
   Impl::OutPort& out = *it->second;
+#if defined(VZ_HAVE_JACK)
+  if (out.jackPort >= 0) return impl_->jack->Send(out.jackPort, header->lpData, header->dwBufferLength);
+#endif
   // A loss is told at the next hand-over, and that block is not taken: the rest of a
   // bulk load is of no use to a device that missed part of it.
   if (out.line->TakeFailure()) return kErrOutputLost;
@@ -416,6 +468,9 @@ std::optional<std::chrono::microseconds> RtMidiPorts::OutDrainTime(PortHandle po
   std::lock_guard lock(impl_->tableMutex);
   const auto it = impl_->outs.find(port);
   if (it == impl_->outs.end()) return std::nullopt;
+#if defined(VZ_HAVE_JACK)
+  if (it->second->jackPort >= 0) return impl_->jack->DrainTime(it->second->jackPort);
+#endif
   return std::chrono::ceil<std::chrono::microseconds>(it->second->line->DrainTime());
 }
 
@@ -425,6 +480,9 @@ bool RtMidiPorts::InSourcePresent(PortHandle port) {
   std::lock_guard lock(impl_->tableMutex);
   const auto it = impl_->ins.find(port);
   if (it == impl_->ins.end()) return false;
+#if defined(VZ_HAVE_JACK)
+  if (it->second->jackPort >= 0) return impl_->jack->PeerPresent(it->second->jackPort);
+#endif
   unsigned index = 0;
   return FindPort(*it->second->midi, it->second->name, index);
 }
@@ -432,14 +490,20 @@ bool RtMidiPorts::InSourcePresent(PortHandle port) {
 std::uint64_t RtMidiPorts::LostOutputBytes() const {
   std::lock_guard lock(impl_->tableMutex);
   std::uint64_t lost = impl_->outputLostByClosedPorts;
-  for (const auto& [handle, port] : impl_->outs) lost += port->line->LostBytes();
+  for (const auto& [handle, port] : impl_->outs) lost += port->line ? port->line->LostBytes() : 0;
+#if defined(VZ_HAVE_JACK)
+  if (impl_->jack) lost += impl_->jack->LostOutputBytes();
+#endif
   return lost;
 }
 
 std::uint64_t RtMidiPorts::LostInputBytes() const {
   std::lock_guard lock(impl_->tableMutex);
   std::uint64_t lost = impl_->hub.LostBytes() + impl_->lostByClosedPorts;
-  for (const auto& [handle, port] : impl_->ins) lost += port->ring.DroppedBytes();
+  for (const auto& [handle, port] : impl_->ins) lost += port->lost.load();
+#if defined(VZ_HAVE_JACK)
+  if (impl_->jack) lost += impl_->jack->LostInputBytes();
+#endif
   return lost;
 }
 

@@ -7,6 +7,7 @@
 // to RtMidi at the pace of a MIDI line, in pieces where the system needs them.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,9 @@ namespace midi {
 
 class RtMidiPorts final : public MidiPorts {
  public:
-  // clientName: how the program appears to the MIDI system.
-  explicit RtMidiPorts(const std::string& clientName = "Vezorizer");
+  // clientName: how the program appears to the MIDI system. giveUp: once set (SIGINT,
+  // SIGTERM), a wait for a MIDI server that does not answer ends.
+  explicit RtMidiPorts(const std::string& clientName = "Vezorizer", const std::atomic<bool>* giveUp = nullptr);
   ~RtMidiPorts() override;
   RtMidiPorts(const RtMidiPorts&) = delete;
   RtMidiPorts& operator=(const RtMidiPorts&) = delete;

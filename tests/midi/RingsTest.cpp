@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "midi/ByteRing.h"
 #include "midi/InputRings.h"
 #include "midi/SpscRing.h"
 
@@ -52,32 +53,36 @@ TEST(InputRings, TimingClockIsDroppedButOtherNotificationsKeepTheirParameter) {
   EXPECT_EQ(got, (std::vector<std::uint32_t>{0, 0xF8, 0x7F3C90}));
 }
 
-// Records of every length, some wrapping round the end of a small ring, pass a real
-// producer thread to a consumer intact and in order; what does not fit is counted.
-TEST(SpscByteRing, RecordsCrossThreadsWholeAndInOrder) {
-  midi::SpscByteRing ring(256);
-  constexpr int kRecords = 20000;
+// Events of every length, some wrapping round the end of a small ring, pass a real
+// producer thread to a consumer intact and in order; one that does not fit is refused
+// whole.
+TEST(ByteRing, EventsCrossThreadsWholeAndInOrder) {
+  midi::ByteRing ring(256);
+  constexpr int kEvents = 20000;
   std::thread producer([&] {
-    std::vector<std::uint8_t> record;
-    for (int i = 0; i < kRecords; ++i) {
-      record.assign(static_cast<std::size_t>(i % 97 + 1), static_cast<std::uint8_t>(i));
-      while (!ring.PushRecord(record.data(), static_cast<std::uint32_t>(record.size()))) std::this_thread::yield();
+    std::vector<std::uint8_t> event;
+    for (int i = 0; i < kEvents; ++i) {
+      event.assign(static_cast<std::size_t>(i % 97 + 1), static_cast<std::uint8_t>(i));
+      while (!midi::PushEvent(ring, event.data(), event.size(), static_cast<std::uint64_t>(i))) std::this_thread::yield();
     }
   });
   int next = 0;
   bool intact = true;
-  while (next < kRecords) {
-    ring.Drain([&](const std::uint8_t* bytes, std::uint32_t count) {
-      intact = intact && count == static_cast<std::uint32_t>(next % 97 + 1);
-      for (std::uint32_t k = 0; k < count; ++k) intact = intact && bytes[k] == static_cast<std::uint8_t>(next);
-      ++next;
-    });
+  std::vector<std::uint8_t> event;
+  std::uint64_t micros = 0;
+  while (next < kEvents) {
+    if (!midi::PopEvent(ring, event, micros)) continue;
+    intact = intact && event.size() == static_cast<std::size_t>(next % 97 + 1) && micros == static_cast<std::uint64_t>(next);
+    for (const std::uint8_t b : event) intact = intact && b == static_cast<std::uint8_t>(next);
+    ++next;
   }
   producer.join();
   EXPECT_TRUE(intact);
-  // The retries above were refusals: each counted its bytes.
-  EXPECT_FALSE(ring.PushRecord(std::vector<std::uint8_t>(300).data(), 300));
-  EXPECT_GE(ring.DroppedBytes(), 300u);
+  // A head and the rest of the 256 bytes fill the ring exactly; one byte more does not fit.
+  const std::vector<std::uint8_t> rest(256 - sizeof(midi::EventHead) + 1);
+  EXPECT_FALSE(midi::PushEvent(ring, rest.data(), rest.size(), 0));
+  EXPECT_TRUE(midi::PushEvent(ring, rest.data(), rest.size() - 1, 0));
+  EXPECT_FALSE(midi::PopEvent(ring, event, micros) && midi::PopEvent(ring, event, micros)) << "one event, whole";
 }
 
 }  // namespace
