@@ -63,20 +63,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// A slot number, or the first input entry whose name holds the text, case aside.
-std::optional<int> FindInputSlot(const std::string& wanted, const EntryList& cInp) {
-  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); })) {
-    const long slot = std::strtol(wanted.c_str(), nullptr, 10);
-    if (slot < cInp.ListCount()) return static_cast<int>(slot);
-    return std::nullopt;
-  }
-  const std::string needle = Lower(wanted);
-  for (int i = 0; i < cInp.ListCount(); ++i) {
-    if (Lower(cInp.Item(i)).find(needle) != std::string::npos) return i;
-  }
-  return std::nullopt;
-}
-
 // The capture command's event pump: no windows, only the test hook.
 class CapturePump final : public roles::EventPump {
  public:
@@ -115,6 +101,34 @@ class CaptureIdleWait final : public session::IdleWait {
 };
 
 }  // namespace
+
+std::optional<int> ChooseSlot(const std::string& wanted, const std::vector<std::string>& names, const std::string& kind,
+                              Console& console) {
+  const auto count = static_cast<int>(names.size());
+  std::vector<int> found;
+  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    if (const long slot = std::strtol(wanted.c_str(), nullptr, 10); wanted.size() <= 3 && slot < count) {
+      found.push_back(static_cast<int>(slot));
+    }
+  } else {
+    const std::string needle = Lower(wanted);
+    for (int i = 0; i < count; ++i) {
+      const std::string name = Lower(names[static_cast<std::size_t>(i)]);
+      if (name == needle) return i;  // a whole name is never ambiguous
+      if (name.find(needle) != std::string::npos) found.push_back(i);
+    }
+  }
+  if (found.size() == 1) return found.front();
+  if (found.empty()) {
+    console.Error("No " + kind + " port matches '" + wanted + "'; see vezorizer-cli ports.");
+  } else {
+    std::string listed;
+    for (const int i : found) listed += (listed.empty() ? "" : ", ") + std::to_string(i) + " (" + names[static_cast<std::size_t>(i)] + ")";
+    console.Error("'" + wanted + "' matches several " + kind + " ports, slots " + listed +
+                  "; give the slot number or the whole name.");
+  }
+  return std::nullopt;
+}
 
 bool CaptureEnd::Reached(std::uint64_t bytesReceived, std::chrono::steady_clock::time_point now, bool stopSignalled) {
   if (stopSignalled) return true;
@@ -228,10 +242,10 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
     console.Error(kNoDevices);
     return FinishCapture(kExitUsageOrIo, result, console);
   }
-  const std::string wanted = options.port.value_or("0");
-  const std::optional<int> slot = FindInputSlot(wanted, d.cInp);
+  std::vector<std::string> names;
+  for (int i = 0; i < d.cInp.ListCount(); ++i) names.push_back(d.cInp.Item(i));
+  const std::optional<int> slot = ChooseSlot(options.port.value_or("0"), names, "input", console);
   if (!slot) {
-    console.Error("No input port matches '" + wanted + "'; see vezorizer-cli ports.");
     midi::ShutDownPorts(ports, d.devices);
     return FinishCapture(kExitUsageOrIo, result, console);
   }

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Console.h"
 #include "midi/MidiPorts.h"
@@ -16,6 +17,12 @@
 namespace cli {
 
 int RunPorts(midi::MidiPorts& ports, Console& console);
+
+// The slot that a --port value names among a device list's entries (kind: "input" or
+// "output"): a slot number, a whole name, or a part of one name only, case aside.
+// Otherwise nothing, and stderr says why: no entry matches, or several do (listed).
+std::optional<int> ChooseSlot(const std::string& wanted, const std::vector<std::string>& names, const std::string& kind,
+                              Console& console);
 
 // When a capture ends: once stopSignalled, or once idleTimeout has passed since the
 // last received byte (only after a first byte). Asked whenever the receive loop has

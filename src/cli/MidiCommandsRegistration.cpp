@@ -40,7 +40,7 @@ void AddCaptureCommand(CLI::App& app, int& status, Console& console) {
   AddCommonFlags(*sub, console, true);
   sub->callback([options, &status, &console] {
     platform::StopSignals signals;  // before the layer starts its threads
-    midi::RtMidiPorts ports;
+    midi::RtMidiPorts ports("Vezorizer", &signals.Flag());
     status = RunCapture(*options, ports, signals.Flag(), console);
   });
 }

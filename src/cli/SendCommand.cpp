@@ -11,6 +11,7 @@
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/MidiCommands.h"
 #include "midi/InputBufferPool.h"
 #include "midi/MidiDevices.h"
 #include "platform/Platform.h"
@@ -142,34 +143,29 @@ class SendDialogs final : public roles::Dialogs {
   std::ostream& err_;
 };
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-// Opens the output port the option names, by slot number or by a part of its name,
-// among the output slots as the window's output list holds them. 0 when none.
-midi::PortHandle OpenOutput(midi::MidiPorts& ports, const std::string& wanted, int& slot) {
-  const bool bySlot =
-      !wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); });
-  if (bySlot) {
-    slot = wanted.size() <= 3 ? std::stoi(wanted) : midi::kMaxSlots;
+// Opens the output port the option names, by slot number or by its name, among the
+// output slots as the window's output list holds them (it ends at the first slot
+// without an output port); tells which one. 0 when none, said.
+midi::PortHandle OpenOutput(midi::MidiPorts& ports, const std::string& wanted, int& slot, Console& console) {
+  std::vector<midi::PortHandle> handles;
+  std::vector<std::string> names;
+  for (int s = 0; s < midi::kMaxSlots; ++s) {
     midi::PortHandle handle = 0;
-    if (slot < midi::kMaxSlots) (void)ports.OutOpen(&handle, slot);
-    return handle;
-  }
-  const std::string needle = Lower(wanted);
-  for (slot = 0; slot < midi::kMaxSlots; ++slot) {
-    midi::PortHandle handle = 0;
-    (void)ports.OutOpen(&handle, slot);
-    if (handle == 0) break;  // the output list ends at the first slot without a port
+    (void)ports.OutOpen(&handle, s);
+    if (handle == 0) break;
     std::string name;
-    if (ports.OutGetDevCaps(handle, &name) == midi::kNoError && Lower(name).find(needle) != std::string::npos) {
-      return handle;
-    }
-    ports.OutClose(handle);
+    (void)ports.OutGetDevCaps(handle, &name);
+    handles.push_back(handle);
+    names.push_back(name);
   }
-  return 0;
+  const std::optional<int> chosen = ChooseSlot(wanted, names, "output", console);
+  for (std::size_t s = 0; s < handles.size(); ++s) {
+    if (!chosen || static_cast<int>(s) != *chosen) ports.OutClose(handles[s]);
+  }
+  if (!chosen) return 0;
+  slot = *chosen;
+  console.Note("Sending to output slot " + std::to_string(slot) + " (" + names[static_cast<std::size_t>(slot)] + ").");
+  return handles[static_cast<std::size_t>(slot)];
 }
 
 }  // namespace
@@ -300,12 +296,22 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   DryRunPorts noPort;
   midi::MidiPorts& layer = dryRun ? noPort : *ports;
   midi::DeviceState devices;
+  const auto interrupted = [&] {
+    const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0;
+    if (signal != 0) {
+      console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
+                    " of " + std::to_string(totalBytes) + " bytes sent");
+    }
+    return signal;
+  };
+  // A MIDI server that did not answer may have been given up on already.
+  if (const int signal = dryRun ? 0 : interrupted(); signal != 0) return finish(platform::ExitStatusForSignal(signal));
   int slot = 0;
-  const midi::PortHandle handle = OpenOutput(layer, dryRun ? "0" : options.port.value_or("0"), slot);
-  if (handle == 0) {
-    console.Error("No output port matches '" + options.port.value_or("0") + "'; see vezorizer-cli ports.");
-    return finish(kExitUsageOrIo);
-  }
+  Console quietConsole(console.out, console.err);
+  quietConsole.quiet = true;
+  const midi::PortHandle handle =
+      dryRun ? OpenOutput(layer, "0", slot, quietConsole) : OpenOutput(layer, options.port.value_or("0"), slot, console);
+  if (handle == 0) return finish(kExitUsageOrIo);
   devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
   devices.SelectedOutput = static_cast<std::int16_t>(slot);
   devices.OutputHandles[static_cast<std::size_t>(slot)] = handle;
@@ -367,11 +373,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
     console.Error(std::to_string(lost) + " bytes did not reach the MIDI system.");
     status = kExitUsageOrIo;
   }
-  if (const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0; signal != 0) {
-    console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
-                  " of " + std::to_string(totalBytes) + " bytes sent");
-    status = platform::ExitStatusForSignal(signal);
-  }
+  if (const int signal = interrupted(); signal != 0) status = platform::ExitStatusForSignal(signal);
   if (!console.json) {
     out << sentBytes << " bytes sent in " << blockNumber << " blocks, " << totalBytes - std::min(totalBytes, sentBytes)
         << " bytes left unsent\n";

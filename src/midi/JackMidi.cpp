@@ -293,16 +293,16 @@ void JackMidi::Close(int port) {
                                    Clock::now() + pending + kGrace);
     if (drained) s.WaitFor([&] { return s.cycles.load() >= p.lastWrite.load() + 2; }, Clock::now() + kGrace);
   }
-  if (!s.Detach(p)) {
-    s.hung = true;  // a cycle that does not end: the port stays as it is
-    return;
-  }
+  const bool detached = s.Detach(p);
+  p.lost += p.queued - p.written.load();  // what never left
+  p.queued = p.written.load();
+  if (!detached) s.hung = true;  // a cycle that does not end: the port stays as it is
   jack_client_t* client = s.client;
   jack_port_t* registered = p.registered;
   if (!s.Ask([client, registered] { return static_cast<std::intptr_t>(jack_port_unregister(client, registered)); })) {
     return;
   }
-  (p.output ? s.outputLostByClosed : s.lostByClosed) += p.lost.exchange(0) + (p.output ? p.queued - p.written.load() : 0);
+  (p.output ? s.outputLostByClosed : s.lostByClosed) += p.lost.exchange(0);
   p.ring.reset();
   p.registered = nullptr;
 }

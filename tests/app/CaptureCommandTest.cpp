@@ -45,6 +45,28 @@ TEST(CaptureEnd, TheIdleTimeoutCountsFromTheLastByteAndOnlyAfterTheFirst) {
   EXPECT_TRUE(untimed.Reached(20, t0, true));
 }
 
+TEST(ChooseSlot, ASlotAWholeNameOrAPartOfOneNameOnlyElseTheCandidatesAreSaid) {
+  const std::vector<std::string> names = {"MC-303 IN:a", "MC-303 IN:ab", "Other"};
+  const std::string several = "'mc-303' matches several output ports, slots 0 (MC-303 IN:a), 1 (MC-303 IN:ab); "
+                              "give the slot number or the whole name.";
+  const struct {
+    std::string wanted;
+    std::optional<int> slot;
+    std::string said;
+  } cases[] = {{"1", 1, ""},
+               {"mc-303 in:A", 0, ""},  // a whole name, though a part of the next one too
+               {"in:ab", 1, ""},
+               {"mc-303", std::nullopt, several},
+               {"3", std::nullopt, "No output port matches '3'; see vezorizer-cli ports."},
+               {"x", std::nullopt, "No output port matches 'x'; see vezorizer-cli ports."}};
+  for (const auto& c : cases) {
+    std::ostringstream out, err;
+    cli::Console console{out, err};
+    EXPECT_EQ(cli::ChooseSlot(c.wanted, names, "output", console), c.slot) << c.wanted;
+    EXPECT_EQ(err.str(), c.said.empty() ? "" : "vezorizer-cli: " + c.said + "\n") << c.wanted;
+  }
+}
+
 // A capture from the fake device's input into OUT.SYX in a folder of its own.
 class Capture : public testing::Test {
  protected:

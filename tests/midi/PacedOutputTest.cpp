@@ -63,6 +63,24 @@ TEST(PacedOutput, BlocksLeaveInOrderFromCopiesAndARefusedOneIsCountedLost) {
   EXPECT_FALSE(line.TakeFailure()) << "told once";
 }
 
+TEST(PacedOutput, BlocksLeaveNoFasterThanTheLineAndTheDrainTimeSaysWhenTheLastHasGone) {
+  using namespace std::chrono;
+  std::vector<steady_clock::time_point> handed;
+  // 1 ms a byte: two blocks of 20 bytes take 40 ms on the line.
+  midi::PacedOutput line([&](const std::uint8_t*, std::size_t) { return handed.push_back(steady_clock::now()), true; },
+                         milliseconds(1));
+  const Bytes block(20, 0x11);
+  const auto start = steady_clock::now();
+  line.Send(block.data(), block.size());
+  line.Send(block.data(), block.size());
+  const auto drain = line.DrainTime();
+  EXPECT_LE(drain, milliseconds(40));
+  EXPECT_GE(drain, milliseconds(40) - (steady_clock::now() - start));
+  ASSERT_TRUE(line.Finish(seconds(10)));
+  ASSERT_EQ(handed.size(), 2u);
+  EXPECT_GE(handed[1] - handed[0], milliseconds(20)) << "the second block waits for the line";
+}
+
 TEST(PacedOutput, FinishGivesUpOnAMidiSystemThatTakesNothingAndCountsWhatWasLeft) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
