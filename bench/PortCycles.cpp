@@ -1,13 +1,17 @@
 // port-cycles: one open/close cycle of the MIDI device layer as the window program runs
-// it on a real MIDI system: every port opened (start-up), a block handed to the output
-// whose name holds the argument, and everything closed while its bytes are still on
-// the way (Quit). bench/jack-close-stress.sh runs it again and again.
+// it on a real MIDI system: every port opened (start-up), a 200-byte block handed to
+// the output whose name holds the argument, the devices rescanned while the block is
+// still on its way, the block sent again, and everything closed at once (Quit).
+// bench/jack-close-stress.sh runs it again and again.
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "midi/MidiPorts.h"
+#include "cli/CliSession.h"
+#include "cli/MidiCommands.h"
+#include "midi/DeviceSession.h"
 #include "midi/RtMidiPorts.h"
+#include "roles/EventPump.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -15,33 +19,26 @@ int main(int argc, char** argv) {
     return 2;
   }
   midi::RtMidiPorts ports;
-  std::vector<midi::PortHandle> opened;
-  midi::PortHandle target = 0;
-  for (int slot = 0; slot < midi::kMaxSlots; ++slot) {
-    midi::PortHandle out = 0, in = 0;
-    ports.OutOpen(&out, slot);
-    ports.InOpen(&in, slot, [](midi::PortHandle, std::uint32_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {}, 0);
-    if (out == 0 && in == 0) break;
-    std::string name;
-    if (out != 0 && target == 0 && ports.OutGetDevCaps(out, &name) == midi::kNoError &&
-        name.find(argv[1]) != std::string::npos) {
-      target = out;
-    }
-    if (out != 0) opened.push_back(out);
-    if (in != 0) ports.InStart(in);
-  }
-  if (target == 0) {
-    std::fprintf(stderr, "port-cycles: no output port holds '%s'\n", argv[1]);
-    return 2;
-  }
+  cli::KeptDialogs dialogs;
+  roles::NoEventPump pump;
+  cli::EntryList cInp, cOut;
+  midi::DeviceSession devices(ports, dialogs, pump, cInp, cOut);
   std::vector<std::uint8_t> block(200, 0x11);
   block.front() = 0xF0;
   block.back() = 0xF7;
-  midi::MidiHdr header;
-  header.lpData = block.data();
-  header.dwBufferLength = static_cast<std::uint32_t>(block.size());
-  ports.OutPrepareHeader(target, &header, midi::kMidiHdrSize);
-  const midi::MidiResult result = ports.OutLongMsg(target, &header, midi::kMidiHdrSize);
-  ports.OutClose(target);  // the block is still on the way
-  return result == midi::kNoError ? 0 : 1;
+  bool quit = false;
+  for (int round = 0; round < 2; ++round) {
+    if (!(round == 0 ? devices.Open(quit) : devices.Rescan(quit))) return 2;
+    int slot = 0;
+    while (slot < cOut.ListCount() && cOut.Item(slot).find(argv[1]) == std::string::npos) ++slot;
+    if (slot == cOut.ListCount()) {
+      std::fprintf(stderr, "port-cycles: no output port holds '%s'\n", argv[1]);
+      return 2;
+    }
+    devices.SelectOutput(slot);
+    const midi::PortHandle out = devices.State().OutputHandles[static_cast<std::size_t>(slot)];
+    if (ports.OutSend(out, block.data(), block.size()) != midi::kNoError) return 1;
+  }
+  devices.Close();  // the block is still on its way
+  return ports.LostOutputBytes() == 0 ? 0 : 1;
 }

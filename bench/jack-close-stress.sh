@@ -5,9 +5,10 @@
 # On a private JACK server with the simulated MC-303 as the device:
 #  - SENDS runs of vezorizer-cli send of one slot's two piece files (pattern and
 #    settings, as split writes them);
-#  - CYCLES runs of port-cycles (bench/PortCycles.cpp): the device layer opened and
-#    closed as the window program's start-up and Quit do, a block of 200 bytes sent to
-#    the output and the output closed while its bytes are still on the way.
+#  - CYCLES runs of port-cycles (bench/PortCycles.cpp): the device layer opened as the
+#    window program's start-up opens it, a block of 200 bytes sent to the output, the
+#    devices rescanned while it is still on its way, the block sent again and every
+#    port closed at once, as Quit closes them.
 # Every exit status is counted, and the simulator must have received every byte.
 # Prints the tally of exit statuses and ends with status 1 when any run failed.
 set -uo pipefail
@@ -53,7 +54,7 @@ send_seconds=$((SECONDS - start))
 start=$SECONDS
 for ((i = 0; i < cycles; i++)); do run cycle "$cycler" vz-stress; done
 cycle_seconds=$((SECONDS - start))
-expected=$((sends * per_send + cycles * 200))
+expected=$((sends * per_send + cycles * 400))
 poll 10 bash -c "(( \$(stat -c %s got.syx) >= $expected ))"
 received=$(stat -c %s got.syx)
 

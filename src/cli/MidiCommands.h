@@ -12,9 +12,28 @@
 #include <vector>
 
 #include "cli/Console.h"
+#include "midi/DeviceSession.h"
 #include "midi/MidiPorts.h"
 
 namespace cli {
+
+// A device list with nothing behind it but its entries.
+class EntryList final : public midi::DeviceList {
+ public:
+  void Clear() override { items_.clear(); }
+  void AddItem(const std::string& name) override { items_.push_back(name); }
+  int ListCount() const override { return static_cast<int>(items_.size()); }
+  std::string Item(int position) const override {
+    return position >= 0 && position < ListCount() ? items_[static_cast<std::size_t>(position)] : std::string();
+  }
+  int ListIndex() const override { return index_; }
+  void SetListIndex(int position) override { index_ = position; }
+  const std::vector<std::string>& Items() const { return items_; }
+
+ private:
+  std::vector<std::string> items_;
+  int index_ = -1;
+};
 
 int RunPorts(midi::MidiPorts& ports, Console& console);
 

@@ -12,8 +12,6 @@
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
 #include "cli/MidiCommands.h"
-#include "midi/InputBufferPool.h"
-#include "midi/MidiDevices.h"
 #include "platform/Platform.h"
 #include "roles/Clock.h"
 #include "roles/ProgressWindow.h"
@@ -84,42 +82,29 @@ class SteadyTimer3 final : public roles::EventPump, public roles::Timer3 {
 // The output port of a dry run: slot 0 takes every block and sends nothing.
 class DryRunPorts final : public midi::MidiPorts {
  public:
+  void ReadPortLists() override {}
   midi::MidiResult OutOpen(midi::PortHandle* handle, int slot) override {
     *handle = slot == 0 ? 1 : 0;
     return slot == 0 ? midi::kNoError : midi::kErrBadDeviceId;
   }
-  midi::MidiResult InOpen(midi::PortHandle* handle, int, midi::InputCallback, std::uintptr_t) override {
+  midi::MidiResult InOpen(midi::PortHandle* handle, int) override {
     *handle = 0;
     return midi::kErrBadDeviceId;
   }
-  midi::MidiResult OutReset(midi::PortHandle) override { return midi::kNoError; }
-  midi::MidiResult InReset(midi::PortHandle) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult InGetDevCaps(midi::PortHandle, std::string*) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult OutGetDevCaps(midi::PortHandle, std::string* name) override {
+  midi::MidiResult PortName(midi::PortHandle, std::string* name) override {
     *name = "dry run";
     return midi::kNoError;
   }
-  midi::MidiResult InPrepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kErrInvalidHandle;
-  }
-  midi::MidiResult InAddBuffer(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kErrInvalidHandle;
-  }
-  midi::MidiResult InUnprepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kErrInvalidHandle;
-  }
+  midi::MidiResult Close(midi::PortHandle) override { return midi::kNoError; }
   midi::MidiResult InStart(midi::PortHandle) override { return midi::kErrInvalidHandle; }
   midi::MidiResult InStop(midi::PortHandle) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult InClose(midi::PortHandle) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult OutClose(midi::PortHandle) override { return midi::kNoError; }
-  midi::MidiResult OutPrepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kNoError;
-  }
-  midi::MidiResult OutLongMsg(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override { return midi::kNoError; }
-  midi::MidiResult OutUnprepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kNoError;
-  }
+  std::size_t InRead(midi::PortHandle, std::uint8_t*, std::size_t) override { return 0; }
+  midi::Waker& InputArrived() override { return arrived_; }
+  midi::MidiResult OutSend(midi::PortHandle, const std::uint8_t*, std::size_t) override { return midi::kNoError; }
   std::string ErrorText(midi::MidiResult) override { return {}; }
+
+ private:
+  midi::Waker arrived_;
 };
 
 // What the window would show in a message box goes to stderr; the last one is kept
@@ -142,31 +127,6 @@ class SendDialogs final : public roles::Dialogs {
  private:
   std::ostream& err_;
 };
-
-// Opens the output port the option names, by slot number or by its name, among the
-// output slots as the window's output list holds them (it ends at the first slot
-// without an output port); tells which one. 0 when none, said.
-midi::PortHandle OpenOutput(midi::MidiPorts& ports, const std::string& wanted, int& slot, Console& console) {
-  std::vector<midi::PortHandle> handles;
-  std::vector<std::string> names;
-  for (int s = 0; s < midi::kMaxSlots; ++s) {
-    midi::PortHandle handle = 0;
-    (void)ports.OutOpen(&handle, s);
-    if (handle == 0) break;
-    std::string name;
-    (void)ports.OutGetDevCaps(handle, &name);
-    handles.push_back(handle);
-    names.push_back(name);
-  }
-  const std::optional<int> chosen = ChooseSlot(wanted, names, "output", console);
-  for (std::size_t s = 0; s < handles.size(); ++s) {
-    if (!chosen || static_cast<int>(s) != *chosen) ports.OutClose(handles[s]);
-  }
-  if (!chosen) return 0;
-  slot = *chosen;
-  console.Note("Sending to output slot " + std::to_string(slot) + " (" + names[static_cast<std::size_t>(slot)] + ").");
-  return handles[static_cast<std::size_t>(slot)];
-}
 
 }  // namespace
 
@@ -295,7 +255,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   const bool dryRun = ports == nullptr || options.dryRun;
   DryRunPorts noPort;
   midi::MidiPorts& layer = dryRun ? noPort : *ports;
-  midi::DeviceState devices;
+  SendDialogs dialogs(console.err);
   const auto interrupted = [&] {
     const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0;
     if (signal != 0) {
@@ -306,15 +266,16 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   };
   // A MIDI server that did not answer may have been given up on already.
   if (const int signal = dryRun ? 0 : interrupted(); signal != 0) return finish(platform::ExitStatusForSignal(signal));
-  int slot = 0;
-  Console quietConsole(console.out, console.err);
-  quietConsole.quiet = true;
-  const midi::PortHandle handle =
-      dryRun ? OpenOutput(layer, "0", slot, quietConsole) : OpenOutput(layer, options.port.value_or("0"), slot, console);
-  if (handle == 0) return finish(kExitUsageOrIo);
-  devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
-  devices.SelectedOutput = static_cast<std::int16_t>(slot);
-  devices.OutputHandles[static_cast<std::size_t>(slot)] = handle;
+  // The output slots as the window's output list holds them.
+  roles::NoEventPump listPump;
+  EntryList cInp, cOut;
+  midi::DeviceSession devices(layer, dialogs, listPump, cInp, cOut);
+  bool quit = false;
+  (void)devices.Open(quit);
+  const std::optional<int> slot = ChooseSlot(dryRun ? "0" : options.port.value_or("0"), cOut.Items(), "output", console);
+  if (!slot) return finish(kExitUsageOrIo);
+  devices.SelectOutput(*slot);
+  if (!dryRun) console.Note("Sending to output slot " + std::to_string(*slot) + " (" + cOut.Item(*slot) + ").");
 
   // The files are listed in the order given; the command line's list has no length
   // limit of its own.
@@ -324,13 +285,11 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   list.SetText(text);
 
   CliSession session;
-  SendDialogs dialogs(console.err);
   roles::NoProgressWindow splash;
-  midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
   SteadyTimer3 timer3(countdown, !dryRun, stop, session.flags.AbortRequested);
-  transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
-                                   allocator, dialogs, timer3, splash, countdown, timer3, bufferSize, {}});
+  transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer,
+                                   devices.State(), dialogs, timer3, splash, countdown, timer3, bufferSize, {}});
   // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
   // one from another, not a second copy of the files.
   PieceTally tally;
@@ -356,7 +315,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
 
   const transmit::SendEnd end = engine.Send();
   // Closing lets the port pass on what it still holds.
-  layer.OutClose(handle);
+  devices.Close();
   progress.Clear();
 
   int status = kExitOk;

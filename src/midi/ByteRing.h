@@ -1,12 +1,11 @@
-// A lock-free ring of bytes between one producer thread and one consumer thread, for
-// the MIDI system's threads (JACK's process thread may not lock or allocate): input
-// events from the callback to the program, output blocks from the program to JACK.
-//
+// A lock-free ring of bytes between one producer and one consumer thread, for the MIDI
+// systems' threads, which may not lock or allocate: input events from the callback to
+// the program, output blocks from the program to JACK's callback.
 // The producer writes only write_, the consumer only read_. Bytes are stored before
 // write_ is published (release) and read only after it was seen to move (acquire); the
-// consumer frees room by publishing read_, which the producer acquires before reusing
-// it. Positions count up for ever, so a full ring is told apart from an empty one. A
-// write that does not fit stores nothing, so the consumer never sees half an event.
+// consumer frees room by publishing read_. Positions count up for ever, so a full ring
+// is told apart from an empty one. A write that does not fit stores nothing, so the
+// consumer never sees half an event.
 #pragma once
 
 #include <atomic>
@@ -86,6 +85,26 @@ inline bool PopEvent(ByteRing& ring, std::vector<std::uint8_t>& bytes, std::uint
   ring.Read(bytes.data(), head.size);
   micros = head.micros;
   return true;
+}
+
+// Consumer: up to max bytes of the events waiting, their heads left out; left keeps
+// what remains of an event read in part.
+inline std::size_t ReadEventBytes(ByteRing& ring, std::uint32_t& left, std::uint8_t* out, std::size_t max) {
+  std::size_t n = 0;
+  while (n < max) {
+    if (left == 0) {
+      if (ring.Readable() < sizeof(EventHead)) break;
+      EventHead head;
+      ring.Read(&head, sizeof head);
+      left = head.size;
+      continue;
+    }
+    const std::size_t part = left < max - n ? left : max - n;
+    ring.Read(out + n, part);
+    n += part;
+    left -= static_cast<std::uint32_t>(part);
+  }
+  return n;
 }
 
 }  // namespace midi

@@ -1,20 +1,18 @@
 // The program's own JACK client: one client for all its JACK ports, registered as they
-// are opened, and a process callback that moves bytes between the ports and lock-free
-// rings (it neither locks nor allocates). RtMidi's JACK backend frees its ring before it
-// closes its client, so a process cycle already under way could read freed memory as a
-// port closed; here nothing the callback touches is freed until the callback can no
-// longer reach it: a closing port is first taken out of the callback's table and the
-// cycle under way is let finish, and the client is deactivated before it goes.
+// open, and a process callback that moves bytes between the ports and lock-free rings
+// (it neither locks nor allocates). RtMidi's JACK output frees its ring before it
+// closes its client, so a cycle under way could read freed memory; here a closing port
+// is first taken out of the callback's reach and the cycle under way let end, and the
+// client is deactivated before anything goes.
 //
-// Output leaves at the pace of a MIDI line, 320 microseconds a byte, timed in the
-// callback, which therefore knows when the last byte of a block has gone (DrainTime).
-// A block that spans cycles goes in pieces none of which but the last ends in 0xF7, so
-// that a receiver joining a SysEx message's parts until its 0xF7 sees the block whole.
-// Unpaced output (the simulated device, which paces itself) goes as soon as it can.
+// Output leaves at a MIDI line's pace, 320 microseconds a byte, timed in the callback,
+// which therefore knows when a block's last byte has gone (DrainTime). A block spanning
+// cycles goes in parts (PartLength). Unpaced output (the simulated device, which paces
+// itself) goes as soon as it can.
 //
-// Every call that waits for the server's answer gives up once giveUp is set (SIGINT or
-// SIGTERM), so a server that stops answering (stopped, hung) cannot hold the program;
-// from then on the client is left as it is, and nothing it may touch is ever freed.
+// A call that waits for the server gives up once giveUp is set (SIGINT, SIGTERM) and
+// two seconds have passed, so a server that stops answering cannot hold the program;
+// the client is then left as it is, and nothing it may touch is freed.
 #pragma once
 
 #include <atomic>
@@ -40,28 +38,21 @@ class JackMidi {
   JackMidi(const JackMidi&) = delete;
   JackMidi& operator=(const JackMidi&) = delete;
 
-  // The MIDI ports of the other clients, in the server's order: the sources an input
-  // reads from, or the destinations an output goes to.
+  // The other clients' MIDI ports, in the server's order: sources (what an input reads)
+  // or destinations.
   std::vector<std::string> PortNames(bool sources) const;
-
-  // A port of this client, connected to peer (left unconnected when peer is empty, as
-  // a virtual port is); -1 when it cannot be made.
-  int OpenInput(const std::string& name, const std::string& peer);
-  int OpenOutput(const std::string& name, const std::string& peer, bool paced);
+  // A port of this client connected to peer (none for a virtual port); -1 on failure.
+  int Open(const std::string& name, const std::string& peer, bool output, bool paced = true);
   // An output first passes on what it holds, allowing its wire time and two seconds.
   void Close(int port);
 
   // Input is stored (as PushEvent stores it) only while listening.
   void Listen(int port, bool on);
   ByteRing& Input(int port);
-
-  // A block, copied; it leaves after those handed over before it. kErrOutputLost when
-  // bytes handed over earlier reached no one (the block is not taken then), and
-  // kErrNotReady when the output had no room for it within its wire time.
+  // A block, copied; kErrOutputLost (the block not taken) when bytes handed over
+  // earlier reached no one, kErrNotReady when there was no room within its wire time.
   MidiResult Send(int port, const std::uint8_t* bytes, std::size_t size);
-  // How long what was handed over still takes to leave the port.
   std::chrono::microseconds DrainTime(int port) const;
-
   bool PeerPresent(int port) const;
   std::uint64_t LostInputBytes() const;
   std::uint64_t LostOutputBytes() const;
@@ -69,7 +60,7 @@ class JackMidi {
  private:
   struct State;
   explicit JackMidi(std::unique_ptr<State> state);
-  int Open(const std::string& name, const std::string& peer, bool output, bool paced);
+  std::uint64_t Lost(bool output) const;
   std::unique_ptr<State> s_;
 };
 

@@ -1,12 +1,9 @@
-// The sending side of one RtMidi output port: long messages are copied in when handed
-// over (so the caller's buffer is free at once) and leave for the MIDI system one after
-// the other, on a thread of their own, no faster than a MIDI line carries them. Each
-// goes when the line would be free, so a backend queue never holds more than about
-// one message, and a block is never overwritten before it has left.
-//
-// Threads: Send, TakeFailure and Finish on the user-interface thread; the sink runs on
-// the sender thread only. Every byte that the sink refuses, or that is still queued
-// when Finish gives up, is counted in LostBytes and reported once by TakeFailure.
+// The sending side of one RtMidi output port: blocks are copied in when handed over and
+// leave for the MIDI system one after the other, on a thread of their own, no faster
+// than a MIDI line carries them, so a backend queue never holds more than about one.
+// Send, TakeFailure and Finish run on the user-interface thread, the sink on the sender
+// thread. Every byte the sink refuses, or still queued when Finish gives up, is counted
+// in LostBytes and reported once by TakeFailure.
 #pragma once
 
 #include <chrono>
@@ -23,13 +20,11 @@ namespace midi {
 // 31250 baud and ten bits a byte (start bit, eight data bits, stop bit).
 inline constexpr std::chrono::microseconds kWireTimePerByte{320};
 
-// The length of the next part of a block for a MIDI system that takes at most `room`
-// bytes now, of the `left` bytes of the block still to go, whose next bytes at(0),
-// at(1), ... gives. No part but the block's last ends in 0xF7, so that a receiver that
-// joins the parts of a SysEx message until its 0xF7 (as JACK clients do) sees the
-// block as one message again: a part is cut short before such an 0xF7, and a part of
-// a lone 0xF7 waits (0) unless it is the first of its cycle (a block of nothing but
-// 0xF7 cannot be helped).
+// The next part of a block, of which `left` bytes are still to go (at(i) gives them),
+// for a MIDI system that takes `room` bytes now. No part but the block's last ends in
+// 0xF7, so a receiver that joins a SysEx message's parts until its 0xF7 (as JACK
+// clients do) sees the block as one: a part is cut short before such an 0xF7, and a
+// lone 0xF7 waits (0) unless it would open a cycle (only 0xF7s cannot be helped).
 template <typename ByteAt>
 std::size_t PartLength(const ByteAt& at, std::size_t room, std::size_t left, bool firstOfCycle) {
   std::size_t n = room < left ? room : left;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -25,32 +24,6 @@ char CharAt(const roles::TextBox& box, int position) {
              ? text[static_cast<std::size_t>(position - 1)]
              : '\0';
 }
-
-// The output buffer: allocated at the start of a Send and given back however it ends.
-class OutputBuffer {
- public:
-  explicit OutputBuffer(midi::BlockAllocator& allocator)
-      : allocator_(allocator), handle_(allocator.Allocate(kOutputBufferBytes)) {}
-  ~OutputBuffer() {
-    if (handle_ == 0) return;
-    if (locked_) allocator_.Unlock(handle_);
-    allocator_.Free(handle_);
-  }
-  OutputBuffer(const OutputBuffer&) = delete;
-  OutputBuffer& operator=(const OutputBuffer&) = delete;
-
-  bool Allocated() const { return handle_ != 0; }
-  std::uint8_t* Lock() {
-    std::uint8_t* address = allocator_.Lock(handle_);
-    locked_ = address != nullptr;
-    return address;
-  }
-
- private:
-  midi::BlockAllocator& allocator_;
-  std::uintptr_t handle_;
-  bool locked_ = false;
-};
 
 }  // namespace
 
@@ -133,30 +106,10 @@ SendEnd TransmitEngine::Send() {
   } sending(sendingObserver_);
   filesNotOpened_ = 0;
 
-  OutputBuffer buffer(p_.allocator);
-  if (!buffer.Allocated()) {
-    p_.dialogs.MessageBox(kNoOutputBuffer);
-    p_.flags.QuitRequested = true;
-    return SendEnd::NoOutputBuffer;
-  }
-  std::uint8_t* address = nullptr;
-  while (!p_.flags.QuitRequested) {
-    address = buffer.Lock();
-    if (address != nullptr) break;
-    p_.pump.PumpEvents();
-  }
-
-  header_ = midi::MidiHdr{};
-  header_.lpData = address;
-  header_.dwBufferLength = kOutputBufferBytes;
   // The port the Send starts on takes all of it: a bulk load split between two
-  // devices is of no use, and the header is prepared for this port only.
+  // devices is of no use.
   const int slot = p_.devices.SelectedOutput;
   port_ = slot >= 0 && slot < midi::kMaxSlots ? p_.devices.OutputHandles[static_cast<std::size_t>(slot)] : 0;
-  const midi::MidiResult prepared = p_.ports.OutPrepareHeader(port_, &header_, midi::kMidiHdrSize);
-  if (prepared != midi::kNoError) {
-    midi::ShowMidiError(static_cast<std::int16_t>(prepared), "midiOutPrepareHeader", p_.ports, p_.dialogs);
-  }
 
   p_.dialogs.MessageBox(kSendPrompt);
 
@@ -175,10 +128,6 @@ SendEnd TransmitEngine::Send() {
   SendEnd end = SendEnd::Finished;
   if (SendListedFiles(end) == FileEnd::Stop) return end;
 
-  const midi::MidiResult unprepared = p_.ports.OutUnprepareHeader(port_, &header_, midi::kMidiHdrSize);
-  if (unprepared != midi::kNoError) {
-    midi::ShowMidiError(static_cast<std::int16_t>(unprepared), "midiOutUnprepareHeader", p_.ports, p_.dialogs);
-  }
   LeaveSendingPhase();
   ReloadAtEnd();
   return SendEnd::Finished;
@@ -233,7 +182,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
       p_.dialogs.MessageBox(kBlockTooLong);
       file.reset();
       LeaveSendingPhase();
-      UnprepareQuietly();
       end = SendEnd::BlockTooLong;
       return FileEnd::Stop;
     }
@@ -244,7 +192,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
       file.reset();
       LeaveSendingPhase();
       ReloadAtEnd();
-      UnprepareQuietly();
       end = SendEnd::HandOverFailed;
       return FileEnd::Stop;
     }
@@ -260,7 +207,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
              !HandBlockOver(after.NameFollows(), true)) {
     file.reset();
     LeaveSendingPhase();
-    UnprepareQuietly();
     end = SendEnd::RestFailed;
     return FileEnd::Stop;
   }
@@ -296,11 +242,10 @@ bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
 }
 
 midi::MidiResult TransmitEngine::HandBlockToPort(bool paced, bool endOfFile) {
-  // The layer takes its own copy of the block before OutLongMsg returns, so the
-  // buffer is free for the next block however long this one takes on the wire.
-  header_.dwBufferLength = static_cast<std::uint32_t>(blockCount_);
-  if (header_.lpData != nullptr) std::memcpy(header_.lpData, blockBytes_.data(), header_.dwBufferLength);
-  const midi::MidiResult result = p_.ports.OutLongMsg(port_, &header_, midi::kMidiHdrSize);
+  // The layer takes its own copy of the block, so the block's bytes are free for the
+  // next one however long this one takes on the wire.
+  const midi::MidiResult result =
+      p_.ports.OutSend(port_, blockBytes_.data(), static_cast<std::size_t>(blockCount_));
   if (result == midi::kNoError) {
     handedBytes_ += blockCount_;
     ++handOvers_;
@@ -331,12 +276,6 @@ void TransmitEngine::ReloadAtEnd() {
     p_.tFiles.SetText("");
     (void)p_.reloadFileList();
   }
-}
-
-void TransmitEngine::UnprepareQuietly() {
-  // After an early end the user has just been told what went wrong; a failure to
-  // withdraw the header from the port would only add a second notice.
-  (void)p_.ports.OutUnprepareHeader(port_, &header_, midi::kMidiHdrSize);
 }
 
 }  // namespace transmit

@@ -86,7 +86,7 @@ class Capture : public testing::Test {
     cli::CaptureHooks hooks;
     hooks.onPump = [this, parsed, sent = false](std::uint64_t bytesParsed) mutable {
       if (!sent && err.str().find("Recording from") != std::string::npos) {
-        ports.SendSysex(0, message);
+        ports.Receive(0, message);
         sent = true;
       }
       if (bytesParsed >= message.size()) parsed();
@@ -104,7 +104,7 @@ class Capture : public testing::Test {
 };
 
 TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
-  ports.SendShort(0, {0xFE});  // active sensing alone records nothing
+  ports.Receive(0, {0xFE});  // active sensing alone records nothing
   const std::atomic<bool> stop{true};  // Ctrl-C before any byte
   EXPECT_EQ(Run(stop, std::nullopt), 1);
   EXPECT_NE(err.str().find("Recording from input slot 0 (Groovebox In)"), std::string::npos);

@@ -3,7 +3,8 @@
 # expected bytes are worked out here (tr, head, grep), not by our code. A simulator must
 # end cleanly on SIGTERM, or by itself once told to vanish.
 #   sim-e2e.sh MODE SERVER WORKDIR SIM CLI GEN-DUMP EXAMPLE ARGS...
-# INPUT: a file, dump:GEN-DUMP-OPTIONS or message:N (one SysEx of N bytes); in COMMAND,
+# INPUT: a file, dump:GEN-DUMP-OPTIONS, cut:N:GEN-DUMP-OPTIONS (the first N bytes of such
+# a dump) or message:N (one SysEx of N bytes); in COMMAND,
 # @PORT@ is the simulator's name and @FILE@ the INPUT.
 # capture INPUT SPEED VANISH COMMAND...: the simulator plays INPUT at SPEED times wire
 #   speed; COMMAND's out.SYX must be INPUT less 0xFE. VANISH > 0: the simulator goes
@@ -69,6 +70,7 @@ at_least() { (($(stat -c %s "$1") >= $2)); }        # at_least FILE BYTES
 input_file() {
   case $1 in
     dump:*) "$gendump" ${1#dump:} input.syx || fail "gen-dump" ;;
+    cut:*) "$gendump" ${1#cut:*:} whole.syx && head -c "$(cut -d: -f2 <<<"$1")" whole.syx >input.syx || fail "gen-dump" ;;
     message:*) { printf '\xf0'; head -c $((${1#message:} - 2)) /dev/zero | tr '\0' '\021'; printf '\xf7'; } >input.syx ;;
     *) cp "$1" input.syx || fail "cannot read $1" ;;
   esac
@@ -230,7 +232,8 @@ hung)
   # each case has a fresh server of its own.
   fixture=$here/jack-fixture.sh
   jackd=
-  trap '[[ -n $jackd ]] && bash "$fixture" discard "$JACK_DEFAULT_SERVER" jack' EXIT
+  # A simulator left behind by a failure would wait for the stopped server for ever.
+  trap 'kill -9 "${pid[@]}" 2>/dev/null; [[ -n $jackd ]] && bash "$fixture" discard "$JACK_DEFAULT_SERVER" jack' EXIT
   fresh_server() {
     [[ -n $jackd ]] && bash "$fixture" discard "$JACK_DEFAULT_SERVER" jack
     export JACK_DEFAULT_SERVER=$server-hung-$1

@@ -110,9 +110,8 @@ class TransmitTest : public testing::Test {
     for (const auto& m : ports.OutputMessages()) all.insert(all.end(), m.bytes.begin(), m.bytes.end());
     return all;
   }
-  // Every Send, however it ends, gives the output header back to the port.
-  void ExpectHeaderGivenBack() const {
-    EXPECT_EQ(ports.OutUnprepares(), 1);
+  // Every Send, however it ends, leaves its sending phase.
+  void ExpectSendingPhaseLeft() const {
     EXPECT_FALSE(flags.RecordingActive);
     EXPECT_FALSE(parse.Log().Suppressed);
   }
@@ -130,10 +129,9 @@ class TransmitTest : public testing::Test {
   filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};
   FakeMidiPorts ports;
   midi::DeviceState devices;
-  midi::HeapBlockAllocator heap;
   std::int32_t bufferSize = 139;
   int reloads = 0;
-  transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, heap, dialogs, timer3, splash,
+  transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, dialogs, timer3, splash,
                                    countdown, timer3, bufferSize, [this] {
                                      ++reloads;
                                      return list.ReloadFileList();
@@ -164,7 +162,7 @@ TEST_P(BlockCutting, BlocksEndAtTheFirstF7PastTheSizeAndCarryTailsOn) {
   const Bytes sent = Sent();
   ASSERT_LE(sent.size(), all.size());
   EXPECT_TRUE(std::equal(sent.begin(), sent.end(), all.begin())) << "the files' bytes, unchanged and in order";
-  ExpectHeaderGivenBack();
+  ExpectSendingPhaseLeft();
   const bool tooLong = c.end == SendEnd::BlockTooLong;
   Strings shown{transmit::kSendPrompt};
   if (tooLong) shown.push_back(transmit::kBlockTooLong);
@@ -249,7 +247,7 @@ TEST_P(Interrupted, AbortStopsAfterThePauseAndQuitAtOnce) {
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
   EXPECT_EQ(Sent(), Times(i.blocksSent, Sysex(150))) << "the block being handed over still goes, no later byte is read";
   EXPECT_EQ(timer3.now - handOverMs.back(), i.pauseAfterLast) << "after an abort the pause still runs; a quit ends it";
-  ExpectHeaderGivenBack();
+  ExpectSendingPhaseLeft();
   EXPECT_EQ(reloads, 1);
 }
 INSTANTIATE_TEST_SUITE_P(Engine, Interrupted,
@@ -314,17 +312,15 @@ TEST_P(Failures, ShowTheirMessageAndEndAsTheyMust) {
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, f.message}));
   EXPECT_EQ(static_cast<int>(blocks.size()), f.blocksSent);
   EXPECT_EQ(reloads, f.reloads);
-  ExpectHeaderGivenBack();
+  ExpectSendingPhaseLeft();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, Failures,
-    testing::Values(Failure{"APacedHandOver", [](FakeMidiPorts& p) { p.outLongMsgResults = {0, midi::kErrNotReady}; },
+    testing::Values(Failure{"APacedHandOver", [](FakeMidiPorts& p) { p.sendResults = {0, midi::kErrNotReady}; },
                             "midiOutLongMsg: busy", SendEnd::HandOverFailed, 1, 1},
-                    Failure{"TheRestOfAFile", [](FakeMidiPorts& p) { p.outLongMsgResults = {0, 0, midi::kErrNotReady}; },
-                            "midiOutLongMsg: busy", SendEnd::RestFailed, 2, 0},
-                    Failure{"UnpreparingTheHeader", [](FakeMidiPorts& p) { p.outUnprepareResult = midi::kErrNotReady; },
-                            "midiOutUnprepareHeader: busy", SendEnd::Finished, 3, 1}),
+                    Failure{"TheRestOfAFile", [](FakeMidiPorts& p) { p.sendResults = {0, 0, midi::kErrNotReady}; },
+                            "midiOutLongMsg: busy", SendEnd::RestFailed, 2, 0}),
     [](const testing::TestParamInfo<Failure>& p) { return p.param.name; });
 
 }  // namespace

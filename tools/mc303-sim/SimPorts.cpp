@@ -59,8 +59,8 @@ std::unique_ptr<SimPorts> SimPorts::Open(const std::string& name, const std::str
       ports->jackIn_ = midi::JackMidi::Connect(kInputClient);
       ports->jackOut_ = midi::JackMidi::Connect(kOutputClient);
       if (ports->jackIn_ && ports->jackOut_) {
-        ports->jackInPort_ = ports->jackIn_->OpenInput(name, "");
-        ports->jackOutPort_ = ports->jackOut_->OpenOutput(name, "", false);
+        ports->jackInPort_ = ports->jackIn_->Open(name, "", false);
+        ports->jackOutPort_ = ports->jackOut_->Open(name, "", true, false);
       }
       if (ports->jackInPort_ < 0 || ports->jackOutPort_ < 0) {
         why += std::string(c.shown) + ": cannot make virtual ports (is its server running?). ";
