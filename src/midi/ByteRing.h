@@ -13,14 +13,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 namespace midi {
 
 class ByteRing {
  public:
-  // At least `capacity` bytes. The memory is not touched until used, so a large ring
-  // that stays idle costs next to nothing.
+  // At least `capacity` bytes, not touched until used: an idle ring costs next to nothing.
   explicit ByteRing(std::size_t capacity) : size_(RoundUp(capacity)), bytes_(new std::uint8_t[size_]) {}
 
   // Producer: head then data, both or nothing.
@@ -74,17 +72,6 @@ struct EventHead {
 inline bool PushEvent(ByteRing& ring, const std::uint8_t* bytes, std::size_t size, std::uint64_t micros) {
   const EventHead head{static_cast<std::uint32_t>(size), micros};
   return ring.Write(&head, sizeof head, bytes, size);
-}
-
-// Consumer: the next whole event, if any.
-inline bool PopEvent(ByteRing& ring, std::vector<std::uint8_t>& bytes, std::uint64_t& micros) {
-  if (ring.Readable() < sizeof(EventHead)) return false;
-  EventHead head;
-  ring.Read(&head, sizeof head);
-  bytes.resize(head.size);
-  ring.Read(bytes.data(), head.size);
-  micros = head.micros;
-  return true;
 }
 
 // Consumer: up to max bytes of the events waiting, their heads left out; left keeps

@@ -1,7 +1,6 @@
-// The MIDI ports the program holds open and which of them are in use, for the window
-// and the command line alike: the start-up probe that opens every port it finds, the
-// two device lists, the choice of input and output, a rescan of the MIDI systems, and
-// the closing of all ports. Everything here runs on the user-interface thread.
+// The MIDI ports the program holds open and which are in use, for the window and the
+// command line alike: the probe, the two device lists, the choice of input and output,
+// a rescan, the closing of all ports. All on the user-interface thread.
 #pragma once
 
 #include <array>
@@ -21,8 +20,7 @@ struct DeviceState {
   std::array<PortHandle, kMaxSlots + 1> InputHandles{};  // 0 = not open
   std::array<PortHandle, kMaxSlots + 1> OutputHandles{};
 
-  // The handle of the chosen input port, or 0.
-  PortHandle SelectedInputHandle() const {
+  PortHandle SelectedInputHandle() const {  // or 0
     return SelectedInput >= 0 && SelectedInput < DeviceSlotCount ? InputHandles[static_cast<std::size_t>(SelectedInput)]
                                                                  : 0;
   }
@@ -64,10 +62,9 @@ class DeviceSession {
   bool Rescan(bool& quitRequested);
   void Close();  // stops and closes every port
 
-  // The lists' selection changed (by the user, or by the two functions below).
+  // The lists' selection changed (by the user, or by selecting an entry by code).
   void InputChosen();
   void OutputChosen();
-  // Selecting an entry by code behaves as the user's choice.
   void SelectInput(int position);
   void SelectOutput(int position);
 

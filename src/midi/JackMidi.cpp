@@ -68,7 +68,6 @@ struct JackMidi::State {
     return value.get();
   }
 
-  // Polls until done() or the deadline; false at the deadline or once the server went.
   bool WaitFor(const std::function<bool()>& done, Clock::time_point deadline) const {
     for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
       if (Clock::now() >= deadline || serverGone.load()) return false;

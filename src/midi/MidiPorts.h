@@ -14,11 +14,8 @@
 
 namespace midi {
 
-// Slot s is input port s and output port s of the MIDI systems' lists, 0 to 127.
-inline constexpr int kMaxSlots = 128;
-
-// 0 means "not open"; any other value names an open port until it is closed.
-using PortHandle = std::uintptr_t;
+inline constexpr int kMaxSlots = 128;  // slot s: input port s and output port s
+using PortHandle = std::uintptr_t;     // 0: not open
 
 // 0 is success; other values are error codes that ErrorText describes, numbered as the
 // multimedia MIDI services number them.
@@ -37,21 +34,17 @@ class MidiPorts {
 
   // Reads the port lists afresh, for the slots of the opens that follow; no port open.
   virtual void ReadPortLists() = 0;
-  // *handle is non-zero exactly when the port opened.
-  virtual MidiResult OutOpen(PortHandle* handle, int slot) = 0;
+  virtual MidiResult OutOpen(PortHandle* handle, int slot) = 0;  // *handle != 0: opened
   virtual MidiResult InOpen(PortHandle* handle, int slot) = 0;
-  // The port's name as its MIDI system gives it.
   virtual MidiResult PortName(PortHandle port, std::string* name) = 0;
-  // An output passes on what it holds before it closes.
-  virtual MidiResult Close(PortHandle port) = 0;
+  virtual MidiResult Close(PortHandle port) = 0;  // an output passes on what it holds first
 
   // Input is kept only while its port is started; a stopped port keeps what it had.
   virtual MidiResult InStart(PortHandle port) = 0;
   virtual MidiResult InStop(PortHandle port) = 0;
   // Up to max of the bytes the port received, oldest first, as they came.
   virtual std::size_t InRead(PortHandle port, std::uint8_t* bytes, std::size_t max) = 0;
-  // Notified from the MIDI system's thread whenever input was kept.
-  virtual Waker& InputArrived() = 0;
+  virtual Waker& InputArrived() = 0;  // notified from the MIDI system's thread
   // False once the device an open input port listens to has gone from the MIDI system
   // (unplugged, its program ended): nothing more can arrive on that port.
   virtual bool InSourcePresent(PortHandle) { return true; }
@@ -65,8 +58,7 @@ class MidiPorts {
   // then reckons the line's time from the hand-over, 320 microseconds a byte.
   virtual std::optional<std::chrono::microseconds> OutDrainTime(PortHandle) { return std::nullopt; }
 
-  // The text for an error code, or empty when the layer has none.
-  virtual std::string ErrorText(MidiResult code) = 0;
+  virtual std::string ErrorText(MidiResult code) = 0;  // empty when the layer has none
   // Input bytes a full ring threw away, and output bytes accepted but not passed on.
   virtual std::uint64_t LostInputBytes() const { return 0; }
   virtual std::uint64_t LostOutputBytes() const { return 0; }

@@ -1,8 +1,7 @@
-// A wake-up signal from a MIDI thread to a thread that sleeps while it has nothing to
-// do: the receive loop waiting for input. Notify() may be called on a realtime thread: it is one atomic exchange
-// and, only when the sleeper may be waiting, one wake (a futex on Linux); no lock, no
-// allocation.
-// One thread waits; any number of threads notify.
+// A wake-up from a MIDI thread to the receive loop sleeping while it has nothing to do.
+// Notify() may run on a realtime thread: one atomic exchange and, only when the sleeper
+// may be waiting, one wake (a futex on Linux); no lock, no allocation. One thread
+// waits; any number notify.
 #pragma once
 
 #include <atomic>

@@ -10,6 +10,19 @@
 namespace mc303sim {
 namespace {
 
+#if defined(VZ_HAVE_JACK)
+// The next whole event of a JACK input port, if any.
+bool PopEvent(midi::ByteRing& ring, std::vector<std::uint8_t>& bytes, std::uint64_t& micros) {
+  if (ring.Readable() < sizeof(midi::EventHead)) return false;
+  midi::EventHead head;
+  ring.Read(&head, sizeof head);
+  bytes.resize(head.size);
+  ring.Read(bytes.data(), head.size);
+  micros = head.micros;
+  return true;
+}
+#endif
+
 // Messages RtMidi may hold for us between two reads: the main loop reads every
 // millisecond, and even an unpaced send arrives as a few hundred messages.
 constexpr unsigned kInputQueueMessages = 8192;
@@ -124,7 +137,7 @@ bool SimPorts::Read(std::vector<unsigned char>& message, double& seconds) {
     // as one, dated from its first part.
     std::vector<std::uint8_t> part;
     std::uint64_t at = 0;
-    while (midi::PopEvent(jackIn_->Input(jackInPort_), part, at)) {
+    while (PopEvent(jackIn_->Input(jackInPort_), part, at)) {
       if (pending_.empty()) pendingAt_ = at;
       pending_.insert(pending_.end(), part.begin(), part.end());
       if (pending_.back() != 0xF7 && pending_.size() < (1u << 20)) continue;
