@@ -13,9 +13,9 @@
 #
 # Per fault: the file is changed in place, the Debug tree DIR (build/faults, no
 # sanitizers, warnings as errors) is built and ctest runs every test but the
-# end-to-end, stress and fuzz ones, each with a timeout, stopping at the first
-# failure. The file is put back afterwards whatever happens (also on Ctrl-C; a run
-# killed outright is put right by the next one). Do not edit or build the same
+# end-to-end, stress, fuzz and package ones, each with a timeout, stopping at the
+# first failure. The file is put back afterwards whatever happens (also on Ctrl-C; a
+# run killed outright is put right by the next one). Do not edit or build the same
 # worktree meanwhile. Exporting CMAKE_CXX_COMPILER_LAUNCHER=ccache beforehand makes
 # the rebuilds quicker.
 #
@@ -36,7 +36,7 @@ list=0
 patterns=()
 # The fast tests: everything ctest knows but these.
 exclude_names='^e2e\.'
-exclude_labels='stress|fuzz|e2e'
+exclude_labels='stress|fuzz|e2e|package'
 
 usage() { sed -n '6p' "$0" | sed 's/^#   /usage: /' >&2; exit 2; }
 while (($#)); do

@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   xauth xvfb fonts-dejavu-core imagemagick openbox xdotool x11-utils
   python3-mido smf-utils midicsv
+  lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -1,7 +1,6 @@
 #include "app/CloseOnSignals.h"
 
 #include <QSocketNotifier>
-#include <QWidget>
 
 #include "platform/Platform.h"
 
@@ -10,15 +9,17 @@ namespace app {
 struct CloseOnSignals::Impl {
   platform::CloseSignals closeSignals;
   std::unique_ptr<QSocketNotifier> notifier;
+  std::function<void()> end;
 };
 
-CloseOnSignals::CloseOnSignals(QWidget& window) : impl_(std::make_unique<Impl>()) {
+CloseOnSignals::CloseOnSignals(std::function<void()> end) : impl_(std::make_unique<Impl>()) {
+  impl_->end = std::move(end);
   if (impl_->closeSignals.ReadEnd() < 0) return;
   impl_->notifier = std::make_unique<QSocketNotifier>(impl_->closeSignals.ReadEnd(), QSocketNotifier::Read);
   Impl* impl = impl_.get();
-  QObject::connect(impl->notifier.get(), &QSocketNotifier::activated, [impl, &window] {
+  QObject::connect(impl->notifier.get(), &QSocketNotifier::activated, [impl] {
     impl->closeSignals.Drain();
-    window.close();
+    if (impl->end) impl->end();
   });
 }
 

@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include <QPushButton>
+#include <iostream>
 
 #include "app/QtEventPump.h"
 
@@ -58,6 +59,14 @@ void Program::ConnectHandlers() {
   w.OnSaveClick = [this] { capture_.SaveClicked(); };
   // The engine refuses a Send during a capture or a reload itself.
   w.OnSendClick = [this] { (void)transmit_.Send(); };
+  w.OkToQuit = [this] { return capture_.MayQuit(); };
+}
+
+void Program::EndOnSignal() {
+  if (const std::optional<std::string> note = capture_.KeepUnsavedCapture()) {
+    std::cerr << "vezorizer: " << *note << std::endl;
+  }
+  flags_.QuitRequested = true;
 }
 
 bool Program::StartUp() {

@@ -61,6 +61,9 @@ class Program {
   // at once: no MIDI device at all.
   [[nodiscard]] bool StartUp();
   void RunReceiveLoop() { loop_.Run(); }
+  // A signal ends the program as Quit does, without asking: a capture not yet saved
+  // is left in OUTFILE.SYX, and stderr says so.
+  void EndOnSignal();
   // Stops and closes every port, puts the output log on disk and takes the windows
   // down. Nothing the user has not saved is saved.
   void ShutDown();

@@ -42,6 +42,6 @@ int main(int argc, char** argv) {
   app::QtEventPump pump;
   app::Program program({ports, dialogs, pump, programDirectory});
   dialogs.SetParent(&program.Window());
-  app::CloseOnSignals closeOnSignals(program.Window());
+  app::CloseOnSignals closeOnSignals([&program] { program.EndOnSignal(); });
   return program.Main();
 }

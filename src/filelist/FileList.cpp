@@ -10,6 +10,11 @@
 
 namespace filelist {
 
+std::string BadChecksumMessage(std::string_view path) {
+  return "The checksum of a message in the file " + std::string(path) +
+         " is bad: the file is damaged and cannot be loaded.";
+}
+
 FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
                    roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
@@ -45,13 +50,20 @@ AddOutcome FileList::AddFile(const std::string& path) {
   const std::string line = path + "\r\n";
   const bool listed = HasRoomFor(line);
   AddFileLine(line);
-  if (ReloadFileList()) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
-  tFiles_.SetText(previous);
-  if (!ReloadFileList()) {
-    tFiles_.SetText("");
-    (void)ReloadFileList();
-  }
+  if (ReloadOrPutBack(previous)) return listed ? AddOutcome::Added : AddOutcome::TooManyFiles;
   return listed ? AddOutcome::Refused : AddOutcome::TooManyFiles;
+}
+
+bool FileList::ReloadOrPutBack(const std::string& previous) {
+  if (ReloadFileList()) return true;
+  if (tFiles_.Text() != previous) {
+    tFiles_.SetText(previous);
+    if (ReloadFileList()) return false;
+  }
+  // The names the user chose are not thrown away for one that cannot be read now;
+  // removing that one loads the rest.
+  parse_.ResetPieceStore();
+  return false;
 }
 
 bool FileList::HasRoomFor(std::string_view line) const {
@@ -103,8 +115,8 @@ bool FileList::ReloadFileList() {
   // the list it started with.
   const std::string list = tFiles_.Text();
   for (const ListLine& line : CompleteLines(list)) {
-    // After a quit the remaining files are not read; opening them would only create
-    // empty files or show messages while the program ends.
+    // After a quit the remaining files are not read; opening them would only show
+    // messages while the program ends.
     if (flags_.QuitRequested) break;
     const std::string path = list.substr(line.start, line.contentEnd - line.start);
     if (path.empty()) continue;
@@ -154,7 +166,9 @@ FileList::FileResult FileList::ReadListedFile(const std::string& path) {
     }
     pump_.PumpEvents();
     if (!parse_.ParseMidiByte(chunk[next++], false)) {
-      dialogs_.MessageBox(kDuplicatePiece, roles::Buttons::Ok, kDuplicateTitle, roles::Icon::Exclamation);
+      const bool damaged = parse_.LastOutcome() == mc303::MessageOutcome::BadChecksum;
+      dialogs_.MessageBox(damaged ? BadChecksumMessage(path) : std::string(kDuplicatePiece), roles::Buttons::Ok,
+                          kDuplicateTitle, roles::Icon::Exclamation);
       lastFailure_ = ReloadFailure::DuplicateOrBadChecksum;
       failed = true;
       break;
@@ -191,11 +205,9 @@ void FileList::RemoveMarkedLines() {
   // on top of that.
   if (reloading_ || adding_) return;
   if (RefuseChange()) return;
-  tFiles_.SetText(WithoutMarkedLines(tFiles_.Text(), tFiles_.SelStart(), tFiles_.SelLength()));
-  if (!ReloadFileList()) {
-    tFiles_.SetText("");
-    (void)ReloadFileList();
-  }
+  const std::string previous = tFiles_.Text();
+  tFiles_.SetText(WithoutMarkedLines(previous, tFiles_.SelStart(), tFiles_.SelLength()));
+  (void)ReloadOrPutBack(previous);
 }
 
 }  // namespace filelist

@@ -28,10 +28,12 @@ inline constexpr const char* kErrorReadingFile = "Error reading file ";
 inline constexpr const char* kDuplicatePiece =
     "A duplicate piece of data was found in the file just specified to 'add'.  Please delete previously "
     "existing file from file list if you want to add the file you just specified.";
+// A damaged file, told apart from a duplicate: a message in it fails its checksum.
+std::string BadChecksumMessage(std::string_view path);
 inline constexpr const char* kDuplicateTitle = "Error";
 inline constexpr const char* kLoadingCaption = "Loading...";
-// Follows the file's name: a line break in it would split it into other paths, each
-// created empty, when the list is read back.
+// Follows the file's name: a line break in it would split it into other paths when
+// the list is read back.
 inline constexpr const char* kLineBreakInName = " cannot be listed: its name holds a line break.";
 
 // Key and character codes the Files box acts on.
@@ -72,7 +74,7 @@ class FileList {
   void AddClicked();
   // Adds one path as the Add button does once a file is chosen: lists it in its sorted
   // place and reloads; when the new list does not load, the previous one is put back
-  // and reloaded, and emptied if that fails too.
+  // (ReloadOrPutBack).
   AddOutcome AddFile(const std::string& path);
 
   // Puts one line (a path and its CR LF) in its sorted place and scrolls it into sight.
@@ -86,14 +88,20 @@ class FileList {
   // file could not be opened, repeated a piece, held a bad checksum or was aborted;
   // the store then holds the files before it.
   [[nodiscard]] bool ReloadFileList();
+  // The reload after a change to the list (an Add, a removal): when the new list does
+  // not load, the previous one is put back and reloaded. Should that fail as well, its
+  // names stay listed but the store is emptied, since a combination read only in part
+  // is nothing to save. The list is never emptied. True when the new list loaded.
+  bool ReloadOrPutBack(const std::string& previous);
   ReloadFailure LastFailure() const { return lastFailure_; }
 
   // Files box keys. The box never acts on a key itself: the window discards every key
   // and character after passing it here.
   void FilesKeyDown(int keyCode);
   void FilesKeyPress(int charCode);
-  // Removes the lines the caret or selection marks, then reloads; the list is emptied
-  // when what remains does not load. Nothing happens when the change guard refuses.
+  // Removes the lines the caret or selection marks, then reloads; the lines come back
+  // when what remains does not load (ReloadOrPutBack). Nothing happens when the change
+  // guard refuses.
   void RemoveMarkedLines();
 
   // True while a reload runs; handlers called from its event pumping see it.

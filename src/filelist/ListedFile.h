@@ -1,5 +1,5 @@
 // Opening a file named in the Files box, as the reload and the transmit engine both
-// open them: a listed name whose file is not there reads as an empty file.
+// open them: for reading only, so that reading a list never creates or changes a file.
 #pragma once
 
 #include <cstdio>
@@ -13,11 +13,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a listed file for reading as raw bytes. A name that is not there is created
-// empty, as the window always has, so that it reads as an empty file; a folder, a
-// dangling link or a file that is there but cannot be read gives nullptr. The command
-// line never comes here: it hands the list and the engine the bytes it has read
-// (SetOpener), and never creates a file it was asked to read.
+// Opens a listed file for reading as raw bytes. A name with no file behind it (gone
+// since it was listed), a folder, or a file that cannot be read gives nullptr, which
+// its callers report as a file that cannot be opened. The command line hands the list
+// and the engine the bytes it has read instead (SetOpener).
 FilePtr OpenListedFile(const std::filesystem::path& path);
 
 }  // namespace filelist

@@ -191,6 +191,7 @@ void MC303Parse::CompleteMessage(bool report, bool& result) {
     r.outcome = MessageOutcome::BadChecksum;
   }
   parse_.State = 0;
+  lastOutcome_ = good ? lastIdentified_.outcome : MessageOutcome::BadChecksum;
   if (observer_) observer_(r);
 }
 

@@ -45,7 +45,8 @@ class MC303Parse {
   MC303Parse& operator=(const MC303Parse&) = delete;
 
   void ResetPieceStore();
-  // False when this byte completed a message with a wrong checksum or a duplicate piece.
+  // False when this byte completed a message with a wrong checksum or a duplicate piece;
+  // LastOutcome() then tells which.
   [[nodiscard]] bool ParseMidiByte(std::int32_t byte, bool report) {
     // Most bytes of a dump are data inside a message: that case is handled here,
     // inline in the caller's loop; everything else takes the full path.
@@ -90,6 +91,9 @@ class MC303Parse {
   const OutfileLog& Log() const { return outfile_; }
   const DeviceLines& Lines() const { return lines_; }
 
+  // What became of the last message completed since the parser was made.
+  MessageOutcome LastOutcome() const { return lastOutcome_; }
+
   void SetMessageObserver(std::function<void(const MessageReport&)> observer) { observer_ = std::move(observer); }
   // Every byte passed to ParseMidiByte counts, 0xFE and 0xF8 included.
   std::uint64_t BytesFed() const { return bytesFed_; }
@@ -130,6 +134,7 @@ class MC303Parse {
   // event pumping rebuilt the store under it.
   std::uint64_t resetGeneration_ = 0;
   MessageReport lastIdentified_;
+  MessageOutcome lastOutcome_ = MessageOutcome::NoPiece;
   std::string line_;  // the report line being built, its storage reused
 };
 

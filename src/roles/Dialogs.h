@@ -8,7 +8,7 @@
 
 namespace roles {
 
-enum class Buttons { Ok, YesNoCancel };
+enum class Buttons { Ok, YesNoCancel, YesNo };
 enum class Icon { None, Exclamation, Question, Information, Critical };
 enum class Answer { Ok, Yes, No, Cancel };
 

@@ -26,9 +26,17 @@ constexpr const char* kCancelSelected = "Cancel was selected.";
 constexpr const char* kNoDataStored = "No data has been stored in the buffer yet.";
 constexpr const char* kOperationCancelled = "Operation cancelled.";
 constexpr const char* kIoErrorAccessingFile = "I/O Error accessing file ";
+constexpr const char* kQuitTitle = "WARNING";
 
 std::string TwoDigits(int n) {
   return std::string{static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
+}
+
+// No I/O failed: the piece is longer than any piece file is (byte positions in them
+// count in 16 bits), and one cut short must not be written.
+std::string TooLongForAPieceFile(const std::string& name, std::size_t bytes) {
+  return name + " was not written: the piece holds " + std::to_string(bytes) + " bytes, more than the " +
+         std::to_string(mc303::kMaxPieceFileBytes) + " a piece file may hold.";
 }
 
 struct FileCloser {
@@ -119,20 +127,40 @@ void CaptureControl::StopClicked() {
     dialogs_.MessageBox(kPressStartFirst);
     return;
   }
-  parse_.CloseOutfile();
+  // On disk before the dialog, but open until a name is chosen: a Stop cancelled
+  // while the device still sends keeps recording what comes after it.
+  parse_.FlushOutfile();
+  const bool nothingLogged = parse_.Log().RestartPending;
   const std::optional<std::string> overall = SaveOverallFile(SaveForm::Stop);
   if (!overall) {
-    // The capture stays armed with its log closed and its pieces kept, so pressing
-    // Stop again offers the same save.
+    // The capture stays armed with its log and its pieces, so pressing Stop again
+    // offers the same save.
     dialogs_.MessageBox(kCancelSelected);
     return;
   }
-  CheckDumpTotals(*overall);
+  // With nothing received the file named is no recording, and may be an old one kept.
+  if (!nothingLogged) CheckDumpTotals(*overall);
   SavePieceFiles();
   tDev_.SetText(std::string(kStartPrompt));
   window_.BlinkEnabled = true;
   flags_.RecordingActive = false;
   armed_ = false;
+}
+
+bool CaptureControl::MayQuit() {
+  if (!armed_) return true;
+  const std::string question = "WARNING: The capture has not been saved.  If you quit now, it will be lost, but " +
+                               parse_.LogFile().Location() +
+                               " keeps what was received until the next Start.  Are you sure you want to quit?";
+  return dialogs_.MessageBox(question, roles::Buttons::YesNo, kQuitTitle) == roles::Answer::Yes;
+}
+
+std::optional<std::string> CaptureControl::KeepUnsavedCapture() {
+  if (!armed_) return std::nullopt;
+  parse_.FlushOutfile();
+  if (parse_.Log().RestartPending) return std::string("ended during a capture before anything was received");
+  return "ended during a capture that was not saved: the " + std::to_string(parse_.Log().ByteCount) +
+         " bytes received are in " + parse_.LogFile().Location() + " until the next Start";
 }
 
 bool CaptureControl::RefuseWhileCapturing() {
@@ -154,7 +182,11 @@ void CaptureControl::SaveClicked() {
 }
 
 std::optional<std::string> CaptureControl::SaveOverallFile(SaveForm form) {
-  const std::string title = "Save Overall SYX File - " + std::to_string(parse_.Log().ByteCount) + " bytes";
+  // A reset leaves the count where the last recording left it; nothing logged since
+  // is nothing to save.
+  const mc303::OutfileLog& log = parse_.Log();
+  const std::int32_t logged = log.RestartPending ? 0 : log.ByteCount;
+  const std::string title = "Save Overall SYX File - " + std::to_string(logged) + " bytes";
   const std::optional<std::string> chosen = dialogs_.SaveFileDialog(title, roles::kSyxFilter);
   if (!chosen) return std::nullopt;
   // Only the file that is written is replaced, and only once its new contents are
@@ -162,16 +194,25 @@ std::optional<std::string> CaptureControl::SaveOverallFile(SaveForm form) {
   // without the extension never costs the user the file of exactly that name.
   const std::string name = mc303::OverallFileName(*chosen);
 
-  if (parse_.Log().RestartPending) {
-    // Nothing was logged since the last reset. Stop saves that as it is, an empty
-    // file; Save never gets here, since its button refuses an empty log.
-    if (form == SaveForm::Stop) (void)mc303::ReplaceFile(name, {});
+  if (log.RestartPending) {
+    // Nothing was logged since the last reset (Save never gets here, since its button
+    // refuses an empty log). Stop leaves an empty file where there was none, but
+    // never empties one that holds something.
+    if (form == SaveForm::Stop) {
+      std::error_code ec;
+      if (std::filesystem::symlink_status(name, ec).type() == std::filesystem::file_type::not_found) {
+        (void)mc303::ReplaceFile(name, {});
+      } else {
+        dialogs_.MessageBox("Nothing was received in this capture, so " + name + " was left as it was.");
+      }
+    }
     return name;
   }
-  // Stop has closed the log already. Save may come in the middle of a capture: the
-  // log's batched bytes go to the disk for the copy, but the log stays open, or all
-  // the capture brings after this Save would be missing from its overall file.
+  // Save may come in the middle of a capture: the log's batched bytes go to the disk
+  // for the copy, but the log stays open, or all the capture brings after this Save
+  // would be missing from its overall file. Stop, a name chosen, ends the log.
   if (form == SaveForm::Save) parse_.FlushOutfile();
+  else parse_.CloseOutfile();
 
   std::vector<std::uint8_t> bytes;
   if (logSource_.ReadLog(bytes) || mc303::ReplaceFile(name, bytes)) {
@@ -201,9 +242,11 @@ void CaptureControl::SavePieceFiles() {
     const std::string base = mc303::PieceBaseName(*chosen);
     for (const mc303::PieceKind kind : {mc303::PieceKind::Pattern, mc303::PieceKind::Settings}) {
       const std::string name = mc303::PieceFileName(base, s, kind);
-      if (!WritePieceFile(name, kind == mc303::PieceKind::Pattern ? pieces.PatternData[i] : pieces.SettingsData[i])) {
+      const mc303::ByteString& bytes = kind == mc303::PieceKind::Pattern ? pieces.PatternData[i] : pieces.SettingsData[i];
+      const bool tooLong = bytes.size() > mc303::kMaxPieceFileBytes;
+      if (tooLong || !WritePieceFile(name, bytes)) {
         // The settings file of a slot whose pattern file failed is not written.
-        dialogs_.MessageBox(kIoErrorAccessingFile + name);
+        dialogs_.MessageBox(tooLong ? TooLongForAPieceFile(name, bytes.size()) : kIoErrorAccessingFile + name);
         dialogs_.MessageBox(kOperationCancelled);
         break;
       }
@@ -212,7 +255,6 @@ void CaptureControl::SavePieceFiles() {
 }
 
 bool CaptureControl::WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() > mc303::kMaxPieceFileBytes) return false;
   if (mc303::ReplaceFile(name, bytes)) return false;
   // Written is written: a full Files box says so itself and leaves the file unlisted,
   // and the slot's other file and the later slots are still saved.

@@ -50,7 +50,8 @@ class CaptureControl {
 
   // Asks for the overall file's name and copies the output log there, replacing any file
   // of that name only once the copy is complete. Returns the name written (with ".SYX"
-  // appended when the choice lacked it), or nothing when the user cancelled.
+  // appended when the choice lacked it), or nothing when the user cancelled. The Stop
+  // form ends the log once a name is chosen.
   std::optional<std::string> SaveOverallFile(SaveForm form);
   // Offers a save dialog for every user slot holding both its parts and writes the two
   // piece files, each then listed in the Files box. Failures are shown per slot.
@@ -67,6 +68,13 @@ class CaptureControl {
   // would find nothing to save: shows kNotWhileCapturing and returns true while a
   // capture is armed (from the OK of Start until Stop has saved it), false otherwise.
   bool RefuseWhileCapturing();
+
+  // Asked before Quit or the close box ends the program: while a capture is armed,
+  // the user says whether to give up what is not saved yet. True: quit.
+  bool MayQuit();
+  // For an end nobody can be asked about (a signal): while a capture is armed, puts the
+  // output log on disk and returns what to tell about the recording left there.
+  std::optional<std::string> KeepUnsavedCapture();
 
  private:
   bool WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes);

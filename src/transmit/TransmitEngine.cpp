@@ -272,10 +272,10 @@ void TransmitEngine::LeaveSendingPhase() {
 
 void TransmitEngine::ReloadAtEnd() {
   if (!p_.reloadFileList) return;
-  if (!p_.reloadFileList()) {
-    p_.tFiles.SetText("");
-    (void)p_.reloadFileList();
-  }
+  // The list stays as the user made it: a name that cannot be read now, or a reload
+  // the user aborted, is no reason to lose the others. What loaded of it is no
+  // combination to save, though.
+  if (!p_.reloadFileList()) p_.parse.ResetPieceStore();
 }
 
 }  // namespace transmit

@@ -51,6 +51,11 @@ roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons button
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::Cancel);
+  } else if (buttons == roles::Buttons::YesNo) {
+    // Closing the box answers No: only Yes goes ahead.
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
   } else {
     box.setStandardButtons(QMessageBox::Ok);
   }
@@ -58,7 +63,9 @@ roles::Answer QtDialogs::MessageBox(std::string_view text, roles::Buttons button
     case QMessageBox::Yes: return roles::Answer::Yes;
     case QMessageBox::No: return roles::Answer::No;
     case QMessageBox::Ok: return roles::Answer::Ok;
-    default: return buttons == roles::Buttons::Ok ? roles::Answer::Ok : roles::Answer::Cancel;
+    default:
+      if (buttons == roles::Buttons::Ok) return roles::Answer::Ok;
+      return buttons == roles::Buttons::YesNo ? roles::Answer::No : roles::Answer::Cancel;
   }
 }
 

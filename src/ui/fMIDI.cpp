@@ -121,7 +121,7 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   connect(bSend, &QPushButton::clicked, this, [this] { Call(OnSendClick); });
   connect(Command1, &QPushButton::clicked, this, &fMIDI::ShowSpeedWindow);
   connect(Command2, &QPushButton::clicked, this, &fMIDI::ShowHelpWindow);
-  connect(bQuit, &QPushButton::clicked, this, [this] { p_.flags.QuitRequested = true; });
+  connect(bQuit, &QPushButton::clicked, this, [this] { (void)Quit(); });
   tFiles->OnKeyDown = [this](int code) {
     if (OnFilesKeyDown) OnFilesKeyDown(code);
   };
@@ -226,9 +226,18 @@ void fMIDI::ShowHelpWindow() {
   helpWindow_->activateWindow();
 }
 
-void fMIDI::closeEvent(QCloseEvent* event) {
+bool fMIDI::Quit() {
+  if (!p_.flags.QuitRequested && OkToQuit && !OkToQuit()) return false;
   p_.flags.QuitRequested = true;
-  event->accept();
+  return true;
+}
+
+void fMIDI::closeEvent(QCloseEvent* event) {
+  if (Quit()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
 }  // namespace ui

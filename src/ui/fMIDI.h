@@ -83,6 +83,9 @@ class fMIDI final : public QWidget {
   std::function<void(int)> OnFilesKeyDown, OnFilesKeyPress;
   // Each tick of Timer3 while a Send paces its blocks (QtTimer3 starts and stops it).
   std::function<void()> OnTimer3Tick;
+  // Asked before Quit or the close box ends the program: false keeps it running (what
+  // would be lost is the program's to tell). Empty: the program ends at once.
+  std::function<bool()> OkToQuit;
 
   QPushButton *bStart, *bStop, *bAdd, *bSave, *bSend, *Command1, *Command2, *bQuit;
   QLabel *Label6, *Label1, *Label2, *Label5, *Label4, *lDevice, *Label3;
@@ -97,6 +100,8 @@ class fMIDI final : public QWidget {
 
  private:
   void PlaceGrowingControls();
+  // Quit and the close box: true when the program is to end, QuitRequested then set.
+  bool Quit();
 
   MainWindowParts p_;
   double scale_ = 1.0;

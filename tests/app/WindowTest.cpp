@@ -14,12 +14,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <thread>
 
 #include "DumpGenerator.h"
+#include "app/CloseOnSignals.h"
 #include "app/Program.h"
 #include "app/QtEventPump.h"
 #include "fakes/CountingPump.h"
@@ -230,32 +232,43 @@ TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesThePars
   EXPECT_EQ(program->Parse().BytesFed(), 4u);
 }
 
-class EndingTheProgram : public Window, public testing::WithParamInterface<bool> {};
+class EndingTheProgram : public Window, public testing::WithParamInterface<int> {};
 
-// Quit and the window's close box both end the program through the receive loop,
-// during a capture too, without asking where to save anything.
-TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortWithoutSaving) {
-  program->Flags().RecordingActive = true;
+// Quit (0), the close box (1) and SIGTERM (2) end the program without saving anything.
+// During a capture the first two ask first (No goes on); a signal tells on stderr.
+TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTells) {
+  const bool signal = GetParam() == 2;
+  Press(w->bStart);
+  ports.Receive(0, Message(0x40, 0, 3));  // 15 bytes
+  Settle();
+  app::CloseOnSignals onSignals([this] { program->EndOnSignal(); });
+  dialogs.answers = {roles::Answer::No, roles::Answer::Yes};
   pump.calls = 0;
   duringPump = [&] {
-    if (pump.calls != 5) return;
-    if (GetParam()) {
-      w->bQuit->click();
-    } else {
-      w->close();
-    }
+    if (pump.calls != 5 && pump.calls != 10) return;
+    if (GetParam() == 0) w->bQuit->click();
+    if (GetParam() == 1) w->close();
+    if (signal) std::raise(SIGTERM);
+    for (int i = 0; signal && i < 100 && !program->Flags().QuitRequested; ++i) QCoreApplication::processEvents();
   };
+  testing::internal::CaptureStderr();
   program->RunReceiveLoop();
+  const std::string told = testing::internal::GetCapturedStderr(), log = (dir_ / "prog" / "OUTFILE.SYX").string();
   program->ShutDown();
+  EXPECT_EQ(Shown(), Strings(signal ? 0 : 2, "WARNING: The capture has not been saved.  If you quit now, it will be "
+                                             "lost, but " + log + " keeps what was received until the next Start.  "
+                                             "Are you sure you want to quit?"));
+  EXPECT_EQ(told, signal ? "vezorizer: ended during a capture that was not saved: the 15 bytes received are in " +
+                               log + " until the next Start\n" : "");
+  EXPECT_EQ(Outfile(), Message(0x40, 0, 3));
   EXPECT_TRUE(dialogs.fileDialogs.empty());
-  EXPECT_TRUE(dialogs.messages.empty());
-  EXPECT_FALSE(ports.InputOpen(0));
-  EXPECT_FALSE(ports.InputOpen(1));
+  EXPECT_FALSE(ports.InputOpen(0) || ports.InputOpen(1));
   EXPECT_FALSE(w->isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(QuitOrClose, EndingTheProgram, testing::Bool(),
-                         [](const auto& p) { return std::string(p.param ? "QuitButton" : "CloseBox"); });
+INSTANTIATE_TEST_SUITE_P(QuitCloseOrSignal, EndingTheProgram, testing::Values(0, 1, 2), [](const auto& p) {
+  return std::string(p.param == 0 ? "QuitButton" : p.param == 1 ? "CloseBox" : "Signal");
+});
 
 // The window grows from its first size, the boxes and the device lists with it.
 TEST_F(Window, GrowsWithItsBoxesAndDeviceLists) {
@@ -276,7 +289,7 @@ TEST_F(Window, AnAddedFileIsScrolledIntoSightWhereItSorted) {
   std::string list;
   for (int u = 1; u <= 49; ++u) {
     const std::string nn{static_cast<char>('0' + u / 10), static_cast<char>('0' + u % 10)};
-    list += At("A_U" + nn + "P.SYX") + "\r\n" + At("B_U" + nn + "P.SYX") + "\r\n";
+    list += File("A_U" + nn + "P.SYX", {}) + "\r\n" + File("B_U" + nn + "P.SYX", {}) + "\r\n";
   }
   Boxes().tFiles.SetText(list);
   Add(File("C_U25P.SYX", {}));
@@ -344,12 +357,12 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   Do([this] { ChooseTheSecond(*w->cInp); });
   Press(w->bSend);  // refused: it would empty the store under the capture
   EXPECT_TRUE(ports.OutputMessages().empty());
+  dialogs.paths.clear();
+  Press(w->bStop);  // the overall dialog cancelled: the capture goes on, the rest recorded
   ports.Receive(0, {0xF0, 0x7F, 0xF7});  // on the input left: never arrives
   ports.Receive(1, Bytes(half, dump.end()));
   Settle();
-  dialogs.paths.clear();
   EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
-  Press(w->bStop);  // the overall dialog cancelled: the capture stays armed
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
   EXPECT_EQ(Shown(), (Strings{session::kNotWhileCapturing, session::kNotWhileCapturing, transmit::kNotWhileRecording,
                               "Cancel was selected.", session::kNotWhileCapturing}));

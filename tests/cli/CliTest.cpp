@@ -270,8 +270,12 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"StandardInputTwice", "$CLI inspect - - <a.syx", 2, "standard input: named more than once", nullptr},
         Hostile{"NoCompleteSlot", "$CLI split half.syx", 1,
                 "half.syx: No user slot holds both its pattern data and its settings: nothing written.", "! ls half_*"},
-        Hostile{"ADuplicate", "$CLI combine -o o a.syx a.syx", 1, "a.syx: A duplicate piece of data was found",
-                "! test -e o.SYX"},
+        // F0 41 10 00 03 12 40 00 00 00 01, then the checksum 00 where 128 - 65 = 63 is due.
+        Hostile{"ADuplicateOrABadChecksum",
+                "printf '\\360A\\20\\0\\3\\22@\\0\\0\\0\\1\\0\\367' >bad.syx; $CLI combine -o o a.syx a.syx;"
+                "test $? = 1 || exit 9; $CLI combine -o o bad.syx",
+                1, "bad.syx: The checksum of a message in the file bad.syx is bad: the file is damaged",
+                "grep -q 'a.syx: A duplicate piece of data was found' err.txt && ! test -e o.SYX"},
         Hostile{"NothingToSave", "printf '\\376' >s; $CLI combine -o o s", 1,
                 "o.SYX: No data has been stored in the buffer yet.", "! test -e o.SYX"},
         Hostile{"ALineBreakInAName", "$CLI combine -o o a.syx \"$(printf 'a\\nb')\"", 2, "holds a line break", nullptr},

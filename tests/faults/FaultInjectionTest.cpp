@@ -196,7 +196,8 @@ TEST_P(MidReload, AFaultIsSaidAndNoListedFileIsChangedByTheReload) {
 
   if (!f.message.empty()) {
     EXPECT_EQ(dialogs.Texts(), Strings(2, f.message + At("B.SYX")));
-    EXPECT_EQ(tFiles.Text(), "") << "the restored list failed as well, so the list is emptied";
+    EXPECT_EQ(tFiles.Text(), At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n")
+        << "the restored list failed as well: its names stay, none of it loaded";
     EXPECT_EQ(tPieces.Text(), "");
   } else {
     // What the reload read is what the files held: A in full even when it was removed
@@ -214,8 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Unlinked while open: the open file still reads to its end.
         ReloadFault{"TheFileBeingReadIsRemoved", [](const fs::path& p) { fs::remove(p); }, true, ""},
-        // A listed name that is gone reads as an empty file, as the list always had it.
-        ReloadFault{"TheNextFileIsRemoved", [](const fs::path& p) { fs::remove(p); }, false, ""},
+        // A listed name that is gone cannot be opened; reading never creates it.
+        ReloadFault{"TheNextFileIsRemoved", [](const fs::path& p) { fs::remove(p); }, false, "Error opening file "},
         ReloadFault{"TheNextFileBecomesAFolder",
                     [](const fs::path& p) {
                       fs::remove(p);

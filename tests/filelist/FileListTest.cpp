@@ -86,19 +86,25 @@ TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
   Add(first);
   const std::string text = tFiles.Text(), pieces = tPieces.Text();
   const Bytes logged = log.Bytes();
-  Add(GetParam() == 0 ? first : File("second.syx", second[GetParam()]));
+  const std::string added = GetParam() == 0 ? first : File("second.syx", second[GetParam()]);
+  Add(added);
   EXPECT_EQ(tFiles.Text(), text);
   EXPECT_EQ(tPieces.Text(), pieces);
   EXPECT_EQ(log.Bytes(), logged);
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text, filelist::kDuplicatePiece);
+  EXPECT_EQ(dialogs.messages[0].text,
+            GetParam() < 2 ? std::string(filelist::kDuplicatePiece)
+                           : "The checksum of a message in the file " + added +
+                                 " is bad: the file is damaged and cannot be loaded.");
   EXPECT_EQ(dialogs.messages[0].title, "Error");
   EXPECT_EQ(dialogs.messages[0].icon, roles::Icon::Exclamation);
   EXPECT_EQ(addEnabled.back(), true);
 }
 INSTANTIATE_TEST_SUITE_P(SecondFiles, RefusedAdd, testing::Values(0, 1, 2));
 
-TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
+// An aborted load of an Add or a removal puts the previous list back; one that cannot
+// load either (a file gone, never created by reading) keeps its names, loaded no further.
+TEST_F(FileListTest, AFailedLoadPutsThePreviousListBackAndNeverEmptiesIt) {
   Add(File("a.syx", Piece(1, false)));
   Bytes longFile;
   for (int u = 2; u <= 50; ++u) longFile = Cat({longFile, Piece(u, false), Piece(u, true)});
@@ -112,6 +118,22 @@ TEST_F(FileListTest, AbortingALongLoadPutsThePreviousListAndItsPiecesBack) {
   EXPECT_EQ(tPieces.Text(), pieces);
   EXPECT_TRUE(dialogs.messages.empty()) << "the abort question belongs to the progress window";
   EXPECT_FALSE(flags.AbortRequested) << "the reload of the restored list starts without it";
+
+  const std::string b = File("b.syx", Piece(2, false));
+  Add(b);
+  const std::string text = tFiles.Text(), both = tPieces.Text();
+  for (const bool gone : {false, true}) {
+    if (gone) fs::remove(b);
+    bool once = false;
+    pump.onPump = [&] { flags.AbortRequested = !gone && !std::exchange(once, true); };
+    tFiles.SetSelection(1, 0);  // after the first character of a.syx's line
+    list.FilesKeyDown(filelist::kBackspace);
+    EXPECT_EQ(tFiles.Text(), text);
+    EXPECT_EQ(tPieces.Text(), gone ? "" : both);
+  }
+  EXPECT_TRUE(parse.Log().RestartPending) << "Save finds nothing to write";
+  EXPECT_EQ(dialogs.Texts(), Strings(2, "Error opening file " + b));
+  EXPECT_FALSE(fs::exists(b));
 }
 
 // Read back, a name holding CR or LF would be other paths, each created empty by the

@@ -4,7 +4,8 @@
 // 16-bit length and bytes; the rest is the Files box text, each line a path in a folder
 // new for each input ("/" and NUL become "_"), the i-th distinct name the i-th file.
 // Checked against the same files read here by a fresh parser up to the first refused
-// one: result, failure, message, store, Pieces box and log; the progress window hidden.
+// one (a name without a file is refused): result, failure, message,
+// store, Pieces box and log; the progress window hidden.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -106,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tFiles.SetText(listText);
   const bool result = list.ReloadFileList();
 
-  // The same files read here: the complete lines of the box, in order, each missing
-  // name an empty file, fed to a fresh parser up to the first refused one.
+  // The same files read here: the complete lines of the box, in order, fed to a fresh
+  // parser up to the first refused one.
   ref.flags.RecordingActive = true;
   ref.parse.ResetPieceStore();
   ReloadFailure want = ReloadFailure::None;
@@ -117,14 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (l.run.empty() || l.content.empty()) continue;
     FUZZ_CHECK(l.content.compare(0, prefix.size(), prefix) == 0, "a listed path outside the box folder");
     const std::string name = l.content.substr(prefix.size());
-    if (!Openable(name)) {
+    if (!Openable(name) || !seeded.count(name)) {
       want = ReloadFailure::OpenFailed;
       failedPath = l.content;
       break;
     }
-    static const Bytes kNone;
-    const auto s = seeded.find(name);
-    const Bytes& bytes = s == seeded.end() ? kNone : s->second;
+    const Bytes& bytes = seeded.at(name);
     ref.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
     bool failed = false;
     for (std::size_t i = 0; i < bytes.size() && !failed; ++i) {
@@ -133,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (failed) {
       want = ReloadFailure::DuplicateOrBadChecksum;
+      failedPath = l.content;
       break;
     }
   }
@@ -144,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> told;
   if (want == ReloadFailure::OpenFailed) told = {"Error opening file " + failedPath};
   if (want == ReloadFailure::DuplicateOrBadChecksum) told = {filelist::kDuplicatePiece};
+  if (ref.parse.LastOutcome() == mc303::MessageOutcome::BadChecksum) told = {filelist::BadChecksumMessage(failedPath)};
   FUZZ_CHECK(core.dialogs.Texts() == told, "a failure not told, or a message without one");
 
   const mc303::PieceStore& got = core.parse.Store();

@@ -281,14 +281,17 @@ TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatFailsIsSaidAnd
     if (blocks.size() == 2) FailReadsOf(failing);
   };
   // Leading and doubled line breaks are blank lines; the last name has no line break.
-  tFiles.SetText("\r\n" + a + "\r\n\r\n" + failing + "\n" + noFolder + "\r\n" + b + "\r\n" + c);
+  const std::string listed = "\r\n" + a + "\r\n\r\n" + failing + "\n" + noFolder + "\r\n" + b + "\r\n" + c;
+  tFiles.SetText(listed);
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
 
   EXPECT_EQ(Sent(), Cat({Sysex(150), Times(63, Sysex(64)), Sysex(160)})) << "the name without a line break is not sent";
-  // The Send goes on past both; the reload at the end fails on the folder and empties the list.
+  // The Send goes on past both; the reload at the end fails on the folder, keeps the
+  // list and loads none of it.
   const std::string notOpened = "Error opening file " + noFolder;
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, "Error reading file " + failing, notOpened, notOpened}));
-  EXPECT_EQ(tFiles.Text(), "");
+  EXPECT_EQ(tFiles.Text(), listed);
+  EXPECT_TRUE(parse.Log().RestartPending) << "what loaded before the folder is nothing to save";
   EXPECT_EQ(engine.FilesNotOpened(), 2) << "the command line's send exits with an error on them";
   EXPECT_FALSE(fs::exists("\r") || fs::exists("\n")) << "no file is made of a blank line";
 }

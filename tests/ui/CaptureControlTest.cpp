@@ -106,24 +106,25 @@ TEST_F(Capture, SaveCopiesTheLogSoFarSaysWhenThereIsNothingToSaveAndWhenTheCopyF
 }
 
 // A Stop cancelled keeps the capture: the window's capture test.
-TEST_F(Capture, StopWithNothingReceivedLeavesAnEmptyFile) {
+TEST_F(Capture, StopWithNothingReceivedCountsNothingAndEmptiesNoFile) {
   control.StartClicked();
   Receive(Pattern(0));
-  EXPECT_FALSE(window.BlinkEnabled);
-  dialogs.paths = {At("C")};
+  dialogs.paths = {At("C"), At("E.SYX"), At("NEW")};
   control.StopClicked();
-  EXPECT_EQ(Read("C.SYX"), Pattern(0));
-
+  // An old file of the name chosen is kept, and its bytes are not taken for totals.
   WriteBytes(dir / "E.SYX", {1, 2, 3});
-  control.StartClicked();
-  dialogs.paths = {At("E.SYX")};
-  control.StopClicked();
-  EXPECT_EQ(Read("E.SYX"), Bytes{});
+  for (int i = 0; i < 2; ++i) {
+    control.StartClicked();
+    control.StopClicked();
+  }
+  EXPECT_EQ(Read("E.SYX"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(Read("NEW.SYX"), Bytes{});
   Strings titles;
   for (const auto& d : dialogs.fileDialogs) titles.push_back(d.title);
-  // A reset leaves the count as the last capture left it; no piece dialog follows.
-  EXPECT_EQ(titles, Strings(2, "Save Overall SYX File - 15 bytes"));
-  EXPECT_TRUE(Shown().empty());
+  // No piece dialog follows.
+  EXPECT_EQ(titles, (Strings{"Save Overall SYX File - 15 bytes", "Save Overall SYX File - 0 bytes",
+                             "Save Overall SYX File - 0 bytes"}));
+  EXPECT_EQ(Shown(), Strings{"Nothing was received in this capture, so " + At("E.SYX") + " was left as it was."});
   EXPECT_FALSE(flags.RecordingActive);
 }
 
@@ -138,7 +139,9 @@ TEST_P(FailedPiece, IsReportedByNameAndTheNextSlotIsStillSaved) {
   if (!tooLong) fs::create_directory(dir / "F_U01S.SYX");
   dialogs.paths = {At("O"), At("F"), At("G")};
   control.StopClicked();
-  EXPECT_EQ(Shown(), (Strings{"I/O Error accessing file " + At(tooLong ? "F_U01P.SYX" : "F_U01S.SYX"),
+  EXPECT_EQ(Shown(), (Strings{tooLong ? At("F_U01P.SYX") + " was not written: the piece holds 32768 bytes, more "
+                                                          "than the 32767 a piece file may hold."
+                                      : "I/O Error accessing file " + At("F_U01S.SYX"),
                               "Operation cancelled."}));
   EXPECT_EQ(fs::exists(dir / "F_U01P.SYX"), !tooLong);
   EXPECT_EQ(fs::exists(dir / "F_U01S.SYX"), !tooLong) << "no settings file after a failed pattern file";

@@ -38,6 +38,9 @@ TEST(QtDialogs, MessageBoxShowsTheApplicationTitleAndReturnsThePressedButton) {
   EXPECT_EQ(seen.text, QStringLiteral("Do you want to abort?"));
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   EXPECT_EQ(seen.icon, QMessageBox::Question);
+  AnswerNextBox(seen, QMessageBox::Yes);
+  EXPECT_EQ(dialogs.MessageBox("Quit?", roles::Buttons::YesNo, "", roles::Icon::None), roles::Answer::Yes);
+  EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
 }
 
 TEST(QtDialogs, TheSyxFilterMatchesTheExtensionInAnyCase) {
