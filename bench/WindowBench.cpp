@@ -50,7 +50,7 @@ struct Window {
     fs::remove_all(dir);
     fs::create_directories(dir / "prog");
     ports.AddSlot("MC-303 In", "MC-303 Out");
-    program = std::make_unique<app::Program>(app::ProgramEnvironment{ports, dialogs, pump, allocator, dir / "prog"});
+    program = std::make_unique<app::Program>(app::ProgramEnvironment{ports, dialogs, pump, dir / "prog"});
     started = program->StartUp();
   }
   ~Window() {
@@ -62,7 +62,6 @@ struct Window {
   FakeMidiPorts ports;
   ScriptedDialogs dialogs;
   CountedPump pump;
-  midi::HeapBlockAllocator allocator;
   std::unique_ptr<app::Program> program;
   bool started = false;
 };

@@ -21,22 +21,17 @@ Program::Program(const ProgramEnvironment& env)
       logSource_(log_),
       capture_(flags_, parse_, fileList_, boxes_.tFiles, boxes_.tPieces, boxes_.tDev, boxes_.tTraffic, env.dialogs,
                logSource_, mainState_),
-      pool_(env.ports, env.allocator, env.dialogs, env.pump),
-      selection_(env.ports, devices_, pool_, env.dialogs, window_->InputList(), window_->OutputList()),
+      devices_(env.ports, env.dialogs, env.pump, window_->InputList(), window_->OutputList()),
       timer3_(*window_, countdown_, env.clock != nullptr ? *env.clock : steadyClock_),
-      transmit_({flags_, parse_, boxes_.tFiles, boxes_.tDev, boxes_.tTraffic, env.ports, devices_, env.allocator,
-                 env.dialogs, env.pump, progress_, countdown_, timer3_, settings_.TransmitBufferSize,
+      transmit_({flags_, parse_, boxes_.tFiles, boxes_.tDev, boxes_.tTraffic, env.ports, devices_.State(), env.dialogs,
+                 env.pump, progress_, countdown_, timer3_, settings_.TransmitBufferSize,
                  [this] { return fileList_.ReloadFileList(); }}),
-      idle_(std::make_unique<QtIdleWait>(rings_, env.pump)),
-      loop_({flags_, rings_, pool_, devices_, env.pump, boxes_.tTraffic, parse_, env.dialogs, *idle_}) {
+      idle_(std::make_unique<QtIdleWait>(env.ports.InputArrived(), env.pump)),
+      loop_({flags_, devices_, env.pump, boxes_.tTraffic, parse_, *idle_}) {
   ConnectHandlers();
 }
 
-Program::~Program() {
-  // A start-up that ended early leaves ports open; they are closed before the pool's
-  // memory goes.
-  if (portsOpen_) midi::ShutDownPorts(env_.ports, devices_);
-}
+Program::~Program() = default;
 
 // The one place where the main window's controls meet the handlers behind them, and
 // where they are kept from running into each other. A Send pumps events after every
@@ -62,8 +57,8 @@ void Program::ConnectHandlers() {
   w.OnFilesKeyDown = [this](int keyCode) { fileList_.FilesKeyDown(keyCode); };
   w.OnFilesKeyPress = [this](int charCode) { fileList_.FilesKeyPress(charCode); };
   fileList_.SetChangeGuard([this] { return transmit_.Busy() || capture_.RefuseWhileCapturing(); });
-  w.InputList().OnChosen = [this] { selection_.InputChosen(); };
-  w.OutputList().OnChosen = [this] { selection_.OutputChosen(); };
+  w.InputList().OnChosen = [this] { devices_.InputChosen(); };
+  w.OutputList().OnChosen = [this] { devices_.OutputChosen(); };
   // The capture handlers share mainState_ with Timer1: Start stops the prompt's blink
   // and the end of Stop starts it again.
   w.OnStartClick = [this] { capture_.StartClicked(); };
@@ -123,12 +118,7 @@ bool Program::StartUp() {
   titleWindow_->Load(window_.get());
   env_.pump.PumpEvents();
 
-  // The rings and the received queue are new and no port is open yet, so they are
-  // empty as they stand; clearing them now could race with a port started below.
-  devices_ = midi::DeviceState{};
-  midi::ProbeDevices(env_.ports, devices_, &midi::MidiInCallback, midi::CallbackInstance(rings_), env_.pump);
-  portsOpen_ = true;
-  if (devices_.DeviceSlotCount == 0) {
+  if (devices_.Probe() == 0) {
     env_.dialogs.MessageBox(kNoDevicesNotice, roles::Buttons::Ok, kNoticeTitle, roles::Icon::Exclamation);
     titleWindow_->hide();
     return false;
@@ -136,26 +126,14 @@ bool Program::StartUp() {
 
   window_->Load();
   boxes_.tTraffic.SetText("");
-  midi::FillDeviceLists(env_.ports, devices_, selection_, window_->InputList(), window_->OutputList(),
-                        flags_.QuitRequested);
-  devices_.SelectedInput = 0;
-  devices_.SelectedOutput = 0;
-
-  if (!pool_.AllocatePool(flags_.QuitRequested)) {
-    window_->hide();
-    return false;
-  }
-  pool_.QueuePool(devices_.SelectedInputHandle());
-  env_.ports.InStart(devices_.SelectedInputHandle());
+  devices_.FillLists(flags_.QuitRequested);
 
   while (titleWindow_->Showing() && title_.TitleCountdown > 0) env_.pump.WaitForEvents();
   return true;
 }
 
 void Program::ShutDown() {
-  midi::ShutDownPorts(env_.ports, devices_);
-  portsOpen_ = false;
-  pool_.ReleasePool();
+  devices_.Close();
   // The log's last batch belongs in OUTFILE.SYX like the rest of it.
   parse_.CloseOutfile();
   progress_.Hide();

@@ -1,9 +1,9 @@
 // Main: the window program's life from start-up to shut-down. Program owns one instance
 // of every module (flags, settings, boxes, parser, file list, capture handlers, rings,
-// devices, buffer pool, transmit engine, windows, receive loop) and hands each to whoever
+// device session, transmit engine, windows, receive loop) and hands each to whoever
 // needs it. What differs between the real program and an offscreen test (the MIDI layer,
-// the dialogs, the event pump, the memory blocks, the program's directory, the pacing
-// clock) comes in from outside.
+// the dialogs, the event pump, the program's directory, the pacing clock) comes in from
+// outside.
 #pragma once
 
 #include <filesystem>
@@ -14,9 +14,7 @@
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
-#include "midi/InputBufferPool.h"
-#include "midi/InputRings.h"
-#include "midi/MidiDevices.h"
+#include "midi/DeviceSession.h"
 #include "midi/MidiPorts.h"
 #include "roles/Clock.h"
 #include "roles/Dialogs.h"
@@ -49,7 +47,6 @@ struct ProgramEnvironment {
   midi::MidiPorts& ports;
   roles::Dialogs& dialogs;
   roles::EventPump& pump;
-  midi::BlockAllocator& allocator;
   std::filesystem::path programDirectory;
   // The millisecond clock Timer3 steps the pacing countdown by; null for the steady
   // clock. Tests turn one of their own so that a Send's pauses take no real time.
@@ -67,15 +64,15 @@ class Program {
   int Main();
 
   // Everything up to and including the title wait. False when the program is to end
-  // at once: no MIDI device at all, or the input buffers could not be allocated.
+  // at once: no MIDI device at all.
   [[nodiscard]] bool StartUp();
   void RunReceiveLoop() { loop_.Run(); }
   // A signal ends the program as Quit does, without asking: a Send first finishes the
   // part it is in (a second signal stops it at once); a capture not yet saved is left
   // in OUTFILE.SYX, and stderr says so.
   void EndOnSignal();
-  // Stops and closes every port, frees the input buffers, puts the output log on disk
-  // and takes the windows down. Nothing the user has not saved is saved.
+  // Stops and closes every port, puts the output log on disk and takes the windows
+  // down. Nothing the user has not saved is saved.
   void ShutDown();
   // Quit or the close box: true when the program may end now. During a Send it asks
   // first, without holding the Send up, and on a Yes the Send finishes the part it is
@@ -91,11 +88,8 @@ class Program {
   filelist::FileList& FileList() { return fileList_; }
   session::CaptureControl& Capture() { return capture_; }
   ui::QtProgressWindow& ProgressWindow() { return progress_; }
-  midi::InputRings& Rings() { return rings_; }
-  midi::DeviceState& Devices() { return devices_; }
-  midi::DeviceSelection& Selection() { return selection_; }
+  midi::DeviceSession& Devices() { return devices_; }
   transmit::TransmitEngine& Transmit() { return transmit_; }
-  midi::InputBufferPool& Pool() { return pool_; }
   session::ReceiveLoop& Loop() { return loop_; }
   ui::fMIDI& Window() { return *window_; }
   // Null until start-up shows it.
@@ -118,10 +112,7 @@ class Program {
   // Stop and Save copy OUTFILE.SYX from the program's directory, where the parser logs.
   session::DiskLogSource logSource_;
   session::CaptureControl capture_;
-  midi::InputRings rings_;
-  midi::DeviceState devices_;
-  midi::InputBufferPool pool_;
-  midi::DeviceSelection selection_;
+  midi::DeviceSession devices_;
   roles::SteadyClock steadyClock_;
   transmit::PacingCountdown countdown_;
   ui::QtTimer3 timer3_;
@@ -129,7 +120,6 @@ class Program {
   std::unique_ptr<session::IdleWait> idle_;
   session::ReceiveLoop loop_;
   std::unique_ptr<ui::fTitle> titleWindow_;
-  bool portsOpen_ = false;
   std::unique_ptr<roles::OpenQuestion> quitQuestion_;
   bool quitAfterSend_ = false;
 };

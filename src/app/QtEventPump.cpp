@@ -21,27 +21,25 @@ void QtEventPump::WaitForEvents() {
   due_ = std::chrono::steady_clock::now() + interval_;
 }
 
-QtIdleWait::QtIdleWait(midi::InputRings& rings, roles::EventPump& pump)
-    : rings_(rings), pump_(pump), dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread())) {
+QtIdleWait::QtIdleWait(midi::Waker& arrived, roles::EventPump& pump)
+    : arrived_(arrived), pump_(pump), dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread())) {
   bridge_ = std::thread([this] { Bridge(); });
 }
 
 QtIdleWait::~QtIdleWait() {
   stop_.store(true);
-  rings_.wake.Notify();
+  arrived_.Notify();
   bridge_.join();
 }
 
-void QtIdleWait::WaitForInput() {
-  if (rings_.Empty()) pump_.WaitForEvents();
-}
+void QtIdleWait::WaitForInput() { pump_.WaitForEvents(); }
 
 void QtIdleWait::Bridge() {
   while (!stop_.load()) {
     // The timeout only bounds how long a stop takes to be seen.
-    rings_.wake.WaitFor(std::chrono::milliseconds(1000));
+    const bool arrived = arrived_.WaitFor(std::chrono::milliseconds(1000));
     if (stop_.load()) break;
-    if (!rings_.Empty() && dispatcher_ != nullptr) dispatcher_->wakeUp();
+    if (arrived && dispatcher_ != nullptr) dispatcher_->wakeUp();
   }
 }
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "midi/InputRings.h"
+#include "midi/Waker.h"
 #include "roles/EventPump.h"
 #include "session/ReceiveLoop.h"
 
@@ -39,15 +39,14 @@ class QtEventPump final : public roles::EventPump {
   std::chrono::steady_clock::time_point due_{};  // no processing before this, unless waiting
 };
 
-// Bridge design: the MIDI callback notifies rings.wake after every stored entry (it
-// never blocks); the bridge thread is that waker's only sleeper, and on each
-// notification with something in the rings it calls the user-interface thread's
-// dispatcher wakeUp(), which is thread-safe and, once called, makes the next or
-// current wait return. So no notification between the loop's empty check and its
-// sleep is lost.
+// Bridge design: the MIDI system's thread notifies the layer's waker whenever it
+// stored input (it never blocks); the bridge thread is that waker's only sleeper, and
+// on each notification it calls the user-interface thread's dispatcher wakeUp(), which
+// is thread-safe and, once called, makes the next or current wait return. So no input
+// that arrives between the loop's last look and its sleep is left waiting.
 class QtIdleWait final : public session::IdleWait {
  public:
-  QtIdleWait(midi::InputRings& rings, roles::EventPump& pump);
+  QtIdleWait(midi::Waker& arrived, roles::EventPump& pump);
   ~QtIdleWait() override;
   QtIdleWait(const QtIdleWait&) = delete;
   QtIdleWait& operator=(const QtIdleWait&) = delete;
@@ -57,7 +56,7 @@ class QtIdleWait final : public session::IdleWait {
  private:
   void Bridge();
 
-  midi::InputRings& rings_;
+  midi::Waker& arrived_;
   roles::EventPump& pump_;
   QAbstractEventDispatcher* dispatcher_;  // of the user-interface thread
   std::atomic<bool> stop_{false};

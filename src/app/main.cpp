@@ -7,7 +7,6 @@
 #include "app/Program.h"
 #include "app/ProgramDirectory.h"
 #include "app/QtEventPump.h"
-#include "midi/InputBufferPool.h"
 #include "midi/RtMidiPorts.h"
 #include "ui/QtDialogs.h"
 
@@ -27,8 +26,7 @@ int main(int argc, char** argv) {
   midi::RtMidiPorts ports;
   ui::QtDialogs dialogs;
   app::QtEventPump pump;
-  midi::HeapBlockAllocator allocator;
-  app::Program program({ports, dialogs, pump, allocator, programDirectory});
+  app::Program program({ports, dialogs, pump, programDirectory});
   dialogs.SetParent(&program.Window());
   app::CloseOnSignals closeOnSignals([&program] { program.EndOnSignal(); });
   return program.Main();

@@ -14,9 +14,7 @@
 #include "cli/OutputFile.h"
 #include "cli/SavePieces.h"
 #include "mc303/SyxFiles.h"
-#include "midi/InputBufferPool.h"
-#include "midi/InputRings.h"
-#include "midi/MidiDevices.h"
+#include "midi/DeviceSession.h"
 #include "platform/Platform.h"
 #include "session/CaptureControl.h"
 #include "session/ReceiveLoop.h"
@@ -27,55 +25,9 @@ namespace {
 constexpr const char* kNoDevices = "No MIDI devices currently connected.";
 constexpr const char* kNothingStored = "No data has been stored in the buffer yet.";
 
-// A device list with nothing behind it but its entries.
-class EntryList final : public midi::DeviceList {
- public:
-  void Clear() override { items_.clear(); }
-  void AddItem(const std::string& name) override { items_.push_back(name); }
-  int ListCount() const override { return static_cast<int>(items_.size()); }
-  std::string Item(int position) const override {
-    return position >= 0 && position < ListCount() ? items_[static_cast<std::size_t>(position)] : std::string();
-  }
-  int ListIndex() const override { return index_; }
-  void SetListIndex(int position) override { index_ = position; }
-  void SetText(const std::string&) override {}
-
- private:
-  std::vector<std::string> items_;
-  int index_ = -1;
-};
-
-// The ports opened and listed as the window's start-up does it.
-struct OpenDevices {
-  midi::InputRings rings;
-  midi::DeviceState devices;
-  EntryList cInp;
-  EntryList cOut;
-};
-
-void OpenAndList(midi::MidiPorts& ports, OpenDevices& d, midi::DeviceSelection& selection, roles::EventPump& pump,
-                 bool& quitRequested) {
-  midi::ProbeDevices(ports, d.devices, &midi::MidiInCallback, midi::CallbackInstance(d.rings), pump);
-  if (d.devices.DeviceSlotCount > 0) midi::FillDeviceLists(ports, d.devices, selection, d.cInp, d.cOut, quitRequested);
-}
-
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-// A slot number, or the first input entry whose name holds the text, case aside.
-std::optional<int> FindInputSlot(const std::string& wanted, const EntryList& cInp) {
-  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); })) {
-    const long slot = std::strtol(wanted.c_str(), nullptr, 10);
-    if (slot < cInp.ListCount()) return static_cast<int>(slot);
-    return std::nullopt;
-  }
-  const std::string needle = Lower(wanted);
-  for (int i = 0; i < cInp.ListCount(); ++i) {
-    if (Lower(cInp.Item(i)).find(needle) != std::string::npos) return i;
-  }
-  return std::nullopt;
 }
 
 // The capture command's event pump: no windows, only the test hook.
@@ -92,23 +44,22 @@ class CapturePump final : public roles::EventPump {
   const mc303::MC303Parse& parse_;
 };
 
-// Sleeps on the rings; when it wakes with nothing to do, looks whether the capture has
+// Sleeps until input arrives; when it wakes without any, looks whether the capture has
 // come to its end.
 class CaptureIdleWait final : public session::IdleWait {
  public:
-  CaptureIdleWait(midi::InputRings& rings, CaptureEnd& end, const std::atomic<bool>& stop, mc303::MC303Parse& parse,
+  CaptureIdleWait(midi::Waker& arrived, CaptureEnd& end, const std::atomic<bool>& stop, mc303::MC303Parse& parse,
                   bool& quitRequested)
-      : rings_(rings), end_(end), stop_(stop), parse_(parse), quitRequested_(quitRequested) {}
+      : arrived_(arrived), end_(end), stop_(stop), parse_(parse), quitRequested_(quitRequested) {}
   void WaitForInput() override {
     // Short enough that a stop or the idle timeout is seen promptly, long enough that an
     // idle capture costs next to nothing.
-    rings_.wake.WaitFor(std::chrono::milliseconds(100));
-    if (!rings_.Empty()) return;
+    if (arrived_.WaitFor(std::chrono::milliseconds(100))) return;
     if (end_.Reached(parse_.BytesFed(), std::chrono::steady_clock::now(), stop_.load())) quitRequested_ = true;
   }
 
  private:
-  midi::InputRings& rings_;
+  midi::Waker& arrived_;
   CaptureEnd& end_;
   const std::atomic<bool>& stop_;
   mc303::MC303Parse& parse_;
@@ -116,6 +67,34 @@ class CaptureIdleWait final : public session::IdleWait {
 };
 
 }  // namespace
+
+std::optional<int> ChooseSlot(const std::string& wanted, const std::vector<std::string>& names, const std::string& kind,
+                              Console& console) {
+  const auto count = static_cast<int>(names.size());
+  std::vector<int> found;
+  if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    if (const long slot = std::strtol(wanted.c_str(), nullptr, 10); wanted.size() <= 3 && slot < count) {
+      found.push_back(static_cast<int>(slot));
+    }
+  } else {
+    const std::string needle = Lower(wanted);
+    for (int i = 0; i < count; ++i) {
+      const std::string name = Lower(names[static_cast<std::size_t>(i)]);
+      if (name == needle) return i;  // a whole name is never ambiguous
+      if (name.find(needle) != std::string::npos) found.push_back(i);
+    }
+  }
+  if (found.size() == 1) return found.front();
+  if (found.empty()) {
+    console.Error("No " + kind + " port matches '" + wanted + "'; see vezorizer-cli ports.");
+  } else {
+    std::string listed;
+    for (const int i : found) listed += (listed.empty() ? "" : ", ") + std::to_string(i) + " (" + names[static_cast<std::size_t>(i)] + ")";
+    console.Error("'" + wanted + "' matches several " + kind + " ports, slots " + listed +
+                  "; give the slot number or the whole name.");
+  }
+  return std::nullopt;
+}
 
 bool CaptureEnd::Reached(std::uint64_t bytesReceived, std::chrono::steady_clock::time_point now, bool stopSignalled) {
   if (stopSignalled) return true;
@@ -130,31 +109,27 @@ bool CaptureEnd::Reached(std::uint64_t bytesReceived, std::chrono::steady_clock:
 int RunPorts(midi::MidiPorts& ports, Console& console) {
   roles::NoEventPump pump;
   KeptDialogs dialogs;
-  midi::HeapBlockAllocator allocator;
-  midi::InputBufferPool pool(ports, allocator, dialogs, pump);  // never allocated: listing queues nothing
-  OpenDevices d;
-  midi::DeviceSelection selection(ports, d.devices, pool, dialogs, d.cInp, d.cOut);
+  EntryList cInp, cOut;
+  midi::DeviceSession devices(ports, dialogs, pump, cInp, cOut);
   bool quitRequested = false;
-  OpenAndList(ports, d, selection, pump, quitRequested);
-  if (d.devices.DeviceSlotCount == 0) console.Note(kNoDevices);
+  if (!devices.Open(quitRequested)) console.Note(kNoDevices);
 
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
-  for (int s = 0; s < d.devices.DeviceSlotCount; ++s) {
-    const bool hasIn = s < d.cInp.ListCount();
-    const bool hasOut = s < d.cOut.ListCount();
+  for (int s = 0; s < devices.State().DeviceSlotCount; ++s) {
+    const bool hasIn = s < cInp.ListCount();
+    const bool hasOut = s < cOut.ListCount();
     if (console.json) {
       nlohmann::ordered_json slot;
       slot["slot"] = s;
-      slot["input"] = hasIn ? nlohmann::ordered_json(d.cInp.Item(s)) : nlohmann::ordered_json(nullptr);
-      slot["output"] = hasOut ? nlohmann::ordered_json(d.cOut.Item(s)) : nlohmann::ordered_json(nullptr);
+      slot["input"] = hasIn ? nlohmann::ordered_json(cInp.Item(s)) : nlohmann::ordered_json(nullptr);
+      slot["output"] = hasOut ? nlohmann::ordered_json(cOut.Item(s)) : nlohmann::ordered_json(nullptr);
       list.push_back(slot);
     } else {
-      console.out << s << "  in: " << (hasIn ? d.cInp.Item(s) : "-") << "  out: " << (hasOut ? d.cOut.Item(s) : "-")
+      console.out << s << "  in: " << (hasIn ? cInp.Item(s) : "-") << "  out: " << (hasOut ? cOut.Item(s) : "-")
                   << '\n';
     }
   }
   if (console.json) console.out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-  midi::ShutDownPorts(ports, d.devices);
   return kExitOk;
 }
 
@@ -225,31 +200,17 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
 
   CliSession session(KeepLog::Yes);
   CapturePump pump(hooks.onPump, session.parse);
-  midi::HeapBlockAllocator allocator;
-  OpenDevices d;
-  // Declared after the devices: destroyed first, though the ports are closed before.
-  midi::InputBufferPool pool(ports, allocator, session.dialogs, pump);
-  midi::DeviceSelection selection(ports, d.devices, pool, session.dialogs, d.cInp, d.cOut);
+  EntryList cInp, cOut;
+  midi::DeviceSession devices(ports, session.dialogs, pump, cInp, cOut);
   bool& quit = session.flags.QuitRequested;
 
-  OpenAndList(ports, d, selection, pump, quit);
-  if (d.devices.DeviceSlotCount == 0) {
+  if (!devices.Open(quit)) {
     console.Error(kNoDevices);
     return FinishCapture(kExitUsageOrIo, result, console);
   }
-  const std::string wanted = options.port.value_or("0");
-  const std::optional<int> slot = FindInputSlot(wanted, d.cInp);
-  if (!slot) {
-    console.Error("No input port matches '" + wanted + "'; see vezorizer-cli ports.");
-    midi::ShutDownPorts(ports, d.devices);
-    return FinishCapture(kExitUsageOrIo, result, console);
-  }
-  if (*slot != d.devices.SelectedInput) selection.SelectInput(*slot);
-  if (!pool.AllocatePool(quit)) {
-    console.Error(session.dialogs.last);
-    midi::ShutDownPorts(ports, d.devices);
-    return FinishCapture(kExitUsageOrIo, result, console);
-  }
+  const std::optional<int> slot = ChooseSlot(options.port.value_or("0"), cInp.Items(), "input", console);
+  if (!slot) return FinishCapture(kExitUsageOrIo, result, console);
+  if (*slot != devices.State().SelectedInput) devices.SelectInput(*slot);
 
   // Armed as Start arms a capture: a fresh log, an empty store, reports on.
   session.flags.RecordingActive = true;
@@ -259,9 +220,7 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
     if (r.outcome == mc303::MessageOutcome::BadChecksum || r.outcome == mc303::MessageOutcome::Duplicate) ++damaged;
     if (!console.json) console.out << r.reportLine << std::endl;
   });
-  pool.QueuePool(d.devices.SelectedInputHandle());
-  ports.InStart(d.devices.SelectedInputHandle());
-  console.Note("Recording from input slot " + std::to_string(*slot) + " (" + d.cInp.Item(*slot) +
+  console.Note("Recording from input slot " + std::to_string(*slot) + " (" + cInp.Item(*slot) +
                "); start the bulk dump now. Ctrl-C ends the capture.");
 
   std::optional<std::chrono::milliseconds> idleTimeout;
@@ -269,18 +228,16 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
     idleTimeout = std::chrono::milliseconds(static_cast<std::int64_t>(*options.idleTimeoutSeconds * 1000.0));
   }
   CaptureEnd end(idleTimeout);
-  CaptureIdleWait idle(d.rings, end, stop, session.parse, quit);
-  session::ReceiveLoop loop({session.flags, d.rings, pool, d.devices, pump, session.tTraffic, session.parse,
-                         session.dialogs, idle});
+  CaptureIdleWait idle(ports.InputArrived(), end, stop, session.parse, quit);
+  session::ReceiveLoop loop({session.flags, devices, pump, session.tTraffic, session.parse, idle});
   loop.Run();
   // The signal that ended the recording does not cut its saving short; a further one
   // ends a wait for a FIFO's reader (the recording is then kept elsewhere).
   platform::WaitsEndOnNextStop();
   // A device unplugged in the middle of its dump leaves a capture that looks whole.
-  const bool sourceGone = !ports.InSourcePresent(d.devices.SelectedInputHandle());
+  const bool sourceGone = !ports.InSourcePresent(devices.State().SelectedInputHandle());
 
-  midi::ShutDownPorts(ports, d.devices);
-  pool.ReleasePool();
+  devices.Close();
   session.parse.CloseOutfile();
   session.parse.SetMessageObserver(nullptr);
 
@@ -290,10 +247,7 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
     status = kExitDataProblem;
   }
   if (sourceGone) {
-    console.Warning(d.cInp.Item(*slot), "the input port went away during the capture; what arrived before it went is saved");
-  }
-  if (const std::uint64_t dropped = d.rings.ShortEventsDropped(); dropped > 0) {
-    console.Warning(d.cInp.Item(*slot), std::to_string(dropped) + " short MIDI events were not shown (too many at once)");
+    console.Warning(cInp.Item(*slot), "the input port went away during the capture; what arrived before it went is saved");
   }
   if (session.parse.Log().RestartPending) {
     console.Error(OutputName(overall), kNothingStored);

@@ -9,13 +9,39 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Console.h"
+#include "midi/DeviceSession.h"
 #include "midi/MidiPorts.h"
 
 namespace cli {
 
+// A device list with nothing behind it but its entries.
+class EntryList final : public midi::DeviceList {
+ public:
+  void Clear() override { items_.clear(); }
+  void AddItem(const std::string& name) override { items_.push_back(name); }
+  int ListCount() const override { return static_cast<int>(items_.size()); }
+  std::string Item(int position) const override {
+    return position >= 0 && position < ListCount() ? items_[static_cast<std::size_t>(position)] : std::string();
+  }
+  int ListIndex() const override { return index_; }
+  void SetListIndex(int position) override { index_ = position; }
+  const std::vector<std::string>& Items() const { return items_; }
+
+ private:
+  std::vector<std::string> items_;
+  int index_ = -1;
+};
+
 int RunPorts(midi::MidiPorts& ports, Console& console);
+
+// The slot that a --port value names among a device list's entries (kind: "input" or
+// "output"): a slot number, a whole name, or a part of one name only, case aside.
+// Otherwise nothing, and stderr says why: no entry matches, or several do (listed).
+std::optional<int> ChooseSlot(const std::string& wanted, const std::vector<std::string>& names, const std::string& kind,
+                              Console& console);
 
 // When a capture ends: once stopSignalled, or once idleTimeout has passed since the
 // last received byte (only after a first byte). Asked whenever the receive loop has

@@ -45,7 +45,7 @@ void AddCaptureCommand(CLI::App& app, int& status, Console& console) {
     // recording is saved, and the MIDI ports are closed on the way out.
     platform::StopSignals signals(platform::StopOn::EveryEndingSignal);
     options->stopSignal = [&signals] { return signals.Signal(); };
-    midi::RtMidiPorts ports;
+    midi::RtMidiPorts ports("Vezorizer", &signals.Flag());
     status = RunCapture(*options, ports, signals.Flag(), console);
     options->stopSignal = nullptr;
   });

@@ -11,8 +11,7 @@
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
-#include "midi/InputBufferPool.h"
-#include "midi/MidiDevices.h"
+#include "cli/MidiCommands.h"
 #include "platform/Platform.h"
 #include "roles/Clock.h"
 #include "roles/ProgressWindow.h"
@@ -86,42 +85,29 @@ class SteadyTimer3 final : public roles::EventPump, public roles::Timer3 {
 // The output port of a dry run: slot 0 takes every block and sends nothing.
 class DryRunPorts final : public midi::MidiPorts {
  public:
+  void ReadPortLists() override {}
   midi::MidiResult OutOpen(midi::PortHandle* handle, int slot) override {
     *handle = slot == 0 ? 1 : 0;
     return slot == 0 ? midi::kNoError : midi::kErrBadDeviceId;
   }
-  midi::MidiResult InOpen(midi::PortHandle* handle, int, midi::InputCallback, std::uintptr_t) override {
+  midi::MidiResult InOpen(midi::PortHandle* handle, int) override {
     *handle = 0;
     return midi::kErrBadDeviceId;
   }
-  midi::MidiResult OutReset(midi::PortHandle) override { return midi::kNoError; }
-  midi::MidiResult InReset(midi::PortHandle) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult InGetDevCaps(midi::PortHandle, std::string*) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult OutGetDevCaps(midi::PortHandle, std::string* name) override {
+  midi::MidiResult PortName(midi::PortHandle, std::string* name) override {
     *name = "dry run";
     return midi::kNoError;
   }
-  midi::MidiResult InPrepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kErrInvalidHandle;
-  }
-  midi::MidiResult InAddBuffer(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kErrInvalidHandle;
-  }
-  midi::MidiResult InUnprepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kErrInvalidHandle;
-  }
+  midi::MidiResult Close(midi::PortHandle) override { return midi::kNoError; }
   midi::MidiResult InStart(midi::PortHandle) override { return midi::kErrInvalidHandle; }
   midi::MidiResult InStop(midi::PortHandle) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult InClose(midi::PortHandle) override { return midi::kErrInvalidHandle; }
-  midi::MidiResult OutClose(midi::PortHandle) override { return midi::kNoError; }
-  midi::MidiResult OutPrepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kNoError;
-  }
-  midi::MidiResult OutLongMsg(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override { return midi::kNoError; }
-  midi::MidiResult OutUnprepareHeader(midi::PortHandle, midi::MidiHdr*, std::uint32_t) override {
-    return midi::kNoError;
-  }
+  std::size_t InRead(midi::PortHandle, std::uint8_t*, std::size_t) override { return 0; }
+  midi::Waker& InputArrived() override { return arrived_; }
+  midi::MidiResult OutSend(midi::PortHandle, const std::uint8_t*, std::size_t) override { return midi::kNoError; }
   std::string ErrorText(midi::MidiResult) override { return {}; }
+
+ private:
+  midi::Waker arrived_;
 };
 
 // What the window would show in a message box goes to stderr; the last one is kept
@@ -144,36 +130,6 @@ class SendDialogs final : public roles::Dialogs {
  private:
   std::ostream& err_;
 };
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-// Opens the output port the option names, by slot number or by a part of its name,
-// among the output slots as the window's output list holds them. 0 when none.
-midi::PortHandle OpenOutput(midi::MidiPorts& ports, const std::string& wanted, int& slot) {
-  const bool bySlot =
-      !wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); });
-  if (bySlot) {
-    slot = wanted.size() <= 3 ? std::stoi(wanted) : midi::kMaxSlots;
-    midi::PortHandle handle = 0;
-    if (slot < midi::kMaxSlots) (void)ports.OutOpen(&handle, slot);
-    return handle;
-  }
-  const std::string needle = Lower(wanted);
-  for (slot = 0; slot < midi::kMaxSlots; ++slot) {
-    midi::PortHandle handle = 0;
-    (void)ports.OutOpen(&handle, slot);
-    if (handle == 0) break;  // the output list ends at the first slot without a port
-    std::string name;
-    if (ports.OutGetDevCaps(handle, &name) == midi::kNoError && Lower(name).find(needle) != std::string::npos) {
-      return handle;
-    }
-    ports.OutClose(handle);
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -300,7 +256,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   std::vector<InputFile> files;
   if (!LoadInputFiles(options.files, files, console)) {
     // A FILE whose producer stalled ends on SIGINT or SIGTERM as the send would.
-    const int signal = stop != nullptr && stop->load() && stopSignal ? stopSignal() : 0;
+    const int signal = stops != nullptr && stops->load() > 0 && stopSignal ? stopSignal() : 0;
     return finish(signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo);
   }
   for (const InputFile& f : files) totalBytes += f.bytes.size();
@@ -318,16 +274,27 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   const bool dryRun = ports == nullptr || options.dryRun;
   DryRunPorts noPort;
   midi::MidiPorts& layer = dryRun ? noPort : *ports;
-  midi::DeviceState devices;
-  int slot = 0;
-  const midi::PortHandle handle = OpenOutput(layer, dryRun ? "0" : options.port.value_or("0"), slot);
-  if (handle == 0) {
-    console.Error("No output port matches '" + options.port.value_or("0") + "'; see vezorizer-cli ports.");
-    return finish(kExitUsageOrIo);
-  }
-  devices.DeviceSlotCount = static_cast<std::int16_t>(slot + 1);
-  devices.SelectedOutput = static_cast<std::int16_t>(slot);
-  devices.OutputHandles[static_cast<std::size_t>(slot)] = handle;
+  SendDialogs dialogs(console.err);
+  const auto interrupted = [&] {
+    const int signal = stops != nullptr && stops->load() > 0 && stopSignal ? stopSignal() : 0;
+    if (signal != 0) {
+      console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
+                    " of " + std::to_string(totalBytes) + " bytes sent");
+    }
+    return signal;
+  };
+  // A MIDI server that did not answer may have been given up on already.
+  if (const int signal = dryRun ? 0 : interrupted(); signal != 0) return finish(platform::ExitStatusForSignal(signal));
+  // The output slots as the window's output list holds them.
+  roles::NoEventPump listPump;
+  EntryList cInp, cOut;
+  midi::DeviceSession devices(layer, dialogs, listPump, cInp, cOut);
+  bool quit = false;
+  (void)devices.Open(quit);
+  const std::optional<int> slot = ChooseSlot(dryRun ? "0" : options.port.value_or("0"), cOut.Items(), "output", console);
+  if (!slot) return finish(kExitUsageOrIo);
+  devices.SelectOutput(*slot);
+  if (!dryRun) console.Note("Sending to output slot " + std::to_string(*slot) + " (" + cOut.Item(*slot) + ").");
 
   // The files are listed in the order given; the command line's list has no length
   // limit of its own.
@@ -337,13 +304,11 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   list.SetText(text);
 
   CliSession session;
-  SendDialogs dialogs(console.err);
   ProgressLine progress(console, options.progress && !dryRun);
-  midi::HeapBlockAllocator allocator;
   transmit::PacingCountdown countdown;
   SteadyTimer3 timer3(countdown, !dryRun, stops, session.flags.AbortRequested);
-  transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer, devices,
-                                   allocator, dialogs, timer3, progress, countdown, timer3, bufferSize, {}});
+  transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer,
+                                   devices.State(), dialogs, timer3, progress, countdown, timer3, bufferSize, {}});
   // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
   // one from another, not a second copy of the files.
   PieceTally tally;
@@ -367,7 +332,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
 
   const transmit::SendEnd end = engine.Send();
   // Closing lets the port pass on what it still holds.
-  layer.OutClose(handle);
+  devices.Close();
   progress.Clear();
 
   int status = kExitOk;
@@ -384,11 +349,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
     console.Error(std::to_string(lost) + " bytes did not reach the MIDI system.");
     status = kExitUsageOrIo;
   }
-  if (const int signal = stops != nullptr && stops->load() > 0 && stopSignal ? stopSignal() : 0; signal != 0) {
-    console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
-                  " of " + std::to_string(totalBytes) + " bytes sent");
-    status = platform::ExitStatusForSignal(signal);
-  }
+  if (const int signal = interrupted(); signal != 0) status = platform::ExitStatusForSignal(signal);
   if (!console.json) {
     out << sentBytes << " bytes sent in " << blockNumber << " blocks, " << totalBytes - std::min(totalBytes, sentBytes)
         << " bytes left unsent\n";

@@ -38,7 +38,7 @@ void AddSendCommand(CLI::App& app, int& status, Console& console) {
       return;
     }
     platform::StopSignals signals;  // before the layer starts its threads
-    midi::RtMidiPorts ports;
+    midi::RtMidiPorts ports("Vezorizer", &signals.Flag());
     status = RunSend(*options, &ports, console, &signals.Count(), [&signals] { return signals.Signal(); });
   });
 }

@@ -16,20 +16,4 @@ void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts&
   dialogs.MessageBox(notice, roles::Buttons::Ok);
 }
 
-std::string StandardErrorText(MidiResult code) {
-  switch (code) {
-    case kErrBadDeviceId: return "The specified device identifier is out of range.";
-    case kErrAllocated: return "The specified resource is already allocated.";
-    case kErrInvalidHandle: return "The specified device handle is invalid.";
-    case kErrNoDriver: return "The MIDI system refused the request.";
-    case kErrNoMemory: return "Unable to allocate or lock memory.";
-    case kErrInvalidParam: return "An invalid parameter was passed.";
-    case kErrUnprepared: return "The header was not prepared.";
-    case kErrStillPlaying: return "The buffer is still in the queue.";
-    case kErrNotReady: return "The hardware is busy.";
-    case kErrOutputLost: return "Data sent earlier did not reach the MIDI system.";
-    default: return {};
-  }
-}
-
 }  // namespace midi

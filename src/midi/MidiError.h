@@ -1,5 +1,5 @@
 // ShowMidiError: the notice for a failed MIDI operation, worded by the layer's own text
-// for the code. Used by the buffer pool and the transmit engine.
+// for the code. Used by the transmit engine.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,5 @@ namespace midi {
 // operation name, ": " and the layer's text (at most 160 characters, up to its first
 // NUL), or "Unknown error" when the layer has none.
 void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts& ports, roles::Dialogs& dialogs);
-
-// The texts both layers give for the codes of MidiPorts.h; empty for any other code.
-std::string StandardErrorText(MidiResult code);
 
 }  // namespace midi

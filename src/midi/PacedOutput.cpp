@@ -5,24 +5,8 @@
 
 namespace midi {
 
-std::vector<std::pair<std::size_t, std::size_t>> SplitIntoPieces(const std::uint8_t* data, std::size_t size,
-                                                                 std::size_t maxPieceBytes) {
-  std::vector<std::pair<std::size_t, std::size_t>> pieces;
-  std::size_t begin = 0;
-  while (size - begin > maxPieceBytes) {
-    std::size_t end = begin + maxPieceBytes;
-    // A piece ending in 0xF7 would end the receiver's message there.
-    while (end > begin + 1 && data[end - 1] == 0xF7) --end;
-    pieces.emplace_back(begin, end);
-    begin = end;
-  }
-  if (begin < size) pieces.emplace_back(begin, size);
-  return pieces;
-}
-
-PacedOutput::PacedOutput(Sink sink, std::size_t maxPieceBytes, std::chrono::nanoseconds wireTimePerByte)
+PacedOutput::PacedOutput(Sink sink, std::chrono::nanoseconds wireTimePerByte)
     : sink_(std::move(sink)),
-      maxPieceBytes_(std::max<std::size_t>(maxPieceBytes, 1)),
       perByte_(wireTimePerByte),
       sender_([this] { Run(); }) {}
 
@@ -91,19 +75,12 @@ void PacedOutput::Run() {
     queue_.pop_front();
     lock.unlock();
 
-    std::size_t lost = 0;
-    for (const auto& [begin, end] : SplitIntoPieces(message.data(), message.size(), maxPieceBytes_)) {
-      // Each piece goes when the line has carried the one before it; a late wake-up
-      // moves the line on, so no piece follows a late one too closely.
-      if (lineFree > std::chrono::steady_clock::now()) std::this_thread::sleep_until(lineFree);
-      const auto start = std::max(std::chrono::steady_clock::now(), lineFree);
-      lineFree = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * (end - begin));
-      if (!sink_(message.data() + begin, end - begin)) {
-        // The rest of a refused message would reach the device without its start.
-        lost = message.size() - begin;
-        break;
-      }
-    }
+    // Each message goes when the line has carried the one before it; a late wake-up
+    // moves the line on, so no message follows a late one too closely.
+    if (lineFree > std::chrono::steady_clock::now()) std::this_thread::sleep_until(lineFree);
+    const auto start = std::max(std::chrono::steady_clock::now(), lineFree);
+    lineFree = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * message.size());
+    const std::size_t lost = message.empty() || sink_(message.data(), message.size()) ? 0 : message.size();
 
     lock.lock();
     queuedBytes_ -= std::min(queuedBytes_, message.size());

@@ -1,13 +1,9 @@
-// The sending side of one output port: long messages are copied in when handed over
-// (so the caller's buffer is free at once) and leave for the MIDI system one after the
-// other, on a thread of their own, no faster than a MIDI line carries them. Each goes
-// when the line would be free: a backend queue never holds more than about one
-// message, so a backend that drops what does not fit (RtMidi's JACK output does,
-// silently) never has to, and a block is never overwritten before it has left.
-//
-// Threads: Send, TakeFailure and Finish on the user-interface thread; the sink runs on
-// the sender thread only. Every byte that the sink refuses, or that is still queued
-// when Finish gives up, is counted in LostBytes and reported once by TakeFailure.
+// The sending side of one RtMidi output port: blocks are copied in when handed over and
+// leave for the MIDI system one after the other, on a thread of their own, no faster
+// than a MIDI line carries them, so a backend queue never holds more than about one.
+// Send, TakeFailure and Finish run on the user-interface thread, the sink on the sender
+// thread. Every byte the sink refuses, or still queued when Finish gives up, is counted
+// in LostBytes and reported once by TakeFailure.
 #pragma once
 
 #include <chrono>
@@ -24,19 +20,24 @@ namespace midi {
 // 31250 baud and ten bits a byte (start bit, eight data bits, stop bit).
 inline constexpr std::chrono::microseconds kWireTimePerByte{320};
 
-// The pieces [begin, end) in which a message of `size` bytes goes to a MIDI system that
-// takes at most maxPieceBytes at once. No piece but the last ends in 0xF7, so that a
-// receiver that joins the parts of a System Exclusive message until its 0xF7 (as JACK
-// clients do) sees the block as one message again.
-std::vector<std::pair<std::size_t, std::size_t>> SplitIntoPieces(const std::uint8_t* data, std::size_t size,
-                                                                 std::size_t maxPieceBytes);
+// The next part of a block, of which `left` bytes are still to go (at(i) gives them),
+// for a MIDI system that takes `room` bytes now. No part but the block's last ends in
+// 0xF7, so a receiver that joins a SysEx message's parts until its 0xF7 (as JACK
+// clients do) sees the block as one: a part is cut short before such an 0xF7, and a
+// lone 0xF7 waits (0) unless it would open a cycle (only 0xF7s cannot be helped).
+template <typename ByteAt>
+std::size_t PartLength(const ByteAt& at, std::size_t room, std::size_t left, bool firstOfCycle) {
+  std::size_t n = room < left ? room : left;
+  while (n > 1 && n < left && at(n - 1) == 0xF7) --n;
+  return n == 0 || (n < left && at(n - 1) == 0xF7 && !firstOfCycle) ? 0 : n;
+}
 
 class PacedOutput {
  public:
-  // Hands one piece to the MIDI system; false when the system refused it.
+  // Hands one message to the MIDI system; false when the system refused it.
   using Sink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
-  PacedOutput(Sink sink, std::size_t maxPieceBytes, std::chrono::nanoseconds wireTimePerByte = kWireTimePerByte);
+  explicit PacedOutput(Sink sink, std::chrono::nanoseconds wireTimePerByte = kWireTimePerByte);
   // Waits for everything queued to leave (see Finish).
   ~PacedOutput();
   PacedOutput(const PacedOutput&) = delete;
@@ -59,7 +60,6 @@ class PacedOutput {
   void Run();
 
   Sink sink_;
-  const std::size_t maxPieceBytes_;
   const std::chrono::nanoseconds perByte_;
 
   mutable std::mutex mutex_;

@@ -2,58 +2,39 @@
 
 #include <rtmidi/RtMidi.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <iostream>
 #include <map>
-#include <mutex>
-#include <thread>
+#include <type_traits>
 #include <vector>
 
-#include "midi/InputHub.h"
-#include "midi/MidiError.h"
+#include "midi/ByteRing.h"
 #include "midi/PacedOutput.h"
-#include "midi/SpscRing.h"
-#include "midi/Waker.h"
 
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
 #include <alsa/asoundlib.h>
 #endif
-#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
+#if defined(VZ_HAVE_JACK)
 #include <jack/jack.h>
+
+#include "midi/JackMidi.h"
 #endif
 
 namespace midi {
 namespace {
 
-// What RtMidi's callback thread (JACK's realtime thread, or ALSA's input thread) may
-// hold before the delivery thread takes it: about a quarter of an hour of MIDI at wire
-// speed, so a stalled delivery thread loses nothing in practice.
-constexpr std::size_t kBackendRingBytes = 4u << 20;
-
-// RtMidi's JACK output keeps messages in a ring of 16384 bytes, one of which a JACK
-// ring never fills, behind a 4-byte length: a longer message is dropped without a word
-// or, at 16380 bytes, waits for room that never comes. Longer blocks go in pieces.
-constexpr std::size_t kJackLongestMessage = 16384 - 1 - 4;
-constexpr std::size_t kNoPieceLimit = static_cast<std::size_t>(-1);
-
-struct SystemPort {
-  RtMidi::Api api;
-  std::string name;
-};
+// What RtMidi's input thread may hold before the receive loop takes it: about a quarter
+// of an hour of MIDI at wire speed, so a receive loop held up loses nothing in practice.
+constexpr std::size_t kInputRingBytes = 4u << 20;
 
 // Errors must never abort the program, and RtMidi calls this from its own threads too:
 // only an atomic count, nothing that allocates.
 void CountError(RtMidiError::Type type, const std::string&, void* userData) {
-  if (type == RtMidiError::DEBUG_WARNING) return;
-  static_cast<std::atomic<int>*>(userData)->fetch_add(1, std::memory_order_relaxed);
+  if (type != RtMidiError::DEBUG_WARNING) static_cast<std::atomic<int>*>(userData)->fetch_add(1);
 }
 
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
 void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
-#endif
-#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
-void IgnoreJack(const char*) {}
 #endif
 
 // On a machine with ALSA but no JACK server (or the reverse), every reading of the
@@ -66,9 +47,9 @@ bool QuietSystems() {
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
     snd_lib_error_set_handler(&IgnoreAlsa);
 #endif
-#if defined(VZ_QUIET_JACK) && defined(__UNIX_JACK__)
-    jack_set_error_function(&IgnoreJack);
-    jack_set_info_function(&IgnoreJack);
+#if defined(VZ_HAVE_JACK)
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
 #endif
     return true;
   }();
@@ -78,368 +59,313 @@ bool QuietSystems() {
 // RtMidi reports a system it cannot reach while a client is being made, before an error
 // callback can be set, straight to std::cerr. Only the thread that reads the lists or
 // opens a port makes clients, and nothing else in the program writes to std::cerr then.
-class QuietClientMaking {
- public:
-  QuietClientMaking() : saved_(QuietSystems() ? std::cerr.rdbuf(nullptr) : nullptr), swapped_(saved_ != nullptr) {}
-  ~QuietClientMaking() {
-    if (swapped_) {
-      std::cerr.rdbuf(saved_);
-      std::cerr.clear();
-    }
-  }
-  QuietClientMaking(const QuietClientMaking&) = delete;
-  QuietClientMaking& operator=(const QuietClientMaking&) = delete;
-
- private:
-  std::streambuf* saved_;
-  bool swapped_;
-};
-
 template <typename Client>
-std::unique_ptr<Client> MakeClient(RtMidi::Api api, const std::string& clientName) {
-  QuietClientMaking quiet;
-  return std::make_unique<Client>(api, clientName);
+std::unique_ptr<Client> MakeClient(RtMidi::Api api, const std::string& clientName, std::atomic<int>& errors) {
+  std::streambuf* saved = QuietSystems() ? std::cerr.rdbuf(nullptr) : nullptr;
+  const auto restore = [saved] {
+    if (saved != nullptr) std::cerr.rdbuf(saved), std::cerr.clear();
+  };
+  try {
+    auto client = std::make_unique<Client>(api, clientName);
+    restore();
+    client->setErrorCallback(&CountError, &errors);
+    return client;
+  } catch (...) {
+    restore();
+    throw;
+  }
 }
 
-// The port's current number in a fresh client: others may have come and gone since the
-// lists were read.
+// The port's number in a client now: others may have come and gone since the lists were
+// read. -1 once it has gone.
 template <typename Client>
-bool FindPort(Client& client, const std::string& name, unsigned& index) {
+int FindPort(Client& client, const std::string& name) {
   const unsigned count = client.getPortCount();
   for (unsigned i = 0; i < count; ++i) {
-    if (client.getPortName(i) == name) {
-      index = i;
-      return true;
-    }
+    if (client.getPortName(i) == name) return static_cast<int>(i);
   }
-  return false;
+  return -1;
 }
 
 }  // namespace
 
 struct RtMidiPorts::Impl {
-  struct InPort {
+  // An open port: RtMidi's, or one of the JACK client's (jack >= 0).
+  struct Port {
     Impl* owner = nullptr;
-    PortHandle handle = 0;
+    bool output = false;
     std::string name;
-    SpscByteRing ring{kBackendRingBytes};
-    std::atomic<int> errors{0};
-    std::unique_ptr<RtMidiIn> midi;  // last: destroyed first, which ends its callbacks
+    int jack = -1;
+    std::atomic<int> errors{0};  // RtMidi's reports, from any of its threads
+    std::atomic<bool> started{false};
+    std::atomic<std::uint64_t> lost{0};
+    std::unique_ptr<ByteRing> ring;  // RtMidi's input thread fills it
+    std::uint32_t eventLeft = 0;     // the reader's place in an event read in part
+    std::unique_ptr<RtMidiIn> in;    // after the ring: destroyed first, which ends its callbacks
+    std::unique_ptr<RtMidiOut> out;
+    std::unique_ptr<PacedOutput> line;  // after out: ends before the port closes
   };
-  struct OutPort {
+  struct SystemPort {
+    RtMidi::Api api;
     std::string name;
-    std::atomic<int> errors{0};  // RtMidi's reports; the sender thread reads them
-    std::unique_ptr<RtMidiOut> midi;
-    std::unique_ptr<PacedOutput> line;  // after midi: ends before the port closes
   };
 
   std::string clientName;
-  std::vector<SystemPort> inputs;
-  std::vector<SystemPort> outputs;
-
-  std::mutex tableMutex;  // the port tables; the delivery thread reads them
-  std::map<PortHandle, std::unique_ptr<InPort>> ins;
-  std::map<PortHandle, std::unique_ptr<OutPort>> outs;
+  const std::atomic<bool>* giveUp = nullptr;
+  Waker arrived;
+#if defined(VZ_HAVE_JACK)
+  std::unique_ptr<JackMidi> jack;
+#endif
+  std::vector<SystemPort> inputs, outputs;
+  std::map<PortHandle, std::unique_ptr<Port>> ports;
   PortHandle nextHandle = 1;
-  std::uint64_t lostByClosedPorts = 0;
-  std::uint64_t outputLostByClosedPorts = 0;
+  std::uint64_t lostByClosed = 0, outputLostByClosed = 0;
   // Output ports whose MIDI system stopped taking data: their sender may still be
   // inside RtMidi, so they are never destroyed.
-  std::vector<std::unique_ptr<OutPort>> stuckOutputs;
+  std::vector<std::unique_ptr<Port>> stuck;
 
-  // What is still queued on a port when it closes may take this much longer than its
-  // wire time to reach the MIDI system before it counts as lost.
-  static constexpr std::chrono::milliseconds kCloseGrace{2000};
-  static constexpr std::chrono::milliseconds kJackCloseSettle{100};
-
-  // Lets the port's queue drain, then closes it. A port whose MIDI system no longer
-  // takes data is kept for ever rather than destroyed under its sender thread.
-  void CloseOutput(std::unique_ptr<OutPort> port) {
-    if (!port->line->Finish(kCloseGrace)) {
-      std::lock_guard lock(tableMutex);
-      outputLostByClosedPorts += port->line->LostBytes();
-      stuckOutputs.push_back(std::move(port));
-      return;
-    }
-    // RtMidi's JACK output hands a message to the server at the next process cycle, and
-    // a port closed right after the last piece went in can lose it unseen: a few
-    // cycles' grace first.
-    if (port->midi->getCurrentApi() == RtMidi::UNIX_JACK) std::this_thread::sleep_for(kJackCloseSettle);
-    const std::uint64_t lost = port->line->LostBytes();
-    port.reset();
-    std::lock_guard lock(tableMutex);
-    outputLostByClosedPorts += lost;
+  Port* Find(PortHandle handle, bool output) {
+    const auto it = ports.find(handle);
+    return it == ports.end() || it->second->output != output ? nullptr : it->second.get();
   }
 
-  Waker deliveryWake;
-  InputHub hub{[this] { deliveryWake.Notify(); }};
-  std::atomic<bool> stopping{false};
-  std::thread delivery;
-
-  // RtMidi's thread: copy the message into the port's ring and wake the delivery
-  // thread. No lock, no allocation; a full ring counts the message as lost.
+  // RtMidi's input thread: the message into the port's ring, and the receive loop
+  // woken. No lock, no allocation; a full ring counts the message as lost.
   static void OnMessage(double, std::vector<unsigned char>* message, void* userData) {
-    auto* port = static_cast<InPort*>(userData);
-    if (message == nullptr || message->empty()) return;
-    port->ring.PushRecord(message->data(), static_cast<std::uint32_t>(message->size()));
-    port->owner->deliveryWake.Notify();
-  }
-
-  void DeliveryLoop() {
-    while (!stopping.load(std::memory_order_acquire)) {
-      // The timeout only bounds how long a lost wake-up could delay delivery.
-      deliveryWake.WaitFor(std::chrono::milliseconds(200));
-      {
-        std::lock_guard lock(tableMutex);
-        for (auto& [handle, port] : ins) {
-          const PortHandle h = handle;
-          port->ring.Drain([this, h](const std::uint8_t* bytes, std::uint32_t count) { hub.Receive(h, bytes, count); });
-        }
-      }
-      hub.DeliverAll();
+    auto* port = static_cast<Port*>(userData);
+    if (message == nullptr || message->empty() || !port->started.load(std::memory_order_acquire)) return;
+    if (PushEvent(*port->ring, message->data(), message->size(), 0)) {
+      port->owner->arrived.Notify();
+    } else {
+      port->lost.fetch_add(message->size(), std::memory_order_relaxed);
     }
   }
 
   template <typename Client>
   void ReadPorts(RtMidi::Api api, std::vector<SystemPort>& list) {
     try {
-      auto client = MakeClient<Client>(api, clientName);
       std::atomic<int> errors{0};
-      client->setErrorCallback(&CountError, &errors);
+      auto client = MakeClient<Client>(api, clientName, errors);
       const unsigned count = client->getPortCount();
       for (unsigned i = 0; i < count; ++i) list.push_back({api, client->getPortName(i)});
     } catch (const RtMidiError&) {
       // This system is not available here (ALSA without a sequencer, no JACK server).
     }
   }
+
+  // Opens an RtMidi client's port to the system port; false when it cannot.
+  template <typename Client>
+  bool OpenClient(std::unique_ptr<Client>& client, Port& port, const SystemPort& system, const std::string& own) {
+    try {
+      client = MakeClient<Client>(system.api, clientName, port.errors);
+      if constexpr (std::is_same_v<Client, RtMidiIn>) {
+        // RtMidi drops SysEx, timing clock and active sensing unless told otherwise; the
+        // program shows active sensing, records SysEx and drops the clock itself.
+        client->ignoreTypes(false, false, false);
+        client->setCallback(&OnMessage, &port);
+      }
+      const int index = FindPort(*client, system.name);
+      if (index < 0) return false;
+      client->openPort(static_cast<unsigned>(index), own);
+    } catch (const RtMidiError&) {
+      return false;
+    }
+    return port.errors.load() == 0 && client->isPortOpen();
+  }
+
+  MidiResult Open(PortHandle* handle, int slot, bool output) {
+    *handle = 0;
+    const std::vector<SystemPort>& list = output ? outputs : inputs;
+    if (slot < 0 || static_cast<std::size_t>(slot) >= list.size()) return kErrBadDeviceId;
+    const SystemPort& system = list[static_cast<std::size_t>(slot)];
+    auto port = std::make_unique<Port>();
+    port->owner = this;
+    port->output = output;
+    port->name = system.name;
+    const std::string own = (output ? "out " : "in ") + std::to_string(slot);
+#if defined(VZ_HAVE_JACK)
+    if (system.api == RtMidi::UNIX_JACK && (port->jack = jack->Open(own, system.name, output)) < 0) return kErrNoDriver;
+#endif
+    if (port->jack < 0 && output) {
+      if (!OpenClient(port->out, *port, system, own)) return kErrNoDriver;
+      port->line = std::make_unique<PacedOutput>([p = port.get()](const std::uint8_t* data, std::size_t size) {
+        // A port whose device has gone (unplugged, its program ended) still takes every
+        // message and passes it to no one. Refused here, the loss is counted and the
+        // next hand-over says so, rather than a Send that reports success.
+        if (FindPort(*p->out, p->name) < 0) return false;
+        const int before = p->errors.load();
+        p->out->sendMessage(data, size);
+        return p->errors.load() == before;
+      });
+    } else if (port->jack < 0) {
+      port->ring = std::make_unique<ByteRing>(kInputRingBytes);
+      if (!OpenClient(port->in, *port, system, own)) return kErrNoDriver;
+    }
+    *handle = nextHandle++;
+    ports[*handle] = std::move(port);
+    return kNoError;
+  }
+
+  // Lets the port's queue drain, then closes it. A port whose MIDI system no longer
+  // takes data is kept for ever rather than destroyed under its sender thread.
+  void CloseOutput(std::unique_ptr<Port> port) {
+#if defined(VZ_HAVE_JACK)
+    if (port->jack >= 0) return jack->Close(port->jack);
+#endif
+    const bool drained = port->line->Finish(std::chrono::seconds(2));
+    outputLostByClosed += port->line->LostBytes();
+    if (!drained) stuck.push_back(std::move(port));
+  }
+
+  MidiResult Start(PortHandle handle, bool on) {
+    Port* port = Find(handle, false);
+    if (port == nullptr) return kErrInvalidHandle;
+#if defined(VZ_HAVE_JACK)
+    if (port->jack >= 0) jack->Listen(port->jack, on);
+#endif
+    port->started.store(on, std::memory_order_release);
+    return kNoError;
+  }
 };
 
-RtMidiPorts::RtMidiPorts(const std::string& clientName) : impl_(std::make_unique<Impl>()) {
+RtMidiPorts::RtMidiPorts(const std::string& clientName, const std::atomic<bool>* giveUp)
+    : impl_(std::make_unique<Impl>()) {
   impl_->clientName = clientName;
-  std::vector<RtMidi::Api> apis;
-  RtMidi::getCompiledApi(apis);
-  for (RtMidi::Api api : apis) {
-    impl_->ReadPorts<RtMidiIn>(api, impl_->inputs);
-    impl_->ReadPorts<RtMidiOut>(api, impl_->outputs);
-  }
-  impl_->delivery = std::thread([this] { impl_->DeliveryLoop(); });
+  impl_->giveUp = giveUp;
+  ReadPortLists();
 }
 
 RtMidiPorts::~RtMidiPorts() {
-  std::map<PortHandle, std::unique_ptr<Impl::OutPort>> outs;
-  {
-    std::lock_guard lock(impl_->tableMutex);
-    impl_->ins.clear();  // ends every RtMidi callback before the rings go
-    outs.swap(impl_->outs);
+  for (auto& [handle, port] : impl_->ports) {
+    if (port->output) impl_->CloseOutput(std::move(port));
   }
-  for (auto& [handle, port] : outs) impl_->CloseOutput(std::move(port));
+  impl_->ports.clear();  // ends every RtMidi input callback
   // What the MIDI system never took back must outlive the program's own use of it.
-  for (auto& stuck : impl_->stuckOutputs) (void)stuck.release();
-  impl_->stopping.store(true, std::memory_order_release);
-  impl_->deliveryWake.Notify();
-  impl_->delivery.join();
+  for (auto& stuck : impl_->stuck) (void)stuck.release();
 }
 
-MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) {
-  *handle = 0;
-  if (slot < 0 || static_cast<std::size_t>(slot) >= impl_->outputs.size()) return kErrBadDeviceId;
-  const SystemPort& system = impl_->outputs[static_cast<std::size_t>(slot)];
-  auto port = std::make_unique<Impl::OutPort>();
-  port->name = system.name;
-  try {
-    port->midi = MakeClient<RtMidiOut>(system.api, impl_->clientName);
-    port->midi->setErrorCallback(&CountError, &port->errors);
-    unsigned index = 0;
-    if (!FindPort(*port->midi, system.name, index)) return kErrBadDeviceId;
-    port->midi->openPort(index, "out " + std::to_string(slot));
-  } catch (const RtMidiError&) {
-    return kErrNoDriver;
-  }
-  if (port->errors.load() != 0 || !port->midi->isPortOpen()) return kErrNoDriver;
-  port->line = std::make_unique<PacedOutput>(
-      [out = port.get()](const std::uint8_t* data, std::size_t size) {
-        // A port whose device has gone (unplugged, its JACK client ended) still takes
-        // every message and passes it to no one. Refused here, the loss is counted
-        // and the next hand-over says so, rather than a Send that reports success.
-        unsigned index = 0;
-        if (!FindPort(*out->midi, out->name, index)) return false;
-        const int before = out->errors.load();
-        out->midi->sendMessage(data, size);
-        return out->errors.load() == before;
-      },
-      system.api == RtMidi::UNIX_JACK ? kJackLongestMessage : kNoPieceLimit);
-  std::lock_guard lock(impl_->tableMutex);
-  *handle = impl_->nextHandle++;
-  impl_->outs[*handle] = std::move(port);
-  return kNoError;
-}
-
-MidiResult RtMidiPorts::InOpen(PortHandle* handle, int slot, InputCallback callback, std::uintptr_t instance) {
-  *handle = 0;
-  if (slot < 0 || static_cast<std::size_t>(slot) >= impl_->inputs.size()) return kErrBadDeviceId;
-  const SystemPort& system = impl_->inputs[static_cast<std::size_t>(slot)];
-  auto port = std::make_unique<Impl::InPort>();
-  port->owner = impl_.get();
-  port->name = system.name;
-  PortHandle h = 0;
-  {
-    std::lock_guard lock(impl_->tableMutex);
-    h = impl_->nextHandle++;
-  }
-  port->handle = h;
-  // The hub knows the port before the first message can arrive; it ignores input until
-  // the port is started.
-  impl_->hub.Open(h, callback, instance);
-  try {
-    port->midi = MakeClient<RtMidiIn>(system.api, impl_->clientName);
-    port->midi->setErrorCallback(&CountError, &port->errors);
-    // RtMidi drops SysEx, timing clock and active sensing unless told otherwise; the
-    // program shows active sensing and records SysEx, and its callback drops the clock.
-    port->midi->ignoreTypes(false, false, false);
-    port->midi->setCallback(&Impl::OnMessage, port.get());
-    unsigned index = 0;
-    if (!FindPort(*port->midi, system.name, index)) {
-      impl_->hub.Close(h);
-      return kErrBadDeviceId;
+void RtMidiPorts::ReadPortLists() {
+  impl_->inputs.clear();
+  impl_->outputs.clear();
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  for (RtMidi::Api api : apis) {
+#if defined(VZ_HAVE_JACK)
+    // JACK through a client of the program's own, in RtMidi's place among the systems.
+    if (api == RtMidi::UNIX_JACK) {
+      QuietSystems();
+      if (!impl_->jack) impl_->jack = JackMidi::Connect(impl_->clientName, &impl_->arrived, impl_->giveUp);
+      for (const bool sources : {true, false}) {
+        for (const std::string& name : impl_->jack ? impl_->jack->PortNames(sources) : std::vector<std::string>()) {
+          (sources ? impl_->inputs : impl_->outputs).push_back({api, name});
+        }
+      }
+      continue;
     }
-    port->midi->openPort(index, "in " + std::to_string(slot));
-  } catch (const RtMidiError&) {
-    impl_->hub.Close(h);
-    return kErrNoDriver;
+#endif
+    impl_->ReadPorts<RtMidiIn>(api, impl_->inputs);
+    impl_->ReadPorts<RtMidiOut>(api, impl_->outputs);
   }
-  if (port->errors.load() != 0 || !port->midi->isPortOpen()) {
-    port->midi.reset();
-    impl_->hub.Close(h);
-    return kErrNoDriver;
-  }
-  std::lock_guard lock(impl_->tableMutex);
-  impl_->ins[h] = std::move(port);
-  *handle = h;
-  return kNoError;
 }
 
-MidiResult RtMidiPorts::OutReset(PortHandle port) {
-  std::lock_guard lock(impl_->tableMutex);
-  return impl_->outs.count(port) != 0 ? kNoError : kErrInvalidHandle;
-}
+MidiResult RtMidiPorts::OutOpen(PortHandle* handle, int slot) { return impl_->Open(handle, slot, true); }
+MidiResult RtMidiPorts::InOpen(PortHandle* handle, int slot) { return impl_->Open(handle, slot, false); }
 
-MidiResult RtMidiPorts::InReset(PortHandle port) { return impl_->hub.Reset(port); }
-
-MidiResult RtMidiPorts::InGetDevCaps(PortHandle port, std::string* name) {
-  std::lock_guard lock(impl_->tableMutex);
-  const auto it = impl_->ins.find(port);
-  if (it == impl_->ins.end()) return kErrInvalidHandle;
+MidiResult RtMidiPorts::PortName(PortHandle handle, std::string* name) {
+  const auto it = impl_->ports.find(handle);
+  if (it == impl_->ports.end()) return kErrInvalidHandle;
   *name = it->second->name;
   return kNoError;
 }
 
-MidiResult RtMidiPorts::OutGetDevCaps(PortHandle port, std::string* name) {
-  std::lock_guard lock(impl_->tableMutex);
-  const auto it = impl_->outs.find(port);
-  if (it == impl_->outs.end()) return kErrInvalidHandle;
-  *name = it->second->name;
-  return kNoError;
-}
-
-MidiResult RtMidiPorts::InPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
-  return impl_->hub.Prepare(port, header, size);
-}
-MidiResult RtMidiPorts::InAddBuffer(PortHandle port, MidiHdr* header, std::uint32_t size) {
-  return impl_->hub.AddBuffer(port, header, size);
-}
-MidiResult RtMidiPorts::InUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
-  return impl_->hub.Unprepare(port, header, size);
-}
-MidiResult RtMidiPorts::InStart(PortHandle port) { return impl_->hub.Start(port); }
-MidiResult RtMidiPorts::InStop(PortHandle port) { return impl_->hub.Stop(port); }
-
-MidiResult RtMidiPorts::InClose(PortHandle port) {
-  std::unique_ptr<Impl::InPort> closing;
-  {
-    std::lock_guard lock(impl_->tableMutex);
-    const auto it = impl_->ins.find(port);
-    if (it == impl_->ins.end()) return kErrInvalidHandle;
-    closing = std::move(it->second);
-    impl_->ins.erase(it);
-    closing->midi.reset();  // no RtMidi callback for this port after this
-    impl_->lostByClosedPorts += closing->ring.DroppedBytes();
+MidiResult RtMidiPorts::Close(PortHandle handle) {
+  const auto it = impl_->ports.find(handle);
+  if (it == impl_->ports.end()) return kErrInvalidHandle;
+  std::unique_ptr<Impl::Port> port = std::move(it->second);
+  impl_->ports.erase(it);
+  if (port->output) {
+    impl_->CloseOutput(std::move(port));
+    return kNoError;
   }
-  return impl_->hub.Close(port);
-}
-
-MidiResult RtMidiPorts::OutClose(PortHandle port) {
-  std::unique_ptr<Impl::OutPort> closing;
-  {
-    std::lock_guard lock(impl_->tableMutex);
-    const auto it = impl_->outs.find(port);
-    if (it == impl_->outs.end()) return kErrInvalidHandle;
-    closing = std::move(it->second);
-    impl_->outs.erase(it);
-  }
-  impl_->CloseOutput(std::move(closing));
+#if defined(VZ_HAVE_JACK)
+  if (port->jack >= 0) impl_->jack->Close(port->jack);
+#endif
+  port->in.reset();  // no RtMidi callback for this port after this
+  impl_->lostByClosed += port->lost.load();
   return kNoError;
 }
 
-MidiResult RtMidiPorts::OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
-  std::lock_guard lock(impl_->tableMutex);
-  if (impl_->outs.count(port) == 0) return kErrInvalidHandle;
-  if (header == nullptr || size != kMidiHdrSize || header->lpData == nullptr) return kErrInvalidParam;
-  header->dwFlags |= kMhdrPrepared;
-  return kNoError;
+MidiResult RtMidiPorts::InStart(PortHandle port) { return impl_->Start(port, true); }
+MidiResult RtMidiPorts::InStop(PortHandle port) { return impl_->Start(port, false); }
+
+std::size_t RtMidiPorts::InRead(PortHandle handle, std::uint8_t* bytes, std::size_t max) {
+  Impl::Port* port = impl_->Find(handle, false);
+  if (port == nullptr) return 0;
+#if defined(VZ_HAVE_JACK)
+  if (port->jack >= 0) return ReadEventBytes(impl_->jack->Input(port->jack), port->eventLeft, bytes, max);
+#endif
+  return ReadEventBytes(*port->ring, port->eventLeft, bytes, max);
 }
 
-MidiResult RtMidiPorts::OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) {
-  std::lock_guard lock(impl_->tableMutex);
-  const auto it = impl_->outs.find(port);
-  if (it == impl_->outs.end()) return kErrInvalidHandle;
-  if (header == nullptr || size != kMidiHdrSize) return kErrInvalidParam;
-  if ((header->dwFlags & kMhdrPrepared) == 0) return kErrUnprepared;
-  if (header->lpData == nullptr && header->dwBufferLength > 0) return kErrInvalidParam;
-  Impl::OutPort& out = *it->second;
+Waker& RtMidiPorts::InputArrived() { return impl_->arrived; }
+
+bool RtMidiPorts::InSourcePresent(PortHandle handle) {
+  Impl::Port* port = impl_->Find(handle, false);
+  if (port == nullptr) return false;
+#if defined(VZ_HAVE_JACK)
+  if (port->jack >= 0) return impl_->jack->PeerPresent(port->jack);
+#endif
+  return FindPort(*port->in, port->name) >= 0;
+}
+
+MidiResult RtMidiPorts::OutSend(PortHandle handle, const std::uint8_t* bytes, std::size_t size) {
+  Impl::Port* port = impl_->Find(handle, true);
+  if (port == nullptr) return kErrInvalidHandle;
+#if defined(VZ_HAVE_JACK)
+  if (port->jack >= 0) return impl_->jack->Send(port->jack, bytes, size);
+#endif
   // A loss is told at the next hand-over, and that block is not taken: the rest of a
   // bulk load is of no use to a device that missed part of it.
-  if (out.line->TakeFailure()) return kErrOutputLost;
-  out.line->Send(header->lpData, header->dwBufferLength);
-  header->dwFlags |= kMhdrDone;  // the line holds its own copy
+  if (port->line->TakeFailure()) return kErrOutputLost;
+  port->line->Send(bytes, size);
   return kNoError;
 }
 
-MidiResult RtMidiPorts::OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) {
-  std::lock_guard lock(impl_->tableMutex);
-  if (impl_->outs.count(port) == 0) return kErrInvalidHandle;
-  if (header == nullptr || size != kMidiHdrSize) return kErrInvalidParam;
-  header->dwFlags &= ~kMhdrPrepared;
-  return kNoError;
+std::optional<std::chrono::microseconds> RtMidiPorts::OutDrainTime(PortHandle handle) {
+  Impl::Port* port = impl_->Find(handle, true);
+  if (port == nullptr) return std::nullopt;
+#if defined(VZ_HAVE_JACK)
+  if (port->jack >= 0) return impl_->jack->DrainTime(port->jack);
+#endif
+  return std::chrono::ceil<std::chrono::microseconds>(port->line->DrainTime());
 }
 
-std::optional<std::chrono::microseconds> RtMidiPorts::OutDrainTime(PortHandle port) {
-  std::lock_guard lock(impl_->tableMutex);
-  const auto it = impl_->outs.find(port);
-  if (it == impl_->outs.end()) return std::nullopt;
-  return std::chrono::ceil<std::chrono::microseconds>(it->second->line->DrainTime());
-}
-
-std::string RtMidiPorts::ErrorText(MidiResult code) { return StandardErrorText(code); }
-
-bool RtMidiPorts::InSourcePresent(PortHandle port) {
-  std::lock_guard lock(impl_->tableMutex);
-  const auto it = impl_->ins.find(port);
-  if (it == impl_->ins.end()) return false;
-  unsigned index = 0;
-  return FindPort(*it->second->midi, it->second->name, index);
+std::string RtMidiPorts::ErrorText(MidiResult code) {
+  switch (code) {
+    case kErrBadDeviceId: return "The specified device identifier is out of range.";
+    case kErrInvalidHandle: return "The specified device handle is invalid.";
+    case kErrNoDriver: return "The MIDI system refused the request.";
+    case kErrNotReady: return "The hardware is busy.";
+    case kErrOutputLost: return "Data sent earlier did not reach the MIDI system.";
+    default: return {};
+  }
 }
 
 std::uint64_t RtMidiPorts::LostOutputBytes() const {
-  std::lock_guard lock(impl_->tableMutex);
-  std::uint64_t lost = impl_->outputLostByClosedPorts;
-  for (const auto& [handle, port] : impl_->outs) lost += port->line->LostBytes();
+  std::uint64_t lost = impl_->outputLostByClosed;
+  for (const auto& [handle, port] : impl_->ports) lost += port->line ? port->line->LostBytes() : 0;
+#if defined(VZ_HAVE_JACK)
+  if (impl_->jack) lost += impl_->jack->LostOutputBytes();
+#endif
   return lost;
 }
 
 std::uint64_t RtMidiPorts::LostInputBytes() const {
-  std::lock_guard lock(impl_->tableMutex);
-  std::uint64_t lost = impl_->hub.LostBytes() + impl_->lostByClosedPorts;
-  for (const auto& [handle, port] : impl_->ins) lost += port->ring.DroppedBytes();
+  std::uint64_t lost = impl_->lostByClosed;
+  for (const auto& [handle, port] : impl_->ports) lost += port->lost.load();
+#if defined(VZ_HAVE_JACK)
+  if (impl_->jack) lost += impl_->jack->LostInputBytes();
+#endif
   return lost;
 }
 

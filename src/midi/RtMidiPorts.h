@@ -1,12 +1,12 @@
-// The MIDI device layer on RtMidi: every MIDI system RtMidi was built with (ALSA and
-// JACK on Linux, CoreMIDI, WinMM), tried in turn; a system whose server is missing is
-// skipped. The port lists are read once, when the layer is made, and merged (each
-// system's ports after the previous system's): slot s is input port s and output port s
-// of those lists, so ports the program itself registers later do not shift the slots.
-// Output leaves each port through a PacedOutput: copied when handed over, then passed
-// to RtMidi at the pace of a MIDI line, in pieces where the system needs them.
+// The MIDI device layer on the real MIDI systems: every system RtMidi was built with
+// (ALSA and JACK on Linux, CoreMIDI, WinMM), tried in RtMidi's order, each system's
+// ports after the previous system's; a system whose server is missing is skipped. JACK
+// goes through a client of the program's own (JackMidi.h tells why), its ports named
+// as RtMidi names them. RtMidi's input callback stores each message in its port's ring;
+// its output leaves through a PacedOutput.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -16,31 +16,26 @@ namespace midi {
 
 class RtMidiPorts final : public MidiPorts {
  public:
-  // clientName: how the program appears to the MIDI system.
-  explicit RtMidiPorts(const std::string& clientName = "Vezorizer");
+  // clientName: how the program appears to the MIDI system. giveUp: once set (SIGINT,
+  // SIGTERM), a wait for a MIDI server that does not answer ends.
+  explicit RtMidiPorts(const std::string& clientName = "Vezorizer", const std::atomic<bool>* giveUp = nullptr);
   ~RtMidiPorts() override;
   RtMidiPorts(const RtMidiPorts&) = delete;
   RtMidiPorts& operator=(const RtMidiPorts&) = delete;
 
+  void ReadPortLists() override;
   MidiResult OutOpen(PortHandle* handle, int slot) override;
-  MidiResult InOpen(PortHandle* handle, int slot, InputCallback callback, std::uintptr_t instance) override;
-  MidiResult OutReset(PortHandle port) override;
-  MidiResult InReset(PortHandle port) override;
-  MidiResult InGetDevCaps(PortHandle port, std::string* name) override;
-  MidiResult OutGetDevCaps(PortHandle port, std::string* name) override;
-  MidiResult InPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
-  MidiResult InAddBuffer(PortHandle port, MidiHdr* header, std::uint32_t size) override;
-  MidiResult InUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
+  MidiResult InOpen(PortHandle* handle, int slot) override;
+  MidiResult PortName(PortHandle port, std::string* name) override;
+  MidiResult Close(PortHandle port) override;
   MidiResult InStart(PortHandle port) override;
   MidiResult InStop(PortHandle port) override;
-  MidiResult InClose(PortHandle port) override;
-  MidiResult OutClose(PortHandle port) override;
-  MidiResult OutPrepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
-  MidiResult OutLongMsg(PortHandle port, MidiHdr* header, std::uint32_t size) override;
-  MidiResult OutUnprepareHeader(PortHandle port, MidiHdr* header, std::uint32_t size) override;
-  std::string ErrorText(MidiResult code) override;
-  std::optional<std::chrono::microseconds> OutDrainTime(PortHandle port) override;
+  std::size_t InRead(PortHandle port, std::uint8_t* bytes, std::size_t max) override;
+  Waker& InputArrived() override;
   bool InSourcePresent(PortHandle port) override;
+  MidiResult OutSend(PortHandle port, const std::uint8_t* bytes, std::size_t size) override;
+  std::optional<std::chrono::microseconds> OutDrainTime(PortHandle port) override;
+  std::string ErrorText(MidiResult code) override;
   std::uint64_t LostInputBytes() const override;
   std::uint64_t LostOutputBytes() const override;
 

@@ -1,9 +1,7 @@
-// A wake-up signal from a MIDI thread to a thread that sleeps while it has nothing to
-// do: the receive loop waiting for input, the RtMidi backend's delivery thread waiting
-// for bytes. Notify() may be called on a realtime thread: it is one atomic exchange
-// and, only when the sleeper may be waiting, one wake (a futex on Linux); no lock, no
-// allocation.
-// One thread waits; any number of threads notify.
+// A wake-up from a MIDI thread to the receive loop sleeping while it has nothing to do.
+// Notify() may run on a realtime thread: one atomic exchange and, only when the sleeper
+// may be waiting, one wake (a futex on Linux); no lock, no allocation. One thread
+// waits; any number notify.
 #pragma once
 
 #include <atomic>
@@ -22,18 +20,18 @@ class Waker {
   }
 
   // Returns at once when notified since the last wait, else sleeps until a Notify or
-  // the timeout. A signal delivered to the thread may end the wait early.
-  void WaitFor(std::chrono::milliseconds timeout) {
-    if (pending_.exchange(0, std::memory_order_acquire) != 0) return;
-    if (platform::WaitWhileWordIs(pending_, 0u, timeout)) {
-      pending_.exchange(0, std::memory_order_acquire);
-      return;
-    }
+  // the timeout; true when notified. A signal delivered to the thread may end the wait
+  // early.
+  bool WaitFor(std::chrono::milliseconds timeout) {
+    if (pending_.exchange(0, std::memory_order_acquire) != 0) return true;
+    if (platform::WaitWhileWordIs(pending_, 0u, timeout)) return pending_.exchange(0, std::memory_order_acquire) != 0;
     // Without such a wait: short naps, so a notification is seen within a millisecond.
     const auto until = std::chrono::steady_clock::now() + timeout;
-    while (pending_.exchange(0, std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until) {
+    while (std::chrono::steady_clock::now() < until) {
+      if (pending_.exchange(0, std::memory_order_acquire) != 0) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return false;
   }
 
  private:

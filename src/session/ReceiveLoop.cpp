@@ -1,6 +1,5 @@
 #include "session/ReceiveLoop.h"
 
-#include <cstring>
 #include <string>
 
 #include "roles/AppendTraffic.h"
@@ -9,37 +8,37 @@
 namespace session {
 namespace {
 
-void ShowByte(roles::TextBox& tTraffic, std::uint32_t value) {
+constexpr std::uint8_t kTimingClock = 0xF8;
+
+void ShowByte(roles::TextBox& tTraffic, std::uint8_t value) {
   char text[3] = {0, 0, ' '};
-  roles::HexByteInto(static_cast<std::int32_t>(value & 0xFFu), text);
+  roles::HexByteInto(value, text);
   roles::AppendTraffic(tTraffic, std::string_view(text, 3));
 }
 
 }  // namespace
 
-void ReceiveLoop::TakeReturnedBuffer(midi::MidiHdr* reference) {
-  midi::MidiHdr copy;
-  std::memcpy(&copy, reference, sizeof copy);
-  const int b = p_.pool.FindBufferByData(copy.lpData);
-  if (b < 0) return;  // not one of ours
-  p_.pool.MarkReturned(b);
-
-  const std::uint32_t n = p_.pool.Header(b)->dwBytesRecorded;
-  if (n == 0) {
-    receivedQueue_.push_back(0xF0);
-  } else if (n > midi::kPoolBufferBytes) {
-    p_.dialogs.MessageBox("Illegal " + std::to_string(n) + " Received?!?", roles::Buttons::Ok);
-  } else {
-    // Copied out first: a device change run by the pumping below may move the other
-    // buffers, and this one must not change under the unpacking.
-    std::memcpy(workArea_.data(), p_.pool.Buffer(b).header.lpData, n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      p_.pump.PumpEvents();
-      receivedQueue_.push_back(workArea_[i]);
+// As a MIDI receiver takes the bytes: a real-time byte (0xF8 to 0xFF) stands on its
+// own, even inside a message, and shows, but for the timing clock, which would flood
+// the box; 0xF0 begins System Exclusive, whose bytes go to the parser; any other status
+// byte begins a short message, of which only the status byte shows and nothing
+// reaches the parser.
+void ReceiveLoop::Sort(const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t b = bytes[i];
+    if (b >= 0xF8) {
+      if (b != kTimingClock) shortEvents_.push_back(b);
+      continue;
     }
+    if (b == 0xF0 || b == 0xF7) {
+      inSysex_ = true;
+    } else if (b >= 0x80) {
+      inSysex_ = false;
+      shortEvents_.push_back(b);
+      continue;
+    }
+    if (inSysex_) receivedQueue_.push_back(b);
   }
-  // To the port selected now, which a handler run above may have changed.
-  p_.pool.RecycleBuffer(b, p_.devices.SelectedInputHandle());
 }
 
 ReceiveLoop::Pass ReceiveLoop::RunPass() {
@@ -47,10 +46,10 @@ ReceiveLoop::Pass ReceiveLoop::RunPass() {
   bool worked = false;
   p_.pump.PumpEvents();
 
-  midi::MidiHdr* reference = nullptr;
-  if (p_.rings.LongDataRing.Pop(reference)) {
+  std::uint8_t chunk[4096];
+  if (const std::size_t n = p_.devices.Read(chunk, sizeof chunk); n > 0) {
     worked = true;
-    TakeReturnedBuffer(reference);
+    Sort(chunk, n);
   }
   p_.pump.PumpEvents();
 
@@ -63,10 +62,10 @@ ReceiveLoop::Pass ReceiveLoop::RunPass() {
   }
   p_.pump.PumpEvents();
 
-  std::uint32_t v = 0;
-  if (p_.rings.ShortEventRing.Pop(v)) {
+  if (!shortEvents_.empty()) {
     worked = true;
-    if (v != midi::kTimingClock) ShowByte(p_.tTraffic, v);
+    ShowByte(p_.tTraffic, shortEvents_.front());
+    shortEvents_.pop_front();
   }
   return worked ? Pass::Worked : Pass::Idle;
 }

@@ -1,23 +1,20 @@
 // The receive loop: the program's outermost activity while it runs, in the window
 // program and in the capture command alike. Each pass pumps window events three times,
-// takes at most one returned input buffer (its bytes go to ReceivedQueue and the
-// buffer goes back to the selected input port), shows and parses at most one received
-// byte, and shows at most one short event. A pass with nothing to do flushes the
-// output log and sleeps until the MIDI callback wakes it.
-// Runs on the user-interface thread; the rings are its only link to the MIDI thread.
+// takes what the chosen input port received (System Exclusive bytes to ReceivedQueue,
+// the status byte of every other message to the short events), shows and parses at
+// most one received SysEx byte, and shows at most one short event. A pass with nothing
+// to do flushes the output log and sleeps until input arrives.
+// Runs on the user-interface thread; the input port's ring is its only link to the
+// MIDI system's thread.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
-#include "midi/InputBufferPool.h"
-#include "midi/InputRings.h"
-#include "midi/MidiDevices.h"
-#include "roles/Dialogs.h"
+#include "midi/DeviceSession.h"
 #include "roles/EventPump.h"
 #include "roles/TextBox.h"
 
@@ -31,27 +28,24 @@ class IdleWait {
   virtual void WaitForInput() = 0;
 };
 
-// Sleeps until the MIDI callback stores something, or the timeout passes so that the
-// caller's own stop conditions are looked at again.
-class RingIdleWait final : public IdleWait {
+// Sleeps until input arrives, or the timeout passes so that the caller's own stop
+// conditions are looked at again.
+class InputIdleWait final : public IdleWait {
  public:
-  RingIdleWait(midi::InputRings& rings, std::chrono::milliseconds timeout) : rings_(rings), timeout_(timeout) {}
-  void WaitForInput() override { rings_.wake.WaitFor(timeout_); }
+  InputIdleWait(midi::Waker& arrived, std::chrono::milliseconds timeout) : arrived_(arrived), timeout_(timeout) {}
+  void WaitForInput() override { arrived_.WaitFor(timeout_); }
 
  private:
-  midi::InputRings& rings_;
+  midi::Waker& arrived_;
   std::chrono::milliseconds timeout_;
 };
 
 struct ReceiveLoopParts {
   mc303::SharedFlags& flags;
-  midi::InputRings& rings;
-  midi::InputBufferPool& pool;
-  midi::DeviceState& devices;
+  midi::DeviceSession& devices;
   roles::EventPump& pump;
   roles::TextBox& tTraffic;
   mc303::MC303Parse& parse;
-  roles::Dialogs& dialogs;
   IdleWait& idle;
 };
 
@@ -72,12 +66,14 @@ class ReceiveLoop {
   const std::deque<std::uint8_t>& ReceivedQueue() const { return receivedQueue_; }
 
  private:
-  void TakeReturnedBuffer(midi::MidiHdr* reference);
+  void Sort(const std::uint8_t* bytes, std::size_t count);
 
   ReceiveLoopParts p_;
   std::deque<std::uint8_t> receivedQueue_;
-  // One byte more than a buffer, as the unpacking's work area always had.
-  std::array<std::uint8_t, midi::kPoolBufferBytes + 1> workArea_{};
+  std::deque<std::uint8_t> shortEvents_;
+  // Bytes outside any message count as SysEx data, so that a capture begun in the
+  // middle of a message keeps what it got of it.
+  bool inSysex_ = true;
 };
 
 }  // namespace session

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -25,32 +24,6 @@ char CharAt(const roles::TextBox& box, int position) {
              ? text[static_cast<std::size_t>(position - 1)]
              : '\0';
 }
-
-// The output buffer: allocated at the start of a Send and given back however it ends.
-class OutputBuffer {
- public:
-  explicit OutputBuffer(midi::BlockAllocator& allocator)
-      : allocator_(allocator), handle_(allocator.Allocate(kOutputBufferBytes)) {}
-  ~OutputBuffer() {
-    if (handle_ == 0) return;
-    if (locked_) allocator_.Unlock(handle_);
-    allocator_.Free(handle_);
-  }
-  OutputBuffer(const OutputBuffer&) = delete;
-  OutputBuffer& operator=(const OutputBuffer&) = delete;
-
-  bool Allocated() const { return handle_ != 0; }
-  std::uint8_t* Lock() {
-    std::uint8_t* address = allocator_.Lock(handle_);
-    locked_ = address != nullptr;
-    return address;
-  }
-
- private:
-  midi::BlockAllocator& allocator_;
-  std::uintptr_t handle_;
-  bool locked_ = false;
-};
 
 }  // namespace
 
@@ -181,30 +154,10 @@ SendEnd TransmitEngine::Send() {
   filesNotOpened_ = 0;
   stop_ = Stop::None;
 
-  OutputBuffer buffer(p_.allocator);
-  if (!buffer.Allocated()) {
-    p_.dialogs.MessageBox(kNoOutputBuffer);
-    p_.flags.QuitRequested = true;
-    return SendEnd::NoOutputBuffer;
-  }
-  std::uint8_t* address = nullptr;
-  while (!p_.flags.QuitRequested) {
-    address = buffer.Lock();
-    if (address != nullptr) break;
-    p_.pump.PumpEvents();
-  }
-
-  header_ = midi::MidiHdr{};
-  header_.lpData = address;
-  header_.dwBufferLength = kOutputBufferBytes;
   // The port the Send starts on takes all of it: a bulk load split between two
-  // devices is of no use, and the header is prepared for this port only.
+  // devices is of no use.
   const int slot = p_.devices.SelectedOutput;
   port_ = slot >= 0 && slot < midi::kMaxSlots ? p_.devices.OutputHandles[static_cast<std::size_t>(slot)] : 0;
-  const midi::MidiResult prepared = p_.ports.OutPrepareHeader(port_, &header_, midi::kMidiHdrSize);
-  if (prepared != midi::kNoError) {
-    midi::ShowMidiError(static_cast<std::int16_t>(prepared), "midiOutPrepareHeader", p_.ports, p_.dialogs);
-  }
 
   p_.dialogs.MessageBox(kSendPrompt);
 
@@ -237,10 +190,6 @@ SendEnd TransmitEngine::Send() {
     return end;
   }
 
-  const midi::MidiResult unprepared = p_.ports.OutUnprepareHeader(port_, &header_, midi::kMidiHdrSize);
-  if (unprepared != midi::kNoError) {
-    midi::ShowMidiError(static_cast<std::int16_t>(unprepared), "midiOutUnprepareHeader", p_.ports, p_.dialogs);
-  }
   LeaveSendingPhase();
   if (!leftIncomplete_.empty()) p_.dialogs.MessageBox(leftIncomplete_ + kLeftIncomplete);
   ReloadAtEnd();
@@ -294,7 +243,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
       p_.dialogs.MessageBox(kBlockTooLong);
       file.reset();
       LeaveSendingPhase();
-      UnprepareQuietly();
       end = SendEnd::BlockTooLong;
       return FileEnd::Stop;
     }
@@ -306,7 +254,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
       file.reset();
       LeaveSendingPhase();
       ReloadAtEnd();
-      UnprepareQuietly();
       end = SendEnd::HandOverFailed;
       return FileEnd::Stop;
     }
@@ -346,7 +293,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
   if (!handed) {
     file.reset();
     LeaveSendingPhase();
-    UnprepareQuietly();
     end = SendEnd::RestFailed;
     return FileEnd::Stop;
   }
@@ -394,11 +340,10 @@ bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
 }
 
 midi::MidiResult TransmitEngine::HandBlockToPort(bool paced, bool endOfFile) {
-  // The layer takes its own copy of the block before OutLongMsg returns, so the
-  // buffer is free for the next block however long this one takes on the wire.
-  header_.dwBufferLength = static_cast<std::uint32_t>(blockCount_);
-  if (header_.lpData != nullptr) std::memcpy(header_.lpData, blockBytes_.data(), header_.dwBufferLength);
-  const midi::MidiResult result = p_.ports.OutLongMsg(port_, &header_, midi::kMidiHdrSize);
+  // The layer takes its own copy of the block, so the block's bytes are free for the
+  // next one however long this one takes on the wire.
+  const midi::MidiResult result =
+      p_.ports.OutSend(port_, blockBytes_.data(), static_cast<std::size_t>(blockCount_));
   if (result == midi::kNoError) handedBytes_ += blockCount_;
   if (observer_) observer_({blockCount_, paced, endOfFile, result});
   return result;
@@ -550,12 +495,6 @@ void TransmitEngine::ReloadAtEnd() {
   // the user aborted, is no reason to lose the others. What loaded of it is no
   // combination to save, though.
   if (!p_.reloadFileList()) p_.parse.ResetPieceStore();
-}
-
-void TransmitEngine::UnprepareQuietly() {
-  // After an early end the user has just been told what went wrong; a failure to
-  // withdraw the header from the port would only add a second notice.
-  (void)p_.ports.OutUnprepareHeader(port_, &header_, midi::kMidiHdrSize);
 }
 
 }  // namespace transmit

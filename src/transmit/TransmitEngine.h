@@ -33,8 +33,7 @@
 #include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
-#include "midi/InputBufferPool.h"
-#include "midi/MidiDevices.h"
+#include "midi/DeviceSession.h"
 #include "midi/MidiPorts.h"
 #include "roles/Dialogs.h"
 #include "roles/EventPump.h"
@@ -59,7 +58,6 @@ inline constexpr const char* kSendPrompt =
     "Make sure Groovebox is showing rECivE (press FUNC-SHIFT-16 and then press right arrow).  When you are ready to "
     "send the data in the Files and Pieces window, then plug the MIDI cable into the MC303 (and not a moment sooner) "
     "and then press OK.";
-inline constexpr const char* kNoOutputBuffer = "Could not allocate 16K of RAM for output buffer.";
 inline constexpr const char* kBlockTooLong =
     "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change.";
 inline constexpr const char* kErrorOpeningFile = "Error opening file ";
@@ -77,7 +75,6 @@ enum class SendEnd {
   Finished,         // every listed file was read, or the Send was asked to stop (Stopped())
   AlreadySending,   // ignored: a Send was already running
   Recording,        // refused: a capture or a reload of the file list was under way
-  NoOutputBuffer,   // the output buffer could not be allocated; the program is to end
   BlockTooLong,     // a block grew beyond 16384 bytes
   HandOverFailed,   // the port refused a paced block
   RestFailed,       // the port refused the rest of a file
@@ -99,7 +96,6 @@ struct TransmitParts {
   roles::TextBox& tTraffic;
   midi::MidiPorts& ports;
   const midi::DeviceState& devices;  // SelectedOutput and OutputHandles
-  midi::BlockAllocator& allocator;   // the output buffer
   roles::Dialogs& dialogs;
   roles::EventPump& pump;
   roles::ProgressWindow& fSplash;
@@ -172,7 +168,6 @@ class TransmitEngine {
 
   void LeaveSendingPhase();
   void ReloadAtEnd();
-  void UnprepareQuietly();
 
   TransmitParts p_;
   bool busy_ = false;
@@ -181,8 +176,6 @@ class TransmitEngine {
   std::function<filelist::FilePtr(const std::string&)> open_;
   int filesNotOpened_ = 0;
 
-  // One output header per Send, at a fixed address while the port may hold it.
-  midi::MidiHdr header_;
   midi::PortHandle port_ = 0;
   // The bytes read since the last hand-over; one more than a block may hold, so that
   // the byte that makes a block too long can still be stored.

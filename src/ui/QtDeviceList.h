@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "midi/MidiDevices.h"
+#include "midi/DeviceSession.h"
 
 namespace ui {
 
@@ -21,8 +21,6 @@ class QtDeviceList final : public midi::DeviceList {
   std::string Item(int position) const override;
   int ListIndex() const override { return index_; }
   void SetListIndex(int position) override;
-  // The list's text field shows the chosen entry already; nothing is typed there.
-  void SetText(const std::string&) override {}
 
   // The user chose an entry (the same one again counts too).
   std::function<void()> OnChosen;

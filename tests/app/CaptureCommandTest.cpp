@@ -45,6 +45,28 @@ TEST(CaptureEnd, TheIdleTimeoutCountsFromTheLastByteAndOnlyAfterTheFirst) {
   EXPECT_TRUE(untimed.Reached(20, t0, true));
 }
 
+TEST(ChooseSlot, ASlotAWholeNameOrAPartOfOneNameOnlyElseTheCandidatesAreSaid) {
+  const std::vector<std::string> names = {"MC-303 IN:a", "MC-303 IN:ab", "Other"};
+  const std::string several = "'mc-303' matches several output ports, slots 0 (MC-303 IN:a), 1 (MC-303 IN:ab); "
+                              "give the slot number or the whole name.";
+  const struct {
+    std::string wanted;
+    std::optional<int> slot;
+    std::string said;
+  } cases[] = {{"1", 1, ""},
+               {"mc-303 in:A", 0, ""},  // a whole name, though a part of the next one too
+               {"in:ab", 1, ""},
+               {"mc-303", std::nullopt, several},
+               {"3", std::nullopt, "No output port matches '3'; see vezorizer-cli ports."},
+               {"x", std::nullopt, "No output port matches 'x'; see vezorizer-cli ports."}};
+  for (const auto& c : cases) {
+    std::ostringstream out, err;
+    cli::Console console{out, err};
+    EXPECT_EQ(cli::ChooseSlot(c.wanted, names, "output", console), c.slot) << c.wanted;
+    EXPECT_EQ(err.str(), c.said.empty() ? "" : "vezorizer-cli: " + c.said + "\n") << c.wanted;
+  }
+}
+
 // A capture from the fake device's input into OUT.SYX in a folder of its own.
 class Capture : public testing::Test {
  protected:
@@ -65,7 +87,7 @@ class Capture : public testing::Test {
     cli::CaptureHooks hooks;
     hooks.onPump = [this, parsed, sent = false](std::uint64_t bytesParsed) mutable {
       if (!sent && err.str().find("Recording from") != std::string::npos) {
-        ports.SendSysex(0, message);
+        ports.Receive(0, message);
         sent = true;
       }
       if (bytesParsed >= message.size()) parsed();
@@ -84,7 +106,7 @@ class Capture : public testing::Test {
 };
 
 TEST_F(Capture, NothingReceivedSavesNothingAndSaysSo) {
-  ports.SendShort(0, {0xFE});  // active sensing alone records nothing
+  ports.Receive(0, {0xFE});  // active sensing alone records nothing
   const std::atomic<bool> stop{true};  // Ctrl-C before any byte
   EXPECT_EQ(Run(stop, std::nullopt), 1);
   EXPECT_NE(err.str().find("Recording from input slot 0 (Groovebox In)"), std::string::npos);

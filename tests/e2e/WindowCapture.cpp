@@ -139,9 +139,8 @@ int Repeat(const std::string& output, const std::string& file, int count) {
   ScriptedDialogs dialogs;
   midi::RtMidiPorts ports;
   app::QtEventPump pump;
-  midi::HeapBlockAllocator allocator;
   fs::create_directories("prog");
-  app::Program program({ports, dialogs, pump, allocator, fs::absolute("prog")});
+  app::Program program({ports, dialogs, pump, fs::absolute("prog")});
   if (!program.StartUp()) return Fail("the program did not start");
   if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
   program.Boxes().tFiles.SetText(file + "\r\n");
@@ -209,10 +208,9 @@ int main(int argc, char** argv) {
 
   midi::RtMidiPorts ports;
   User user;
-  midi::HeapBlockAllocator allocator;
   const fs::path programDirectory = fs::absolute("prog");
   fs::create_directories(programDirectory);
-  app::Program program({ports, dialogs, user, allocator, programDirectory});
+  app::Program program({ports, dialogs, user, programDirectory});
   if (!program.StartUp()) return Fail("the program did not start");
   if (!Choose(*program.Window().cInp, input)) return Fail("no input port holds " + input);
   if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);

@@ -3,6 +3,8 @@
 #   jack-fixture.sh start NAME STATEDIR   starts jackd with the dummy driver and waits
 #                                         until it answers; fails when it cannot start
 #   jack-fixture.sh stop NAME STATEDIR    ends that server, and only that one
+#   jack-fixture.sh discard NAME STATEDIR kills it outright (one that a stopped client
+#                                         holds up), its registry entry taken back
 set -uo pipefail
 action=$1 name=$2 state=$3
 pidfile=$state/jackd.pid
@@ -27,12 +29,27 @@ case $action in
     fi
     echo "JACK server '$name' runs as pid $(cat "$pidfile")"
     ;;
-  stop)
+  stop|discard)
     [[ -s $pidfile ]] || exit 0
     pid=$(cat "$pidfile")
-    kill "$pid" 2>/dev/null
-    poll 10 bash -c "! kill -0 $pid" || kill -9 "$pid" 2>/dev/null
+    kill -CONT "$pid" 2>/dev/null
+    if [[ $action == stop ]]; then
+      kill "$pid" 2>/dev/null
+      poll 10 bash -c "! kill -0 $pid"
+    fi
+    if kill -0 "$pid" 2>/dev/null; then
+      # Killed outright, a server leaves its entry in JACK's registry of servers, which
+      # holds eight for the whole machine: a server of the same name that starts and
+      # ends cleanly takes the entry back.
+      kill -9 "$pid"
+      poll 5 bash -c "! kill -0 $pid"
+      jackd --no-realtime -n "$name" -d dummy >>"$state/jackd.log" 2>&1 &
+      reclaim=$!
+      poll 20 jack_lsp
+      kill "$reclaim"
+      poll 30 bash -c "! kill -0 $reclaim" || kill -9 "$reclaim"
+    fi
     rm -f "$pidfile"
     ;;
-  *) echo "usage: $0 start|stop NAME STATEDIR" >&2; exit 2 ;;
+  *) echo "usage: $0 start|stop|discard NAME STATEDIR" >&2; exit 2 ;;
 esac

@@ -3,7 +3,8 @@
 # expected bytes are worked out here (tr, head, grep), not by our code. A simulator must
 # end cleanly on SIGTERM, or by itself once told to vanish.
 #   sim-e2e.sh MODE SERVER WORKDIR SIM CLI GEN-DUMP EXAMPLE ARGS...
-# INPUT: a file, dump:GEN-DUMP-OPTIONS or message:N (one SysEx of N bytes); in COMMAND,
+# INPUT: a file, dump:GEN-DUMP-OPTIONS, cut:N:GEN-DUMP-OPTIONS (the first N bytes of such
+# a dump) or message:N (one SysEx of N bytes); in COMMAND,
 # @PORT@ is the simulator's name and @FILE@ the INPUT.
 # capture INPUT SPEED VANISH COMMAND...: the simulator plays INPUT at SPEED times wire
 #   speed; COMMAND's out.SYX must be INPUT less 0xFE. VANISH > 0: the simulator goes
@@ -22,12 +23,17 @@
 #   another bank arrives byte for byte and paced, without RCV ERR, and that bank is
 #   saved equal to the capture; 3. sent in blocks of over 1200 bytes it gives RCV ERR
 #   even with the pause.
+# hung: on a JACK server of its own that stops answering (SIGSTOP): a capture under way
+#   and a send under way each end within 10 s of SIGINT, the capture saving what came
+#   before, the send exit 130 having sent what the simulator got; and a send started
+#   against the stopped server ends on SIGINT too.
 # window CAPTURE-WINDOW: the window program's own handlers: the simulator's bank dump
 #   captured, with the start-over question open for five seconds on the way; Stop's
 #   piece files sent as Stop listed them to a simulator with another bank, which takes
 #   them in without RCV ERR and saves a bank equal to the capture; what the user does
 #   during the Send lengthens no gap by more than 20 ms past the pause and a JACK period.
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 mode=$1 server=$2 work=$3 sim=$4 cli=$5 gendump=$6 example=$7; shift 7
 export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER=$server
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
@@ -66,6 +72,7 @@ at_least() { (($(stat -c %s "$1") >= $2)); }        # at_least FILE BYTES
 input_file() {
   case $1 in
     dump:*) "$gendump" ${1#dump:} input.syx || fail "gen-dump" ;;
+    cut:*) "$gendump" ${1#cut:*:} whole.syx && head -c "$(cut -d: -f2 <<<"$1")" whole.syx >input.syx || fail "gen-dump" ;;
     message:*) { printf '\xf0'; head -c $((${1#message:} - 2)) /dev/zero | tr '\0' '\021'; printf '\xf7'; } >input.syx ;;
     *) cp "$1" input.syx || fail "cannot read $1" ;;
   esac
@@ -240,6 +247,64 @@ roundtrip)
   grep -q '"event":"rcv_err","reason":"overflow"' rx.out || fail "blocks of over 1200 bytes gave no RCV ERR: $summary"
   end_sim rx
   echo "PASS: the round trip holds; blocks of over 1200 bytes gave $(grep -c '"event":"rcv_err"' rx.out) RCV ERR"
+  ;;
+
+hung)
+  # A server left stopped while a client of it ended can take minutes to answer again:
+  # each case has a fresh server of its own.
+  fixture=$here/jack-fixture.sh
+  jackd=
+  # A simulator left behind by a failure would wait for the stopped server for ever.
+  trap 'kill -9 "${pid[@]}" 2>/dev/null; [[ -n $jackd ]] && bash "$fixture" discard "$JACK_DEFAULT_SERVER" jack' EXIT
+  fresh_server() {
+    [[ -n $jackd ]] && bash "$fixture" discard "$JACK_DEFAULT_SERVER" jack
+    export JACK_DEFAULT_SERVER=$server-hung-$1
+    bash "$fixture" start "$JACK_DEFAULT_SERVER" jack >/dev/null || fail "the server of its own did not start"
+    jackd=$(cat jack/jackd.pid)
+  }
+  # ends_on_sigint PID WHAT: SIGINT, then the process must end within 10 s.
+  ends_on_sigint() {
+    kill -INT "$1"
+    poll 10 bash -c "! kill -0 $1" || { kill -9 "$1"; fail "$2 did not end within 10 s of SIGINT while the server hung"; }
+    wait "$1"
+  }
+  "$gendump" --slots 10 --min-pattern 600 --max-pattern 600 --sensing-every 0 input.syx || fail "gen-dump"
+
+  fresh_server capture
+  start_sim cap
+  "$cli" capture --port "vz-cap-$$" -o out.SYX >command.out 2>command.err &
+  command_pid=$!
+  poll 30 grep -q Recording command.err || fail "the capture did not start"
+  kill -USR1 "${pid[cap]}"
+  poll 30 grep -q BYTES command.out || fail "nothing was captured"
+  kill -STOP "$jackd"
+  ends_on_sigint $command_pid "the capture" || fail "the capture exited with $?"
+  at_least out.SYX 1 || fail "the capture saved nothing"
+  kill -9 "${pid[cap]}"  # it would wait for the server to get over its stop
+
+  fresh_server send
+  start_sim dev --record got.syx
+  "$cli" send --port "vz-dev-$$" input.syx >send.out 2>send.err &
+  command_pid=$!
+  poll 30 bash -c "(( \$(grep -c '^block' send.out) >= 3 ))" || fail "the send did not get going"
+  kill -STOP "$jackd"
+  ends_on_sigint $command_pid "the send"; status=$?
+  ((status == 130)) || fail "the send exited with $status, not 130"
+  kill -CONT "$jackd"
+  sent=$(awk '/bytes sent in/ {print $1}' send.out)
+  poll 10 at_least got.syx "$sent"
+  [[ $(stat -c %s got.syx) == "$sent" ]] || fail "the simulator got $(stat -c %s got.syx) bytes, the send said $sent"
+  kill -9 "${pid[dev]}"  # it would wait for the server to get over its stop
+
+  fresh_server late
+  kill -STOP "$jackd"
+  "$cli" send --port 0 input.syx >late.out 2>late.err &
+  command_pid=$!
+  sleep 1
+  ends_on_sigint $command_pid "a send against the stopped server"; status=$?
+  ((status == 130)) || fail "the send against the stopped server exited with $status"
+  command_pid=
+  echo "PASS: with the server stopped, the capture saved $(stat -c %s out.SYX) bytes and the sends ended on SIGINT ($sent bytes sent and received)"
   ;;
 
 window)

@@ -2,180 +2,99 @@
 
 #include <algorithm>
 
-namespace {
-// The next scripted result, or success once the script has run out.
-midi::MidiResult Next(std::deque<midi::MidiResult>& script) {
-  if (script.empty()) return midi::kNoError;
-  const midi::MidiResult result = script.front();
-  script.pop_front();
-  return result;
-}
-}  // namespace
-
-FakeMidiPorts::FakeMidiPorts() : delivery_([this] { DeliveryLoop(); }) {}
-
-FakeMidiPorts::~FakeMidiPorts() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.Notify();
-  delivery_.join();
-}
-
 int FakeMidiPorts::AddSlot(const std::string& inputName, const std::string& outputName) {
-  std::lock_guard lock(mutex_);
-  slots_.push_back({inputName, outputName});
-  return static_cast<int>(slots_.size()) - 1;
+  script.emplace_back(inputName, outputName);
+  return static_cast<int>(script.size()) - 1;
 }
 
-void FakeMidiPorts::Push(Item item) {
+FakeMidiPorts::Port* FakeMidiPorts::Find(midi::PortHandle port, int* slot) {
+  const auto it = ports_.find(port);
+  if (it == ports_.end() || !it->second.open) return nullptr;
+  if (slot != nullptr) *slot = static_cast<int>(port > 1000 ? port - 1001 : port - 1);
+  return &it->second;
+}
+
+midi::MidiResult FakeMidiPorts::Open(midi::PortHandle* handle, int slot, bool input) {
+  std::lock_guard lock(mutex_);
+  *handle = 0;
+  if (slot < 0 || slot >= static_cast<int>(script.size())) return midi::kErrBadDeviceId;
+  const auto& [in, out] = script[static_cast<std::size_t>(slot)];
+  if ((input ? in : out).empty()) return midi::kErrBadDeviceId;
+  *handle = Handle(slot, input);
+  ports_[*handle] = Port{true, false, {}};
+  return midi::kNoError;
+}
+
+midi::MidiResult FakeMidiPorts::PortName(midi::PortHandle port, std::string* name) {
+  std::lock_guard lock(mutex_);
+  int slot = -1;
+  if (Find(port, &slot) == nullptr) return midi::kErrInvalidHandle;
+  if (port > 1000 && failOutNames.count(slot) != 0) return midi::kErrNoDriver;
+  const auto& [in, out] = script[static_cast<std::size_t>(slot)];
+  *name = port > 1000 ? out : in;
+  return midi::kNoError;
+}
+
+midi::MidiResult FakeMidiPorts::Close(midi::PortHandle port) {
+  std::lock_guard lock(mutex_);
+  Port* p = Find(port);
+  if (p == nullptr) return midi::kErrInvalidHandle;
+  *p = Port{};
+  return midi::kNoError;
+}
+
+midi::MidiResult FakeMidiPorts::Start(midi::PortHandle port, bool on) {
+  std::lock_guard lock(mutex_);
+  Port* p = port < 1000 ? Find(port) : nullptr;
+  if (p == nullptr) return midi::kErrInvalidHandle;
+  p->started = on;
+  return midi::kNoError;
+}
+
+void FakeMidiPorts::Receive(int slot, const std::vector<std::uint8_t>& bytes) {
   {
     std::lock_guard lock(mutex_);
-    inbox_.push_back(std::move(item));
+    Port* p = Find(Handle(slot, true));
+    if (p == nullptr || !p->started) return;
+    p->input.insert(p->input.end(), bytes.begin(), bytes.end());
   }
-  wake_.Notify();
+  arrived_.Notify();
 }
 
-void FakeMidiPorts::SendShort(int slot, std::vector<std::uint8_t> bytes) { Push({slot, std::move(bytes)}); }
-void FakeMidiPorts::SendSysex(int slot, std::vector<std::uint8_t> bytes) { Push({slot, std::move(bytes)}); }
-
-void FakeMidiPorts::DeliveryLoop() {
-  for (;;) {
-    wake_.WaitFor(std::chrono::milliseconds(50));
-    std::deque<Item> items;
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) return;
-      items.swap(inbox_);
-      busy_ = true;
-    }
-    for (const Item& item : items) hub_.Receive(InHandle(item.slot), item.bytes.data(), item.bytes.size());
-    hub_.DeliverAll();
-    {
-      std::lock_guard lock(mutex_);
-      busy_ = false;
-    }
-    idle_.notify_all();
+std::size_t FakeMidiPorts::InRead(midi::PortHandle port, std::uint8_t* bytes, std::size_t max) {
+  std::lock_guard lock(mutex_);
+  Port* p = port < 1000 ? Find(port) : nullptr;
+  std::size_t n = 0;
+  for (; p != nullptr && n < max && !p->input.empty(); ++n) {
+    bytes[n] = p->input.front();
+    p->input.pop_front();
   }
-}
-
-bool FakeMidiPorts::WaitUntilDelivered(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return idle_.wait_for(lock, timeout, [this] { return inbox_.empty() && !busy_ && hub_.BacklogEmpty(); });
-}
-
-std::vector<FakeMidiPorts::LongMessage> FakeMidiPorts::OutputMessages() const {
-  std::lock_guard lock(mutex_);
-  return output_;
-}
-
-int FakeMidiPorts::OutUnprepares() const {
-  std::lock_guard lock(mutex_);
-  return outUnprepares_;
+  return n;
 }
 
 bool FakeMidiPorts::InputOpen(int slot) const {
   std::lock_guard lock(mutex_);
-  return SlotOf(InHandle(slot), true) >= 0;
+  const auto it = ports_.find(Handle(slot, true));
+  return it != ports_.end() && it->second.open;
 }
 
-int FakeMidiPorts::SlotOf(midi::PortHandle port, bool input) const {
-  const auto base = input ? InHandle(0) : OutHandle(0);
-  if (port < base || port - base >= slots_.size()) return -1;
-  const Slot& s = slots_[port - base];
-  return (input ? s.inOpen : s.outOpen) ? static_cast<int>(port - base) : -1;
-}
-
-midi::MidiResult FakeMidiPorts::Open(midi::PortHandle* handle, int slot, bool input) {
-  *handle = 0;
-  if (slot < 0 || slot >= static_cast<int>(slots_.size())) return midi::kErrBadDeviceId;
-  Slot& s = slots_[static_cast<std::size_t>(slot)];
-  if ((input ? s.inName : s.outName).empty()) return midi::kErrBadDeviceId;
-  (input ? s.inOpen : s.outOpen) = true;
-  *handle = input ? InHandle(slot) : OutHandle(slot);
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::OutOpen(midi::PortHandle* handle, int slot) {
+bool FakeMidiPorts::InSourcePresent(midi::PortHandle port) {
   std::lock_guard lock(mutex_);
-  return Open(handle, slot, false);
+  int slot = -1;
+  return Find(port, &slot) != nullptr && goneSources.count(slot) == 0;
 }
 
-midi::MidiResult FakeMidiPorts::InOpen(midi::PortHandle* handle, int slot, midi::InputCallback callback,
-                                       std::uintptr_t instance) {
+midi::MidiResult FakeMidiPorts::OutSend(midi::PortHandle port, const std::uint8_t* bytes, std::size_t size) {
   std::lock_guard lock(mutex_);
-  const midi::MidiResult result = Open(handle, slot, true);
-  if (result != midi::kNoError) return result;
-  hub_.Open(*handle, callback, instance);
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::OutReset(midi::PortHandle port) {
-  std::lock_guard lock(mutex_);
-  return SlotOf(port, false) < 0 ? midi::kErrInvalidHandle : midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::Name(midi::PortHandle port, bool input, std::string* name) {
-  std::lock_guard lock(mutex_);
-  const int slot = SlotOf(port, input);
-  if (slot < 0) return midi::kErrInvalidHandle;
-  if (!input && failOutCaps.count(slot) != 0) return midi::kErrNoDriver;
-  const Slot& s = slots_[static_cast<std::size_t>(slot)];
-  *name = input ? s.inName : s.outName;
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::InPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t size) {
-  {
-    std::lock_guard lock(mutex_);
-    if (const midi::MidiResult scripted = Next(inPrepareResults); scripted != midi::kNoError) return scripted;
+  int slot = -1;
+  if (port < 1000 || Find(port, &slot) == nullptr) return midi::kErrInvalidHandle;
+  if (!sendResults.empty()) {
+    const midi::MidiResult scripted = sendResults.front();
+    sendResults.pop_front();
+    if (scripted != midi::kNoError) return scripted;
   }
-  return hub_.Prepare(port, header, size);
-}
-
-midi::MidiResult FakeMidiPorts::InClose(midi::PortHandle port) {
-  {
-    std::lock_guard lock(mutex_);
-    const int slot = SlotOf(port, true);
-    if (slot >= 0) slots_[static_cast<std::size_t>(slot)].inOpen = false;
-  }
-  return hub_.Close(port);
-}
-
-midi::MidiResult FakeMidiPorts::OutClose(midi::PortHandle port) {
-  std::lock_guard lock(mutex_);
-  const int slot = SlotOf(port, false);
-  if (slot < 0) return midi::kErrInvalidHandle;
-  slots_[static_cast<std::size_t>(slot)].outOpen = false;
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::OutPrepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  if (SlotOf(port, false) < 0) return midi::kErrInvalidHandle;
-  header->dwFlags |= midi::kMhdrPrepared;
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::OutLongMsg(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  const int slot = SlotOf(port, false);
-  if (slot < 0) return midi::kErrInvalidHandle;
-  if (const midi::MidiResult scripted = Next(outLongMsgResults); scripted != midi::kNoError) return scripted;
-  if ((header->dwFlags & midi::kMhdrPrepared) == 0) return midi::kErrUnprepared;
-  output_.push_back({slot, std::vector<std::uint8_t>(header->lpData, header->lpData + header->dwBufferLength)});
-  if (lineClockUs) lineFreeUs_ = std::max(lineFreeUs_, lineClockUs()) + lineUsPerByte * header->dwBufferLength;
-  header->dwFlags |= midi::kMhdrDone;
-  return midi::kNoError;
-}
-
-midi::MidiResult FakeMidiPorts::OutUnprepareHeader(midi::PortHandle port, midi::MidiHdr* header, std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  if (SlotOf(port, false) < 0) return midi::kErrInvalidHandle;
-  ++outUnprepares_;
-  if (outUnprepareResult != midi::kNoError) return outUnprepareResult;
-  header->dwFlags &= ~midi::kMhdrPrepared;
+  output_.push_back({slot, std::vector<std::uint8_t>(bytes, bytes + size)});
+  if (lineClockUs) lineFreeUs_ = std::max(lineFreeUs_, lineClockUs()) + lineUsPerByte * static_cast<std::int64_t>(size);
   return midi::kNoError;
 }
 
@@ -185,14 +104,13 @@ std::optional<std::chrono::microseconds> FakeMidiPorts::OutDrainTime(midi::PortH
   return std::chrono::microseconds(std::max<std::int64_t>(0, lineFreeUs_ - lineClockUs()));
 }
 
+std::vector<FakeMidiPorts::LongMessage> FakeMidiPorts::OutputMessages() const {
+  std::lock_guard lock(mutex_);
+  return output_;
+}
+
 std::string FakeMidiPorts::ErrorText(midi::MidiResult code) {
   std::lock_guard lock(mutex_);
   const auto it = errorTexts.find(code);
   return it == errorTexts.end() ? std::string() : it->second;
-}
-
-bool FakeMidiPorts::InSourcePresent(midi::PortHandle port) {
-  std::lock_guard lock(mutex_);
-  const int slot = SlotOf(port, true);
-  return slot >= 0 && goneSources.count(slot) == 0;
 }

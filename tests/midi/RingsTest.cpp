@@ -1,83 +1,47 @@
-// The lock-free rings between the MIDI thread and the receive loop.
+// The lock-free ring between the MIDI system's thread and the receive loop.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "midi/InputRings.h"
-#include "midi/SpscRing.h"
+#include "midi/ByteRing.h"
 
 namespace {
 
-TEST(SpscRing, AFullRingRefusesAndCountsInsteadOfLappingTheReader) {
-  midi::SpscRing<std::uint32_t, 4> ring;
-  for (std::uint32_t v = 1; v <= 6; ++v) ring.Push(v);  // 5 and 6 find it full
-  EXPECT_EQ(ring.Dropped(), 2u);
-  std::vector<std::uint32_t> got;
-  for (std::uint32_t v = 0; ring.Pop(v);) got.push_back(v);
-  EXPECT_EQ(got, (std::vector<std::uint32_t>{1, 2, 3, 4}));
-  // Room again once read, and positions keep working past the wrap.
-  for (std::uint32_t v = 7; v <= 10; ++v) EXPECT_TRUE(ring.Push(v));
-  std::uint32_t v = 0;
-  ASSERT_TRUE(ring.Pop(v));
-  EXPECT_EQ(v, 7u);
-}
-
-TEST(InputRings, AFloodOfShortEventsLeavesReturnedBuffersIntact) {
-  midi::InputRings rings;
-  midi::MidiHdr headers[4];
-  const auto instance = midi::CallbackInstance(rings);
-  midi::MidiInCallback(1, midi::kMimLongData, instance, reinterpret_cast<std::uintptr_t>(&headers[0]), 0);
-  for (int i = 0; i < 200; ++i) midi::MidiInCallback(1, midi::kMimData, instance, 0xFE, 0);
-  midi::MidiInCallback(1, midi::kMimLongData, instance, reinterpret_cast<std::uintptr_t>(&headers[1]), 0);
-
-  midi::MidiHdr* h = nullptr;
-  ASSERT_TRUE(rings.LongDataRing.Pop(h));
-  EXPECT_EQ(h, &headers[0]);
-  ASSERT_TRUE(rings.LongDataRing.Pop(h));
-  EXPECT_EQ(h, &headers[1]);
-  EXPECT_FALSE(rings.LongDataRing.Pop(h));
-  EXPECT_EQ(rings.ShortEventsDropped(), 200u - 64u);
-}
-
-TEST(InputRings, TimingClockIsDroppedButOtherNotificationsKeepTheirParameter) {
-  midi::InputRings rings;
-  const auto instance = midi::CallbackInstance(rings);
-  midi::MidiInCallback(1, midi::kMimData, instance, 0xF8, 0);
-  midi::MidiInCallback(1, midi::kMimOpen, instance, 0, 0);
-  midi::MidiInCallback(1, midi::kMimLongError, instance, 0xF8, 0);  // not a short message: kept
-  midi::MidiInCallback(1, midi::kMimData, instance, 0x7F3C90, 0);
-  std::vector<std::uint32_t> got;
-  for (std::uint32_t v = 0; rings.ShortEventRing.Pop(v);) got.push_back(v);
-  EXPECT_EQ(got, (std::vector<std::uint32_t>{0, 0xF8, 0x7F3C90}));
-}
-
-// Records of every length, some wrapping round the end of a small ring, pass a real
-// producer thread to a consumer intact and in order; what does not fit is counted.
-TEST(SpscByteRing, RecordsCrossThreadsWholeAndInOrder) {
-  midi::SpscByteRing ring(256);
-  constexpr int kRecords = 20000;
+// Events of every length, some wrapping round the end of a small ring, pass a real
+// producer thread to a consumer intact and in order; one that does not fit is refused
+// whole.
+TEST(ByteRing, EventsCrossThreadsWholeAndInOrder) {
+  midi::ByteRing ring(256);
+  constexpr int kEvents = 20000;
   std::thread producer([&] {
-    std::vector<std::uint8_t> record;
-    for (int i = 0; i < kRecords; ++i) {
-      record.assign(static_cast<std::size_t>(i % 97 + 1), static_cast<std::uint8_t>(i));
-      while (!ring.PushRecord(record.data(), static_cast<std::uint32_t>(record.size()))) std::this_thread::yield();
+    std::vector<std::uint8_t> event;
+    for (int i = 0; i < kEvents; ++i) {
+      event.assign(static_cast<std::size_t>(i % 97 + 1), static_cast<std::uint8_t>(i));
+      while (!midi::PushEvent(ring, event.data(), event.size(), static_cast<std::uint64_t>(i))) std::this_thread::yield();
     }
   });
-  int next = 0;
+  // Read as the receive loop reads them, heads left out, in pieces of 50 bytes that
+  // end in the middle of events; each event is its length's worth of its number.
+  int next = 0, inEvent = 0;
   bool intact = true;
-  while (next < kRecords) {
-    ring.Drain([&](const std::uint8_t* bytes, std::uint32_t count) {
-      intact = intact && count == static_cast<std::uint32_t>(next % 97 + 1);
-      for (std::uint32_t k = 0; k < count; ++k) intact = intact && bytes[k] == static_cast<std::uint8_t>(next);
-      ++next;
-    });
+  std::uint32_t left = 0;
+  std::uint8_t piece[50];
+  while (next < kEvents) {
+    const std::size_t n = midi::ReadEventBytes(ring, left, piece, sizeof piece);
+    for (std::size_t k = 0; k < n; ++k) {
+      intact = intact && piece[k] == static_cast<std::uint8_t>(next);
+      if (++inEvent == next % 97 + 1) ++next, inEvent = 0;
+    }
   }
   producer.join();
   EXPECT_TRUE(intact);
-  // The retries above were refusals: each counted its bytes.
-  EXPECT_FALSE(ring.PushRecord(std::vector<std::uint8_t>(300).data(), 300));
-  EXPECT_GE(ring.DroppedBytes(), 300u);
+  EXPECT_EQ(left, 0u);
+  // A head and the rest of the 256 bytes fill the ring exactly; one byte more does not fit.
+  std::vector<std::uint8_t> rest(256 - sizeof(midi::EventHead) + 1, 0x55);
+  EXPECT_FALSE(midi::PushEvent(ring, rest.data(), rest.size(), 0));
+  EXPECT_TRUE(midi::PushEvent(ring, rest.data(), rest.size() - 1, 0));
+  EXPECT_EQ(midi::ReadEventBytes(ring, left, rest.data(), rest.size()), rest.size() - 1) << "one event, whole";
 }
 
 }  // namespace

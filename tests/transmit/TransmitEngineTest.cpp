@@ -119,9 +119,8 @@ class TransmitTest : public testing::Test {
     for (const auto& m : ports.OutputMessages()) all.insert(all.end(), m.bytes.begin(), m.bytes.end());
     return all;
   }
-  // Every Send, however it ends, gives the output header back to the port.
-  void ExpectHeaderGivenBack() const {
-    EXPECT_EQ(ports.OutUnprepares(), 1);
+  // Every Send, however it ends, leaves its sending phase.
+  void ExpectSendingPhaseLeft() const {
     EXPECT_FALSE(flags.RecordingActive);
     EXPECT_FALSE(parse.Log().Suppressed);
   }
@@ -139,11 +138,10 @@ class TransmitTest : public testing::Test {
   filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};
   FakeMidiPorts ports;
   midi::DeviceState devices;
-  midi::HeapBlockAllocator heap;
   std::int32_t bufferSize = 139;
   int reloads = 0;
   std::size_t shownBeforeReload = 0;  // the messages the Send itself showed
-  transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, heap, dialogs, timer3, splash,
+  transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, dialogs, timer3, splash,
                                    countdown, timer3, bufferSize, [this] {
                                      if (++reloads == 1) shownBeforeReload = dialogs.messages.size();
                                      return list.ReloadFileList();
@@ -174,7 +172,7 @@ TEST_P(BlockCutting, BlocksEndAtTheFirstF7PastTheSizeAndCarryTailsOn) {
   const Bytes sent = Sent();
   ASSERT_LE(sent.size(), all.size());
   EXPECT_TRUE(std::equal(sent.begin(), sent.end(), all.begin())) << "the files' bytes, unchanged and in order";
-  ExpectHeaderGivenBack();
+  ExpectSendingPhaseLeft();
   const bool tooLong = c.end == SendEnd::BlockTooLong;
   Strings shown{transmit::kSendPrompt};
   if (tooLong) shown.push_back(transmit::kBlockTooLong);
@@ -336,7 +334,7 @@ TEST_P(Interrupted, AStopFinishesThePartBeingSentUnlessAskedTwiceAndOpensNothing
   EXPECT_EQ(Strings(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(shownBeforeReload)), shown)
       << "nothing is opened after a stop";
   EXPECT_NE(tDev.Text().find(i.result + "\r\n"), std::string::npos) << tDev.Text();
-  ExpectHeaderGivenBack();
+  ExpectSendingPhaseLeft();
 }
 INSTANTIATE_TEST_SUITE_P(
     Engine, Interrupted,
@@ -410,17 +408,15 @@ TEST_P(Failures, ShowTheirMessageAndEndAsTheyMust) {
   EXPECT_EQ(reloads, f.reloads);
   EXPECT_NE(tDev.Text().find(f.end == SendEnd::Finished ? "Send finished." : "Send stopped by an error."),
             std::string::npos);
-  ExpectHeaderGivenBack();
+  ExpectSendingPhaseLeft();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, Failures,
-    testing::Values(Failure{"APacedHandOver", [](FakeMidiPorts& p) { p.outLongMsgResults = {0, midi::kErrNotReady}; },
+    testing::Values(Failure{"APacedHandOver", [](FakeMidiPorts& p) { p.sendResults = {0, midi::kErrNotReady}; },
                             "midiOutLongMsg: busy", SendEnd::HandOverFailed, 1, 1},
-                    Failure{"TheRestOfAFile", [](FakeMidiPorts& p) { p.outLongMsgResults = {0, 0, midi::kErrNotReady}; },
-                            "midiOutLongMsg: busy", SendEnd::RestFailed, 2, 0},
-                    Failure{"UnpreparingTheHeader", [](FakeMidiPorts& p) { p.outUnprepareResult = midi::kErrNotReady; },
-                            "midiOutUnprepareHeader: busy", SendEnd::Finished, 3, 1}),
+                    Failure{"TheRestOfAFile", [](FakeMidiPorts& p) { p.sendResults = {0, 0, midi::kErrNotReady}; },
+                            "midiOutLongMsg: busy", SendEnd::RestFailed, 2, 0}),
     [](const testing::TestParamInfo<Failure>& p) { return p.param.name; });
 
 }  // namespace

@@ -3,14 +3,25 @@
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
-#if defined(VZ_SIM_JACK)
-#include <jack/jack.h>
+#if defined(VZ_HAVE_JACK)
+#include "midi/JackMidi.h"
 #endif
 
 namespace mc303sim {
 namespace {
+
+#if defined(VZ_HAVE_JACK)
+// The next whole event of a JACK input port, if any.
+bool PopEvent(midi::ByteRing& ring, std::vector<std::uint8_t>& bytes, std::uint64_t& micros) {
+  if (ring.Readable() < sizeof(midi::EventHead)) return false;
+  midi::EventHead head;
+  ring.Read(&head, sizeof head);
+  bytes.resize(head.size);
+  ring.Read(bytes.data(), head.size);
+  micros = head.micros;
+  return true;
+}
+#endif
 
 // Messages RtMidi may hold for us between two reads: the main loop reads every
 // millisecond, and even an unpaced send arrives as a few hundred messages.
@@ -43,23 +54,6 @@ constexpr Candidate kCandidates[] = {
     {"core", RtMidi::MACOSX_CORE, "CoreMIDI"},
 };
 
-// RtMidi's JACK output passes a message on in the server's next cycle, and a port that
-// goes in the middle of a cycle may take that cycle's messages with it. Once the server
-// has begun two more cycles, the one after the last message is over.
-void WaitTwoJackCycles() {
-#if defined(VZ_SIM_JACK)
-  jack_client_t* client = jack_client_open("MC-303 unplug", JackNoStartServer, nullptr);
-  if (client == nullptr) return;
-  const jack_nframes_t start = jack_last_frame_time(client);
-  const jack_nframes_t twoPeriods = 2 * jack_get_buffer_size(client);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (jack_last_frame_time(client) - start < twoPeriods && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  jack_client_close(client);
-#endif
-}
-
 }  // namespace
 
 std::unique_ptr<SimPorts> SimPorts::Open(const std::string& name, const std::string& apiChoice, std::string& why) {
@@ -73,6 +67,22 @@ std::unique_ptr<SimPorts> SimPorts::Open(const std::string& name, const std::str
     }
     std::unique_ptr<SimPorts> ports(new SimPorts);
     ports->systemName_ = c.shown;
+#if defined(VZ_HAVE_JACK)
+    if (c.api == RtMidi::UNIX_JACK) {
+      ports->jackIn_ = midi::JackMidi::Connect(kInputClient);
+      ports->jackOut_ = midi::JackMidi::Connect(kOutputClient);
+      if (ports->jackIn_ && ports->jackOut_) {
+        ports->jackInPort_ = ports->jackIn_->Open(name, "", false);
+        ports->jackOutPort_ = ports->jackOut_->Open(name, "", true, false);
+      }
+      if (ports->jackInPort_ < 0 || ports->jackOutPort_ < 0) {
+        why += std::string(c.shown) + ": cannot make virtual ports (is its server running?). ";
+        continue;
+      }
+      ports->jackIn_->Listen(ports->jackInPort_, true);
+      return ports;
+    }
+#endif
     try {
       ports->in_ = std::make_unique<RtMidiIn>(c.api, kInputClient, kInputQueueMessages);
       ports->in_->setErrorCallback(&CountError, &ports->errors_);
@@ -103,17 +113,52 @@ std::unique_ptr<SimPorts> SimPorts::Open(const std::string& name, const std::str
 SimPorts::~SimPorts() = default;
 
 void SimPorts::Close() {
-  if (systemName_ == "JACK") WaitTwoJackCycles();
+#if defined(VZ_HAVE_JACK)
+  if (jackOut_) jackOut_->Close(jackOutPort_);  // passes on what it holds first
+#endif
+  jackOut_.reset();
+  jackIn_.reset();
   out_.reset();
   in_.reset();
 }
 
+int SimPorts::Errors() const {
+#if defined(VZ_HAVE_JACK)
+  if (jackIn_) return errors_.load() + (jackIn_->LostInputBytes() > 0 ? 1 : 0);
+#endif
+  return errors_.load();
+}
+
 bool SimPorts::Read(std::vector<unsigned char>& message, double& seconds) {
+#if defined(VZ_HAVE_JACK)
+  if (jackIn_) {
+    // A sender's block comes in parts when it spans process cycles: joined up to the
+    // part that ends in 0xF7 (a block ends with a message), so that the block arrives
+    // as one, dated from its first part.
+    std::vector<std::uint8_t> part;
+    std::uint64_t at = 0;
+    while (PopEvent(jackIn_->Input(jackInPort_), part, at)) {
+      if (pending_.empty()) pendingAt_ = at;
+      pending_.insert(pending_.end(), part.begin(), part.end());
+      if (pending_.back() != 0xF7 && pending_.size() < (1u << 20)) continue;
+      seconds = lastAt_ == 0 ? 0.0 : static_cast<double>(pendingAt_ - lastAt_) / 1e6;
+      lastAt_ = pendingAt_;
+      message.swap(pending_);
+      pending_.clear();
+      return true;
+    }
+    message.clear();
+    return false;
+  }
+#endif
   seconds = in_->getMessage(&message);
   return !message.empty();
 }
 
 bool SimPorts::Send(const std::vector<unsigned char>& message) {
+#if defined(VZ_HAVE_JACK)
+  if (jackOut_) return jackOut_->Send(jackOutPort_, message.data(), message.size()) == midi::kNoError;
+#endif
   const int before = errors_.load();
   out_->sendMessage(&message);
   return errors_.load() == before;

@@ -1,7 +1,8 @@
 // The simulator's MIDI ports: one virtual input and one virtual output, both named after
 // the device, on the first MIDI system that can make virtual ports (JACK when its
 // server runs, else ALSA; CoreMIDI on macOS). The librarian then finds the simulator in
-// both of its device lists as it would find a MIDI interface.
+// both of its device lists as it would find a MIDI interface. On JACK the ports are the
+// librarian's own JACK clients (midi/JackMidi.h), which close without a crash.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,9 @@
 
 class RtMidiIn;
 class RtMidiOut;
+namespace midi {
+class JackMidi;
+}
 
 namespace mc303sim {
 
@@ -30,7 +34,7 @@ class SimPorts {
   // False when the MIDI system reported an error.
   bool Send(const std::vector<unsigned char>& message);
   // Errors the MIDI system reported since the ports opened (a full input queue, ...).
-  int Errors() const { return errors_.load(); }
+  int Errors() const;
   // Closes both ports, as an unplugged device goes; the output passes on what it holds
   // first. Read and Send must not be called after it.
   void Close();
@@ -41,6 +45,12 @@ class SimPorts {
   std::atomic<int> errors_{0};
   std::unique_ptr<RtMidiIn> in_;
   std::unique_ptr<RtMidiOut> out_;
+  // On JACK: a client for each port, named as the device's sockets.
+  std::unique_ptr<midi::JackMidi> jackIn_, jackOut_;
+  int jackInPort_ = -1, jackOutPort_ = -1;
+  // A SysEx message whose parts are still arriving, from when its first part came.
+  std::vector<unsigned char> pending_;
+  std::uint64_t pendingAt_ = 0, lastAt_ = 0;
 };
 
 }  // namespace mc303sim

@@ -1,0 +1,124 @@
+// The device session (probe, lists, choice, rescan, close) and the MIDI error notice,
+// on the fake layer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/CountingPump.h"
+#include "fakes/FakeMidiPorts.h"
+#include "fakes/ScriptedDialogs.h"
+#include "midi/DeviceSession.h"
+#include "midi/MidiError.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+
+class ListEntries final : public midi::DeviceList {
+ public:
+  void Clear() override { items.clear(); }
+  void AddItem(const std::string& name) override { items.push_back(name); }
+  int ListCount() const override { return static_cast<int>(items.size()); }
+  std::string Item(int p) const override { return p >= 0 && p < ListCount() ? items[static_cast<std::size_t>(p)] : ""; }
+  int ListIndex() const override { return index; }
+  void SetListIndex(int p) override { index = p; }
+  Strings items;
+  int index = -1;
+};
+
+struct Rig {
+  FakeMidiPorts ports;
+  ScriptedDialogs dialogs;
+  CountingPump pump;
+  ListEntries cInp, cOut;
+  midi::DeviceSession devices{ports, dialogs, pump, cInp, cOut};
+  bool quit = false;
+
+  Bytes Read() {
+    Bytes got(64);
+    got.resize(devices.Read(got.data(), got.size()));
+    return got;
+  }
+};
+
+// Where each list ends is the window's start-up test (tests/app).
+TEST(Devices, AFailedNameQueryAsksToQuit) {
+  Rig failing;
+  failing.ports.AddSlot("In A", "Out A");
+  failing.ports.failOutNames = {0};
+  EXPECT_TRUE(failing.devices.Open(failing.quit));
+  EXPECT_TRUE(failing.quit);
+  EXPECT_TRUE(failing.dialogs.messages.empty());
+}
+
+TEST(Devices, OnlyTheChosenInputListensAndAnIllegalPositionFallsBackToEntryZero) {
+  Rig rig;
+  rig.ports.AddSlot("In A", "Out A");
+  rig.ports.AddSlot("In B", "Out B");
+  ASSERT_TRUE(rig.devices.Open(rig.quit));
+  rig.ports.Receive(0, {0xFE});
+  EXPECT_EQ(rig.Read(), Bytes{0xFE}) << "slot 0 started at start-up";
+  rig.devices.SelectInput(1);
+  rig.ports.Receive(0, {0x01});  // the input left is stopped: never kept
+  rig.ports.Receive(1, {0x02});
+  EXPECT_EQ(rig.Read(), Bytes{0x02});
+  rig.devices.SelectInput(2);
+  rig.devices.SelectOutput(5);
+  EXPECT_EQ(rig.dialogs.Texts(), (Strings{"Illegal input device selected!", "Illegal output device selected!"}));
+  EXPECT_EQ(rig.devices.State().SelectedInput, 0);
+  EXPECT_EQ(rig.devices.State().SelectedOutput, 0);
+  rig.ports.Receive(1, {0x03});
+  EXPECT_EQ(rig.Read(), Bytes{}) << "back on slot 0, which kept nothing while stopped";
+}
+
+// The lists are read afresh and every port opened again; the choice follows its name
+// to its new slot, and falls back to entry 0 once its device has gone.
+TEST(Devices, ARescanKeepsTheChoiceByNameOrFallsBackToEntryZero) {
+  Rig rig;
+  rig.ports.AddSlot("In A", "Out A");
+  rig.ports.AddSlot("In B", "Out B");
+  ASSERT_TRUE(rig.devices.Open(rig.quit));
+  rig.devices.SelectInput(1);
+  rig.devices.SelectOutput(1);
+  rig.ports.script.insert(rig.ports.script.begin(), {"In New", ""});
+  ASSERT_TRUE(rig.devices.Rescan(rig.quit));
+  EXPECT_EQ(rig.ports.listReadings, 1);
+  EXPECT_EQ(rig.cInp.items, (Strings{"In New", "In A", "In B"}));
+  EXPECT_EQ(rig.cOut.items, Strings{}) << "slot 0 has no output now";
+  EXPECT_EQ(rig.devices.State().SelectedInput, 2);
+  EXPECT_EQ(rig.cInp.index, 2);
+  rig.ports.Receive(2, {0x04});
+  EXPECT_EQ(rig.Read(), Bytes{0x04});
+
+  rig.ports.script = {{"In A", "Out A"}};  // B has gone
+  ASSERT_TRUE(rig.devices.Rescan(rig.quit));
+  EXPECT_EQ(rig.devices.State().SelectedInput, 0);
+  EXPECT_EQ(rig.devices.State().SelectedOutput, 0);
+  EXPECT_FALSE(rig.ports.InputOpen(1));
+  rig.ports.script.clear();
+  EXPECT_FALSE(rig.devices.Rescan(rig.quit));
+  EXPECT_FALSE(rig.ports.InputOpen(0));
+  EXPECT_FALSE(rig.quit);
+}
+
+TEST(MidiError, TheNoticeReadsTheOperationAndTheLayersTextAndCodeZeroShowsNothing) {
+  const struct {
+    std::int16_t code;
+    std::string layerText, shown;  // shown: empty for none
+  } cases[] = {{midi::kErrNotReady, "The hardware is busy.", "midiOutLongMsg: The hardware is busy."},
+               {midi::kErrNotReady, "", "midiOutLongMsg: Unknown error"},
+               {midi::kErrNotReady, std::string("Cut\0here", 8), "midiOutLongMsg: Cut"},
+               {midi::kErrNotReady, std::string(200, 'x'), "midiOutLongMsg: " + std::string(160, 'x')},
+               {0, "no error", ""}};
+  for (const auto& c : cases) {
+    FakeMidiPorts ports;
+    ScriptedDialogs dialogs;
+    ports.errorTexts[c.code] = c.layerText;
+    midi::ShowMidiError(c.code, "midiOutLongMsg", ports, dialogs);
+    EXPECT_EQ(dialogs.Texts(), c.shown.empty() ? Strings{} : Strings{c.shown});
+  }
+}
+
+}  // namespace
