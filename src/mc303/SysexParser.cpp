@@ -4,6 +4,7 @@
 #include <charconv>
 #include <limits>
 
+#include "mc303/AddressMap.h"
 #include "roles/HexByte.h"
 
 namespace mc303 {
@@ -318,21 +319,10 @@ bool MC303Parse::IdentifyPiece(std::int32_t /*deviceId*/, std::int32_t address0,
                                std::int32_t /*address2*/, std::int32_t /*address3*/, ByteString& pending) {
   bool result = true;
   lastIdentified_ = MessageReport{};
-  int slot = -1;
-  PieceKind kind = PieceKind::None;
-  for (int u = 1; u <= kUserSlots; ++u) {
-    if (address0 == 0x3F + u) {
-      slot = u - 1;
-      kind = PieceKind::Pattern;
-      break;
-    }
-    if (address0 == 0x14 && address1 == u - 1) {
-      slot = u - 1;
-      kind = PieceKind::Settings;
-      break;
-    }
-  }
-  if (slot < 0) return result;
+  const std::optional<PieceAddress> piece = PieceAt(address0, address1);
+  if (!piece) return result;
+  const int slot = piece->slotIndex;
+  const PieceKind kind = piece->kind;
 
   const auto s = static_cast<std::size_t>(slot);
   const bool pattern = kind == PieceKind::Pattern;
