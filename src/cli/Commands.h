@@ -21,4 +21,10 @@ int RunSplit(const std::optional<std::string>& base, const std::vector<std::stri
 int RunConvert(const std::string& in, const std::string& out, const smf::SmfWriteOptions& smf, Console& console);
 int RunCombine(const std::string& out, const std::vector<std::string>& files, Console& console);
 
+struct CompareOptions {
+  std::string a;
+  std::string b;
+};
+int RunCompare(const CompareOptions& options, Console& console);
+
 }  // namespace cli
