@@ -27,4 +27,12 @@ struct CompareOptions {
 };
 int RunCompare(const CompareOptions& options, Console& console);
 
+struct RenumberOptions {
+  std::vector<std::string> maps;  // each FROM=TO[,FROM=TO...]
+  std::optional<std::string> deviceId;
+  std::string out;
+  std::string file;
+};
+int RunRenumber(const RenumberOptions& options, Console& console);
+
 }  // namespace cli

@@ -84,4 +84,60 @@ INSTANTIATE_TEST_SUITE_P(
                "vezorizer-cli: missing.syx: No such file or directory\n", {}}),
     [](const testing::TestParamInfo<CliRow>& p) { return std::string(p.param.name); });
 
+INSTANTIATE_TEST_SUITE_P(
+    Renumber, CompareRenumber,
+    testing::Values(
+        // 75 + 53 = 128: checksum 0. 20 + 11 + 5 = 36: 92. The byte in front, the active
+        // sensing and the message of no slot stay.
+        CliRow{"MovesEveryMessageOfTheSlotFromAMidiFile", Cat({{0x01}, kP7, kS7, kNoSlot}), {},
+               "$CLI convert -q --keep-stray a.syx a.mid >/dev/null && $CLI renumber --map U07=U12 -o out - <a.mid", 0, "",
+               "vezorizer-cli: out.SYX: 2 messages rewritten\n",
+               Cat({{0x01, 0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x4B, 0, 0, 0, 0x35, 0xFE, 0x00, 0xF7},
+                    {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x14, 0x0B, 0, 0, 0x05, 0x5C, 0xF7}, kNoSlot})},
+        CliRow{"InspectFindsThemInTheirNewSlotWithGoodChecksums", Cat({{0x01}, kP7, kS7, kNoSlot}), {},
+               "$CLI renumber -q --map U07=U12 -o out a.syx && $CLI inspect --json out.SYX", 0,
+               R"({"messages": [{"file": "out.SYX", "offset": 1, "address": [75, 0, 0, 0], "data_count": 2,
+                   "checksum": {"received": 0, "expected": 0, "ok": true}, "outcome": "new", "user": 12, "kind": "pattern",
+                   "report": "4B000000 2 BYTES."}, {"file": "out.SYX", "offset": 15, "address": [20, 11, 0, 0],
+                   "data_count": 2, "checksum": {"received": 92, "expected": 92, "ok": true}, "outcome": "new", "user": 12,
+                   "kind": "settings", "report": "140B0000 2 BYTES."}, {"file": "out.SYX", "offset": 28,
+                   "address": [114, 0, 0, 0], "data_count": 2, "checksum": {"received": 13, "expected": 13, "ok": true},
+                   "outcome": "no-piece", "user": null, "kind": null, "report": "72000000 2 BYTES."}],
+                   "slots": [{"user": 12, "pattern_bytes": 14, "settings_bytes": 13}], "pieces_box": "U12\r\n",
+                   "pending_bytes": 13, "logged_bytes": 40})",
+               "", Cat({{0x01, 0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x4B, 0, 0, 0, 0x35, 0xFE, 0x00, 0xF7},
+                        {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x14, 0x0B, 0, 0, 0x05, 0x5C, 0xF7}, kNoSlot})},
+        // 65 + 1 = 66: 62; 64 + 1 = 65: 63. The device ID goes into every message.
+        CliRow{"SwapsAndSetsTheDeviceIdOnStandardOutput", Cat({kP1, kP2, kNoSlot}), {},
+               "$CLI renumber --map U01=U02,U02=U01 --device-id 0x1F -q -o - a.syx >out.SYX", 0, "", "",
+               {0xF0, 0x41, 0x1F, 0x00, 0x03, 0x12, 0x41, 0, 0, 0, 0x01, 0x3E, 0xF7,
+                0xF0, 0x41, 0x1F, 0x00, 0x03, 0x12, 0x40, 0, 0, 0, 0x01, 0x3F, 0xF7,
+                0xF0, 0x41, 0x1F, 0x00, 0x03, 0x12, 0x72, 0, 0, 0, 0x01, 0x0D, 0xF7}},
+        // Settings name the slot in their second address byte: 20 + 49 + 5 = 74: 54.
+        CliRow{"MovesSettingsToTheLastSlotWithADecimalDeviceId", kS1, {}, "$CLI renumber --map U01=U50 --device-id 17 -q -o out a.syx",
+               0, "", "", {0xF0, 0x41, 0x11, 0x00, 0x03, 0x12, 0x14, 0x31, 0, 0, 0x05, 0x36, 0xF7}},
+        // 76 + 1 = 77: 51.
+        CliRow{"TakesAHeldSlotOnlyWhenItMovesOn", Cat({kP7, kP12}), {},
+               "$CLI renumber --map U07=U12 -o out a.syx; test $? = 1 && $CLI renumber -q --map U07=U12,U12=U13 -o out a.syx", 0, "",
+               "vezorizer-cli: a.syx: holds U12 already, and it is not moved away; nothing written\n",
+               {0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x4B, 0, 0, 0, 0x35, 0xFE, 0x00, 0xF7,
+                0xF0, 0x41, 0x10, 0x00, 0x03, 0x12, 0x4C, 0, 0, 0, 0x01, 0x33, 0xF7}},
+        CliRow{"RefusesASlotNotThereAndABadChecksum", kP1, Cat({kP1, kBad}),
+               "$CLI renumber --map U03=U04 -o out a.syx; test $? = 1 && $CLI renumber --device-id 1 -o out b.syx", 1, "",
+               "vezorizer-cli: a.syx: holds nothing of U03 to move; nothing written\n"
+               "vezorizer-cli: b.syx: holds 1 messages with a bad checksum, which renumbering would make look whole; "
+               "nothing written\n", {}},
+        CliRow{"BadUsageNamesTheValue", kP1, {},
+               "for m in U7=U12 U01=U02,U01=U03 U01=U03,U02=U03; do $CLI renumber --map $m -o out a.syx; test $? = 2 || exit 9;"
+               "done; $CLI renumber --device-id 32 -o out a.syx; test $? = 2 && $CLI renumber -o out a.syx;"
+               "test $? = 2 && $CLI renumber --map U01=U02 -o a.syx a.syx", 2, "",
+               "vezorizer-cli: --map: 'U7=U12' is not FROM=TO, two user slots from U01 to U50 (U07=U12)\n"
+               "vezorizer-cli: --map: 'U01=U03' moves U01 a second time\n"
+               "vezorizer-cli: --map: 'U02=U03' moves a second slot to U03\n"
+               "vezorizer-cli: --device-id: '32' is not a device ID byte from 0 to 31 (decimal, or hex as 0x10; the "
+               "MC-303's default unit number 17 is the byte 16)\n"
+               "vezorizer-cli: nothing to change: give --map, --device-id or both (see vezorizer-cli help renumber)\n"
+               "vezorizer-cli: a.syx: is the same file as the input a.syx; nothing written\n", {}}),
+    [](const testing::TestParamInfo<CliRow>& p) { return std::string(p.param.name); });
+
 }  // namespace
