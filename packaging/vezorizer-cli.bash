@@ -2,7 +2,7 @@
 _vezorizer_cli() {
   local cur prev words cword
   _init_completion || return
-  local subcommands="inspect split combine convert ports send capture help"
+  local subcommands="inspect split combine compare renumber convert ports send capture help"
   local sub="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in -*) ;; *) sub=${words[i]}; break ;; esac
@@ -13,13 +13,15 @@ _vezorizer_cli() {
   fi
   case $prev in
     -o|--output|--base) _filedir; return ;;
-    -p|--port|--buffer-size|--idle-timeout|--interval) return ;;
+    -p|--port|--buffer-size|--idle-timeout|--interval|--map|--device-id) return ;;
   esac
   local options="-h --help -q --quiet"
   case $sub in
     inspect) options+=" --json" ;;
     split) options+=" --json --base" ;;
     combine) options+=" --json -o --output" ;;
+    compare) options+=" --json" ;;
+    renumber) options+=" --map --device-id -o --output" ;;
     convert) options+=" --json --interval --keep-stray" ;;
     ports) options+=" --json" ;;
     send) options+=" --json -p --port --buffer-size --dry-run" ;;

@@ -21,4 +21,18 @@ int RunSplit(const std::optional<std::string>& base, const std::vector<std::stri
 int RunConvert(const std::string& in, const std::string& out, const smf::SmfWriteOptions& smf, Console& console);
 int RunCombine(const std::string& out, const std::vector<std::string>& files, Console& console);
 
+struct CompareOptions {
+  std::string a;
+  std::string b;
+};
+int RunCompare(const CompareOptions& options, Console& console);
+
+struct RenumberOptions {
+  std::vector<std::string> maps;  // each FROM=TO[,FROM=TO...]
+  std::optional<std::string> deviceId;
+  std::string out;
+  std::string file;
+};
+int RunRenumber(const RenumberOptions& options, Console& console);
+
 }  // namespace cli

@@ -10,15 +10,11 @@
 namespace cli {
 namespace {
 
-std::string UserText(int user) {
-  return std::string("U") + static_cast<char>('0' + user / 10) + static_cast<char>('0' + user % 10);
-}
-
 std::string OutcomeText(const mc303::MessageReport& r) {
   switch (r.outcome) {
     case mc303::MessageOutcome::NoPiece: return "no piece";
     case mc303::MessageOutcome::BadChecksum: return "bad checksum";
-    default: return UserText(r.userNumber) + " " + KindName(r.kind) + " " + OutcomeName(r.outcome);
+    default: return UserName(r.userNumber) + " " + KindName(r.kind) + " " + OutcomeName(r.outcome);
   }
 }
 

@@ -15,6 +15,8 @@ void AddInspectCommand(CLI::App& app, int& status, Console& console);
 void AddSplitCommand(CLI::App& app, int& status, Console& console);
 void AddConvertCommand(CLI::App& app, int& status, Console& console);
 void AddCombineCommand(CLI::App& app, int& status, Console& console);
+void AddCompareCommand(CLI::App& app, int& status, Console& console);
+void AddRenumberCommand(CLI::App& app, int& status, Console& console);
 void AddPortsCommand(CLI::App& app, int& status, Console& console);
 void AddCaptureCommand(CLI::App& app, int& status, Console& console);
 void AddSendCommand(CLI::App& app, int& status, Console& console);

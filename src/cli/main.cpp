@@ -50,6 +50,8 @@ int Run(int argc, char** argv, cli::Console& console) {
   cli::AddInspectCommand(app, status, console);
   cli::AddSplitCommand(app, status, console);
   cli::AddCombineCommand(app, status, console);
+  cli::AddCompareCommand(app, status, console);
+  cli::AddRenumberCommand(app, status, console);
   cli::AddConvertCommand(app, status, console);
   cli::AddPortsCommand(app, status, console);
   cli::AddSendCommand(app, status, console);

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <limits>
 
+#include "mc303/AddressMap.h"
 #include "roles/HexByte.h"
 
 namespace mc303 {
@@ -325,20 +326,14 @@ void MC303Parse::ShowDeviceLine(const std::string& line) {
   tDev_.SetText(std::move(text));
 }
 
-PieceAddress PieceOfAddress(std::int32_t address0, std::int32_t address1) {
-  for (int u = 1; u <= kUserSlots; ++u) {
-    if (address0 == 0x3F + u) return {u - 1, PieceKind::Pattern};
-    if (address0 == 0x14 && address1 == u - 1) return {u - 1, PieceKind::Settings};
-  }
-  return {};
-}
-
 bool MC303Parse::IdentifyPiece(std::int32_t /*deviceId*/, std::int32_t address0, std::int32_t address1,
                                std::int32_t /*address2*/, std::int32_t /*address3*/, ByteString& pending) {
   bool result = true;
   lastIdentified_ = MessageReport{};
-  const auto [slot, kind] = PieceOfAddress(address0, address1);
-  if (slot < 0) return result;
+  const std::optional<PieceAddress> piece = PieceAt(address0, address1);
+  if (!piece) return result;
+  const int slot = piece->slotIndex;
+  const PieceKind kind = piece->kind;
 
   const auto s = static_cast<std::size_t>(slot);
   const bool pattern = kind == PieceKind::Pattern;

@@ -36,15 +36,6 @@ struct MessageReport {
   std::string reportLine;              // the report box line, without its line break
 };
 
-// The piece a data-set message's address files it under: the pattern of user slot N
-// (1-50) when the first address byte is 0x3F + N, its settings when that byte is 0x14
-// and the second N - 1; any other address belongs to no piece (slot -1, kind None).
-struct PieceAddress {
-  int slot = -1;  // 0-49
-  PieceKind kind = PieceKind::None;
-};
-PieceAddress PieceOfAddress(std::int32_t address0, std::int32_t address1);
-
 class MC303Parse {
  public:
   MC303Parse(SharedFlags& flags, roles::TextBox& tPieces, roles::TextBox& tDev, roles::EventPump& pump,

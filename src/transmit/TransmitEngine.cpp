@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "mc303/AddressMap.h"
 #include "midi/MidiError.h"
 #include "roles/AppendTraffic.h"
 #include "roles/FlagScope.h"
@@ -377,8 +378,8 @@ void TransmitEngine::FollowPart(std::uint8_t b) {
     messagePart_ = kPartUnknown;
   } else if (inMessage_ && messagePart_ == kPartUnknown) {
     if (state.State == 10) {
-      const mc303::PieceAddress piece = mc303::PieceOfAddress(state.Address[0], state.Address[1]);
-      messagePart_ = piece.slot < 0 ? kNoPart : piece.slot * 2 + (piece.kind == mc303::PieceKind::Pattern ? 1 : 2);
+      const std::optional<mc303::PieceAddress> piece = mc303::PieceAt(state.Address[0], state.Address[1]);
+      messagePart_ = !piece ? kNoPart : piece->slotIndex * 2 + (piece->kind == mc303::PieceKind::Pattern ? 1 : 2);
     } else if (state.State == 0) {
       messagePart_ = kNoPart;  // no MC-303 data set
     }

@@ -322,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"AnUnknownSubcommand", "$CLI insp a.syx", 2, "unknown subcommand 'insp'; did you mean inspect?", nullptr},
         Hostile{"NoSubcommand", "$CLI", 2, "a subcommand is required", nullptr},
         Hostile{"HelpEverywhere",
-                "for s in inspect split combine convert ports send capture help; do "
+                "for s in inspect split combine compare renumber convert ports send capture help; do "
                 "$CLI $s -h | grep -q \"Usage: vezorizer-cli $s\" || exit 9; done; $CLI help send && $CLI help",
                 0, "", "grep -q 'Usage: vezorizer-cli send' out.txt && grep -q '^Subcommands:' out.txt && "
                 "$CLI ports -h | grep -q 'one JSON array'"},
