@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
