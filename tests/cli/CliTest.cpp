@@ -126,15 +126,9 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   // Its second item is the pause, said when it is not 200, also beside --buffer-size;
   // --pause overrides it.
   Write("SETTINGS.DAT", {'6', '0', '0', ',', '4', '5', '\r', '\n'});
-  for (const auto& [args, said] : {std::pair<std::vector<std::string>, bool>{{"--buffer-size", "9"}, true},
-                                   {{"--pause", "200"}, false}, {{}, true}}) {
-    std::vector<std::string> line{"send", "--dry-run", "five.syx"};
-    line.insert(line.end(), args.begin(), args.end());
-    const CliRun r = Run(line);
-    EXPECT_EQ(r.err.find("Pause 45 ms, from ./SETTINGS.DAT") != std::string::npos, said) << r.err;
-    EXPECT_EQ(r.out.substr(0, 19), args.size() == 2 && args[0] == "--buffer-size" ? "block 1: 300 bytes\n"
-                                                                              : "block 1: 900 bytes\n");
-  }
+  EXPECT_NE(Run({"send", "--dry-run", "--buffer-size", "9", "five.syx"}).err.find("Pause 45 ms, from ./SETTINGS.DAT"),
+            std::string::npos);
+  EXPECT_EQ(Run({"send", "--dry-run", "--pause", "200", "five.syx"}).err.find("Pause"), std::string::npos);
 
   // 200 + 3 x 4096 = 12488 pending; the fourth 4096 brings the 16385th byte before any
   // 0xF7 past 16384.
