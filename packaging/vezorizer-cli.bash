@@ -13,7 +13,7 @@ _vezorizer_cli() {
   fi
   case $prev in
     -o|--output|--base) _filedir; return ;;
-    -p|--port|--buffer-size|--idle-timeout|--interval|--map|--device-id) return ;;
+    -p|--port|--buffer-size|--pause|--idle-timeout|--interval|--map|--device-id) return ;;
   esac
   local options="-h --help -q --quiet"
   case $sub in
@@ -24,7 +24,7 @@ _vezorizer_cli() {
     renumber) options+=" --map --device-id -o --output" ;;
     convert) options+=" --json --interval --keep-stray" ;;
     ports) options+=" --json" ;;
-    send) options+=" --json -p --port --buffer-size --dry-run" ;;
+    send) options+=" --json -p --port --buffer-size --pause --dry-run" ;;
     capture) options+=" --json -p --port --idle-timeout -o --output --base" ;;
     help) COMPREPLY=($(compgen -W "$subcommands" -- "$cur")); return ;;
   esac

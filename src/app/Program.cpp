@@ -25,7 +25,7 @@ Program::Program(const ProgramEnvironment& env)
       timer3_(*window_, countdown_, env.clock != nullptr ? *env.clock : steadyClock_),
       transmit_({flags_, parse_, boxes_.tFiles, boxes_.tDev, boxes_.tTraffic, env.ports, devices_.State(), env.dialogs,
                  env.pump, progress_, countdown_, timer3_, settings_.TransmitBufferSize,
-                 [this] { return fileList_.ReloadFileList(); }}),
+                 [this] { return fileList_.ReloadFileList(); }, settings_.PauseMs}),
       idle_(std::make_unique<QtIdleWait>(env.ports.InputArrived(), env.pump)),
       loop_({flags_, devices_, env.pump, boxes_.tTraffic, parse_, *idle_}) {
   ConnectHandlers();
@@ -110,6 +110,7 @@ bool Program::StartUp() {
   flags_.QuitRequested = false;
   flags_.RecordingActive = false;
   settings_.TransmitBufferSize = settings::kDefaultTransmitBufferSize;
+  settings_.PauseMs = settings::kDefaultPauseMs;
   if (settings_.FileExists()) settings_.LoadSettings();
   env_.pump.PumpEvents();
 

@@ -134,20 +134,26 @@ class SendDialogs final : public roles::Dialogs {
 }  // namespace
 
 BufferSizeChoice SendBufferSize(const SendOptions& options) {
-  BufferSizeChoice choice{settings::kDefaultTransmitBufferSize, std::nullopt, false};
-  if (options.bufferSize) {
-    choice.value = *options.bufferSize;
-    return choice;
-  }
+  BufferSizeChoice choice;
+  choice.value = options.bufferSize.value_or(settings::kDefaultTransmitBufferSize);
+  choice.pauseMs = options.pauseMs.value_or(settings::kDefaultPauseMs);
+  if (options.bufferSize && options.pauseMs) return choice;
   KeptDialogs dialogs;  // reading never shows anything
   for (const std::filesystem::path& dir :
        {std::filesystem::path("."), options.programDirectory, options.userDataDirectory}) {
     if (dir.empty()) continue;
     settings::Settings s(dir, dialogs);
     if (!s.FileExists()) continue;
-    choice.unreadable = !s.LoadSettings();
-    choice.from = s.FilePath();
-    choice.value = s.TransmitBufferSize;
+    const bool read = s.LoadSettings();
+    if (!options.bufferSize) {
+      choice.unreadable = !read;
+      choice.from = s.FilePath();
+      choice.value = s.TransmitBufferSize;
+    }
+    if (!options.pauseMs && s.PauseMs != settings::kDefaultPauseMs) {
+      choice.pauseMs = s.PauseMs;
+      choice.pauseFrom = s.FilePath();
+    }
     break;
   }
   return choice;
@@ -268,6 +274,7 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   } else if (buffer.from) {
     console.Note("Buffer size " + std::to_string(buffer.value) + ", from " + buffer.from->string());
   }
+  if (buffer.pauseFrom) console.Note("Pause " + std::to_string(buffer.pauseMs) + " ms, from " + buffer.pauseFrom->string());
   const std::int32_t bufferSize = buffer.value;
 
   // A dry run opens no port, so whatever --port names does not matter to it.
@@ -308,7 +315,8 @@ int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console
   transmit::PacingCountdown countdown;
   SteadyTimer3 timer3(countdown, !dryRun, stops, session.flags.AbortRequested);
   transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer,
-                                   devices.State(), dialogs, timer3, progress, countdown, timer3, bufferSize, {}});
+                                   devices.State(), dialogs, timer3, progress, countdown, timer3, bufferSize, {},
+                                   buffer.pauseMs});
   // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
   // one from another, not a second copy of the files.
   PieceTally tally;

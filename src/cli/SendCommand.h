@@ -20,6 +20,7 @@ namespace cli {
 struct SendOptions {
   std::optional<std::string> port;  // output slot number or a case-insensitive part of its name
   std::optional<std::int32_t> bufferSize;
+  std::optional<std::int32_t> pauseMs;  // after each paced block
   bool dryRun = false;
   std::vector<std::string> files;
   // A progress line on standard error (bytes, blocks, time left), for a terminal.
@@ -35,11 +36,14 @@ struct BufferSizeChoice {
   std::int32_t value = 0;
   std::optional<std::filesystem::path> from;  // the SETTINGS.DAT it came from
   bool unreadable = false;                    // `from` is there but could not be read
+  std::int32_t pauseMs = 200;
+  std::optional<std::filesystem::path> pauseFrom;  // when SETTINGS.DAT set another pause
 };
 
 // The buffer size a send uses: the option, else the first SETTINGS.DAT found in the
 // current directory, programDirectory or userDataDirectory, else 139 (also when the
-// file found cannot be read, as the window would do).
+// file found cannot be read, as the window would do). The pause likewise: the option,
+// else that file's, else 200.
 BufferSizeChoice SendBufferSize(const SendOptions& options);
 
 // ports: the layer to send through; nullptr for a dry run, which opens no port and

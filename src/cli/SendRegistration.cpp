@@ -22,6 +22,10 @@ void AddSendCommand(CLI::App& app, int& status, Console& console) {
                   "Hand a block over at the first message end past this many bytes, 0 to 16383 (default: "
                   "SETTINGS.DAT, else 139)")
       ->check(CLI::Range(0, transmit::kOutputBufferBytes - 1));
+  sub->add_option("--pause", options->pauseMs,
+                  "Milliseconds of silence on the line after each paced block, 0 to 5000 (default: SETTINGS.DAT, "
+                  "else 200)")
+      ->check(CLI::Range(0, transmit::kMaxPauseMs));
   sub->add_flag("--dry-run", options->dryRun, "Open no port and do not pause; print the blocks that would go");
   AddCommonFlags(*sub, console, true);
   sub->add_option("FILE", options->files,

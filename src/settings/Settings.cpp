@@ -15,6 +15,28 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 constexpr std::size_t kMaxLineBytes = 64 * 1024;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The first item, and in `next` where the text after it goes on: at the comma that
+// ends it, at the line end, or past the end of the text.
+std::optional<std::string> FirstItemAndNext(std::string_view fileText, std::size_t& next) {
+  std::size_t i = 0;
+  while (i < fileText.size() && IsBlank(fileText[i])) ++i;
+  next = fileText.size();
+  if (i >= fileText.size()) return std::nullopt;
+  if (fileText[i] == '"') {
+    const std::size_t close = fileText.find('"', i + 1);
+    if (close == std::string_view::npos) return std::string(fileText.substr(i + 1));
+    next = fileText.find_first_of(",\r\n", close + 1);
+    if (next == std::string_view::npos) next = fileText.size();
+    return std::string(fileText.substr(i + 1, close - i - 1));
+  }
+  std::size_t end = i;
+  while (end < fileText.size() && fileText[end] != ',' && fileText[end] != '\r' && fileText[end] != '\n') ++end;
+  next = end;
+  std::size_t last = end;
+  while (last > i && IsBlank(fileText[last - 1])) --last;
+  return std::string(fileText.substr(i, last - i));
+}
+
 }  // namespace
 
 std::optional<std::int32_t> NumericReading(std::string_view text) {
@@ -60,18 +82,29 @@ std::optional<std::int32_t> NumericReading(std::string_view text) {
 }
 
 std::optional<std::string> FirstItem(std::string_view fileText) {
-  std::size_t i = 0;
-  while (i < fileText.size() && IsBlank(fileText[i])) ++i;
-  if (i >= fileText.size()) return std::nullopt;
-  if (fileText[i] == '"') {
-    const std::size_t close = fileText.find('"', i + 1);
-    return std::string(fileText.substr(i + 1, close == std::string_view::npos ? std::string_view::npos : close - i - 1));
+  std::size_t next = 0;
+  return FirstItemAndNext(fileText, next);
+}
+
+std::optional<std::string> SecondItem(std::string_view fileText) {
+  std::size_t next = 0;
+  if (!FirstItemAndNext(fileText, next) || next >= fileText.size() || fileText[next] != ',') return std::nullopt;
+  const std::string_view rest = fileText.substr(next + 1);
+  return FirstItem(rest);
+}
+
+std::optional<std::int32_t> PauseReading(std::string_view text) {
+  std::size_t i = 0, end = text.size();
+  while (i < end && IsBlank(text[i])) ++i;
+  while (end > i && IsBlank(text[end - 1])) --end;
+  if (i == end || end - i > 4) return std::nullopt;
+  std::int32_t value = 0;
+  for (; i < end; ++i) {
+    if (!IsDigit(text[i])) return std::nullopt;
+    value = value * 10 + (text[i] - '0');
   }
-  std::size_t end = i;
-  while (end < fileText.size() && fileText[end] != ',' && fileText[end] != '\r' && fileText[end] != '\n') ++end;
-  std::size_t last = end;
-  while (last > i && IsBlank(fileText[last - 1])) --last;
-  return std::string(fileText.substr(i, last - i));
+  if (value > kMaxPauseMs) return std::nullopt;
+  return value;
 }
 
 Settings::Settings(std::filesystem::path programDirectory, roles::Dialogs& dialogs)
@@ -103,6 +136,9 @@ bool Settings::LoadSettings() {
   if (auto item = FirstItem(text)) {
     if (auto value = NumericReading(*item)) TransmitBufferSize = *value;
   }
+  if (auto item = SecondItem(text)) {
+    if (auto pause = PauseReading(*item)) PauseMs = *pause;
+  }
   return true;
 }
 
@@ -114,10 +150,27 @@ void Settings::SaveSettings(roles::TextBox& tBufSiz) {
     return;
   }
   TransmitBufferSize = *value;
+  WriteFile();
+}
 
+void Settings::SavePause(roles::TextBox& tPause) {
+  // An empty box is where a user who types a new pause passes through.
+  const auto pause = tPause.Text().empty() ? std::optional<std::int32_t>(0) : PauseReading(tPause.Text());
+  if (!pause) {
+    PauseMs = kDefaultPauseMs;
+    tPause.SetText(std::to_string(kDefaultPauseMs));
+    return;
+  }
+  PauseMs = *pause;
+  WriteFile();
+}
+
+void Settings::WriteFile() {
   // Written as every saved file is: a failed write never leaves the setting empty or
   // half written, and a link or a read-only file is not replaced.
-  const std::string line = std::to_string(*value) + "\r\n";
+  std::string line = std::to_string(TransmitBufferSize);
+  if (PauseMs != kDefaultPauseMs) line += "," + std::to_string(PauseMs);
+  line += "\r\n";
   platform::SafeFile file;
   if (file.Open(FilePath())) {
     dialogs_.MessageBox("Error opening " + Location() + " for writing!");

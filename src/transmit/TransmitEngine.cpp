@@ -314,7 +314,7 @@ bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
   if (paced && result == midi::kNoError) {
     // The pause is silence on the line, so it starts once the block has left the port.
     p_.countdown.PaceCount = static_cast<std::int16_t>(
-        std::min<std::int32_t>(kPauseMs + LineBusyMs(bytes), std::numeric_limits<std::int16_t>::max()));
+        std::min<std::int32_t>(PauseMs() + LineBusyMs(bytes), std::numeric_limits<std::int16_t>::max()));
     p_.timer3.SwitchOn();
   }
   if (paced) {
@@ -357,6 +357,8 @@ std::int32_t TransmitEngine::LineBusyMs(std::int32_t blockBytes) {
   const std::chrono::microseconds busy = drain ? *drain : blockBytes * kWireTimePerByte;
   return static_cast<std::int32_t>(std::chrono::ceil<std::chrono::milliseconds>(busy).count());
 }
+
+std::int32_t TransmitEngine::PauseMs() const { return std::clamp<std::int32_t>(p_.pauseMs, 0, kMaxPauseMs); }
 
 void TransmitEngine::WaitForThePause() {
   while (p_.countdown.PaceCount > 0 && !p_.flags.QuitRequested) {
@@ -446,7 +448,7 @@ std::int64_t TransmitEngine::MsLeft() const {
   const std::int64_t waiting = std::max<std::int64_t>(p_.countdown.PaceCount, 0);
   if (stop_ != Stop::None) return waiting;
   const std::int64_t bytesLeft = std::max<std::int64_t>(0, plan_.BytesToSend() - handedBytes_);
-  return waiting + (bytesLeft * kWireTimePerByte.count() + 999) / 1000 + pacedLeft_ * kPauseMs;
+  return waiting + (bytesLeft * kWireTimePerByte.count() + 999) / 1000 + pacedLeft_ * PauseMs();
 }
 
 void TransmitEngine::ShowProgress() {

@@ -48,8 +48,10 @@ namespace transmit {
 class ListWalk;
 
 inline constexpr std::int32_t kOutputBufferBytes = 16384;
-// The silence on the line after each paced block, from its last byte on.
-inline constexpr std::int16_t kPauseMs = 200;
+// The silence on the line after each paced block, from its last byte on, unless the
+// user sets another (0 to 5000 ms).
+inline constexpr std::int32_t kPauseMs = 200;
+inline constexpr std::int32_t kMaxPauseMs = 5000;
 // A byte's time on a MIDI line: ten bits at 31250 baud. How long a block takes to leave
 // a port that cannot tell.
 inline constexpr std::chrono::microseconds kWireTimePerByte{320};
@@ -104,6 +106,7 @@ struct TransmitParts {
   const std::int32_t& transmitBufferSize;  // read afresh at every block end
   // The file list's ReloadFileList; empty where there is no list to rebuild.
   std::function<bool()> reloadFileList;
+  const std::int32_t& pauseMs = kPauseMs;  // read afresh at every block end
 };
 
 class TransmitEngine {
@@ -152,6 +155,8 @@ class TransmitEngine {
   midi::MidiResult HandBlockToPort(bool paced, bool endOfFile);
   // How long the bytes handed over still take to leave the port, in whole milliseconds.
   std::int32_t LineBusyMs(std::int32_t blockBytes);
+  // The pause in force, 0 to 5000 ms whatever the settings hold.
+  std::int32_t PauseMs() const;
   void WaitForThePause();
 
   // The part of the message each byte belongs to, as the parser sees it.

@@ -36,40 +36,60 @@ fTBufSiz::fTBufSiz(settings::Settings& settings, QWidget* parent)
   bottomLine->setFrameShadow(QFrame::Sunken);
   layout->addWidget(bottomLine);
 
-  auto* row = new QHBoxLayout;
-  BoxLabel = new QLabel(QString::fromLatin1(kTBufSizBoxLabel), this);
-  QFont bold = BoxLabel->font();
-  bold.setBold(true);
-  BoxLabel->setFont(bold);
-  tBufSiz = new QLineEdit(this);
-  tBufSiz->setFixedWidth(TwipsToPixels(1500, scale));
-  row->addStretch(1);
-  row->addWidget(BoxLabel);
-  row->addWidget(tBufSiz);
-  layout->addLayout(row);
+  tBufSiz = AddBoxRow(*layout, kTBufSizBoxLabel, BoxLabel, tBufSizText);
+  pauseBox = AddBoxRow(*layout, kPauseBoxLabel, PauseBoxLabel, pauseText);
 
   // Every change saves, the program's own assignments included: that is how opening
   // the window writes the file with the current size.
   tBufSizText.SetOnChange([this] {
-    ShowModel();
+    ShowModel(*tBufSiz, tBufSizText);
     settings_.SaveSettings(tBufSizText);
   });
-  connect(tBufSiz, &QLineEdit::textEdited, this, [this](const QString& text) {
-    if (applying_) return;
-    const QByteArray utf8 = text.toUtf8();
-    applying_ = true;
-    tBufSizText.SetText(std::string(utf8.constData(), static_cast<std::size_t>(utf8.size())));
-    applying_ = false;
-    ShowModel();  // the save may have put 139 back
+  // The pause is saved when the user changes it (or a bad one is put back), so that
+  // opening the window writes no more than it always did.
+  pauseText.SetOnChange([this] {
+    ShowModel(*pauseBox, pauseText);
+    if (!showingPause_) settings_.SavePause(pauseText);
+    Labels[0]->setText(QString::fromLatin1(PauseLabel(settings_.PauseMs).c_str()));
   });
 }
 
-void fTBufSiz::ShowModel() {
-  const QString shown = QString::fromUtf8(tBufSizText.Text().data(), static_cast<qsizetype>(tBufSizText.Text().size()));
-  if (tBufSiz->text() == shown) return;
+std::string PauseLabel(std::int32_t pauseMs) {
+  std::string text = kTBufSizLabels[0];
+  if (pauseMs == settings::kDefaultPauseMs) return text;
+  const std::string said = "at least 200 milliseconds";
+  return text.replace(text.find(said), said.size(), "at least " + std::to_string(pauseMs) + " milliseconds");
+}
+
+QLineEdit* fTBufSiz::AddBoxRow(QVBoxLayout& layout, const char* label, QLabel*& labelWidget, roles::TextBox& model) {
+  auto* row = new QHBoxLayout;
+  labelWidget = new QLabel(QString::fromLatin1(label), this);
+  QFont bold = labelWidget->font();
+  bold.setBold(true);
+  labelWidget->setFont(bold);
+  auto* box = new QLineEdit(this);
+  box->setFixedWidth(TwipsToPixels(1500, ScreenScale(this)));
+  row->addStretch(1);
+  row->addWidget(labelWidget);
+  row->addWidget(box);
+  layout.addLayout(row);
+  connect(box, &QLineEdit::textEdited, this, [this, box, &model](const QString& text) {
+    if (applying_) return;
+    const QByteArray utf8 = text.toUtf8();
+    applying_ = true;
+    model.SetText(std::string(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    applying_ = false;
+    ShowModel(*box, model);  // the save may have put the default back
+  });
+  return box;
+}
+
+void fTBufSiz::ShowModel(QLineEdit& box, const roles::TextBox& model) {
+  const QString shown = QString::fromUtf8(model.Text().data(), static_cast<qsizetype>(model.Text().size()));
+  if (box.text() == shown) return;
   const bool was = applying_;
   applying_ = true;
-  tBufSiz->setText(shown);
+  box.setText(shown);
   applying_ = was;
 }
 
@@ -79,6 +99,7 @@ void fTBufSiz::Load() {
   activateWindow();
   if (!settings_.SettingsLoaded) settings_.LoadSettings();
   ShowSize();
+  ShowPause();
 }
 
 void fTBufSiz::ShowSize() {
@@ -88,8 +109,19 @@ void fTBufSiz::ShowSize() {
   if (text != tBufSizText.Text()) tBufSizText.SetText(text);
 }
 
+void fTBufSiz::ShowPause() {
+  const std::string text = settings_.PauseBoxText();
+  if (text == pauseText.Text()) return;
+  showingPause_ = true;
+  pauseText.SetText(text);
+  showingPause_ = false;
+}
+
 bool fTBufSiz::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate) ShowSize();
+  if (event->type() == QEvent::WindowActivate) {
+    ShowSize();
+    ShowPause();
+  }
   return QWidget::event(event);
 }
 

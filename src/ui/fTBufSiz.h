@@ -1,15 +1,19 @@
 // fTBufSiz: the transmit buffer size window, opened by the main window's Speed button.
 // Its box tBufSiz holds the size; every change of the box's text, typed or set by the
-// program, saves SETTINGS.DAT at once.
+// program, saves SETTINGS.DAT at once. The box below it holds the pause after each
+// block, saved on every change typed; the first label says the pause in force.
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
+#include <string>
 
 #include "roles/TextBox.h"
 #include "settings/Settings.h"
 
 class QLabel;
 class QLineEdit;
+class QVBoxLayout;
 
 namespace ui {
 
@@ -28,6 +32,9 @@ inline constexpr const char* kTBufSizLabels[4] = {
     "the MIDI cable is good (for Bulk Dump, press START from the main screen).",
 };
 inline constexpr const char* kTBufSizBoxLabel = "TRANSMIT BUFFER SIZE:";
+inline constexpr const char* kPauseBoxLabel = "PAUSE AFTER EACH BLOCK (MILLISECONDS):";
+// The first label, saying the pause really inserted: its own words for the default.
+std::string PauseLabel(std::int32_t pauseMs);
 
 class fTBufSiz final : public QWidget {
  public:
@@ -39,8 +46,11 @@ class fTBufSiz final : public QWidget {
 
   roles::TextBox tBufSizText{0};  // a single-line box without a maximum
   QLineEdit* tBufSiz;
+  roles::TextBox pauseText{0};
+  QLineEdit* pauseBox;
   QLabel* Labels[4];
   QLabel* BoxLabel;
+  QLabel* PauseBoxLabel;
 
  protected:
   bool event(QEvent* event) override;
@@ -48,11 +58,15 @@ class fTBufSiz final : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void ShowModel();
+  // A box whose model says what it shows, and which mirrors typing into the model.
+  QLineEdit* AddBoxRow(QVBoxLayout& layout, const char* label, QLabel*& labelWidget, roles::TextBox& model);
+  void ShowModel(QLineEdit& box, const roles::TextBox& model);
   void ShowSize();
+  void ShowPause();
 
   settings::Settings& settings_;
   bool applying_ = false;
+  bool showingPause_ = false;  // the program puts the pause in: nothing to save
 };
 
 }  // namespace ui

@@ -123,6 +123,12 @@ TEST_F(Cli, SendPrintsItsBlocksAndWhatStaysUnsentAndTellsATooLongBlockInJson) {
   Write("SETTINGS.DAT", {'6', '0', '0', '\r', '\n'});
   EXPECT_EQ(Run({"send", "--dry-run", "five.syx"}).out,
             "block 1: 900 bytes\nblock 2: 600 bytes (end of file)\n1500 bytes sent in 2 blocks, 0 bytes left unsent\n");
+  // Its second item is the pause, said when it is not 200, also beside --buffer-size;
+  // --pause overrides it.
+  Write("SETTINGS.DAT", {'6', '0', '0', ',', '4', '5', '\r', '\n'});
+  EXPECT_NE(Run({"send", "--dry-run", "--buffer-size", "9", "five.syx"}).err.find("Pause 45 ms, from ./SETTINGS.DAT"),
+            std::string::npos);
+  EXPECT_EQ(Run({"send", "--dry-run", "--pause", "200", "five.syx"}).err.find("Pause"), std::string::npos);
 
   // 200 + 3 x 4096 = 12488 pending; the fourth 4096 brings the 16385th byte before any
   // 0xF7 past 16384.
@@ -254,9 +260,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "-o: the name is empty", "grep -q -- '--base: the name is empty' err.txt && ! test -e .SYX && ! ls _U*"},
         Hostile{"ValuesOutOfRange",
                 "for v in -1 16384; do $CLI send --dry-run --buffer-size $v a.syx && exit 9; done;"
+                "for v in 5001 -1 abc; do $CLI send --dry-run --pause $v a.syx && exit 9; done;"
+                "$CLI send --dry-run --pause 0 a.syx && $CLI send --dry-run --pause 5000 a.syx || exit 9;"
                 "for v in nan inf -1 86401; do $CLI capture --idle-timeout $v -o c && exit 9; done;"
                 "$CLI send -p '' a.syx || $CLI capture --port '' -o c",
-                2, "--port: the name is empty", "test $(grep -c '^vezorizer-cli: --' err.txt) = 8"},
+                2, "--port: the name is empty",
+                "test $(grep -c '^vezorizer-cli: --' err.txt) = 11 && test $(grep -c '^vezorizer-cli: --pause' err.txt) = 3"},
         Hostile{"AConversionBothWays",
                 "$CLI convert --keep-stray " VZ_EXAMPLES_DIR "/demo-dump.syx d.mid && $CLI convert d.mid d.syx && "
                 "printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\1\\340MTrk\\0\\0\\0\\6\\201\\201\\201\\201\\1\\360' >b.mid;"

@@ -1,5 +1,5 @@
-// Fuzz target: the numeric reading of SETTINGS.DAT and the buffer size box, on
-// arbitrary text. Checked: nothing throws, and the reading equals a reference worked
+// Fuzz target: the numeric reading of SETTINGS.DAT and the buffer size box, and the
+// pause of its second item, on arbitrary text. Checked: nothing throws, and the reading equals a reference worked
 // out with long double arithmetic and the C library's round-half-even.
 #include <algorithm>
 #include <cfenv>
@@ -52,6 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(std::fegetround() == FE_TONEAREST, "rounding mode changed");
   try {
     FUZZ_CHECK(settings::NumericReading(text) == Reference(text), "the numeric reading differs from the reference");
+    // The pause from a file's second item is 0 to 5000 or nothing.
+    const auto item = settings::SecondItem(text);
+    const auto pause = settings::PauseReading(item.value_or(""));
+    FUZZ_CHECK(!pause || (*pause >= 0 && *pause <= 5000), "a pause out of range");
   } catch (...) {
     FUZZ_CHECK(false, "the numeric reading threw");
   }

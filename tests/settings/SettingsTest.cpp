@@ -33,14 +33,19 @@ class SettingsFile : public testing::Test {
   ScriptedDialogs dialogs_;
 };
 
-TEST_F(SettingsFile, ItsFirstItemSetsTheSizeAndNoFileOrNoNumberInRangeLeaves139) {
+// The second item is the pause: a whole number from 0 to 5000, else it stays 200.
+TEST_F(SettingsFile, ItsFirstItemSetsTheSizeTheSecondThePauseAndNoFileOrNoNumberInRangeLeaves139And200) {
   const struct {
     const char* content;  // nullptr: no file; "@PATH": a link to PATH
     std::int32_t size;
     const char* boxText;
     bool read = true;
+    std::int32_t pauseMs = 200;
   } cases[] = {{"1024,junk\r\n", 1024, "1024"}, {"abc\r\n", 0, ""}, {"3.5", 4, "4"}, {"", 139, "139"},
-               {nullptr, 139, "139", false}, {"\"77\",1\r\n", 77, "77"}, {"-5\r\n", -5, "-5"},
+               {"1024,200\r\n", 1024, "1024"}, {"1024\r\n", 1024, "1024"}, {"1024,45\r\n", 1024, "1024", true, 45},
+               {"1024, 0 \r\n45", 1024, "1024", true, 0}, {"1024,5001\r\n", 1024, "1024"}, {"9,-1", 9, "9"},
+               {"9,4.5", 9, "9"}, {"9,\r\n", 9, "9"}, {"9\r\n,45", 9, "9"}, {"\"9,8\" ,7,6", 9, "9", true, 7},
+               {nullptr, 139, "139", false}, {"\"77\",1\r\n", 77, "77", true, 1}, {"-5\r\n", -5, "-5"},
                {"99999999999\r\n", 139, "139"}, {"\r\n55\r\n", 0, ""},
                // Reading address 0 of its own memory fails; an endless file holds no number.
                {"@/proc/self/mem", 139, "139", false}, {"@/dev/zero", 0, ""}};
@@ -53,6 +58,7 @@ TEST_F(SettingsFile, ItsFirstItemSetsTheSizeAndNoFileOrNoNumberInRangeLeaves139)
     EXPECT_TRUE(s.SettingsLoaded);
     EXPECT_EQ(s.TransmitBufferSize, c.size) << (c.content ? c.content : "no file");
     EXPECT_EQ(s.BoxText(), c.boxText);
+    EXPECT_EQ(s.PauseMs, c.pauseMs) << (c.content ? c.content : "no file");
     EXPECT_EQ(fs::exists(dir_ / "SETTINGS.DAT"), c.content != nullptr) << "loading writes nothing";
   }
   EXPECT_TRUE(dialogs_.messages.empty());

@@ -139,13 +139,15 @@ class TransmitTest : public testing::Test {
   FakeMidiPorts ports;
   midi::DeviceState devices;
   std::int32_t bufferSize = 139;
+  std::int32_t pauseMs = 200;
   int reloads = 0;
   std::size_t shownBeforeReload = 0;  // the messages the Send itself showed
   transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, dialogs, timer3, splash,
                                    countdown, timer3, bufferSize, [this] {
                                      if (++reloads == 1) shownBeforeReload = dialogs.messages.size();
                                      return list.ReloadFileList();
-                                   }}};
+                                   },
+                                   pauseMs}};
   std::vector<Block> blocks;
   std::vector<std::uint64_t> handOverMs;
   std::function<void()> onHandOver;
@@ -203,16 +205,21 @@ struct Pause {
   std::uint64_t tickMs, startMs;
   std::int64_t lineUsPerByte;  // of a port that tells when its bytes have left; 0: one that cannot
   std::uint64_t gapsMs[3];     // from each hand-over to the next
+  std::int32_t pauseMs = 200;  // set as the second block is handed over
 };
 std::string PauseName(const testing::TestParamInfo<Pause>& p) {
   return "Ticks" + std::to_string(p.param.tickMs) + "Ms" + (p.param.startMs > 0xFFFF0000u ? "AcrossTheWrap" : "") +
-         (p.param.lineUsPerByte > 0 ? "OnASlowLineThePortTellsOf" : "");
+         (p.param.lineUsPerByte > 0 ? "OnASlowLineThePortTellsOf" : "") +
+         (p.param.pauseMs != 200 ? "PauseSetTo" + std::to_string(p.param.pauseMs) : "");
 }
 class Pacing : public TransmitTest, public testing::WithParamInterface<Pause> {};
 
-TEST_P(Pacing, PacedBlocksAndRestsAreFollowedBy200MsOfSilenceOnTheLineAndTheLastRestGoesAtOnce) {
+TEST_P(Pacing, PacedBlocksAndRestsAreFollowedByThePauseOfSilenceOnTheLineAndTheLastRestGoesAtOnce) {
   timer3.tickMs = GetParam().tickMs;
   timer3.now = GetParam().startMs;
+  onHandOver = [this] {
+    if (blocks.size() == 2) pauseMs = GetParam().pauseMs;
+  };
   if (GetParam().lineUsPerByte > 0) {
     ports.lineUsPerByte = GetParam().lineUsPerByte;
     ports.lineClockUs = [this] { return static_cast<std::int64_t>(timer3.now) * 1000; };
@@ -232,11 +239,14 @@ TEST_P(Pacing, PacedBlocksAndRestsAreFollowedBy200MsOfSilenceOnTheLineAndTheLast
 // running out, its first tick already counts the full interval: 248 and 216;
 // 16 x 16 = 256 and 14 x 16 = 224; 25 x 10 = 250 and 22 x 10 = 220 (the clock wraps
 // round at 2^32, 256 ms into the third case). A port that tells of a line half as
-// fast (96 and 32 ms) is waited for: 296, 296, 232.
+// fast (96 and 32 ms) is waited for: 296, 296, 232. A pause set during the Send
+// counts from the block handed over then: 248, then 48 + 45 = 93, 16 + 45 = 61; with
+// none, the line's time alone.
 INSTANTIATE_TEST_SUITE_P(Engine, Pacing,
                          testing::Values(Pause{1, 50000, 0, {248, 248, 216}}, Pause{16, 50000, 0, {272, 256, 224}},
                                          Pause{10, 0xFFFFFF00u, 0, {260, 250, 220}},
-                                         Pause{1, 50000, 640, {296, 296, 232}}),
+                                         Pause{1, 50000, 640, {296, 296, 232}}, Pause{1, 50000, 0, {248, 93, 61}, 45},
+                                         Pause{1, 50000, 0, {248, 48, 16}, 0}),
                          PauseName);
 
 // Each time the progress window is told, its time left against the time the Send
@@ -249,6 +259,7 @@ struct Estimate {
   std::vector<Bytes> files;
   std::size_t resizeAfterBlock;  // to 1024 bytes; 0: never
   std::string result;
+  std::int32_t pauseMs = 200;
 };
 void PrintTo(const Estimate& e, std::ostream* os) { *os << e.name; }
 class TimeLeft : public TransmitTest, public testing::WithParamInterface<Estimate> {};
@@ -256,6 +267,7 @@ class TimeLeft : public TransmitTest, public testing::WithParamInterface<Estimat
 TEST_P(TimeLeft, CountsTheLinesTimeAndEveryPauseAndTheBarEndsFull) {
   const Estimate& e = GetParam();
   bufferSize = e.bufferSize;
+  pauseMs = e.pauseMs;
   std::size_t resizedAt = 0;  // the estimates from here on know of the new size
   onHandOver = [&] {
     if (blocks.size() != e.resizeAfterBlock) return;
@@ -281,10 +293,13 @@ TEST_P(TimeLeft, CountsTheLinesTimeAndEveryPauseAndTheBarEndsFull) {
 // messages of 150 bytes at 1024: five blocks of 1050 (336 ms on the line) and a last
 // one, 2.7 s, where the pauses alone would say 1 s. Raised from 139 after the third
 // block, the size leaves five paced blocks, not 37. A tail without 0xF7 never goes.
+// With a pause of 45 ms the small files take 19 x (19 + 45) ms = 1.2 s.
 INSTANTIATE_TEST_SUITE_P(
     Engine, TimeLeft,
     testing::Values(
         Estimate{"ManySmallFiles", 139, std::vector<Bytes>(20, Sysex(59)), 0, "1180 bytes sent,\r\n20 files.\r\n"},
+        Estimate{"ManySmallFilesAPauseOf45Ms", 139, std::vector<Bytes>(20, Sysex(59)), 0,
+                 "1180 bytes sent,\r\n20 files.\r\n", 45},
         Estimate{"LargeBlocks", 1024, {Times(40, Sysex(150))}, 0, "Send finished.\r\n6000 bytes sent,\r\n1 file.\r\n"},
         Estimate{"SizeRaisedDuringTheSend", 139, {Times(40, Sysex(150))}, 3, "6000 bytes sent,\r\n1 file.\r\n"},
         Estimate{"ATailAfterTheLastF7", 139, {Cat({Times(3, Sysex(150)), kTail})}, 0,

@@ -95,6 +95,22 @@ TEST(SpeedWindow, EveryKeystrokeSaves) {
   window.tBufSiz->selectAll();
   PressKey(*window.tBufSiz, Qt::Key_Backspace, QStringLiteral("\b"));
   EXPECT_EQ(Slurp(file), "0\r\n");
+
+  // The pause goes after the size, where the size's readers never look; the default
+  // is not written, and the first label says the pause in force. Past 5000 ms it goes
+  // back to 200.
+  const QString saidAt200 = window.Labels[0]->text();
+  EXPECT_TRUE(saidAt200.contains(QStringLiteral("insert at least 200 milliseconds between blocks")));
+  window.pauseBox->setFocus();
+  window.pauseBox->selectAll();
+  PressKey(*window.pauseBox, Qt::Key_4, QStringLiteral("4"));
+  PressKey(*window.pauseBox, Qt::Key_5, QStringLiteral("5"));
+  EXPECT_EQ(Slurp(file), "0,45\r\n");
+  EXPECT_TRUE(window.Labels[0]->text().contains(QStringLiteral("insert at least 45 milliseconds between blocks")));
+  for (int i = 0; i < 3; ++i) PressKey(*window.pauseBox, Qt::Key_0, QStringLiteral("0"));
+  EXPECT_EQ(window.pauseBox->text(), QStringLiteral("200"));
+  EXPECT_EQ(Slurp(file), "0\r\n");
+  EXPECT_EQ(window.Labels[0]->text(), saidAt200);
 }
 
 }  // namespace
