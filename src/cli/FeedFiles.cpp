@@ -1,22 +1,15 @@
 #include "cli/FeedFiles.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <new>
-#include <string_view>
-#include <utility>
+#include <span>
 
+#include "filelist/FileList.h"
 #include "mc303/SyxFiles.h"
-#include "platform/Platform.h"
-#include "smf/StandardMidiFile.h"
+#include "roles/ProgressWindow.h"
 
 namespace cli {
 namespace {
-
-constexpr std::size_t kChunkBytes = 256 * 1024;
-
-std::string TooLarge() { return "is larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB, more than any dump"; }
 
 bool StandardInputAtMostOnce(const std::vector<std::string>& names, Console& console) {
   if (std::count(names.begin(), names.end(), kStandardStream) <= 1) return true;
@@ -26,101 +19,16 @@ bool StandardInputAtMostOnce(const std::vector<std::string>& names, Console& con
 
 }  // namespace
 
-void InputReader::Closer::operator()(std::FILE* f) const {
-  if (f != stdin) std::fclose(f);
-}
-
-InputReader::InputReader(std::string name, Midi midi) : name_(std::move(name)), midi_(midi) {}
-InputReader::~InputReader() = default;
-InputReader::InputReader(InputReader&&) noexcept = default;
-InputReader& InputReader::operator=(InputReader&&) noexcept = default;
-
-std::optional<std::string> InputReader::Open() {
-  namespace fs = std::filesystem;
-  if (name_ == kStandardStream) {
-    file_.reset(stdin);
-  } else {
-    std::error_code ec;
-    const fs::file_status status = fs::status(name_, ec);
-    if (fs::is_directory(status)) return error_ = "is a directory";
-    if (fs::is_regular_file(status)) {
-      const std::uintmax_t size = fs::file_size(name_, ec);
-      if (!ec && size > kMaxInputBytes) return error_ = TooLarge();
-      if (!ec) knownSize_ = size;
-    }
-    int error = 0;
-    file_.reset(platform::OpenForReading(name_, error));
-    if (!file_) return error_ = platform::ErrorText(error);
-  }
-  if (midi_ == Midi::Raw) return std::nullopt;
-  // The first bytes tell a MIDI file; they are given again by the first Next.
-  constexpr std::string_view kMidiHeader = "MThd";
-  const std::span<const std::uint8_t> head = ReadChunk(kMidiHeader.size());
-  peeked_ = head.size();
-  if (error_) return error_;
-  if (!std::equal(kMidiHeader.begin(), kMidiHeader.end(), head.begin(), head.end())) return std::nullopt;
-  return Decode();
-}
-
-std::optional<std::string> InputReader::Decode() {
-  smf::ByteString file(chunk_.begin(), chunk_.begin() + static_cast<std::ptrdiff_t>(peeked_));
-  peeked_ = 0;
-  if (knownSize_) file.reserve(static_cast<std::size_t>(*knownSize_));
-  for (auto piece = ReadChunk(kChunkBytes); !piece.empty(); piece = ReadChunk(kChunkBytes)) {
-    file.insert(file.end(), piece.begin(), piece.end());
-  }
-  if (error_) return error_;
-  smf::SmfReadResult read = smf::ReadSysexFromSmf(std::move(file));
-  if (read.error) return error_ = smf::SmfErrorText(*read.error);
-  sysex_ = std::move(read.sysex.bytes);
-  knownSize_ = sysex_.size();
-  decoded_ = true;
-  return std::nullopt;
-}
-
-std::span<const std::uint8_t> InputReader::ReadChunk(std::size_t most) {
-  if (!file_ || error_) return {};
-  chunk_.resize(kChunkBytes);
-  // A producer that stalls (standard input, a FIFO) holds the read up only until a stop
-  // signal: then the file cannot be read, and says why.
-  int error = 0;
-  const std::size_t n = platform::ReadWaiting(file_.get(), chunk_.data(), most, error);
-  if (error != 0) {
-    error_ = platform::ErrorText(error);
-    file_.reset();
-    return {};
-  }
-  if (n == 0) {
-    file_.reset();
-    return {};
-  }
-  read_ += n;
-  if (read_ > kMaxInputBytes) {
-    error_ = TooLarge();
-    file_.reset();
-    return {};
-  }
-  return {chunk_.data(), n};
-}
-
-std::span<const std::uint8_t> InputReader::Next() {
-  if (decoded_) {
-    decoded_ = false;  // given once, whole
-    return sysex_;
-  }
-  if (peeked_ > 0) {
-    const std::size_t n = std::exchange(peeked_, 0);
-    return {chunk_.data(), n};
-  }
-  return ReadChunk(kChunkBytes);
+InputReader OpenInput(const std::string& name, InputReader::Midi midi) {
+  return InputReader(name, midi, name == kStandardStream);
 }
 
 std::optional<std::string> ReadInputFile(const std::string& name, std::vector<std::uint8_t>& bytes,
                                          InputReader::Midi midi) {
   bytes.clear();
   try {
-    InputReader reader(name, midi);
-    if (auto error = reader.Open()) return error;
+    InputReader reader = OpenInput(name, midi);
+    if (reader.Error()) return reader.Error();
     if (reader.KnownSize()) bytes.reserve(static_cast<std::size_t>(*reader.KnownSize()));
     for (auto piece = reader.Next(); !piece.empty(); piece = reader.Next()) {
       bytes.insert(bytes.end(), piece.begin(), piece.end());
@@ -137,9 +45,9 @@ bool OpenInputFiles(const std::vector<std::string>& names, std::vector<InputRead
   inputs.clear();
   if (!StandardInputAtMostOnce(names, console)) return false;
   for (const std::string& name : names) {
-    InputReader& reader = inputs.emplace_back(name);
-    if (auto error = reader.Open()) {
-      console.Error(InputName(name), *error);
+    const InputReader& reader = inputs.emplace_back(OpenInput(name));
+    if (reader.Error()) {
+      console.Error(InputName(name), *reader.Error());
       return false;
     }
   }
@@ -169,9 +77,9 @@ const std::vector<std::uint8_t>* InputsByName::Bytes(const std::string& name) co
   return it == byName_.end() ? nullptr : it->second;
 }
 
-filelist::FilePtr InputsByName::Open(const std::string& name) const {
+filelist::ListedFile InputsByName::Open(const std::string& name) const {
   const std::vector<std::uint8_t>* bytes = Bytes(name);
-  return filelist::FilePtr(bytes != nullptr ? platform::OpenBytesForReading(bytes->data(), bytes->size()) : nullptr);
+  return filelist::ListedFile(name, bytes != nullptr ? std::span<const std::uint8_t>(*bytes) : std::span<const std::uint8_t>());
 }
 
 void PieceTally::Take(mc303::PieceStore& store, const mc303::MessageReport& report) {
@@ -221,26 +129,19 @@ bool FeedAsReload(CliSession& session, std::vector<InputReader>& inputs,
     tally.Take(session.parse.Store(), r);
     if (sink) sink(m);
   });
-
-  bool ok = true;
-  session.parse.ResetPieceStore();
-  session.flags.RecordingActive = true;
-  for (InputReader& input : inputs) {
-    starts.push_back(session.parse.BytesFed());
-    session.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
-    for (auto piece = input.Next(); !piece.empty(); piece = input.Next()) {
-      for (std::uint8_t b : piece) (void)session.parse.ParseMidiByte(b, true);
-    }
-    if (input.Error()) {
-      console.Error(InputName(input.Name()), *input.Error());
-      ok = false;
-      break;
-    }
-  }
-  session.parse.CloseOutfile();
-  session.flags.RecordingActive = false;
+  roles::NoProgressWindow noSplash;
+  const filelist::ReloadFailure failure = filelist::ReloadFiles(
+      {session.flags, session.parse, session.pump, noSplash}, filelist::Reports::On,
+      [&]() -> InputReader* {
+        if (starts.size() == inputs.size()) return nullptr;
+        starts.push_back(session.parse.BytesFed());
+        return &inputs[starts.size() - 1];
+      },
+      [&](const InputReader& input, filelist::ReloadFailure) {
+        console.Error(InputName(input.Name()), input.Error().value_or(""));
+      });
   session.parse.SetMessageObserver(nullptr);
-  return ok;
+  return failure == filelist::ReloadFailure::None;
 }
 
 const char* OutcomeName(mc303::MessageOutcome outcome) {

@@ -1,9 +1,8 @@
 #include "filelist/FileList.h"
 
-#include <array>
-#include <cstdio>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "filelist/ListText.h"
 #include "roles/FlagScope.h"
@@ -13,6 +12,10 @@ namespace filelist {
 std::string BadChecksumMessage(std::string_view path) {
   return "The checksum of a message in the file " + std::string(path) +
          " is bad: the file is damaged and cannot be loaded.";
+}
+
+std::string DamagedMidiMessage(std::string_view path, std::string_view reason) {
+  return "The MIDI file " + std::string(path) + " is damaged and cannot be loaded: " + std::string(reason) + ".";
 }
 
 FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
@@ -39,7 +42,7 @@ void FileList::AddClicked() {
   } buttonBack{*this};
   if (setAddEnabled_) setAddEnabled_(false);
 
-  const std::optional<std::string> path = dialogs_.OpenFileDialog(kAddDialogTitle, roles::kSyxFilter);
+  const std::optional<std::string> path = dialogs_.OpenFileDialog(kAddDialogTitle, roles::kAddFilter);
   if (!path) return;
   (void)AddFile(*path);
 }
@@ -107,88 +110,97 @@ bool FileList::RefuseLineBreak(std::string_view path) {
 
 bool FileList::ReloadFileList() {
   roles::FlagScope reloading(reloading_);
-  lastFailure_ = ReloadFailure::None;
-  parse_.ResetPieceStore();
-  flags_.RecordingActive = true;
-
   // Handlers run while the files are read may change the box; the reload goes on with
   // the list it started with.
   const std::string list = tFiles_.Text();
-  for (const ListLine& line : CompleteLines(list)) {
-    // After a quit the remaining files are not read; opening them would only show
-    // messages while the program ends.
-    if (flags_.QuitRequested) break;
-    const std::string path = list.substr(line.start, line.contentEnd - line.start);
-    if (path.empty()) continue;
-    if (ReadListedFile(path) == FileResult::Failed) return EndReload(false);
-  }
-  return EndReload(true);
+  const std::vector<ListLine> lines = CompleteLines(list);
+  std::size_t next = 0;
+  std::optional<ListedFile> file;
+  lastFailure_ = ReloadFiles({flags_, parse_, pump_, fSplash_}, Reports::OffAndRefusalsEnd, [&]() -> ListedFile* {
+    for (; next < lines.size(); ++next) {
+      const std::string path = list.substr(lines[next].start, lines[next].contentEnd - lines[next].start);
+      if (path.empty()) continue;
+      ++next;
+      file.reset();
+      file.emplace(open_ ? open_(path) : ListedFile(path));
+      return &*file;
+    }
+    return nullptr;
+  }, [&](const ListedFile& failed, ReloadFailure why) {
+    if (why != ReloadFailure::DuplicateOrBadChecksum) return TellFailure(dialogs_, failed);
+    const bool damaged = parse_.LastOutcome() == mc303::MessageOutcome::BadChecksum;
+    dialogs_.MessageBox(damaged ? BadChecksumMessage(failed.Name()) : std::string(kDuplicatePiece), roles::Buttons::Ok,
+                        kDuplicateTitle, roles::Icon::Exclamation);
+  });
+  return lastFailure_ == ReloadFailure::None;
 }
 
-FileList::FileResult FileList::ReadListedFile(const std::string& path) {
-  FilePtr file = open_ ? open_(path) : OpenListedFile(path);
-  if (!file) {
-    dialogs_.MessageBox(kErrorOpeningFile + path);
-    lastFailure_ = ReloadFailure::OpenFailed;
-    return FileResult::Failed;
+void TellFailure(roles::Dialogs& dialogs, const ListedFile& file) {
+  switch (file.Failed()) {
+    case ListedFile::Failure::Open: dialogs.MessageBox(kErrorOpeningFile + file.Name()); break;
+    case ListedFile::Failure::Read: dialogs.MessageBox(kErrorReadingFile + file.Name()); break;
+    case ListedFile::Failure::Damaged:
+      dialogs.MessageBox(DamagedMidiMessage(file.Name(), file.Error().value_or("")), roles::Buttons::Ok,
+                         kDuplicateTitle, roles::Icon::Exclamation);
+      break;
+    case ListedFile::Failure::None: break;
   }
+}
 
-  flags_.AbortRequested = false;
-  // Up from the first file to the end of the reload: shown and hidden for each file, a
-  // list of small files would flash it too briefly to be drawn.
-  if (!splashShown_) {
-    splashShown_ = true;
-    fSplash_.SetCaption(kLoadingCaption);
-    fSplash_.Show();
-  }
-  // The first message of a file never continues a piece of the file before it.
-  parse_.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
+namespace {
 
-  bool failed = false;
-  std::array<std::uint8_t, 4096> chunk;
-  std::size_t have = 0;
-  std::size_t next = 0;
-  while (!flags_.QuitRequested && !flags_.AbortRequested) {
-    if (next == have) {
-      have = std::fread(chunk.data(), 1, chunk.size(), file.get());
-      next = 0;
-      if (have == 0) {
-        // A read error fails the file as an open failure does: taken for the file's
-        // end, it would leave the combination (and the overall file saved from it)
-        // short of the rest without a word.
-        if (std::ferror(file.get()) != 0) {
-          dialogs_.MessageBox(kErrorReadingFile + path);
-          lastFailure_ = ReloadFailure::ReadFailed;
-          failed = true;
-        }
-        break;
+// Feeds one file that opened: None, or why it failed. A quit or an abort ends it early.
+ReloadFailure FeedFile(const ReloadParts& p, Reports reports, ListedFile& file) {
+  for (auto piece = file.Next(); !piece.empty(); piece = file.Next()) {
+    for (const std::uint8_t b : piece) {
+      if (p.flags.QuitRequested || p.flags.AbortRequested) return ReloadFailure::None;
+      p.pump.PumpEvents();
+      if (!p.parse.ParseMidiByte(b, reports == Reports::On) && reports == Reports::OffAndRefusalsEnd) {
+        return ReloadFailure::DuplicateOrBadChecksum;
       }
     }
-    pump_.PumpEvents();
-    if (!parse_.ParseMidiByte(chunk[next++], false)) {
-      const bool damaged = parse_.LastOutcome() == mc303::MessageOutcome::BadChecksum;
-      dialogs_.MessageBox(damaged ? BadChecksumMessage(path) : std::string(kDuplicatePiece), roles::Buttons::Ok,
-                          kDuplicateTitle, roles::Icon::Exclamation);
-      lastFailure_ = ReloadFailure::DuplicateOrBadChecksum;
-      failed = true;
-      break;
-    }
   }
-  file.reset();
-  if (flags_.AbortRequested) {
-    failed = true;
-    lastFailure_ = ReloadFailure::Aborted;
-  }
-  if (failed) return FileResult::Failed;
-  return flags_.QuitRequested ? FileResult::Quit : FileResult::Read;
+  // A read error fails the file as an open failure does: taken for the file's end, it
+  // would leave the combination (and the overall file saved from it) short of the rest
+  // without a word.
+  return file.Failed() == ListedFile::Failure::None ? ReloadFailure::None : ReloadFailure::ReadFailed;
 }
 
-bool FileList::EndReload(bool result) {
-  if (splashShown_) fSplash_.Hide();
-  splashShown_ = false;
-  if (!parse_.Log().RestartPending) parse_.CloseOutfile();
-  flags_.RecordingActive = false;
-  return result;
+}  // namespace
+
+ReloadFailure ReloadFiles(const ReloadParts& p, Reports reports, const std::function<ListedFile*()>& next,
+                          const std::function<void(const ListedFile&, ReloadFailure)>& failed) {
+  p.parse.ResetPieceStore();
+  p.flags.RecordingActive = true;
+  bool splashShown = false;
+  ReloadFailure failure = ReloadFailure::None;
+  // After a quit the remaining files are not read; opening them would only show
+  // messages while the program ends.
+  for (ListedFile* file = nullptr; failure == ReloadFailure::None && !p.flags.QuitRequested && (file = next());) {
+    using enum ListedFile::Failure;
+    if (file->Failed() != None) {
+      failure = file->Failed() == Open      ? ReloadFailure::OpenFailed
+                : file->Failed() == Damaged ? ReloadFailure::DamagedMidi
+                                            : ReloadFailure::ReadFailed;
+      failed(*file, failure);
+      break;
+    }
+    p.flags.AbortRequested = false;
+    // Up from the first file to the end of the reload: shown and hidden for each file, a
+    // list of small files would flash it too briefly to be drawn.
+    if (!std::exchange(splashShown, true)) {
+      p.fSplash.SetCaption(kLoadingCaption);
+      p.fSplash.Show();
+    }
+    p.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
+    failure = FeedFile(p, reports, *file);
+    if (failure != ReloadFailure::None) failed(*file, failure);
+    if (p.flags.AbortRequested) failure = ReloadFailure::Aborted;
+  }
+  if (splashShown) p.fSplash.Hide();
+  if (!p.parse.Log().RestartPending) p.parse.CloseOutfile();
+  p.flags.RecordingActive = false;
+  return failure;
 }
 
 void FileList::FilesKeyDown(int keyCode) {

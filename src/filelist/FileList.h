@@ -30,6 +30,8 @@ inline constexpr const char* kDuplicatePiece =
     "existing file from file list if you want to add the file you just specified.";
 // A damaged file, told apart from a duplicate: a message in it fails its checksum.
 std::string BadChecksumMessage(std::string_view path);
+// A MIDI file that cannot be decoded; reason as ListedFile::Error gives it.
+std::string DamagedMidiMessage(std::string_view path, std::string_view reason);
 inline constexpr const char* kDuplicateTitle = "Error";
 inline constexpr const char* kLoadingCaption = "Loading...";
 // Follows the file's name: a line break in it would split it into other paths when
@@ -50,7 +52,30 @@ enum class AddOutcome {
 };
 
 // Why the last reload returned false.
-enum class ReloadFailure { None, OpenFailed, ReadFailed, DuplicateOrBadChecksum, Aborted };
+enum class ReloadFailure { None, OpenFailed, ReadFailed, DamagedMidi, DuplicateOrBadChecksum, Aborted };
+
+// Says why a listed file gives no (more) bytes, as the reload and the Send say it.
+void TellFailure(roles::Dialogs& dialogs, const ListedFile& file);
+
+struct ReloadParts {
+  mc303::SharedFlags& flags;
+  mc303::MC303Parse& parse;
+  roles::EventPump& pump;
+  roles::ProgressWindow& fSplash;
+};
+// Reports off, a refused message (a duplicate, a bad checksum) ends the reload, as the
+// file list needs; on, every message is reported and the reading goes on, as the
+// command line's inspect needs.
+enum class Reports { OffAndRefusalsEnd, On };
+
+// The reload, for the Files box and the command line's FILEs alike: one
+// ResetPieceStore, RecordingActive on, then every byte of every file that next gives
+// (nullptr: no more) through the parser, LastKind set to None at the start of each so
+// that a file never continues a piece of the file before it; the output log closed at
+// the end. failed is told of the file that ended it, and how; a quit ends it early
+// without a failure, an abort with one.
+ReloadFailure ReloadFiles(const ReloadParts& parts, Reports reports, const std::function<ListedFile*()>& next,
+                          const std::function<void(const ListedFile&, ReloadFailure)>& failed);
 
 class FileList {
  public:
@@ -65,10 +90,9 @@ class FileList {
   // a Send or a capture runs, since the reload that follows would reset the store that
   // one parses into or records.
   void SetChangeGuard(std::function<bool()> refuseChange) { refuseChange_ = std::move(refuseChange); }
-  // Opens a listed name for reading instead of OpenListedFile: the command line hands
-  // over the bytes it has read already (standard input reads only once; a MIDI file
-  // gives its SysEx).
-  void SetOpener(std::function<FilePtr(const std::string&)> open) { open_ = std::move(open); }
+  // Opens a listed name instead of ListedFile: the command line hands over the bytes it
+  // has read already (standard input reads only once).
+  void SetOpener(std::function<ListedFile(const std::string&)> open) { open_ = std::move(open); }
 
   // Click on Add: asks for a file and adds it. The button stays disabled until done.
   void AddClicked();
@@ -84,9 +108,9 @@ class FileList {
   // True when the Files box has room for the line, counted in characters.
   bool HasRoomFor(std::string_view line) const;
 
-  // Rebuilds the piece store and the output log from every listed file. False when a
-  // file could not be opened, repeated a piece, held a bad checksum or was aborted;
-  // the store then holds the files before it.
+  // Rebuilds the piece store and the output log from every listed file (ReloadFiles).
+  // False when a file could not be opened or read, repeated a piece, held a bad
+  // checksum or was aborted; the store then holds the files before it.
   [[nodiscard]] bool ReloadFileList();
   // The reload after a change to the list (an Add, a removal): when the new list does
   // not load, the previous one is put back and reloaded. Should that fail as well, its
@@ -110,11 +134,8 @@ class FileList {
   bool Adding() const { return adding_; }
 
  private:
-  enum class FileResult { Read, Failed, Quit };
-  FileResult ReadListedFile(const std::string& path);
   bool RefuseChange();
   bool RefuseLineBreak(std::string_view path);
-  bool EndReload(bool result);
 
   mc303::SharedFlags& flags_;
   roles::TextBox& tFiles_;
@@ -124,11 +145,10 @@ class FileList {
   roles::ProgressWindow& fSplash_;
   std::function<void(bool)> setAddEnabled_;
   std::function<bool()> refuseChange_;
-  std::function<FilePtr(const std::string&)> open_;
+  std::function<ListedFile(const std::string&)> open_;
 
   bool adding_ = false;
   bool reloading_ = false;
-  bool splashShown_ = false;  // by the reload under way
   ReloadFailure lastFailure_ = ReloadFailure::None;
 };
 

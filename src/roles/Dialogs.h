@@ -14,8 +14,10 @@ enum class Buttons { Ok, YesNoCancel, YesNo };
 enum class Icon { None, Exclamation, Question, Information, Critical };
 enum class Answer { Ok, Yes, No, Cancel };
 
-// The one file filter the program offers: label and pattern are both *.SYX.
-inline constexpr std::string_view kSyxFilter = "*.SYX|*.SYX";
+// File filters as "label|pattern;pattern|label|pattern": the Save dialogs write .SYX;
+// Add also takes a MIDI file, for its SysEx. A pattern matches its name in any case.
+inline constexpr std::string_view kSyxFilter = "SYX files|*.syx";
+inline constexpr std::string_view kAddFilter = "SYX and MIDI files|*.syx;*.mid|SYX files|*.syx|MIDI files|*.mid";
 
 // A question put with Ask while it waits for its answer; destroying it takes the
 // question away unanswered.

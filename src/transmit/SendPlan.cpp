@@ -4,13 +4,15 @@
 
 namespace transmit {
 
-void SendPlan::AddFile(const std::uint8_t* data, std::size_t size) {
-  File file;
-  file.size = static_cast<std::int64_t>(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == 0xF7) file.messageEnds.push_back(static_cast<std::int64_t>(i) + 1);
+void SendPlan::AddFile(filelist::ListedFile& file) {
+  File f;
+  for (auto piece = file.Next(); !piece.empty(); piece = file.Next()) {
+    for (const std::uint8_t b : piece) {
+      ++f.size;
+      if (b == 0xF7) f.messageEnds.push_back(f.size);
+    }
   }
-  files_.push_back(std::move(file));
+  files_.push_back(std::move(f));
 }
 
 std::int64_t SendPlan::BytesToSend() const {

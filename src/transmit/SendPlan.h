@@ -11,13 +11,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "filelist/ListedFile.h"
+
 namespace transmit {
 
 class SendPlan {
  public:
   void Clear() { files_.clear(); }
-  // The next listed file's bytes; a file that cannot be read is added empty.
-  void AddFile(const std::uint8_t* data, std::size_t size);
+  // The next listed file, read to its end; what cannot be read of it counts for nothing.
+  void AddFile(filelist::ListedFile& file);
 
   std::int64_t BytesToSend() const;
   std::int64_t BytesListed() const;

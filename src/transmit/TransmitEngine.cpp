@@ -1,7 +1,6 @@
 #include "transmit/TransmitEngine.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -69,25 +68,17 @@ class ListWalk {
 
 namespace {
 
-// The listed files' bytes as the Send begins, for the progress it shows: opened as the
-// engine opens them, but never created, and a name that cannot be read counts as empty.
-void PlanSend(const roles::TextBox& box, const std::function<filelist::FilePtr(const std::string&)>& open,
+// The listed files as the Send begins, for the progress it shows: opened as the engine
+// opens them, and a name that cannot be read counts as empty.
+void PlanSend(const roles::TextBox& box, const std::function<filelist::ListedFile(const std::string&)>& open,
               SendPlan& plan, int& names) {
   plan.Clear();
   names = 0;
   ListWalk walk(box);
-  std::vector<std::uint8_t> bytes;
   while (const std::optional<std::string> name = walk.Next()) {
     ++names;
-    bytes.clear();
-    const filelist::FilePtr file = open ? open(*name) : filelist::FilePtr(std::fopen(name->c_str(), "rb"));
-    std::array<std::uint8_t, 4096> chunk;
-    while (file) {
-      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
-      if (got == 0) break;
-      bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-    }
-    plan.AddFile(bytes.data(), bytes.size());
+    filelist::ListedFile file = open(*name);
+    plan.AddFile(file);
   }
 }
 
@@ -105,31 +96,9 @@ void AppendResult(roles::TextBox& tDev, const std::string& result) {
 
 }  // namespace
 
-// A listed file read in chunks, byte by byte.
-class TransmitEngine::ByteReader {
- public:
-  explicit ByteReader(std::FILE* file) : file_(file) {}
-  bool Next(std::uint8_t& b) {
-    if (next_ == have_) {
-      have_ = std::fread(chunk_.data(), 1, chunk_.size(), file_);
-      next_ = 0;
-      if (have_ == 0) {
-        failed_ = std::ferror(file_) != 0;
-        return false;
-      }
-    }
-    b = chunk_[next_++];
-    return true;
-  }
-  bool Failed() const { return failed_; }
-
- private:
-  std::FILE* file_;
-  std::array<std::uint8_t, 4096> chunk_;
-  std::size_t have_ = 0;
-  std::size_t next_ = 0;
-  bool failed_ = false;
-};
+filelist::ListedFile TransmitEngine::Open(const std::string& name) const {
+  return open_ ? open_(name) : filelist::ListedFile(name);
+}
 
 SendEnd TransmitEngine::Send() {
   // A click on Send that the event pumping of a running Send lets through would read
@@ -165,7 +134,7 @@ SendEnd TransmitEngine::Send() {
   blockCount_ = 0;
   lastByte_ = 0;
   splashShown_ = false;
-  PlanSend(p_.tFiles, open_, plan_, filesListed_);
+  PlanSend(p_.tFiles, [this](const std::string& name) { return Open(name); }, plan_, filesListed_);
   plannedSize_ = p_.transmitBufferSize;
   pacedLeft_ = plan_.PacedBlocksFrom(0, 0, 0, plannedSize_);
   handedBytes_ = 0;
@@ -216,21 +185,22 @@ TransmitEngine::FileEnd TransmitEngine::SendListedFiles(SendEnd& end) {
 }
 
 TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const ListWalk& after, SendEnd& end) {
-  filelist::FilePtr file = open_ ? open_(name) : filelist::OpenListedFile(name);
-  if (!file) {
+  filelist::ListedFile file = Open(name);
+  if (file.Failed() != filelist::ListedFile::Failure::None) {
     ++filesNotOpened_;
-    p_.dialogs.MessageBox(kErrorOpeningFile + name);
+    filelist::TellFailure(p_.dialogs, file);
     return FileEnd::Next;
   }
   p_.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
 
-  ByteReader reader(file.get());
+  std::span<const std::uint8_t> piece;  // read, not yet taken
   char shown[3] = {0, 0, ' '};
   for (;;) {
     TakeStopRequest();
     if (p_.flags.QuitRequested || stop_ == Stop::Now || (stop_ == Stop::Finishing && otherPartBegun_)) break;
-    std::uint8_t b = 0;
-    if (!reader.Next(b)) break;
+    if (piece.empty() && (piece = file.Next()).empty()) break;
+    const std::uint8_t b = piece.front();
+    piece = piece.subspan(1);
     ++fileOffset_;
     p_.pump.PumpEvents();
     lastByte_ = b;
@@ -242,7 +212,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
 
     if (blockCount_ >= kOutputBufferBytes) {
       p_.dialogs.MessageBox(kBlockTooLong);
-      file.reset();
       LeaveSendingPhase();
       end = SendEnd::BlockTooLong;
       return FileEnd::Stop;
@@ -252,7 +221,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
     // Finishing, a message of another part ends the Send before it (below).
     if (b == 0xF7 && blockCount_ > p_.transmitBufferSize && !(stop_ == Stop::Finishing && otherPartBegun_) &&
         !HandBlockOver(true, false)) {
-      file.reset();
       LeaveSendingPhase();
       ReloadAtEnd();
       end = SendEnd::HandOverFailed;
@@ -260,19 +228,19 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
     }
   }
 
-  if (reader.Failed()) {
+  if (file.Failed() != filelist::ListedFile::Failure::None) {
     // Said, since the device has not had the whole file. The bytes read before the
     // error may end in a message cut short, and whatever they are, the device must not
     // get them after the user was told the file failed.
     ++filesNotOpened_;
-    p_.dialogs.MessageBox(kErrorReadingFile + name);
+    filelist::TellFailure(p_.dialogs, file);
     blockCount_ = 0;
     return FileEnd::Next;
   }
   bool handed = true;
   if (stop_ == Stop::Now) {
     // Nothing more goes. Whether that cut the part short is told by what follows.
-    if (handedPart_ != kNoPart && !otherPartBegun_ && (partRunEnd_ > 0 || PartGoesOn(reader))) {
+    if (handedPart_ != kNoPart && !otherPartBegun_ && (partRunEnd_ > 0 || PartGoesOn(piece, file))) {
       leftIncomplete_ = PartName(handedPart_);
     }
     blockCount_ = 0;
@@ -292,7 +260,6 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
     if (handed && !p_.flags.QuitRequested) ++filesSent_;
   }
   if (!handed) {
-    file.reset();
     LeaveSendingPhase();
     end = SendEnd::RestFailed;
     return FileEnd::Stop;
@@ -418,14 +385,14 @@ bool TransmitEngine::PartEndsWithFile() const {
   return otherPartBegun_ || !inMessage_;
 }
 
-bool TransmitEngine::PartGoesOn(ByteReader& reader) {
+bool TransmitEngine::PartGoesOn(std::span<const std::uint8_t> rest, filelist::ListedFile& file) {
   // Read on, sending and showing nothing, until the next message shows its part.
   for (;;) {
     if (inMessage_ && messagePart_ != kPartUnknown) return messagePart_ == handedPart_;
-    std::uint8_t b = 0;
-    if (!reader.Next(b)) return inMessage_;
-    (void)p_.parse.ParseMidiByte(b, false);
-    FollowPart(b);
+    if (rest.empty() && (rest = file.Next()).empty()) return inMessage_;
+    (void)p_.parse.ParseMidiByte(rest.front(), false);
+    FollowPart(rest.front());
+    rest = rest.subspan(1);
   }
 }
 

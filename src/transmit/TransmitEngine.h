@@ -28,9 +28,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
-#include "filelist/ListedFile.h"
+#include "filelist/FileList.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexParser.h"
 #include "midi/DeviceSession.h"
@@ -62,8 +63,6 @@ inline constexpr const char* kSendPrompt =
     "and then press OK.";
 inline constexpr const char* kBlockTooLong =
     "Single SysEx block longer than 16384 bytes.  A little unlikely, but that means this program has to change.";
-inline constexpr const char* kErrorOpeningFile = "Error opening file ";
-inline constexpr const char* kErrorReadingFile = "Error reading file ";
 inline constexpr const char* kSendingCaption = "Sending...";
 inline constexpr const char* kFinishingCaption = "Finishing...";
 // "U10 pattern" goes in front.
@@ -125,10 +124,9 @@ class TransmitEngine {
   void SetSendingObserver(std::function<void(bool)> observer) { sendingObserver_ = std::move(observer); }
   // Called right after every hand-over to the port, with its outcome.
   void SetHandOverObserver(std::function<void(const HandOver&)> observer) { observer_ = std::move(observer); }
-  // Opens a listed name for reading instead of OpenListedFile: the command line hands
-  // over the bytes it has read already (standard input reads only once; a MIDI file
-  // gives its SysEx).
-  void SetOpener(std::function<filelist::FilePtr(const std::string&)> open) { open_ = std::move(open); }
+  // Opens a listed name instead of filelist::ListedFile: the command line hands over
+  // the bytes it has read already (standard input reads only once).
+  void SetOpener(std::function<filelist::ListedFile(const std::string&)> open) { open_ = std::move(open); }
   // Listed names that could not be opened, or read to their end, during the last Send.
   int FilesNotOpened() const { return filesNotOpened_; }
   // Whether the last Send was asked to stop before its list was done.
@@ -145,7 +143,7 @@ class TransmitEngine {
   // None; Finishing: the part under way goes on to its end, then nothing more; Now:
   // nothing more is handed over.
   enum class Stop { None, Finishing, Now };
-  class ByteReader;
+  filelist::ListedFile Open(const std::string& name) const;
 
   FileEnd SendListedFiles(SendEnd& end);
   FileEnd SendFile(const std::string& name, const ListWalk& after, SendEnd& end);
@@ -165,7 +163,7 @@ class TransmitEngine {
   // Finishing, at the end of a file: true when the part has ended there.
   bool PartEndsWithFile() const;
   // Stopped at once: whether the part being finished goes on after what was read.
-  bool PartGoesOn(ByteReader& reader);
+  bool PartGoesOn(std::span<const std::uint8_t> rest, filelist::ListedFile& file);
   // Tells the progress window the bytes handed over and the time left, when they changed.
   void ShowProgress();
   std::int64_t MsLeft() const;
@@ -178,7 +176,7 @@ class TransmitEngine {
   bool busy_ = false;
   std::function<void(const HandOver&)> observer_;
   std::function<void(bool)> sendingObserver_;
-  std::function<filelist::FilePtr(const std::string&)> open_;
+  std::function<filelist::ListedFile(const std::string&)> open_;
   int filesNotOpened_ = 0;
 
   midi::PortHandle port_ = 0;

@@ -11,7 +11,8 @@ namespace {
 
 QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-// "*.SYX" gives "*.[sS][yY][xX]", which Qt's glob matching reads on every platform.
+// "*.syx" gives "*.[sS][yY][xX]", which Qt's glob matching and the desktops' own
+// dialogs read alike.
 QString AnyCase(const QString& pattern) {
   QString out;
   for (const QChar c : pattern) {
@@ -30,9 +31,13 @@ QString QtFilter(std::string_view filter) {
   const QStringList parts = FromUtf8(filter).split(QLatin1Char('|'));
   QStringList lines;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (QString& p : patterns) p = AnyCase(p.trimmed());
-    lines << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    const QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    QStringList anyCase;
+    for (const QString& p : patterns) anyCase << AnyCase(p.trimmed());
+    // The dialogs show what stands before the last parentheses (HideNameFilterDetails)
+    // and match what stands in them.
+    lines << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QStringLiteral(") (") +
+                 anyCase.join(QLatin1Char(' ')) + QLatin1Char(')');
   }
   return lines.join(QStringLiteral(";;"));
 }
@@ -133,8 +138,9 @@ std::optional<std::string> QtDialogs::FileDialog(bool save, std::string_view tit
   const QString filters = QtFilter(filter);
   // The save form asks before a chosen file is replaced: the handlers replace it
   // without a word of their own, and a backup overwritten by a slip is lost.
-  const QString chosen = save ? QFileDialog::getSaveFileName(parent_, caption, lastName_, filters)
-                              : QFileDialog::getOpenFileName(parent_, caption, lastName_, filters);
+  const QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+  const QString chosen = save ? QFileDialog::getSaveFileName(parent_, caption, lastName_, filters, nullptr, options)
+                              : QFileDialog::getOpenFileName(parent_, caption, lastName_, filters, nullptr, options);
   if (chosen.isEmpty()) return std::nullopt;
   lastName_ = chosen;
   const QByteArray bytes = chosen.toUtf8();

@@ -37,8 +37,8 @@ class QtDialogs final : public roles::Dialogs {
   QString lastName_;
 };
 
-// A "label|pattern|label|pattern" filter as Qt writes it: "label (pattern)" per line.
-// A pattern of upper-case letters also matches the same name in any case, since files
+// A "label|pattern;pattern|label|pattern" filter as Qt writes it, a line per label:
+// shown as "label (patterns)", each pattern matching its name in any case, since files
 // from other systems arrive as .syx as often as .SYX.
 QString QtFilter(std::string_view filter);
 

@@ -30,6 +30,7 @@
 #include "fakes/ScriptedDialogs.h"
 #include "support/ParserRig.h"
 #include "support/RunCli.h"
+#include "smf/StandardMidiFile.h"
 #include "support/SplitByAddress.h"
 #include "support/UserInput.h"
 #include "transmit/TransmitEngine.h"
@@ -384,7 +385,7 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   EXPECT_EQ(fs::status(dir_ / "SET_U01P.SYX").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(ReadFile(At("DUMP")), Bytes{0x55}) << "only the file written is replaced";
   EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
-  EXPECT_EQ(dialogs.fileDialogs[3].title + dialogs.fileDialogs[3].filter, "Save Piece U02*.SYX|*.SYX");
+  EXPECT_EQ(dialogs.fileDialogs[3].title + dialogs.fileDialogs[3].filter, "Save Piece U02SYX files|*.syx");
   EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
   const SlotPieces pieces = SplitByAddress(sent);
   std::string settingsLines, patternLines;
@@ -499,8 +500,11 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   // or below 139 and goes at once.
   const Bytes settingsU01 = Message(0x14, 0, 150), patternU02 = Message(0x41, 0, 20);
   const Bytes patternU01 = Cat({Message(0x40, 0, 100), Message(0x40, 0x64, 100)});
+  // U02 comes as a MIDI file, whose SysEx is what is loaded and sent.
+  smf::ByteString midi;
+  ASSERT_FALSE(smf::WriteSysexAsSmf(patternU02, {}, midi).error);
   Add(File("A_U01P.SYX", patternU01));
-  Add(File("B_U02P.SYX", patternU02));
+  Add(File("B_U02P.mid", midi));
   Add(File("A_U01S.SYX", settingsU01));
   const std::string list = Boxes().tFiles.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");

@@ -67,11 +67,12 @@ TEST_F(FileListTest, AddedFilesTakeTheirSortedPlacesAndTheLogHoldsThemInListOrde
   EXPECT_TRUE(dialogs.messages.empty());
   ASSERT_EQ(dialogs.fileDialogs.size(), 3u);
   EXPECT_EQ(dialogs.fileDialogs[0].title, "Add SYX File");
-  EXPECT_EQ(dialogs.fileDialogs[0].filter, "*.SYX|*.SYX");
+  EXPECT_EQ(dialogs.fileDialogs[0].filter, "SYX and MIDI files|*.syx;*.mid|SYX files|*.syx|MIDI files|*.mid");
   EXPECT_EQ(addEnabled, (std::vector<bool>{false, true, false, true, false, true}));
 }
 
-// A second file that repeats a listed piece, or holds a bad checksum, is refused.
+// A second file that repeats a listed piece, holds a bad checksum or is a damaged MIDI
+// file is refused.
 class RefusedAdd : public FileListTest, public testing::WithParamInterface<int> {};
 
 TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
@@ -80,27 +81,31 @@ TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
   const std::string first = File("first.syx", Cat({Piece(4, false), Piece(4, false, 0x55)}));
   Bytes badChecksum = Piece(7, false);
   badChecksum[badChecksum.size() - 2] ^= 1;
+  // A MIDI file of format 5: MThd, header length 6, then the format at byte offset 8.
+  const Bytes badMidi = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 5, 0, 1, 1, 0xE0};
   const Bytes second[] = {{},                                            // the same file again
                           Cat({Piece(9, true), Piece(4, false, 0x44)}),  // a listed slot, in another place
-                          Cat({Piece(8, false), badChecksum})};
+                          Cat({Piece(8, false), badChecksum}), badMidi};
   Add(first);
   const std::string text = tFiles.Text(), pieces = tPieces.Text();
   const Bytes logged = log.Bytes();
-  const std::string added = GetParam() == 0 ? first : File("second.syx", second[GetParam()]);
+  const std::string added = GetParam() == 0 ? first : File(GetParam() == 3 ? "second.mid" : "second.syx", second[GetParam()]);
   Add(added);
   EXPECT_EQ(tFiles.Text(), text);
   EXPECT_EQ(tPieces.Text(), pieces);
   EXPECT_EQ(log.Bytes(), logged);
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text,
-            GetParam() < 2 ? std::string(filelist::kDuplicatePiece)
-                           : "The checksum of a message in the file " + added +
-                                 " is bad: the file is damaged and cannot be loaded.");
+  const std::string told[] = {filelist::kDuplicatePiece, filelist::kDuplicatePiece,
+                              "The checksum of a message in the file " + added +
+                                  " is bad: the file is damaged and cannot be loaded.",
+                              "The MIDI file " + added + " is damaged and cannot be loaded: not a readable Standard "
+                                  "MIDI File: at byte offset 8, format 5 is none of 0, 1 and 2."};
+  EXPECT_EQ(dialogs.messages[0].text, told[GetParam()]);
   EXPECT_EQ(dialogs.messages[0].title, "Error");
   EXPECT_EQ(dialogs.messages[0].icon, roles::Icon::Exclamation);
   EXPECT_EQ(addEnabled.back(), true);
 }
-INSTANTIATE_TEST_SUITE_P(SecondFiles, RefusedAdd, testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(SecondFiles, RefusedAdd, testing::Values(0, 1, 2, 3));
 
 // An aborted load of an Add or a removal puts the previous list back; one that cannot
 // load either (a file gone, never created by reading) keeps its names, loaded no further.

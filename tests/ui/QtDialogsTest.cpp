@@ -5,7 +5,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <vector>
 
@@ -66,8 +71,34 @@ TEST(QtDialogs, AskDoesNotWaitAndAnswersWhenAButtonIsPressed) {
   EXPECT_EQ(owner.findChild<QMessageBox*>(), nullptr);
 }
 
-TEST(QtDialogs, TheSyxFilterMatchesTheExtensionInAnyCase) {
-  EXPECT_EQ(ui::QtFilter(roles::kSyxFilter), QStringLiteral("*.SYX (*.[sS][yY][xX])"));
+// What the Add dialog offers and lists, as the user sees it: each file type as a person
+// writes it, matching the extension in any case.
+TEST(QtDialogs, TheFileTypesReadAsWrittenAndMatchTheExtensionInAnyCase) {
+  EXPECT_EQ(ui::QtFilter(roles::kSyxFilter), QStringLiteral("SYX files (*.syx) (*.[sS][yY][xX])"));
+  QTemporaryDir dir;
+  for (const char* name : {"a.SYX", "b.syx", "c.Mid", "d.txt", "e.syx.txt"}) {
+    QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+  }
+  ui::QtDialogs dialogs;
+  QStringList types, listed;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    for (int i = 0; combo != nullptr && i < combo->count(); ++i) types << combo->itemText(i);
+    dialog->setDirectory(dir.path());
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    const QModelIndex root = model->index(dir.path());
+    for (QDeadlineTimer deadline(5000); model->rowCount(root) < 3 && !deadline.hasExpired();) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    for (int r = 0; r < model->rowCount(root); ++r) listed << model->index(r, 0, root).data().toString();
+    dialog->reject();
+  });
+  (void)dialogs.OpenFileDialog("Add", roles::kAddFilter);
+  EXPECT_EQ(types, (QStringList{"SYX and MIDI files (*.syx *.mid)", "SYX files (*.syx)", "MIDI files (*.mid)"}));
+  listed.sort();
+  EXPECT_EQ(listed, (QStringList{"a.SYX", "b.syx", "c.Mid"}));
 }
 
 }  // namespace
