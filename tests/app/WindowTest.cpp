@@ -3,6 +3,7 @@
 // each pump ticks the title window and, while Timer3 runs, a millisecond of a fake clock.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QWindow>
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
@@ -271,17 +274,151 @@ INSTANTIATE_TEST_SUITE_P(QuitCloseOrSignal, EndingTheProgram, testing::Values(0,
   return std::string(p.param == 0 ? "QuitButton" : p.param == 1 ? "CloseBox" : "Signal");
 });
 
-// The window grows from its first size, the boxes and the device lists with it.
-TEST_F(Window, GrowsWithItsBoxesAndDeviceLists) {
+// The rescan button, with B chosen for input and output beforehand: the choice follows
+// its device's name to its new slot, falls back to entry 0 when its device has gone, as
+// at start-up, and stays when nothing is left (the notice says so; the program goes
+// on). During a capture it is refused, nothing closed; clicks during its own event
+// pumping act on nothing.
+struct RescanCase {
+  const char* name;
+  bool capturing, clickDuring;
+  std::vector<std::pair<std::string, std::string>> devices;  // input and output per slot at the rescan
+  Strings inputs;          // cInp's entries after it
+  int input, output;       // the entries chosen after it
+  Strings shown;
+};
+void PrintTo(const RescanCase& c, std::ostream* os) { *os << c.name; }
+
+class Rescan : public Window, public testing::WithParamInterface<RescanCase> {};
+
+TEST_P(Rescan, KeepsTheChoiceByNameFallsBackToEntryZeroAndIsRefusedDuringACapture) {
+  const RescanCase& c = GetParam();
+  Do([this] { ChooseTheSecond(*w->cInp); });
+  Do([this] { ChooseTheSecond(*w->cOut); });
+  if (c.capturing) Press(w->bStart);
+  ports.script = c.devices;
+  bool clicked = false;
+  duringPump = [&] {
+    if (!c.clickDuring || clicked || ports.listReadings != 1) return;
+    clicked = true;
+    for (QWidget* b : {static_cast<QWidget*>(w->bStart), static_cast<QWidget*>(w->rescanButton)}) ClickOn(*b);
+  };
+  Do([this] { ClickOn(*w->rescanButton); });
+  EXPECT_EQ(Shown(), c.shown);
+  EXPECT_EQ(ports.listReadings, c.capturing ? 0 : 1);
+  EXPECT_EQ(program->Capture().Capturing(), c.capturing) << "no Start during the rescan";
+  Strings inputs;
+  for (int i = 0; i < w->cInp->count(); ++i) inputs.push_back(w->cInp->itemText(i).toStdString());
+  EXPECT_EQ(inputs, c.inputs);
+  EXPECT_EQ(w->cInp->currentIndex(), c.input);
+  EXPECT_EQ(w->cOut->currentIndex(), c.output);
+  EXPECT_EQ(program->Devices().State().SelectedOutput, c.output);
+  EXPECT_FALSE(program->Flags().QuitRequested);
+  EXPECT_TRUE(w->rescanButton->isEnabled() && w->cInp->isEnabled() && w->bSend->isEnabled());
+  ports.Receive(std::max(c.input, 0), {0xFE});
+  Settle();
+  EXPECT_EQ(Boxes().tTraffic.Text(), c.input < 0 ? "" : "FE ") << "the chosen input listens";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, Rescan,
+    testing::Values(
+        RescanCase{"ANewDeviceInFront", false, true, {{"New In", "New Out"}, {"MC-303 In", "MC-303 Out"}, {"Other In", "Other Out"}},
+                   {"New In", "MC-303 In", "Other In"}, 2, 2, {}},
+        RescanCase{"TheChosenDeviceGone", false, false, {{"MC-303 In", "MC-303 Out"}}, {"MC-303 In"}, 0, 0, {}},
+        RescanCase{"NoDeviceLeft", false, false, {}, {}, -1, -1, {"No MIDI devices currently connected."}},
+        RescanCase{"DuringACapture", true, false, {{"New In", "New Out"}}, {"MC-303 In", "Other In"}, 1, 1,
+                   {app::kNoRescanWhileCapturing}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Long port names as JACK and a2j give them (the lists show 31 characters).
+class FirstSize : public Window {
+ protected:
+  void SetUp() override {
+    ports.AddSlot("a2j:Roland MC-303 [20] (capture): MC-303 MIDI 1", "a2j:Roland MC-303 [20] (playback): MC-303 MIDI 1");
+    ports.AddSlot("mc303-sim:MC-303 MIDI out", "mc303-sim:MC-303 MIDI in");
+    ASSERT_TRUE(program->StartUp());
+    w = &program->Window();
+  }
+  static void Shoot(QWidget& widget, const char* name) {
+    fs::create_directories(VZ_SCREENSHOT_DIR);
+    EXPECT_TRUE(widget.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/" + name));
+  }
+};
+
+// At the first size each list's text field is as wide as its longest name, and the 58
+// bytes the Traffic box holds at most are all in sight. Growing, the window gives the
+// room to the boxes and the lists.
+TEST_F(FirstSize, ShowsWholeDeviceNamesAndAllOfTrafficAndGrowsWithItsBoxesAndLists) {
+  for (const QComboBox* list : {w->cInp, w->cOut}) {
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+    int longest = 0;
+    for (int i = 0; i < list->count(); ++i) longest = std::max(longest, list->fontMetrics().horizontalAdvance(list->itemText(i)));
+    EXPECT_GE(field.width(), longest) << list->objectName().toStdString();
+    EXPECT_LE(list->geometry().right(), w->rescanButton->geometry().left());
+  }
+  EXPECT_EQ(w->cInp->itemText(0).toStdString(), "a2j:Roland MC-303 [20] (capture");
+  EXPECT_LE(w->rescanButton->geometry().right(), w->width());
+  std::string bytes;
+  for (int i = 0; i < 58; ++i) bytes += "F7 ";
+  Boxes().tTraffic.SetText(bytes);
+  w->tTraffic->CatchUp();
+  QTextCursor start(w->tTraffic->document()), end(w->tTraffic->document());
+  end.movePosition(QTextCursor::End);
+  EXPECT_GE(w->tTraffic->cursorRect(start).top(), 0);
+  EXPECT_LE(w->tTraffic->cursorRect(end).bottom(), w->tTraffic->viewport()->height());
+  Shoot(*w, "fMIDI-first-size.png");
+
   const QSize first = w->size();
   const QRect files = w->tFiles->geometry(), traffic = w->tTraffic->geometry(), input = w->cInp->geometry();
+  const QRect rescan = w->rescanButton->geometry();
   w->resize(first + QSize(400, 300));
-  EXPECT_EQ(w->minimumSize(), first);
   EXPECT_EQ(w->tFiles->height(), files.height() + 300);
   EXPECT_GT(w->tFiles->width(), files.width() + 150);
   EXPECT_EQ(w->tTraffic->geometry().right(), traffic.right() + 400) << "the last box keeps its margin";
   EXPECT_LT(w->tFiles->geometry().right(), w->tPieces->geometry().left());
   EXPECT_EQ(w->cInp->width(), input.width() + 400);
+  EXPECT_EQ(w->rescanButton->geometry(), rescan.translated(400, 0));
+}
+
+// Tab walks every control in the order the window reads (the button grid column by
+// column, the lists and their button, the boxes), and back to the first; the focus is
+// drawn. Return, Enter and Space press the button that has it.
+TEST_F(FirstSize, TabReachesEveryControlInReadingOrderAndKeysPressTheFocusedButton) {
+  const Strings order{"bStart", "bStop", "bAdd", "bSave", "bSend", "Command1", "Command2", "bQuit",
+                      "cInp", "cOut", "rescanButton", "tFiles", "tPieces", "tDev", "tTraffic", "bStart"};
+  w->activateWindow();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(QApplication::activeWindow(), w);
+  Strings reached{QApplication::focusWidget()->objectName().toStdString()}, undrawn;
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QWidget* focused = QApplication::focusWidget();
+    const QImage withFocus = focused->grab().toImage();
+    if (reached.back() == "bSend") Shoot(*w, "fMIDI-focus-on-send.png");
+    PressKey(*focused, Qt::Key_Tab);
+    if (focused->grab().toImage() == withFocus) undrawn.push_back(reached.back());
+    reached.push_back(QApplication::focusWidget()->objectName().toStdString());
+  }
+  EXPECT_EQ(reached, order) << "from the first size's focus";
+  EXPECT_EQ(undrawn, Strings{}) << "the focus is drawn on each";
+
+  int clicks = 0;
+  const QList<QPushButton*> buttons = w->findChildren<QPushButton*>();
+  EXPECT_EQ(buttons.size(), 9);
+  for (QPushButton* b : buttons) {
+    QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
+    QObject::connect(b, &QPushButton::clicked, [&clicks] { ++clicks; });
+    b->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+      const int before = clicks;
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+      PressKey(*b, key, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"));
+      QCoreApplication::sendEvent(b, &release);
+      EXPECT_EQ(clicks, before + 1) << b->objectName().toStdString() << " key " << key;
+    }
+  }
 }
 
 // Among 98 listed files an added one sorts into the middle: the caret goes to the end
@@ -487,9 +624,9 @@ void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
 
 class DuringASend : public Window, public testing::WithParamInterface<Interruption> {};
 
-// Start, Stop, Save, Add, Send, Speed, the output list and the Files box would disturb
-// the Send (arm, close or copy the log it suppresses, reset the store it parses into,
-// move its port) and are disabled, rather than answer with a box that would hold the
+// Start, Stop, Save, Add, Send, Speed, the output list, the rescan button and the Files
+// box would disturb the Send (arm, close or copy the log it suppresses, reset the store
+// it parses into, move or close its port) and are disabled, rather than answer with a box that would hold the
 // Send up; Help, Quit and the input list stay usable. The Send goes on as if nothing
 // had been pressed, under the progress window from its first paced block to its end.
 TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUsed) {
@@ -505,7 +642,7 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   const std::string list = Boxes().tFiles.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");
   dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
-  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->cOut};
+  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->cOut, w->rescanButton};
   const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp, w->Command1, w->tFiles};
   std::vector<bool> enabledDuring;
   bool logged = false;
@@ -522,6 +659,7 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(Shown(), Strings{transmit::kSendPrompt}) << "nothing waits on a message box";
   EXPECT_EQ(enabledDuring, std::vector<bool>(disabled.size() + usable.size(), false));
   EXPECT_EQ(dialogs.fileDialogs.size(), 3u) << "none but the three Adds'";
+  EXPECT_EQ(ports.listReadings, 0) << "no rescan";
   std::vector<Bytes> sent;
   for (const auto& m : ports.OutputMessages()) sent.push_back(m.slot == 0 ? m.bytes : Bytes{});
   EXPECT_EQ(sent, (std::vector<Bytes>{settingsU01, patternU01, patternU02})) << "all to the output in use";
@@ -677,6 +815,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Interruption{"Add", [](ui::fMIDI& w) { ClickOn(*w.bAdd); }},
                     Interruption{"Speed", [](ui::fMIDI& w) { ClickOn(*w.Command1); }},
                     Interruption{"Help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }},
+                    Interruption{"Rescan", [](ui::fMIDI& w) { ClickOn(*w.rescanButton); }},
                     Interruption{"BackspaceInTheFilesBox",
                                  [](ui::fMIDI& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
                     Interruption{"AnotherInput", [](ui::fMIDI& w) { PressKey(*w.cInp, Qt::Key_Down); }},
