@@ -15,10 +15,9 @@
 // with FILE the only file listed; each must show nothing but its prompt and lose nothing
 // (the script checks that OUT's device got FILE COUNT times over).
 //   capture-window repeat OUT FILE COUNT
-// With rescan, the device LATE is plugged in after the start (the script starts its
-// simulator once "started" is printed and then makes the file "plugged"): the rescan
-// button must find it, and FILE is sent to it.
-//   capture-window rescan LATE FILE
+// An OUT not there at the start is plugged in later: the program prints "started", the
+// script starts OUT's simulator and makes the file "plugged", and the rescan button
+// must find it.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -147,7 +146,16 @@ int Repeat(const std::string& output, const std::string& file, int count) {
   fs::create_directories("prog");
   app::Program program({ports, dialogs, pump, fs::absolute("prog")});
   if (!program.StartUp()) return Fail("the program did not start");
-  if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
+  if (!Choose(*program.Window().cOut, output)) {
+    std::cout << "started" << std::endl;
+    for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60); !fs::exists("plugged");) {
+      if (Clock::now() > deadline) return Fail("no output port holds " + output);
+      pump.PumpEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ClickOn(*program.Window().rescanButton);
+    if (!Choose(*program.Window().cOut, output)) return Fail("the rescan did not find " + output);
+  }
   program.Boxes().tFiles.SetText(file + "\r\n");
   for (int i = 1; i <= count; ++i) {
     dialogs.messages.clear();
@@ -164,46 +172,17 @@ int Repeat(const std::string& output, const std::string& file, int count) {
   return 0;
 }
 
-int RescanAndSend(const std::string& late, const std::string& file) {
-  ScriptedDialogs dialogs;
-  midi::RtMidiPorts ports;
-  app::QtEventPump pump;
-  fs::create_directories("prog");
-  app::Program program({ports, dialogs, pump, fs::absolute("prog")});
-  if (!program.StartUp()) return Fail("the program did not start");
-  ui::fMIDI& w = program.Window();
-  if (w.cOut->findText(QString::fromStdString(late), Qt::MatchContains) >= 0) return Fail(late + " was there at the start");
-  std::cout << "started" << std::endl;
-  for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60); !fs::exists("plugged");) {
-    if (Clock::now() > deadline) return Fail("the device was never plugged in");
-    pump.PumpEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ClickOn(*w.rescanButton);
-  if (!Choose(*w.cOut, late)) return Fail("the rescan did not find " + late);
-  program.Boxes().tFiles.SetText(file + "\r\n");
-  w.bSend->click();
-  program.ShutDown();
-  for (const ShownMessage& m : dialogs.messages) {
-    if (m.text != transmit::kSendPrompt) return Fail("shown: " + m.text);
-  }
-  std::cout << "found " << late << " after the start and sent " << file << " to it" << std::endl;
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool repeat = argc == 5 && std::string(argv[1]) == "repeat";
-  const bool rescan = argc == 4 && std::string(argv[1]) == "rescan";
-  if (argc != 7 && !repeat && !rescan) {
-    return Fail("usage: capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS | repeat OUT FILE COUNT | rescan LATE FILE");
+  if (argc != 7 && !repeat) {
+    return Fail("usage: capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS | repeat OUT FILE COUNT");
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication application(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   if (repeat) return Repeat(argv[2], argv[3], std::atoi(argv[4]));
-  if (rescan) return RescanAndSend(argv[2], argv[3]);
 
   const auto modal = std::chrono::seconds(std::atoi(argv[1]));
   const Bytes expected = ReadFile(argv[2]);
