@@ -64,8 +64,8 @@ void Program::ConnectHandlers() {
   w.OnStartClick = [this] { capture_.StartClicked(); };
   w.OnStopClick = [this] { capture_.StopClicked(); };
   w.OnSaveClick = [this] { capture_.SaveClicked(); };
-  // The engine refuses a Send during a capture or a reload itself.
   w.OnRescanClick = [this] { RescanDevices(); };
+  // The engine refuses a Send during a capture or a reload itself.
   w.OnSendClick = [this] {
     (void)transmit_.Send();
     if (quitAfterSend_) flags_.QuitRequested = true;

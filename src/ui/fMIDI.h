@@ -1,9 +1,9 @@
 // fMIDI: the program's main window. Eight buttons in four columns (Record, Combine,
 // Transmit, Other), the input and output device lists with the button that reads them
-// afresh, and the Files, Pieces, MC303 and Traffic boxes. The boxes' texts live in MainBoxes, which the core writes; the window
-// shows them. The window's own handlers are the start prompt's blink (Timer1), the
-// pacing tick (Timer3), Quit, Speed, Help and closing; every other control hands its
-// event to a handler the program connects.
+// afresh, and the Files, Pieces, MC303 and Traffic boxes. The boxes' texts live in
+// MainBoxes, which the core writes; the window shows them. The window's own handlers
+// are the start prompt's blink (Timer1), the pacing tick (Timer3), Quit, Speed, Help
+// and closing; every other control hands its event to a handler the program connects.
 #pragma once
 
 #include <QTimer>
