@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <algorithm>
 #include <initializer_list>
 #include <iterator>
@@ -44,8 +46,15 @@ constexpr int kListLeft = 5400, kListWidth = 3600, kInpTop = 120, kOutTop = 720,
 constexpr int kRescanLeft = kListLeft + kListWidth + 105, kRescanTop = 412, kRescanWidth = 855;
 constexpr int kClientWidth = kRescanLeft + kRescanWidth + 105;
 
-// How much wider the window must be for both lists to show their longest names whole.
-int ListShortfall(const QComboBox& list) { return std::max(0, list.sizeHint().width() - list.width()); }
+// How much wider a list must be for its text field to show its longest name whole.
+int ListShortfall(const QComboBox& list) {
+  int longest = 0;
+  for (int i = 0; i < list.count(); ++i) longest = std::max(longest, list.fontMetrics().horizontalAdvance(list.itemText(i)));
+  QStyleOptionComboBox option;
+  option.initFrom(&list);
+  return std::max(0, longest - list.style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField,
+                                                             &list).width());
+}
 
 }  // namespace
 
@@ -109,7 +118,6 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
 
   cInp = new QComboBox(this);
   cOut = new QComboBox(this);
-  for (QComboBox* list : {cInp, cOut}) list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   inputList_ = std::make_unique<QtDeviceList>(*cInp);
   outputList_ = std::make_unique<QtDeviceList>(*cOut);
 
