@@ -370,7 +370,7 @@ TEST_F(Window, ShowsWholeDeviceNamesAndAllOfTrafficAndServesTheKeyboard) {
     if (i == 5) {
       EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fMIDI-first-size-focus-on-send.png"));
     }
-    PressKey(*focused, Qt::Key_Tab);
+    PressKey(*focused, Qt::Key_Tab, QStringLiteral("\t"));
     if (focused->grab().toImage() == withFocus) undrawn.push_back(reached.back());
     reached.push_back(QApplication::focusWidget()->objectName().toStdString());
   }
