@@ -64,6 +64,7 @@ void Program::ConnectHandlers() {
   w.OnStartClick = [this] { capture_.StartClicked(); };
   w.OnStopClick = [this] { capture_.StopClicked(); };
   w.OnSaveClick = [this] { capture_.SaveClicked(); };
+  w.OnRescanClick = [this] { RescanDevices(); };
   // The engine refuses a Send during a capture or a reload itself.
   w.OnSendClick = [this] {
     (void)transmit_.Send();
@@ -91,6 +92,23 @@ bool Program::QuitNowOrAsk() {
                                      }
                                    });
   return false;
+}
+
+void Program::RescanDevices() {
+  if (rescanning_ || transmit_.Busy()) return;
+  if (capture_.Capturing()) {
+    env_.dialogs.MessageBox(kNoRescanWhileCapturing);
+    return;
+  }
+  // Opening the ports pumps events after each slot; nothing may reach the ports or
+  // the lists meanwhile.
+  rescanning_ = true;
+  window_->SetRescanning(true);
+  const bool any = devices_.Rescan(flags_.QuitRequested);
+  window_->SetRescanning(false);
+  rescanning_ = false;
+  if (!any) env_.dialogs.MessageBox(kNoDevicesNotice, roles::Buttons::Ok, kNoticeTitle, roles::Icon::Exclamation);
+  window_->FitDeviceLists();
 }
 
 void Program::EndOnSignal() {
@@ -128,6 +146,7 @@ bool Program::StartUp() {
   window_->Load();
   boxes_.tTraffic.SetText("");
   devices_.FillLists(flags_.QuitRequested);
+  window_->FitDeviceLists();
 
   while (titleWindow_->Showing() && title_.TitleCountdown > 0) env_.pump.WaitForEvents();
   return true;

@@ -36,6 +36,8 @@ namespace app {
 
 inline constexpr const char* kNoDevicesNotice = "No MIDI devices currently connected.";
 inline constexpr const char* kNoticeTitle = "Notice";
+inline constexpr const char* kNoRescanWhileCapturing =
+    "Recording is in progress.  Press Stop before looking for devices again.";
 // Quit during a Send: "U10 pattern" between the first two parts when a part is under
 // way; the third part alone when none is.
 inline constexpr const char* kQuitDuringSend[3] = {
@@ -78,6 +80,13 @@ class Program {
   // first, without holding the Send up, and on a Yes the Send finishes the part it is
   // in before the program ends; during a capture the capture asks.
   bool QuitNowOrAsk();
+  // The rescan button: closes every port, reads the MIDI systems' lists afresh and
+  // opens the ports again, the choice of input and output kept by name where its
+  // device is still there, entry 0 chosen where not, as at start-up. Refused during a
+  // capture, whose input would be closed under it; during a Send the button is
+  // disabled. With no port left the lists stay empty and the program goes on, so that
+  // a device plugged in later can still be found.
+  void RescanDevices();
 
   mc303::SharedFlags& Flags() { return flags_; }
   settings::Settings& Settings() { return settings_; }
@@ -122,6 +131,7 @@ class Program {
   std::unique_ptr<ui::fTitle> titleWindow_;
   std::unique_ptr<roles::OpenQuestion> quitQuestion_;
   bool quitAfterSend_ = false;
+  bool rescanning_ = false;
 };
 
 }  // namespace app

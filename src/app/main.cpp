@@ -13,6 +13,9 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vezorizer"));
+  // The desktop entry's name without ".desktop": Wayland's app id, and what window
+  // managers match the windows to the entry (and its icon) by.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.vezorizer.vezorizer"));
   // No application display name: Qt would append it to every window's title, and each
   // box and window carries exactly its own caption. Boxes without one show
   // ui::kApplicationTitle themselves.

@@ -70,10 +70,15 @@ bool DeviceSession::Rescan(bool& quitRequested) {
   const std::string input = cInp_.Item(devices_.SelectedInput), output = cOut_.Item(devices_.SelectedOutput);
   Close();
   ports_.ReadPortLists();
-  const bool any = Open(quitRequested);
+  if (!Open(quitRequested)) {
+    // The lists would still offer the ports just closed.
+    cInp_.Clear();
+    cOut_.Clear();
+    return false;
+  }
   if (const int p = Find(cInp_, input); p > 0) SelectInput(p);
   if (const int p = Find(cOut_, output); p > 0) SelectOutput(p);
-  return any;
+  return true;
 }
 
 void DeviceSession::Close() {

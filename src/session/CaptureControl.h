@@ -68,6 +68,8 @@ class CaptureControl {
   // would find nothing to save: shows kNotWhileCapturing and returns true while a
   // capture is armed (from the OK of Start until Stop has saved it), false otherwise.
   bool RefuseWhileCapturing();
+  // A capture is armed: from the OK of Start until Stop has saved it.
+  bool Capturing() const { return armed_; }
 
   // Asked before Quit or the close box ends the program: while a capture is armed,
   // the user says whether to give up what is not saved yet. True: quit.

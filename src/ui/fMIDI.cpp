@@ -5,8 +5,12 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <utility>
 
 #include "ui/Placement.h"
@@ -23,8 +27,12 @@ void Call(const std::function<void()>& handler) {
 }
 
 // The layout in twips at the window's first size. Growing, the window gives the room
-// to the four boxes with their headings and to the device lists; the rest stays.
-constexpr int kClientWidth = 8280, kClientHeight = 4755;
+// to the four boxes with their headings and to the device lists; the rest stays. The
+// boxes' columns were laid out for a client area kColumnsWidth wide; the first size
+// is wider by the rescan button beside the device lists and by lists that hold a port
+// name such as "a2j:Roland MC-303 [20] (capture" (31 characters, all a list shows),
+// and the boxes share that width too.
+constexpr int kColumnsWidth = 8280, kClientHeight = 4755;
 constexpr int kHeadingTop = 1320, kHeadingHeight = 315, kBoxTop = 1680, kBoxHeight = 2895;
 // share: the parts of the extra width of a grown window each box takes. The Files box
 // takes two for its long paths; the others' lines ("U01 Missing Settings", the report
@@ -33,7 +41,20 @@ struct Column {
   int left, width, share;
 };
 constexpr Column kColumns[4] = {{120, 3615, 2}, {3840, 1335, 1}, {5280, 1695, 1}, {7080, 1095, 1}};
-constexpr int kListLeft = 5400, kListWidth = 2775, kInpTop = 120, kOutTop = 720, kListHeight = 360;
+constexpr int kListLeft = 5400, kListWidth = 3600, kInpTop = 120, kOutTop = 720, kListHeight = 360;
+// Midway between the two lists, as it reads both afresh.
+constexpr int kRescanLeft = kListLeft + kListWidth + 105, kRescanTop = 412, kRescanWidth = 855;
+constexpr int kClientWidth = kRescanLeft + kRescanWidth + 105;
+
+// How much wider a list must be for its text field to show its longest name whole.
+int ListShortfall(const QComboBox& list) {
+  int longest = 0;
+  for (int i = 0; i < list.count(); ++i) longest = std::max(longest, list.fontMetrics().horizontalAdvance(list.itemText(i)));
+  QStyleOptionComboBox option;
+  option.initFrom(&list);
+  return std::max(0, longest - list.style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField,
+                                                             &list).width());
+}
 
 }  // namespace
 
@@ -51,7 +72,10 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   auto button = [this, s](const char* caption, int left, int top, int width) {
     auto* b = new QPushButton(QString::fromLatin1(caption), this);
     b->setGeometry(TwipRect(left, top, width, 375, s));
+    // Clicks leave the focus where it was (the caret in the Files box marks the line
+    // to remove); Tab reaches each button, and Return presses it as Space does.
     b->setFocusPolicy(Qt::TabFocus);
+    b->setAutoDefault(true);
     return b;
   };
   bStart = button("Start", 120, 120, 855);
@@ -62,6 +86,9 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   bSave = button("Save", 1080, 840, 735);
   Command1 = button("Speed", 1920, 840, 855);
   bQuit = button("Quit", 2880, 840, 855);
+  rescanButton = button("Rescan", kRescanLeft, kRescanTop, kRescanWidth);
+  rescanButton->setToolTip(QStringLiteral(
+      "Look for MIDI devices again, such as one plugged in since the start (not during a capture or a Send)"));
 
   auto label = [this, s](const char* caption, QRect twips, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* l = new QLabel(QString::fromLatin1(caption), this);
@@ -108,6 +135,7 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   // Report lines come in at the bottom, and the box has no vertical scroll bar to
   // follow them with.
   tDev->SetFollowEnd(true);
+  for (TextBoxView* v : {tFiles, tPieces, tDev, tTraffic}) v->setTabChangesFocus(true);
   PlaceGrowingControls();
   // Small enough for four bytes to a line, so that all 58 the box can hold are seen.
   QFont traffic = tTraffic->font();
@@ -119,6 +147,7 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   connect(bAdd, &QPushButton::clicked, this, [this] { Call(OnAddClick); });
   connect(bSave, &QPushButton::clicked, this, [this] { Call(OnSaveClick); });
   connect(bSend, &QPushButton::clicked, this, [this] { Call(OnSendClick); });
+  connect(rescanButton, &QPushButton::clicked, this, [this] { Call(OnRescanClick); });
   connect(Command1, &QPushButton::clicked, this, &fMIDI::ShowSpeedWindow);
   connect(Command2, &QPushButton::clicked, this, &fMIDI::ShowHelpWindow);
   connect(bQuit, &QPushButton::clicked, this, [this] { (void)Quit(); });
@@ -128,6 +157,17 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   tFiles->OnKeyPress = [this](int code) {
     if (OnFilesKeyPress) OnFilesKeyPress(code);
   };
+
+  // Names for the keyboard order's tests and for accessibility tools.
+  const std::pair<QWidget*, const char*> named[] = {
+      {bStart, "bStart"},   {bStop, "bStop"},         {bAdd, "bAdd"},       {bSave, "bSave"},
+      {bSend, "bSend"},     {Command1, "Command1"},   {Command2, "Command2"}, {bQuit, "bQuit"},
+      {cInp, "cInp"},       {cOut, "cOut"},           {rescanButton, "rescanButton"},
+      {tFiles, "tFiles"},   {tPieces, "tPieces"},     {tDev, "tDev"},       {tTraffic, "tTraffic"}};
+  for (const auto& [widget, name] : named) widget->setObjectName(QString::fromLatin1(name));
+  // The button grid column by column, as its headings read (Record, Combine, Transmit,
+  // Other), then the device lists with their button, then the boxes left to right.
+  for (std::size_t i = 1; i < std::size(named); ++i) setTabOrder(named[i - 1].first, named[i].first);
 
   Timer1.setInterval(500);
   connect(&Timer1, &QTimer::timeout, this, &fMIDI::Timer1Tick);
@@ -143,6 +183,7 @@ void fMIDI::PlaceGrowingControls() {
   const double s = scale_;
   const int wider = std::max(0, width() - TwipsToPixels(kClientWidth, s));
   const int taller = std::max(0, height() - TwipsToPixels(kClientHeight, s));
+  const int widerColumns = std::max(0, width() - TwipsToPixels(kColumnsWidth, s));
   // The gaps between the boxes stay as they were.
   QLabel* heads[4] = {Label5, Label4, lDevice, Label3};
   TextBoxView* views[4] = {tFiles, tPieces, tDev, tTraffic};
@@ -150,9 +191,9 @@ void fMIDI::PlaceGrowingControls() {
   for (const Column& c : kColumns) shares += c.share;
   int sharesBefore = 0;
   for (int i = 0; i < 4; ++i) {
-    const int extraBefore = wider * sharesBefore / shares;
+    const int extraBefore = widerColumns * sharesBefore / shares;
     sharesBefore += kColumns[i].share;
-    const int extra = wider * sharesBefore / shares - extraBefore;
+    const int extra = widerColumns * sharesBefore / shares - extraBefore;
     QRect head = TwipRect(kColumns[i].left, kHeadingTop, kColumns[i].width, kHeadingHeight, s);
     head.translate(extraBefore, 0);
     head.setWidth(head.width() + extra);
@@ -162,12 +203,21 @@ void fMIDI::PlaceGrowingControls() {
     box.setSize(box.size() + QSize(extra, taller));
     views[i]->setGeometry(box);
   }
-  // Port names can be long; the lists reach to the window's right edge.
+  // Port names can be long; the lists reach to the rescan button at the right edge.
   for (auto [list, top] : {std::pair{cInp, kInpTop}, std::pair{cOut, kOutTop}}) {
     QRect r = TwipRect(kListLeft, top, kListWidth, kListHeight, s);
     r.setWidth(r.width() + wider);
     list->setGeometry(r);
   }
+  rescanButton->move(TwipsToPixels(kRescanLeft, s) + wider, TwipsToPixels(kRescanTop, s));
+}
+
+void fMIDI::FitDeviceLists() {
+  const int shortfall = std::max(ListShortfall(*cInp), ListShortfall(*cOut));
+  if (shortfall == 0) return;
+  const QScreen* screen = this->screen();
+  const int room = screen != nullptr ? screen->availableGeometry().width() - frameGeometry().width() : shortfall;
+  resize(width() + std::clamp(room, 0, shortfall), height());
 }
 
 void fMIDI::resizeEvent(QResizeEvent* event) {
@@ -178,6 +228,9 @@ void fMIDI::resizeEvent(QResizeEvent* event) {
 void fMIDI::Load() {
   hide();
   while (p_.title.TitleCountdown > 0 && !p_.title.TitleDismissed) p_.pump.WaitForEvents();
+  // The focus is drawn from the start, not only once Tab has been pressed: Return and
+  // Space press the focused button.
+  setAttribute(Qt::WA_KeyboardFocusChange);
   show();
   raise();
   activateWindow();
@@ -202,9 +255,14 @@ void fMIDI::Timer3Tick() {
 }
 
 void fMIDI::SetSending(bool sending) {
-  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, cOut}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, cOut, rescanButton}) {
     control->setEnabled(!sending);
   }
+}
+
+void fMIDI::SetRescanning(bool rescanning) {
+  SetSending(rescanning);
+  cInp->setEnabled(!rescanning);
 }
 
 QRect fMIDI::ClearOfControls() const {

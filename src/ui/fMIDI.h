@@ -1,9 +1,9 @@
 // fMIDI: the program's main window. Eight buttons in four columns (Record, Combine,
-// Transmit, Other), the input and output device lists, and the Files, Pieces, MC303 and
-// Traffic boxes. The boxes' texts live in MainBoxes, which the core writes; the window
-// shows them. The window's own handlers are the start prompt's blink (Timer1), the
-// pacing tick (Timer3), Quit, Speed, Help and closing; every other control hands its
-// event to a handler the program connects.
+// Transmit, Other), the input and output device lists with the button that reads them
+// afresh, and the Files, Pieces, MC303 and Traffic boxes. The boxes' texts live in
+// MainBoxes, which the core writes; the window shows them. The window's own handlers
+// are the start prompt's blink (Timer1), the pacing tick (Timer3), Quit, Speed, Help
+// and closing; every other control hands its event to a handler the program connects.
 #pragma once
 
 #include <QTimer>
@@ -75,6 +75,12 @@ class fMIDI final : public QWidget {
   // block end, so a user who sees RCV ERR can lower it), and the Files box can still
   // be scrolled; the file list refuses its removals then.
   void SetSending(bool sending);
+  // While the device lists are read afresh, every control that would use a port or
+  // the lists is disabled: the ports are being closed and opened again.
+  void SetRescanning(bool rescanning);
+  // Widens the window, up to the screen's width, when a device list is too narrow for
+  // its longest name; the lists take all the width gained.
+  void FitDeviceLists();
   // On the screen, the part of the window where another window may stand without
   // hiding a control that stays usable: over the Pieces, MC303 and Traffic boxes.
   QRect ClearOfControls() const;
@@ -84,7 +90,7 @@ class fMIDI final : public QWidget {
 
   // What the program connects: the handlers of the capture, file list, transmit and
   // device controls. An empty one makes its control do nothing.
-  std::function<void()> OnStartClick, OnStopClick, OnAddClick, OnSaveClick, OnSendClick;
+  std::function<void()> OnStartClick, OnStopClick, OnAddClick, OnSaveClick, OnSendClick, OnRescanClick;
   std::function<void(int)> OnFilesKeyDown, OnFilesKeyPress;
   // Each tick of Timer3 while a Send paces its blocks (QtTimer3 starts and stops it).
   std::function<void()> OnTimer3Tick;
@@ -95,6 +101,7 @@ class fMIDI final : public QWidget {
   QPushButton *bStart, *bStop, *bAdd, *bSave, *bSend, *Command1, *Command2, *bQuit;
   QLabel *Label6, *Label1, *Label2, *Label5, *Label4, *lDevice, *Label3;
   QComboBox *cInp, *cOut;
+  QPushButton* rescanButton;
   TextBoxView *tFiles, *tPieces, *tDev, *tTraffic;
   QTimer Timer1;
   QTimer Timer3;

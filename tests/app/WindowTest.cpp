@@ -3,6 +3,7 @@
 // each pump ticks the title window and, while Timer3 runs, a millisecond of a fake clock.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QWindow>
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
@@ -272,17 +275,133 @@ INSTANTIATE_TEST_SUITE_P(QuitCloseOrSignal, EndingTheProgram, testing::Values(0,
   return std::string(p.param == 0 ? "QuitButton" : p.param == 1 ? "CloseBox" : "Signal");
 });
 
-// The window grows from its first size, the boxes and the device lists with it.
-TEST_F(Window, GrowsWithItsBoxesAndDeviceLists) {
+// The rescan button, B chosen for input and output beforehand: the choice follows its
+// name to its new slot, falls back to entry 0 once B has gone, as at start-up; with
+// nothing left the notice says so and the program goes on. Refused during a capture;
+// clicks during its own event pumping act on nothing.
+struct RescanCase {
+  const char* name;
+  bool capturing;
+  std::vector<std::pair<std::string, std::string>> devices;  // input and output per slot at the rescan
+  Strings inputs, shown;  // cInp's entries after it; the messages
+  int chosen;             // the entry then chosen in both lists
+};
+void PrintTo(const RescanCase& c, std::ostream* os) { *os << c.name; }
+
+class Rescan : public Window, public testing::WithParamInterface<RescanCase> {};
+
+TEST_P(Rescan, KeepsTheChoiceByNameFallsBackToEntryZeroAndIsRefusedDuringACapture) {
+  const RescanCase& c = GetParam();
+  Do([this] { ChooseTheSecond(*w->cInp), ChooseTheSecond(*w->cOut); });
+  if (c.capturing) Press(w->bStart);
+  ports.script = c.devices;
+  duringPump = [this] {
+    for (QWidget* b : {static_cast<QWidget*>(w->bStart), static_cast<QWidget*>(w->rescanButton)}) {
+      if (program->Devices().State().DeviceSlotCount == midi::kMaxSlots) ClickOn(*b);  // while it probes
+    }
+  };
+  Do([this] { ClickOn(*w->rescanButton); });
+  Strings inputs;
+  for (int i = 0; i < w->cInp->count(); ++i) inputs.push_back(w->cInp->itemText(i).toStdString());
+  EXPECT_EQ(inputs, c.inputs);
+  EXPECT_EQ(Shown(), c.shown);
+  EXPECT_EQ(ports.listReadings, c.capturing ? 0 : 1);
+  EXPECT_EQ(program->Capture().Capturing(), c.capturing) << "no Start during the rescan";
+  EXPECT_EQ(std::pair(w->cInp->currentIndex(), w->cOut->currentIndex()), std::pair(c.chosen, c.chosen));
+  EXPECT_EQ(program->Devices().State().SelectedOutput, c.chosen);
+  EXPECT_TRUE(w->rescanButton->isEnabled() && w->cInp->isEnabled() && w->bSend->isEnabled());
+  ports.Receive(std::max(c.chosen, 0), {0xFE});
+  Settle();
+  EXPECT_EQ(Boxes().tTraffic.Text(), c.chosen < 0 ? "" : "FE ") << "the chosen input listens";
+}
+
+const std::pair<std::string, std::string> kNew{"New In", "New Out"}, kA{"MC-303 In", "MC-303 Out"},
+    kB{"Other In", "Other Out"};
+INSTANTIATE_TEST_SUITE_P(
+    Window, Rescan,
+    testing::Values(RescanCase{"ANewDeviceInFront", false, {kNew, kA, kB}, {"New In", "MC-303 In", "Other In"}, {}, 2},
+                    RescanCase{"TheChosenDeviceGone", false, {kA}, {"MC-303 In"}, {}, 0},
+                    RescanCase{"NoDeviceLeft", false, {}, {}, {"No MIDI devices currently connected."}, -1},
+                    RescanCase{"DuringACapture", true, {kNew}, {"MC-303 In", "Other In"}, {app::kNoRescanWhileCapturing}, 1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// With long port names as JACK and a2j give them, of which the lists show 31 characters:
+// at the first size each list's text field holds its longest name, also once a rescan
+// finds the lists' font grown; the 58 bytes the Traffic box holds at most are all in
+// sight; growing, the window gives the room to the boxes and the lists. Tab walks every
+// control in reading order (the button grid column by column, the lists and their
+// button, the boxes) and back to the first, the focus drawn on each; Return, Enter and
+// Space press the focused button.
+TEST_F(Window, ShowsWholeDeviceNamesAndAllOfTrafficAndServesTheKeyboard) {
+  ports.script = {{"a2j:Roland MC-303 [20] (capture): MC-303 MIDI 1", "a2j:Roland MC-303 [20] (playback): MC-303 MIDI 1"},
+                  {"mc303-sim:MC-303 MIDI out", "mc303-sim:MC-303 MIDI in"}};
+  Do([this] { w->rescanButton->click(); });
+  const auto namesFit = [this] {
+    for (const QComboBox* list : {w->cInp, w->cOut}) {
+      QStyleOptionComboBox option;
+      option.initFrom(list);
+      int longest = 0;
+      for (int i = 0; i < list->count(); ++i) longest = std::max(longest, list->fontMetrics().horizontalAdvance(list->itemText(i)));
+      EXPECT_GE(list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list).width(),
+                longest) << list->objectName().toStdString();
+      EXPECT_LE(list->geometry().right(), w->rescanButton->geometry().left());
+    }
+  };
+  namesFit();
+  EXPECT_EQ(w->cInp->itemText(0).toStdString(), "a2j:Roland MC-303 [20] (capture");
+  std::string bytes;
+  for (int i = 0; i < 58; ++i) bytes += "F7 ";
+  Boxes().tTraffic.SetText(bytes);
+  w->tTraffic->CatchUp();
+  QTextCursor start(w->tTraffic->document()), end(w->tTraffic->document());
+  end.movePosition(QTextCursor::End);
+  EXPECT_GE(w->tTraffic->cursorRect(start).top(), 0);
+  EXPECT_LE(w->tTraffic->cursorRect(end).bottom(), w->tTraffic->viewport()->height());
+
+  const Strings order{"bStart", "bStop", "bAdd", "bSave", "bSend", "Command1", "Command2", "bQuit",
+                      "cInp", "cOut", "rescanButton", "tFiles", "tPieces", "tDev", "tTraffic", "bStart"};
+  w->activateWindow();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(QApplication::activeWindow(), w);
+  Strings reached{QApplication::focusWidget()->objectName().toStdString()}, undrawn;
+  fs::create_directories(VZ_SCREENSHOT_DIR);
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QWidget* focused = QApplication::focusWidget();
+    const QImage withFocus = focused->grab().toImage();
+    if (i == 5) {
+      EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fMIDI-first-size-focus-on-send.png"));
+    }
+    PressKey(*focused, Qt::Key_Tab, QStringLiteral("\t"));
+    if (focused->grab().toImage() == withFocus) undrawn.push_back(reached.back());
+    reached.push_back(QApplication::focusWidget()->objectName().toStdString());
+  }
+  EXPECT_EQ(reached, order) << "from the first size's focus";
+  EXPECT_EQ(undrawn, Strings{}) << "the focus is drawn on each";
+  for (QComboBox* list : {w->cInp, w->cOut}) list->setFont(QFont(list->font().family(), 12));
+  Do([this] { ClickOn(*w->rescanButton); });
+  namesFit();
   const QSize first = w->size();
   const QRect files = w->tFiles->geometry(), traffic = w->tTraffic->geometry(), input = w->cInp->geometry();
+  const QRect rescan = w->rescanButton->geometry();
   w->resize(first + QSize(400, 300));
-  EXPECT_EQ(w->minimumSize(), first);
   EXPECT_EQ(w->tFiles->height(), files.height() + 300);
   EXPECT_GT(w->tFiles->width(), files.width() + 150);
   EXPECT_EQ(w->tTraffic->geometry().right(), traffic.right() + 400) << "the last box keeps its margin";
   EXPECT_LT(w->tFiles->geometry().right(), w->tPieces->geometry().left());
   EXPECT_EQ(w->cInp->width(), input.width() + 400);
+  EXPECT_EQ(w->rescanButton->geometry(), rescan.translated(400, 0));
+  int clicks = 0;
+  for (QPushButton* b : w->findChildren<QPushButton*>()) {
+    QObject::disconnect(b, &QPushButton::clicked, nullptr, nullptr);
+    QObject::connect(b, &QPushButton::clicked, [&clicks] { ++clicks; });
+    b->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+      PressKey(*b, key, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"));
+      QCoreApplication::sendEvent(b, &release);
+    }
+  }
+  EXPECT_EQ(clicks, 9 * 3) << "each of the nine buttons pressed by each key";
 }
 
 // Among 98 listed files an added one sorts into the middle: the caret goes to the end
@@ -488,9 +607,9 @@ void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
 
 class DuringASend : public Window, public testing::WithParamInterface<Interruption> {};
 
-// Start, Stop, Save, Add, Send, Speed, the output list and the Files box would disturb
-// the Send (arm, close or copy the log it suppresses, reset the store it parses into,
-// move its port) and are disabled, rather than answer with a box that would hold the
+// Start, Stop, Save, Add, Send, Speed, the output list, the rescan button and the Files
+// box would disturb the Send (arm, close or copy the log it suppresses, reset the store
+// it parses into, move or close its port) and are disabled, rather than answer with a box that would hold the
 // Send up; Help, Quit and the input list stay usable. The Send goes on as if nothing
 // had been pressed, under the progress window from its first paced block to its end.
 TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUsed) {
@@ -509,7 +628,7 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   const std::string list = Boxes().tFiles.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");
   dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
-  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->cOut};
+  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->cOut, w->rescanButton};
   const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp, w->Command1, w->tFiles};
   std::vector<bool> enabledDuring;
   bool logged = false;
@@ -526,6 +645,7 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   EXPECT_EQ(Shown(), Strings{transmit::kSendPrompt}) << "nothing waits on a message box";
   EXPECT_EQ(enabledDuring, std::vector<bool>(disabled.size() + usable.size(), false));
   EXPECT_EQ(dialogs.fileDialogs.size(), 3u) << "none but the three Adds'";
+  EXPECT_EQ(ports.listReadings, 0) << "no rescan";
   std::vector<Bytes> sent;
   for (const auto& m : ports.OutputMessages()) sent.push_back(m.slot == 0 ? m.bytes : Bytes{});
   EXPECT_EQ(sent, (std::vector<Bytes>{settingsU01, patternU01, patternU02})) << "all to the output in use";
@@ -681,6 +801,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Interruption{"Add", [](ui::fMIDI& w) { ClickOn(*w.bAdd); }},
                     Interruption{"Speed", [](ui::fMIDI& w) { ClickOn(*w.Command1); }},
                     Interruption{"Help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }},
+                    Interruption{"Rescan", [](ui::fMIDI& w) { ClickOn(*w.rescanButton); }},
                     Interruption{"BackspaceInTheFilesBox",
                                  [](ui::fMIDI& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
                     Interruption{"AnotherInput", [](ui::fMIDI& w) { PressKey(*w.cInp, Qt::Key_Down); }},

@@ -16,6 +16,9 @@
 // with FILE the only file listed; each must show nothing but its prompt and lose nothing
 // (the script checks that OUT's device got FILE COUNT times over).
 //   capture-window repeat OUT FILE COUNT
+// An OUT not there at the start is plugged in later: the program prints "started", the
+// script starts OUT's simulator and makes the file "plugged", and the rescan button
+// must find it.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -33,6 +36,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Program.h"
@@ -143,7 +147,16 @@ int Repeat(const std::string& output, const std::string& file, int count) {
   fs::create_directories("prog");
   app::Program program({ports, dialogs, pump, fs::absolute("prog")});
   if (!program.StartUp()) return Fail("the program did not start");
-  if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
+  if (!Choose(*program.Window().cOut, output)) {
+    std::cout << "started" << std::endl;
+    for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60); !fs::exists("plugged");) {
+      if (Clock::now() > deadline) return Fail("no output port holds " + output);
+      pump.PumpEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ClickOn(*program.Window().rescanButton);
+    if (!Choose(*program.Window().cOut, output)) return Fail("the rescan did not find " + output);
+  }
   program.Boxes().tFiles.SetText(file + "\r\n");
   for (int i = 1; i <= count; ++i) {
     dialogs.messages.clear();

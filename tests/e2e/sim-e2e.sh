@@ -33,6 +33,8 @@
 #   piece files sent as Stop listed them to a simulator with another bank, which takes
 #   them in without RCV ERR and saves a bank equal to the capture; what the user does
 #   during the Send lengthens no gap by more than 20 ms past the pause and a JACK period.
+# late INPUT CAPTURE-WINDOW: a simulator started after the window program, found by its
+#   rescan button; INPUT up to its last 0xF7 sent to it arrives byte for byte.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 mode=$1 server=$2 work=$3 sim=$4 cli=$5 gendump=$6 example=$7; shift 7
@@ -337,6 +339,24 @@ window)
   gaps timing.txt blocks.txt
   grep -E ' took |stayed open|time left' window.out
   echo "PASS: the window's round trip: $size bytes captured, sent as Stop listed them, 0 RCV ERR, saved bank equal"
+  ;;
+late)
+  input_file "$1"
+  last=$(LC_ALL=C grep -obUaP '\xF7' input.syx | tail -1 | cut -d: -f1)
+  head -c $((last + 1)) input.syx >expected.syx
+  start_sim first
+  "$2" repeat "vz-late-$$" input.syx 1 >command.out 2>command.err &
+  command_pid=$!
+  poll 60 grep -q started command.out || fail "the window program did not start"
+  start_sim late --record got.syx
+  touch plugged
+  wait $command_pid || fail "capture-window exited with $?"
+  command_pid=
+  poll 30 at_least got.syx "$(stat -c %s expected.syx)" || fail "only $(stat -c %s got.syx) bytes arrived"
+  end_sim late
+  end_sim first
+  cmp expected.syx got.syx || fail "the bytes received differ from what was sent"
+  echo "PASS: the simulator started after the window was found; $(stat -c %s got.syx) bytes arrived byte for byte"
   ;;
 *) fail "unknown mode $mode" ;;
 esac

@@ -1,5 +1,5 @@
-// The device session (probe, lists, choice, rescan, close) and the MIDI error notice,
-// on the fake layer.
+// The device session (probe, lists, choice, close) and the MIDI error notice, on the
+// fake layer; the rescan is the window's test (tests/app).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -71,36 +71,6 @@ TEST(Devices, OnlyTheChosenInputListensAndAnIllegalPositionFallsBackToEntryZero)
   EXPECT_EQ(rig.devices.State().SelectedOutput, 0);
   rig.ports.Receive(1, {0x03});
   EXPECT_EQ(rig.Read(), Bytes{}) << "back on slot 0, which kept nothing while stopped";
-}
-
-// The lists are read afresh and every port opened again; the choice follows its name
-// to its new slot, and falls back to entry 0 once its device has gone.
-TEST(Devices, ARescanKeepsTheChoiceByNameOrFallsBackToEntryZero) {
-  Rig rig;
-  rig.ports.AddSlot("In A", "Out A");
-  rig.ports.AddSlot("In B", "Out B");
-  ASSERT_TRUE(rig.devices.Open(rig.quit));
-  rig.devices.SelectInput(1);
-  rig.devices.SelectOutput(1);
-  rig.ports.script.insert(rig.ports.script.begin(), {"In New", ""});
-  ASSERT_TRUE(rig.devices.Rescan(rig.quit));
-  EXPECT_EQ(rig.ports.listReadings, 1);
-  EXPECT_EQ(rig.cInp.items, (Strings{"In New", "In A", "In B"}));
-  EXPECT_EQ(rig.cOut.items, Strings{}) << "slot 0 has no output now";
-  EXPECT_EQ(rig.devices.State().SelectedInput, 2);
-  EXPECT_EQ(rig.cInp.index, 2);
-  rig.ports.Receive(2, {0x04});
-  EXPECT_EQ(rig.Read(), Bytes{0x04});
-
-  rig.ports.script = {{"In A", "Out A"}};  // B has gone
-  ASSERT_TRUE(rig.devices.Rescan(rig.quit));
-  EXPECT_EQ(rig.devices.State().SelectedInput, 0);
-  EXPECT_EQ(rig.devices.State().SelectedOutput, 0);
-  EXPECT_FALSE(rig.ports.InputOpen(1));
-  rig.ports.script.clear();
-  EXPECT_FALSE(rig.devices.Rescan(rig.quit));
-  EXPECT_FALSE(rig.ports.InputOpen(0));
-  EXPECT_FALSE(rig.quit);
 }
 
 TEST(MidiError, TheNoticeReadsTheOperationAndTheLayersTextAndCodeZeroShowsNothing) {
