@@ -9,6 +9,12 @@
 #include "platform/Files.h"
 
 namespace platform {
+
+using detail::StopCame;
+#if VZ_POSIX
+using detail::WriteAll;
+#endif
+
 namespace {
 
 // A name no one can guess ahead, short enough that it fits wherever the target's name
@@ -89,6 +95,71 @@ void FreeLiveSlot(int& slot) {
   slot = -1;
 }
 
+// Follows the chain of links from target by hand, to learn where the file they end at
+// lives: the new file must be made there for the rename to replace it. 0, or the error
+// number; exists is false for a new file or a dangling link's target.
+int FollowLinks(std::string& target, struct stat& linkInfo, bool& exists, bool& throughOpenFile) {
+  for (int depth = 0;; ++depth) {
+    if (::lstat(target.c_str(), &linkInfo) != 0) return errno == ENOENT ? 0 : errno;
+    if (!S_ISLNK(linkInfo.st_mode)) {
+      exists = true;
+      return 0;
+    }
+    if (depth == 40) return ELOOP;
+    std::vector<char> text(static_cast<std::size_t>(linkInfo.st_size > 0 ? linkInfo.st_size : 255) + 1);
+    const ssize_t n = ::readlink(target.c_str(), text.data(), text.size());
+    if (n < 0) return errno;
+    const std::string next(text.data(), static_cast<std::size_t>(n));
+    if (next.empty()) return ENOENT;
+    // Another process's open file (a shell's redirection): replacing the file would
+    // leave that process writing to one that is gone.
+    if (next.rfind("/proc/", 0) == 0 || next.rfind("/dev/fd/", 0) == 0) throughOpenFile = true;
+    target = next.front() == '/' ? next : Beside(target, next).string();
+  }
+}
+
+// A new file of an unpredictable name beside target; 0, or the error number.
+int CreateBeside(const std::string& target, mode_t mode, int& fd, std::string& temp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = Beside(target, UnpredictableName()).string();
+    // O_EXCL also refuses a link planted under the name, dangling or not.
+    fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return 0;
+    if (errno != EEXIST) {
+      const int error = errno;
+      temp.clear();
+      return error;
+    }
+  }
+  temp.clear();
+  return EEXIST;
+}
+
+// Copies the new file over the target's contents, which keeps the target's other hard
+// links; 0, or the error number.
+int CopyInto(const std::string& from, const std::string& target, std::uint64_t size) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = in < 0 ? -1 : ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  std::vector<std::uint8_t> chunk(65536);
+  int error = 0;
+  for (;;) {
+    if (in < 0 || out < 0) {
+      error = errno;
+      break;
+    }
+    const ssize_t n = ::read(in, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0 || ::ftruncate(out, static_cast<off_t>(size)) != 0 || ::fsync(out) != 0) error = errno;
+      break;
+    }
+    if ((error = WriteAll(out, chunk.data(), static_cast<std::size_t>(n))) != 0) break;
+  }
+  if (out >= 0 && ::close(out) != 0 && error == 0) error = errno;
+  if (in >= 0) ::close(in);
+  return error;
+}
+
 }  // namespace
 
 struct SafeFile::State {
@@ -120,32 +191,11 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   state_ = std::make_unique<State>();
   State& s = *state_;
 
-  // Follow the chain of links by hand, to learn where the file they end at lives: the
-  // new file must be made there for the rename to replace it.
   std::string target = path.string();
   struct stat linkInfo {};
   bool targetExists = false;
   bool throughOpenFile = false;
-  for (int depth = 0;; ++depth) {
-    if (::lstat(target.c_str(), &linkInfo) != 0) {
-      if (errno != ENOENT) return s.Fail(errno);
-      break;  // a new file, or a dangling link's target
-    }
-    if (!S_ISLNK(linkInfo.st_mode)) {
-      targetExists = true;
-      break;
-    }
-    if (depth == 40) return s.Fail(ELOOP);
-    std::vector<char> text(static_cast<std::size_t>(linkInfo.st_size > 0 ? linkInfo.st_size : 255) + 1);
-    const ssize_t n = ::readlink(target.c_str(), text.data(), text.size());
-    if (n < 0) return s.Fail(errno);
-    const std::string next(text.data(), static_cast<std::size_t>(n));
-    if (next.empty()) return s.Fail(ENOENT);
-    // Another process's open file (a shell's redirection): replacing the file would
-    // leave that process writing to one that is gone.
-    if (next.rfind("/proc/", 0) == 0 || next.rfind("/dev/fd/", 0) == 0) throughOpenFile = true;
-    target = next.front() == '/' ? next : Beside(target, next).string();
-  }
+  if (const int error = FollowLinks(target, linkInfo, targetExists, throughOpenFile)) return s.Fail(error);
 
   struct stat info {};
   const bool exists = ::stat(path.c_str(), &info) == 0;
@@ -161,7 +211,7 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
     s.waitable = !S_ISREG(info.st_mode);
     const int flags = O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC | (s.waitable ? O_NONBLOCK : 0);
     while ((s.fd = ::open(path.c_str(), flags)) < 0 && errno == ENXIO && S_ISFIFO(info.st_mode)) {
-      if (detail::StopCame()) return s.Fail(EINTR);
+      if (StopCame()) return s.Fail(EINTR);
       ::poll(nullptr, 0, 20);
     }
     if (s.fd < 0) return s.Fail(errno);
@@ -177,20 +227,7 @@ std::optional<std::string> SafeFile::Open(const std::filesystem::path& path) {
   s.target = target;
   s.inPlace = exists && info.st_nlink > 1;
 
-  for (int attempt = 0; attempt < 100 && s.fd < 0; ++attempt) {
-    s.temp = Beside(target, UnpredictableName()).string();
-    // O_EXCL also refuses a link planted under the name, dangling or not.
-    s.fd = ::open(s.temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, exists ? 0600 : 0666);
-    if (s.fd < 0 && errno != EEXIST) {
-      const int error = errno;
-      s.temp.clear();
-      return s.Fail(error);
-    }
-  }
-  if (s.fd < 0) {
-    s.temp.clear();
-    return s.Fail(EEXIST);
-  }
+  if (const int error = CreateBeside(target, exists ? 0600 : 0666, s.fd, s.temp)) return s.Fail(error);
   s.liveSlot = ClaimLiveSlot(s.temp.c_str());
   if (exists && !s.inPlace) {
     // The owner first: changing it clears the set-id bits the mode then sets again.
@@ -204,7 +241,7 @@ std::optional<std::string> SafeFile::Write(const std::uint8_t* data, std::size_t
   if (!state_) return std::string("not open");
   State& s = *state_;
   if (s.error) return s.error;
-  if (const int error = detail::WriteAll(s.fd, data, size, s.waitable)) return s.Fail(error);
+  if (const int error = WriteAll(s.fd, data, size, s.waitable)) return s.Fail(error);
   s.size += size;
   return std::nullopt;
 }
@@ -225,25 +262,7 @@ std::optional<std::string> SafeFile::Commit() {
   s.fd = -1;
   if (error == 0 && !s.temp.empty() && !s.inPlace && ::rename(s.temp.c_str(), s.target.c_str()) != 0) error = errno;
   if (error == 0 && s.inPlace) {
-    const int in = ::open(s.temp.c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = in < 0 ? -1 : ::open(s.target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    std::vector<std::uint8_t> chunk(65536);
-    for (;;) {
-      if (in < 0 || out < 0) {
-        error = errno;
-        break;
-      }
-      const ssize_t n = ::read(in, chunk.data(), chunk.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n < 0 || ::ftruncate(out, static_cast<off_t>(s.size)) != 0 || ::fsync(out) != 0) error = errno;
-        break;
-      }
-      if ((error = detail::WriteAll(out, chunk.data(), static_cast<std::size_t>(n))) != 0) break;
-    }
-    if (out >= 0 && ::close(out) != 0 && error == 0) error = errno;
-    if (in >= 0) ::close(in);
-    if (error != 0) {
+    if ((error = CopyInto(s.temp, s.target, s.size)) != 0) {
       // The old contents may be half overwritten by now; the new ones stay whole beside.
       FreeLiveSlot(s.liveSlot);
       const std::string kept = s.temp;

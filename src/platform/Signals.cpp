@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "System.h"
+#include "platform/Streams.h"
 
 namespace platform {
 

@@ -53,6 +53,10 @@ int WriteAll(int fd, const std::uint8_t* data, std::size_t size, bool waitable) 
 
 }  // namespace detail
 
+using detail::IsRegularFile;
+using detail::WaitUntilReady;
+using detail::WriteAll;
+
 namespace {
 bool IsFileOf(const std::filesystem::path& path, int fd) {
   struct stat named {}, open {};
@@ -64,8 +68,8 @@ bool IsFileOf(const std::filesystem::path& path, int fd) {
 void UseBinaryStandardStreams() {}
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 int WriteStandardOutput(const char* data, std::size_t size) {
-  return detail::WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size,
-                          !detail::IsRegularFile(STDOUT_FILENO));
+  return WriteAll(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(data), size,
+                          !IsRegularFile(STDOUT_FILENO));
 }
 bool IsStandardOutput(const std::filesystem::path& path) { return IsFileOf(path, STDOUT_FILENO); }
 bool IsStandardInput(const std::filesystem::path& path) { return IsFileOf(path, STDIN_FILENO); }
@@ -90,14 +94,14 @@ std::FILE* OpenForReading(const std::filesystem::path& path, int& error) {
 std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, int& error) {
   error = 0;
   const int fd = ::fileno(file);
-  if (fd < 0 || detail::IsRegularFile(fd)) {
+  if (fd < 0 || IsRegularFile(fd)) {
     const std::size_t n = std::fread(data, 1, size, file);
     if (n < size && std::ferror(file) != 0) error = errno != 0 ? errno : EIO;
     return n;
   }
   std::size_t got = 0;
   while (got < size) {
-    if ((error = detail::WaitUntilReady(fd, POLLIN)) != 0) break;
+    if ((error = WaitUntilReady(fd, POLLIN)) != 0) break;
     const ssize_t n = ::read(fd, data + got, size - got);
     if (n == 0) break;
     if (n < 0) {
