@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "midi/Waker.h"
+#include "midi/ByteRing.h"
 #include "roles/EventPump.h"
 #include "session/ReceiveLoop.h"
 

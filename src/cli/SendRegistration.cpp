@@ -1,6 +1,5 @@
 #include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "cli/Commands.h"
 #include "cli/SendCommand.h"
@@ -32,9 +31,7 @@ void AddSendCommand(CLI::App& app, int& status, Console& console) {
                   ".SYX files or Standard MIDI Files (their SysEx), sent in the order given; - for standard input")
       ->required();
   sub->callback([options, &status, &console] {
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) options->programDirectory = self.parent_path();
+    options->programDirectory = platform::ProgramDirectory();
     options->userDataDirectory = UserDataDirectory();
     options->progress = !console.quiet && !console.json && platform::StandardErrorIsTerminal();
     if (options->dryRun) {

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/Files.h"
+
 namespace mc303 {
 
 DiskLogFile::DiskLogFile(std::filesystem::path directory)
@@ -16,11 +18,7 @@ void DiskLogFile::Delete() {
 
 bool DiskLogFile::Create() {
   Close();
-#ifdef _WIN32
-  file_ = _wfopen(path_.c_str(), L"wb");
-#else
-  file_ = std::fopen(path_.c_str(), "wb");
-#endif
+  file_ = platform::OpenFile(path_, "wb");
   if (file_ == nullptr) return false;
   // The caller batches bytes itself; with the stream's own buffer off, a short count
   // from fwrite is the file's real state (a full disk shows at once).

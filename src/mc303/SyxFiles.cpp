@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <system_error>
 
-#include "platform/Platform.h"
+#include "platform/Files.h"
+#include "platform/SafeFile.h"
 
 namespace mc303 {
 namespace {
@@ -14,15 +14,6 @@ namespace {
 std::string LastFour(const std::string& name) { return name.size() >= 4 ? name.substr(name.size() - 4) : name; }
 
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
-
-std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
-#ifdef _WIN32
-  std::wstring wmode(mode, mode + std::strlen(mode));
-  return _wfopen(path.c_str(), wmode.c_str());
-#else
-  return std::fopen(path.c_str(), mode);
-#endif
-}
 
 }  // namespace
 
@@ -56,7 +47,7 @@ std::optional<std::string> ReplaceFile(const std::filesystem::path& path, const 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return std::string("is a directory");
-  std::FILE* f = OpenFile(path, "rb");
+  std::FILE* f = platform::OpenFile(path, "rb");
   if (f == nullptr) return ErrnoText(errno);
   bytes.clear();
   std::uint8_t chunk[65536];

@@ -1,25 +1,30 @@
 // A lock-free ring of bytes between one producer and one consumer thread, for the MIDI
-// systems' threads, which may not lock or allocate: input events from the callback to
-// the program, output blocks from the program to JACK's callback.
-// The producer writes only write_, the consumer only read_. Bytes are stored before
-// write_ is published (release) and read only after it was seen to move (acquire); the
-// consumer frees room by publishing read_. Positions count up for ever, so a full ring
-// is told apart from an empty one. A write that does not fit stores nothing, so the
-// consumer never sees half an event.
+// systems' threads, which may not lock or allocate. Bytes are stored before write_ is
+// published (release) and read only after it was seen to move (acquire); positions
+// count up for ever. A write that does not fit stores nothing: no half events.
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <chrono>
 #include <memory>
 
+#include "platform/WordWait.h"
+
 namespace midi {
+
+// An input port's ring: about a quarter of an hour of MIDI at wire speed, so a receive
+// loop held up loses nothing in practice.
+inline constexpr std::size_t kInputRingBytes = 4u << 20;
 
 class ByteRing {
  public:
   // At least `capacity` bytes, not touched until used: an idle ring costs next to nothing.
-  explicit ByteRing(std::size_t capacity) : size_(RoundUp(capacity)), bytes_(new std::uint8_t[size_]) {}
+  explicit ByteRing(std::size_t capacity)
+      : size_(std::bit_ceil(capacity < 64 ? 64 : capacity)), bytes_(new std::uint8_t[size_]) {}
 
   // Producer: head then data, both or nothing.
   bool Write(const void* head, std::size_t headSize, const std::uint8_t* data, std::size_t size) {
@@ -30,7 +35,6 @@ class ByteRing {
     write_.store(w + headSize + size, std::memory_order_release);
     return true;
   }
-  std::size_t Room() const { return size_ - (write_.load(std::memory_order_relaxed) - read_.load(std::memory_order_acquire)); }
 
   // Consumer.
   std::size_t Readable() const { return write_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed); }
@@ -45,11 +49,6 @@ class ByteRing {
   }
 
  private:
-  static std::size_t RoundUp(std::size_t n) {
-    std::size_t p = 64;
-    while (p < n) p <<= 1;
-    return p;
-  }
   void Copy(std::size_t position, const std::uint8_t* from, std::size_t n) {
     const std::size_t at = position & (size_ - 1), first = n < size_ - at ? n : size_ - at;
     std::memcpy(bytes_.get() + at, from, first);
@@ -63,7 +62,7 @@ class ByteRing {
 };
 
 // An input event in a ByteRing: its size and its arrival on the MIDI system's clock in
-// microseconds (0 where the system gives none), then its bytes.
+// microseconds (0 where it gives none), then its bytes.
 struct EventHead {
   std::uint32_t size = 0;
   std::uint64_t micros = 0;
@@ -93,5 +92,24 @@ inline std::size_t ReadEventBytes(ByteRing& ring, std::uint32_t& left, std::uint
   }
   return n;
 }
+
+// A wake-up from a MIDI thread to the receive loop sleeping while it has nothing to do.
+// Notify() may run on a realtime thread: one atomic exchange and, only when the sleeper
+// may be waiting, one wake; no lock, no allocation. One thread waits; any number notify.
+class Waker {
+ public:
+  void Notify() {
+    if (pending_.exchange(1, std::memory_order_release) == 0) platform::WakeWordWaiter(pending_);
+  }
+  // Returns at once when notified since the last wait, else sleeps until a Notify or
+  // the timeout (a signal may end it early); true when notified.
+  bool WaitFor(std::chrono::milliseconds timeout) {
+    if (pending_.exchange(0, std::memory_order_acquire) == 0) platform::WaitWhileWordIs(pending_, 0u, timeout);
+    return pending_.exchange(0, std::memory_order_acquire) != 0;
+  }
+
+ private:
+  std::atomic<std::uint32_t> pending_{0};
+};
 
 }  // namespace midi

@@ -1,15 +1,12 @@
 #include "midi/DeviceSession.h"
 
+#include <algorithm>
+
 namespace midi {
 namespace {
 
 // A product name field holds 32 bytes with its NUL.
-std::string ProductName(std::string name) {
-  const std::size_t nul = name.find('\0');
-  if (nul != std::string::npos) name.resize(nul);
-  if (name.size() > 31) name.resize(31);
-  return name;
-}
+std::string ProductName(const std::string& name) { return name.substr(0, std::min<std::size_t>(name.find('\0'), 31)); }
 
 // Fills a list from the ports of one kind, up to the first slot without one.
 void Fill(MidiPorts& ports, DeviceList& list, const std::array<PortHandle, kMaxSlots + 1>& handles, int slots,
@@ -99,7 +96,6 @@ void DeviceSession::InputChosen() {
     if (devices_.DeviceSlotCount > 0) SelectInput(0);
     return;
   }
-  // The old port stays open, stopped.
   if (const PortHandle old = devices_.SelectedInputHandle(); old != 0) ports_.InStop(old);
   devices_.SelectedInput = static_cast<std::int16_t>(p);
   if (p >= 0) ports_.InStart(devices_.InputHandles[static_cast<std::size_t>(p)]);

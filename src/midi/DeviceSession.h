@@ -1,6 +1,5 @@
 // The MIDI ports the program holds open and which are in use, for the window and the
-// command line alike: the probe, the two device lists, the choice of input and output,
-// a rescan, the closing of all ports. All on the user-interface thread.
+// command line alike. All on the user-interface thread.
 #pragma once
 
 #include <array>
@@ -50,15 +49,13 @@ class DeviceSession {
   // Opens output and input port of slot 0, 1, ... until a slot has neither; returns the
   // slot count. Every port that opened stays open.
   int Probe();
-  // Fills the lists with the open ports' names, each list ending at the first slot
-  // without a port of its kind so that a position is a slot, and chooses entry 0 of
-  // each list whose slot 0 has a port (the input's port starts); slot 0 then counts as
-  // chosen for both. A name that cannot be read sets quitRequested.
+  // Fills each list with the open ports' names up to the first slot without a port of
+  // its kind, and chooses entry 0 where slot 0 has a port (the input's port starts);
+  // slot 0 then counts as chosen for both. A name that cannot be read sets quitRequested.
   void FillLists(bool& quitRequested);
   bool Open(bool& quitRequested);  // both; false when no slot has a port
-  // Closes every port, reads the MIDI systems' lists afresh and opens them again. The
-  // input and output chosen before stay chosen where a port of the same name is there
-  // again; otherwise entry 0 is chosen, as at start-up. False when no port is left.
+  // Closes every port, reads the lists afresh and opens them again, keeping the input
+  // and output chosen by name where they are there again. False when no port is left.
   bool Rescan(bool& quitRequested);
   void Close();  // stops and closes every port
 
@@ -71,7 +68,6 @@ class DeviceSession {
   // Up to max bytes of what the chosen input received, as they came; 0 when none waits.
   std::size_t Read(std::uint8_t* bytes, std::size_t max);
   const DeviceState& State() const { return devices_; }
-  MidiPorts& Ports() { return ports_; }
 
  private:
   MidiPorts& ports_;

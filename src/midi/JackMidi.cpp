@@ -1,5 +1,6 @@
 #include "midi/JackMidi.h"
 
+#if defined(VZ_HAVE_JACK)
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -9,19 +10,26 @@
 #include <future>
 #include <optional>
 #include <thread>
+#include <type_traits>
 
 #include "midi/PacedOutput.h"
 
 namespace midi {
 namespace {
 
-constexpr std::uint64_t kMicrosPerByte = 320;       // 31250 baud, ten bits a byte
-constexpr std::size_t kInputRingBytes = 4u << 20;   // a quarter of an hour at wire speed
+constexpr std::uint64_t kMicrosPerByte = kWireTimePerByte.count();
 constexpr std::size_t kOutputRingBytes = 1u << 20;  // several whole bulk loads
 constexpr auto kGrace = std::chrono::seconds(2);
 using Clock = std::chrono::steady_clock;
 
 }  // namespace
+
+const bool JackMidi::kBuilt = true;
+
+void QuietJack() {
+  jack_set_error_function([](const char*) {});
+  jack_set_info_function([](const char*) {});
+}
 
 struct JackMidi::State {
   struct Port {
@@ -30,11 +38,13 @@ struct JackMidi::State {
     bool output = false, paced = false;
     ByteRing ring;
     std::atomic<bool> listening{false}, failed{false};
-    std::atomic<std::uint64_t> written{0}, lost{0}, lineFree{0}, lastWrite{0};
+    std::atomic<std::uint64_t> written{0}, lineFree{0}, lastWrite{0};
     std::uint64_t queued = 0;     // bytes handed over
     std::uint32_t blockLeft = 0;  // process thread: what is left of the block under way
     bool linked = false;          // process thread: the connection has been seen
-    explicit Port(bool out) : output(out), ring(out ? kOutputRingBytes : kInputRingBytes) {}
+    Port(jack_port_t* registered, std::string to, bool out, bool pace)
+        : port(registered), peer(std::move(to)), output(out), paced(pace),
+          ring(out ? kOutputRingBytes : kInputRingBytes) {}
   };
 
   jack_client_t* client = nullptr;
@@ -44,17 +54,16 @@ struct JackMidi::State {
   std::array<std::atomic<Port*>, 2 * kMaxSlots + 4> live{};    // those the process thread serves
   std::atomic<std::uint64_t> cycles{0}, nextCycle{0};          // cycles done; when the next begins
   std::atomic<bool> inCycle{false}, serverGone{false};
-  std::uint64_t lostByClosed = 0, outputLostByClosed = 0;
+  std::atomic<std::uint64_t> lostInput{0}, lostOutput{0};
   bool hung = false;  // a call was abandoned: the client is left as it is
 
-  // Runs a call that waits for the server on a thread of its own, so that the caller
-  // can stop waiting once told to give up and the server has not answered for two
-  // seconds after that (a server that answers still gets its port closed). The call
-  // holds copies of what it uses.
-  std::optional<std::intptr_t> Ask(std::function<std::intptr_t()> call) {
+  // A call that waits for the server runs on a thread of its own, so that the caller can
+  // stop waiting two seconds after giveUp was set. The call holds copies of what it uses.
+  template <typename Call, typename Answer = std::invoke_result_t<Call>>
+  std::optional<Answer> Ask(Call call) {
     if (hung) return std::nullopt;
-    auto answer = std::make_shared<std::promise<std::intptr_t>>();
-    std::future<std::intptr_t> value = answer->get_future();
+    auto answer = std::make_shared<std::promise<Answer>>();
+    std::future<Answer> value = answer->get_future();
     std::thread([call = std::move(call), answer] { answer->set_value(call()); }).detach();
     std::optional<Clock::time_point> told;
     while (value.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
@@ -75,7 +84,7 @@ struct JackMidi::State {
     return true;
   }
 
-  void Cycle(jack_nframes_t frames) {
+  int Cycle(jack_nframes_t frames) {
     inCycle.store(true);
     jack_nframes_t frameTime = 0;
     jack_time_t startUs = 0, endUs = 0;
@@ -99,11 +108,12 @@ struct JackMidi::State {
     cycles.fetch_add(1);
     inCycle.store(false);
     if (Waker* w = wake.load(); stored && w != nullptr) w->Notify();
+    return 0;
   }
 
   // Each event dated by when this cycle runs, plus its place in the cycle: when the
   // program could first see it, even in a cycle that runs late.
-  static bool Store(Port& p, void* buffer, jack_nframes_t frames, double microsPerFrame) {
+  bool Store(Port& p, void* buffer, jack_nframes_t frames, double microsPerFrame) {
     const jack_time_t now = jack_get_time();
     const std::uint32_t count = p.listening.load(std::memory_order_acquire) ? jack_midi_get_event_count(buffer) : 0;
     bool stored = false;
@@ -114,7 +124,7 @@ struct JackMidi::State {
       if (PushEvent(p.ring, e.buffer, e.size, at)) {
         stored = true;
       } else {
-        p.lost.fetch_add(e.size, std::memory_order_relaxed);
+        lostInput.fetch_add(e.size, std::memory_order_relaxed);
       }
     }
     return stored;
@@ -147,7 +157,7 @@ struct JackMidi::State {
         std::uint8_t scrap[256];
         n = std::min(n, sizeof scrap);
         p.ring.Read(scrap, n);
-        p.lost.fetch_add(n, std::memory_order_relaxed);
+        lostOutput.fetch_add(n, std::memory_order_relaxed);
         p.failed.store(true);
       } else {
         p.ring.Read(to, n);
@@ -169,23 +179,16 @@ std::unique_ptr<JackMidi> JackMidi::Connect(const std::string& clientName, Waker
   auto s = std::make_unique<State>();
   s->giveUp = giveUp;
   s->wake.store(wake);
-  const auto client = s->Ask([clientName] {
-    return reinterpret_cast<std::intptr_t>(jack_client_open(clientName.c_str(), JackNoStartServer, nullptr));
-  });
-  if (client.value_or(0) == 0) return nullptr;
+  const auto client = s->Ask([clientName] { return jack_client_open(clientName.c_str(), JackNoStartServer, nullptr); });
+  if (client.value_or(nullptr) == nullptr) return nullptr;
   State* raw = s.get();
-  raw->client = reinterpret_cast<jack_client_t*>(*client);
+  raw->client = *client;
   jack_set_process_callback(
-      raw->client,
-      [](jack_nframes_t n, void* self) {
-        static_cast<State*>(self)->Cycle(n);
-        return 0;
-      },
-      raw);
+      raw->client, [](jack_nframes_t n, void* self) { return static_cast<State*>(self)->Cycle(n); }, raw);
   jack_on_shutdown(raw->client, [](void* self) { static_cast<State*>(self)->serverGone.store(true); }, raw);
   std::unique_ptr<JackMidi> jack(new JackMidi(std::move(s)));
   // On failure the destructor closes what was opened, or leaves it when abandoned.
-  if (raw->Ask([raw] { return static_cast<std::intptr_t>(jack_activate(raw->client)); }) != 0) return nullptr;
+  if (raw->Ask([raw] { return jack_activate(raw->client); }) != 0) return nullptr;
   return jack;
 }
 
@@ -193,8 +196,7 @@ JackMidi::~JackMidi() {
   State* s = s_.get();
   s->wake.store(nullptr);
   // Deactivated first: after that no process cycle runs, and everything may go.
-  if (!s->Ask([s] { return static_cast<std::intptr_t>(jack_deactivate(s->client)); }) ||
-      !s->Ask([s] { return static_cast<std::intptr_t>(jack_client_close(s->client)); })) {
+  if (!s->Ask([s] { return jack_deactivate(s->client); }) || !s->Ask([s] { return jack_client_close(s->client); })) {
     (void)s_.release();  // a server that does not answer may still run a cycle
   }
 }
@@ -215,24 +217,18 @@ int JackMidi::Open(const std::string& name, const std::string& peer, bool output
   const auto free = std::find(s.owned.begin(), s.owned.end(), nullptr);
   if (free == s.owned.end() || s.serverGone.load()) return -1;
   jack_client_t* client = s.client;
-  const auto made = s.Ask([client, name, output] {
-    return reinterpret_cast<std::intptr_t>(
-        jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, output ? JackPortIsOutput : JackPortIsInput, 0));
-  });
-  if (made.value_or(0) == 0) return -1;
-  auto* port = reinterpret_cast<jack_port_t*>(*made);
-  const std::string own = jack_port_name(port);
-  if (!peer.empty() && s.Ask([client, own, peer, output] {
-        return static_cast<std::intptr_t>(output ? jack_connect(client, own.c_str(), peer.c_str())
-                                                 : jack_connect(client, peer.c_str(), own.c_str()));
-      }).value_or(-1) != 0) {
-    (void)s.Ask([client, port] { return static_cast<std::intptr_t>(jack_port_unregister(client, port)); });
+  jack_port_t* port = s.Ask([client, name, output] {
+                        return jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                                  output ? JackPortIsOutput : JackPortIsInput, 0);
+                      }).value_or(nullptr);
+  if (port == nullptr) return -1;
+  const std::string own = jack_port_name(port), from = output ? own : peer, to = output ? peer : own;
+  if (!peer.empty() &&
+      s.Ask([client, from, to] { return jack_connect(client, from.c_str(), to.c_str()); }).value_or(-1) != 0) {
+    (void)s.Ask([client, port] { return jack_port_unregister(client, port); });
     return -1;
   }
-  *free = std::make_unique<State::Port>(output);
-  (*free)->port = port;
-  (*free)->peer = peer;
-  (*free)->paced = paced;
+  *free = std::make_unique<State::Port>(port, peer, output, paced);
   const auto index = static_cast<std::size_t>(free - s.owned.begin());
   s.live[index].store(free->get());
   return static_cast<int>(index);
@@ -244,30 +240,24 @@ void JackMidi::Close(int port) {
   State::Port& p = *s.owned.at(index);
   p.listening.store(false);
   if (p.output) {
-    // What was handed over leaves first, and the process thread runs one more cycle
-    // past the last byte, which clears the port's buffer (one left as it was would give
-    // the device the last part again) and lets the device take it in.
+    // What was handed over leaves first, and one more cycle past the last byte clears
+    // the port's buffer (else the device would get the last part again).
     const auto wire = std::chrono::microseconds(kMicrosPerByte * (p.queued - p.written.load()));
     if (s.WaitFor([&] { return p.written.load(std::memory_order_acquire) == p.queued; }, Clock::now() + wire + kGrace)) {
       s.WaitFor([&] { return s.cycles.load() >= p.lastWrite.load() + 2; }, Clock::now() + kGrace);
     }
   }
-  // Out of the process thread's reach; then the cycle under way may end (the callback
-  // never waits, so that takes a cycle at most).
+  // Out of the process thread's reach; the cycle under way then ends within a cycle.
   s.live[index].store(nullptr);
   const std::uint64_t seen = s.cycles.load();
   const auto deadline = Clock::now() + kGrace;
   while (s.inCycle.load() && s.cycles.load() == seen && Clock::now() < deadline) std::this_thread::yield();
-  p.lost += p.queued - p.written.load();  // what never left
+  s.lostOutput += p.queued - p.written.load();  // what never left
   p.queued = p.written.load();
   if (s.inCycle.load() && s.cycles.load() == seen) s.hung = true;  // the port stays as it is
   jack_client_t* client = s.client;
   jack_port_t* registered = p.port;
-  if (!s.Ask([client, registered] { return static_cast<std::intptr_t>(jack_port_unregister(client, registered)); })) {
-    return;
-  }
-  (p.output ? s.outputLostByClosed : s.lostByClosed) += p.lost.load();
-  s.owned[index].reset();
+  if (s.Ask([client, registered] { return jack_port_unregister(client, registered); })) s.owned[index].reset();
 }
 
 void JackMidi::Listen(int port, bool on) { s_->owned.at(static_cast<std::size_t>(port))->listening.store(on); }
@@ -279,9 +269,7 @@ MidiResult JackMidi::Send(int port, const std::uint8_t* bytes, std::size_t size)
   if (p.failed.exchange(false)) return kErrOutputLost;
   const auto n = static_cast<std::uint32_t>(size);
   const auto deadline = Clock::now() + std::chrono::microseconds(kMicrosPerByte * size) + kGrace;
-  if (!s_->WaitFor([&] { return p.ring.Room() >= sizeof n + size; }, deadline) || !p.ring.Write(&n, sizeof n, bytes, size)) {
-    return kErrNotReady;
-  }
+  if (!s_->WaitFor([&] { return p.ring.Write(&n, sizeof n, bytes, size); }, deadline)) return kErrNotReady;
   p.queued += size;
   return kNoError;
 }
@@ -301,13 +289,29 @@ bool JackMidi::PeerPresent(int port) const {
   return !p.peer.empty() && !s_->serverGone.load() && jack_port_by_name(s_->client, p.peer.c_str()) != nullptr;
 }
 
-std::uint64_t JackMidi::LostInputBytes() const { return Lost(false); }
-std::uint64_t JackMidi::LostOutputBytes() const { return Lost(true); }
-
-std::uint64_t JackMidi::Lost(bool output) const {
-  std::uint64_t lost = output ? s_->outputLostByClosed : s_->lostByClosed;
-  for (const auto& p : s_->owned) lost += p && p->output == output ? p->lost.load() : 0;
-  return lost;
-}
+std::uint64_t JackMidi::LostInputBytes() const { return s_->lostInput.load(); }
+std::uint64_t JackMidi::LostOutputBytes() const { return s_->lostOutput.load(); }
 
 }  // namespace midi
+
+#else  // built without JACK: no client ever connects, so nothing past Connect runs
+
+namespace midi {
+struct JackMidi::State {};
+const bool JackMidi::kBuilt = false;
+void QuietJack() {}
+std::unique_ptr<JackMidi> JackMidi::Connect(const std::string&, Waker*, const std::atomic<bool>*) { return nullptr; }
+JackMidi::~JackMidi() = default;
+std::vector<std::string> JackMidi::PortNames(bool) const { return {}; }
+int JackMidi::Open(const std::string&, const std::string&, bool, bool) { return -1; }
+void JackMidi::Close(int) {}
+void JackMidi::Listen(int, bool) {}
+ByteRing& JackMidi::Input(int) { static ByteRing none(0); return none; }
+MidiResult JackMidi::Send(int, const std::uint8_t*, std::size_t) { return kErrNotReady; }
+std::chrono::microseconds JackMidi::DrainTime(int) const { return {}; }
+bool JackMidi::PeerPresent(int) const { return false; }
+std::uint64_t JackMidi::LostInputBytes() const { return 0; }
+std::uint64_t JackMidi::LostOutputBytes() const { return 0; }
+}  // namespace midi
+
+#endif

@@ -1,18 +1,11 @@
-// The program's own JACK client: one client for all its JACK ports, registered as they
-// open, and a process callback that moves bytes between the ports and lock-free rings
-// (it neither locks nor allocates). RtMidi's JACK output frees its ring before it
-// closes its client, so a cycle under way could read freed memory; here a closing port
-// is first taken out of the callback's reach and the cycle under way let end, and the
-// client is deactivated before anything goes.
-//
-// Output leaves at a MIDI line's pace, 320 microseconds a byte, timed in the callback,
-// which therefore knows when a block's last byte has gone (DrainTime). A block spanning
-// cycles goes in parts (PartLength). Unpaced output (the simulated device, which paces
-// itself) goes as soon as it can.
-//
-// A call that waits for the server gives up once giveUp is set (SIGINT, SIGTERM) and
-// two seconds have passed, so a server that stops answering cannot hold the program;
-// the client is then left as it is, and nothing it may touch is freed.
+// The program's own JACK client: one client for all its JACK ports, and a process
+// callback that moves bytes between the ports and lock-free rings without locking,
+// allocating or waiting. RtMidi's JACK output frees its ring before it closes its
+// client, so a cycle under way could read freed memory; here a closing port first
+// leaves the callback's reach and the cycle under way ends before anything goes.
+// Output leaves at a MIDI line's pace, timed in the callback (unpaced for the simulated
+// device, which paces itself). A call that waits for the server gives up two seconds
+// after giveUp is set; the client is then left as it is, and nothing it may touch freed.
 #pragma once
 
 #include <atomic>
@@ -24,22 +17,22 @@
 
 #include "midi/ByteRing.h"
 #include "midi/MidiPorts.h"
-#include "midi/Waker.h"
+#include "midi/ByteRing.h"
 
 namespace midi {
 
+void QuietJack();  // keeps the JACK library's complaints off stderr
+
 class JackMidi {
  public:
-  // The client, running; nullptr when no JACK server answers. wake: notified from the
-  // process thread whenever it stored input.
+  static const bool kBuilt;  // false where the program was built without JACK
+  // The client, running; nullptr when no JACK server answers. wake: notified whenever
+  // the process thread stored input.
   static std::unique_ptr<JackMidi> Connect(const std::string& clientName, Waker* wake = nullptr,
                                            const std::atomic<bool>* giveUp = nullptr);
   ~JackMidi();
-  JackMidi(const JackMidi&) = delete;
-  JackMidi& operator=(const JackMidi&) = delete;
 
-  // The other clients' MIDI ports, in the server's order: sources (what an input reads)
-  // or destinations.
+  // The other clients' MIDI ports, in the server's order: sources or destinations.
   std::vector<std::string> PortNames(bool sources) const;
   // A port of this client connected to peer (none for a virtual port); -1 on failure.
   int Open(const std::string& name, const std::string& peer, bool output, bool paced = true);
@@ -60,7 +53,6 @@ class JackMidi {
  private:
   struct State;
   explicit JackMidi(std::unique_ptr<State> state);
-  std::uint64_t Lost(bool output) const;
   std::unique_ptr<State> s_;
 };
 

@@ -1,7 +1,5 @@
-// The MIDI device layer: every MIDI operation the program makes. Input reaches the
-// receive loop as it arrived, through a lock-free ring per port that the MIDI system's
-// thread fills; output blocks are copied in and leave at a MIDI line's pace.
-// Implementations: RtMidiPorts and, in tests, FakeMidiPorts.
+// The MIDI device layer: every MIDI operation the program makes. Implementations:
+// RtMidiPorts and, in tests, FakeMidiPorts.
 #pragma once
 
 #include <chrono>
@@ -9,24 +7,24 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "midi/Waker.h"
+#include "midi/ByteRing.h"
+#include "roles/Dialogs.h"
 
 namespace midi {
 
 inline constexpr int kMaxSlots = 128;  // slot s: input port s and output port s
 using PortHandle = std::uintptr_t;     // 0: not open
 
-// 0 is success; other values are error codes that ErrorText describes, numbered as the
-// multimedia MIDI services number them.
+// 0 is success; other values are error codes that ErrorText describes.
 using MidiResult = std::uint32_t;
 inline constexpr MidiResult kNoError = 0;
 inline constexpr MidiResult kErrBadDeviceId = 2;    // no port in that slot
 inline constexpr MidiResult kErrInvalidHandle = 5;  // not an open port
 inline constexpr MidiResult kErrNoDriver = 6;       // the MIDI system refused the operation
 inline constexpr MidiResult kErrNotReady = 67;      // the port cannot take the block now
-// Bytes an output port accepted earlier never reached the MIDI system.
-inline constexpr MidiResult kErrOutputLost = 512;
+inline constexpr MidiResult kErrOutputLost = 512;  // bytes accepted earlier reached no one
 
 class MidiPorts {
  public:
@@ -45,17 +43,15 @@ class MidiPorts {
   // Up to max of the bytes the port received, oldest first, as they came.
   virtual std::size_t InRead(PortHandle port, std::uint8_t* bytes, std::size_t max) = 0;
   virtual Waker& InputArrived() = 0;  // notified from the MIDI system's thread
-  // False once the device an open input port listens to has gone from the MIDI system
-  // (unplugged, its program ended): nothing more can arrive on that port.
+  // False once the device an open input port listens to has gone (unplugged, ended).
   virtual bool InSourcePresent(PortHandle) { return true; }
 
   // Copies the block; blocks leave in the order handed over. kErrOutputLost, the block
   // not taken, when bytes handed over earlier did not reach the MIDI system.
   virtual MidiResult OutSend(PortHandle port, const std::uint8_t* bytes, std::size_t size) = 0;
-  // How long the bytes handed to this output port so far still take to leave it, from
-  // now: the pause a device needs between blocks is silence on the line, so it starts
-  // only once the last byte has gone. Nothing when the layer cannot tell; the caller
-  // then reckons the line's time from the hand-over, 320 microseconds a byte.
+  // How long the bytes handed over so far still take to leave, from now: a device's
+  // pause between blocks starts once the last byte has gone. Nothing when the layer
+  // cannot tell; the caller then reckons from the hand-over, 320 microseconds a byte.
   virtual std::optional<std::chrono::microseconds> OutDrainTime(PortHandle) { return std::nullopt; }
 
   virtual std::string ErrorText(MidiResult code) = 0;  // empty when the layer has none
@@ -63,5 +59,12 @@ class MidiPorts {
   virtual std::uint64_t LostInputBytes() const { return 0; }
   virtual std::uint64_t LostOutputBytes() const { return 0; }
 };
+
+// The notice for a failed MIDI operation (code as callers keep it; 0 shows nothing).
+inline void ShowMidiError(std::int16_t code, std::string_view operationName, MidiPorts& ports, roles::Dialogs& dialogs) {
+  if (code == 0) return;
+  const std::string text = ports.ErrorText(static_cast<MidiResult>(static_cast<std::uint16_t>(code)));
+  dialogs.MessageBox(std::string(operationName) + ": " + (text.empty() ? "Unknown error" : text), roles::Buttons::Ok);
+}
 
 }  // namespace midi

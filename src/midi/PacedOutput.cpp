@@ -6,26 +6,16 @@
 namespace midi {
 
 PacedOutput::PacedOutput(Sink sink, std::chrono::nanoseconds wireTimePerByte)
-    : sink_(std::move(sink)),
-      perByte_(wireTimePerByte),
-      sender_([this] { Run(); }) {}
+    : sink_(std::move(sink)), perByte_(wireTimePerByte), sender_([this] { Run(); }) {}
 
-PacedOutput::~PacedOutput() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (sender_.joinable()) sender_.join();
-}
+PacedOutput::~PacedOutput() { (void)Finish(std::chrono::hours(24 * 365)); }
 
 void PacedOutput::Send(const std::uint8_t* data, std::size_t size) {
   {
     std::lock_guard lock(mutex_);
     queue_.emplace_back(data, data + size);
     queuedBytes_ += size;
-    drainedAt_ = std::max(drainedAt_, std::chrono::steady_clock::now()) +
-                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * size);
+    drainedAt_ = std::max(drainedAt_, Clock::now()) + Wire(size);
   }
   wake_.notify_one();
 }
@@ -42,17 +32,15 @@ std::uint64_t PacedOutput::LostBytes() const {
 
 std::chrono::nanoseconds PacedOutput::DrainTime() const {
   std::lock_guard lock(mutex_);
-  const auto now = std::chrono::steady_clock::now();
-  return drainedAt_ > now ? std::chrono::duration_cast<std::chrono::nanoseconds>(drainedAt_ - now)
-                          : std::chrono::nanoseconds(0);
+  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(drainedAt_ - Clock::now());
+  return std::max(left, std::chrono::nanoseconds(0));
 }
 
 bool PacedOutput::Finish(std::chrono::milliseconds grace) {
   std::unique_lock lock(mutex_);
   stopping_ = true;
   wake_.notify_all();
-  const auto deadline = std::chrono::steady_clock::now() + grace +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * queuedBytes_);
+  const auto deadline = Clock::now() + grace + Wire(queuedBytes_);
   if (!idle_.wait_until(lock, deadline, [this] { return ended_; })) {
     lostBytes_ += queuedBytes_;
     queuedBytes_ = 0;
@@ -66,7 +54,7 @@ bool PacedOutput::Finish(std::chrono::milliseconds grace) {
 }
 
 void PacedOutput::Run() {
-  auto lineFree = std::chrono::steady_clock::now();
+  auto lineFree = Clock::now();
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return !queue_.empty() || stopping_; });
@@ -77,9 +65,9 @@ void PacedOutput::Run() {
 
     // Each message goes when the line has carried the one before it; a late wake-up
     // moves the line on, so no message follows a late one too closely.
-    if (lineFree > std::chrono::steady_clock::now()) std::this_thread::sleep_until(lineFree);
-    const auto start = std::max(std::chrono::steady_clock::now(), lineFree);
-    lineFree = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(perByte_ * message.size());
+    if (lineFree > Clock::now()) std::this_thread::sleep_until(lineFree);
+    const auto start = std::max(Clock::now(), lineFree);
+    lineFree = start + Wire(message.size());
     const std::size_t lost = message.empty() || sink_(message.data(), message.size()) ? 0 : message.size();
 
     lock.lock();

@@ -1,9 +1,8 @@
-// The sending side of one RtMidi output port: blocks are copied in when handed over and
-// leave for the MIDI system one after the other, on a thread of their own, no faster
-// than a MIDI line carries them, so a backend queue never holds more than about one.
-// Send, TakeFailure and Finish run on the user-interface thread, the sink on the sender
-// thread. Every byte the sink refuses, or still queued when Finish gives up, is counted
-// in LostBytes and reported once by TakeFailure.
+// The sending side of one RtMidi output port: blocks are copied in and leave for the
+// MIDI system one after the other on a sender thread, no faster than a MIDI line
+// carries them, so a backend queue never holds more than about one. Every byte the
+// sink refuses, or still queued when Finish gives up, is counted in LostBytes and
+// reported once by TakeFailure.
 #pragma once
 
 #include <chrono>
@@ -38,26 +37,22 @@ class PacedOutput {
   using Sink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
   explicit PacedOutput(Sink sink, std::chrono::nanoseconds wireTimePerByte = kWireTimePerByte);
-  // Waits for everything queued to leave (see Finish).
-  ~PacedOutput();
-  PacedOutput(const PacedOutput&) = delete;
-  PacedOutput& operator=(const PacedOutput&) = delete;
+  ~PacedOutput();  // waits for everything queued to leave
 
   void Send(const std::uint8_t* data, std::size_t size);
-  // True once for every loss since the last call.
-  bool TakeFailure();
-  // Lets everything queued leave, then ends the sender thread: true when it has. When
-  // the MIDI system takes nothing for the queued messages' wire time plus grace, the
-  // rest is counted as lost and false comes back; the sender may then still be inside
-  // the sink, so the owner must keep this object (and the sink's target) alive.
+  bool TakeFailure();  // true once for every loss since the last call
+  // Lets everything queued leave, then ends the sender thread: true when it has. After
+  // the queue's wire time plus grace the rest is counted lost and false comes back; the
+  // sender may then still be inside the sink, so the owner must keep both alive.
   bool Finish(std::chrono::milliseconds grace);
 
   std::uint64_t LostBytes() const;
-  // How long what was handed over so far still takes to leave, at the line's pace.
-  std::chrono::nanoseconds DrainTime() const;
+  std::chrono::nanoseconds DrainTime() const;  // until what was handed over has left
 
  private:
+  using Clock = std::chrono::steady_clock;
   void Run();
+  Clock::duration Wire(std::size_t bytes) const { return std::chrono::duration_cast<Clock::duration>(perByte_ * bytes); }
 
   Sink sink_;
   const std::chrono::nanoseconds perByte_;
@@ -72,7 +67,7 @@ class PacedOutput {
   bool failed_ = false;
   std::uint64_t lostBytes_ = 0;
   // When the last byte handed over will have left, reckoned as the sender paces it.
-  std::chrono::steady_clock::time_point drainedAt_{};
+  Clock::time_point drainedAt_{};
   std::thread sender_;  // last: starts once everything above exists
 };
 

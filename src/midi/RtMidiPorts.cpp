@@ -9,75 +9,55 @@
 #include <vector>
 
 #include "midi/ByteRing.h"
+#include "midi/JackMidi.h"
 #include "midi/PacedOutput.h"
 
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
 #include <alsa/asoundlib.h>
 #endif
-#if defined(VZ_HAVE_JACK)
-#include <jack/jack.h>
-
-#include "midi/JackMidi.h"
-#endif
 
 namespace midi {
 namespace {
-
-// What RtMidi's input thread may hold before the receive loop takes it: about a quarter
-// of an hour of MIDI at wire speed, so a receive loop held up loses nothing in practice.
-constexpr std::size_t kInputRingBytes = 4u << 20;
-
-// Errors must never abort the program, and RtMidi calls this from its own threads too:
-// only an atomic count, nothing that allocates.
-void CountError(RtMidiError::Type type, const std::string&, void* userData) {
-  if (type != RtMidiError::DEBUG_WARNING) static_cast<std::atomic<int>*>(userData)->fetch_add(1);
-}
 
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
 void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 
-// On a machine with ALSA but no JACK server (or the reverse), every reading of the
-// device lists made the libraries print a dozen lines about the system that is missing,
-// on every run of the CLI. Whether a system is there shows in the lists; the chatter is
-// kept for whoever sets VZ_MIDI_DEBUG.
+// Errors must never abort the program; called from RtMidi's threads too, so it only counts.
+void CountError(RtMidiError::Type type, const std::string&, void* userData) {
+  if (type != RtMidiError::DEBUG_WARNING) static_cast<std::atomic<int>*>(userData)->fetch_add(1);
+}
+
+// Without a JACK server (or ALSA), every reading of the lists made the libraries print
+// a dozen lines about the missing system; the chatter is kept for VZ_MIDI_DEBUG.
 bool QuietSystems() {
   static const bool quiet = [] {
     if (std::getenv("VZ_MIDI_DEBUG") != nullptr) return false;
 #if defined(VZ_QUIET_ALSA) && defined(__LINUX_ALSA__)
     snd_lib_error_set_handler(&IgnoreAlsa);
 #endif
-#if defined(VZ_HAVE_JACK)
-    jack_set_error_function([](const char*) {});
-    jack_set_info_function([](const char*) {});
-#endif
+    QuietJack();
     return true;
   }();
   return quiet;
 }
 
-// RtMidi reports a system it cannot reach while a client is being made, before an error
-// callback can be set, straight to std::cerr. Only the thread that reads the lists or
-// opens a port makes clients, and nothing else in the program writes to std::cerr then.
+// RtMidi reports a system it cannot reach straight to std::cerr, before an error callback
+// can be set. Only the thread that reads the lists or opens a port makes clients.
 template <typename Client>
 std::unique_ptr<Client> MakeClient(RtMidi::Api api, const std::string& clientName, std::atomic<int>& errors) {
-  std::streambuf* saved = QuietSystems() ? std::cerr.rdbuf(nullptr) : nullptr;
-  const auto restore = [saved] {
-    if (saved != nullptr) std::cerr.rdbuf(saved), std::cerr.clear();
-  };
-  try {
-    auto client = std::make_unique<Client>(api, clientName);
-    restore();
-    client->setErrorCallback(&CountError, &errors);
-    return client;
-  } catch (...) {
-    restore();
-    throw;
-  }
+  struct Restore {
+    std::streambuf* saved;
+    ~Restore() {
+      if (saved != nullptr) std::cerr.rdbuf(saved), std::cerr.clear();
+    }
+  } restore{QuietSystems() ? std::cerr.rdbuf(nullptr) : nullptr};
+  auto client = std::make_unique<Client>(api, clientName);
+  client->setErrorCallback(&CountError, &errors);
+  return client;
 }
 
-// The port's number in a client now: others may have come and gone since the lists were
-// read. -1 once it has gone.
+// The port's number in a client now (others come and go); -1 once it has gone.
 template <typename Client>
 int FindPort(Client& client, const std::string& name) {
   const unsigned count = client.getPortCount();
@@ -90,54 +70,46 @@ int FindPort(Client& client, const std::string& name) {
 }  // namespace
 
 struct RtMidiPorts::Impl {
-  // An open port: RtMidi's, or one of the JACK client's (jack >= 0).
-  struct Port {
+  struct Port {  // an open port: RtMidi's, or one of the JACK client's (jack >= 0)
     Impl* owner = nullptr;
     bool output = false;
     std::string name;
     int jack = -1;
     std::atomic<int> errors{0};  // RtMidi's reports, from any of its threads
     std::atomic<bool> started{false};
-    std::atomic<std::uint64_t> lost{0};
     std::unique_ptr<ByteRing> ring;  // RtMidi's input thread fills it
     std::uint32_t eventLeft = 0;     // the reader's place in an event read in part
     std::unique_ptr<RtMidiIn> in;    // after the ring: destroyed first, which ends its callbacks
     std::unique_ptr<RtMidiOut> out;
     std::unique_ptr<PacedOutput> line;  // after out: ends before the port closes
   };
-  struct SystemPort {
-    RtMidi::Api api;
-    std::string name;
-  };
+  struct SystemPort { RtMidi::Api api; std::string name; };
 
+  Impl(std::string name, const std::atomic<bool>* stop) : clientName(std::move(name)), giveUp(stop) {}
   std::string clientName;
   const std::atomic<bool>* giveUp = nullptr;
   Waker arrived;
-#if defined(VZ_HAVE_JACK)
   std::unique_ptr<JackMidi> jack;
-#endif
   std::vector<SystemPort> inputs, outputs;
   std::map<PortHandle, std::unique_ptr<Port>> ports;
   PortHandle nextHandle = 1;
-  std::uint64_t lostByClosed = 0, outputLostByClosed = 0;
-  // Output ports whose MIDI system stopped taking data: their sender may still be
-  // inside RtMidi, so they are never destroyed.
-  std::vector<std::unique_ptr<Port>> stuck;
+  std::atomic<std::uint64_t> lostInput{0};  // RtMidi's input threads add to it
+  std::uint64_t outputLostByClosed = 0;
+  std::vector<std::unique_ptr<Port>> stuck;  // outputs whose sender may still be inside RtMidi
 
   Port* Find(PortHandle handle, bool output) {
     const auto it = ports.find(handle);
     return it == ports.end() || it->second->output != output ? nullptr : it->second.get();
   }
 
-  // RtMidi's input thread: the message into the port's ring, and the receive loop
-  // woken. No lock, no allocation; a full ring counts the message as lost.
+  // RtMidi's input thread: no lock, no allocation; a full ring counts the message lost.
   static void OnMessage(double, std::vector<unsigned char>* message, void* userData) {
     auto* port = static_cast<Port*>(userData);
     if (message == nullptr || message->empty() || !port->started.load(std::memory_order_acquire)) return;
     if (PushEvent(*port->ring, message->data(), message->size(), 0)) {
       port->owner->arrived.Notify();
     } else {
-      port->lost.fetch_add(message->size(), std::memory_order_relaxed);
+      port->owner->lostInput.fetch_add(message->size(), std::memory_order_relaxed);
     }
   }
 
@@ -153,7 +125,6 @@ struct RtMidiPorts::Impl {
     }
   }
 
-  // Opens an RtMidi client's port to the system port; false when it cannot.
   template <typename Client>
   bool OpenClient(std::unique_ptr<Client>& client, Port& port, const SystemPort& system, const std::string& own) {
     try {
@@ -183,21 +154,19 @@ struct RtMidiPorts::Impl {
     port->output = output;
     port->name = system.name;
     const std::string own = (output ? "out " : "in ") + std::to_string(slot);
-#if defined(VZ_HAVE_JACK)
-    if (system.api == RtMidi::UNIX_JACK && (port->jack = jack->Open(own, system.name, output)) < 0) return kErrNoDriver;
-#endif
-    if (port->jack < 0 && output) {
+    if (system.api == RtMidi::UNIX_JACK && JackMidi::kBuilt) {
+      if (!jack || (port->jack = jack->Open(own, system.name, output)) < 0) return kErrNoDriver;
+    } else if (output) {
       if (!OpenClient(port->out, *port, system, own)) return kErrNoDriver;
       port->line = std::make_unique<PacedOutput>([p = port.get()](const std::uint8_t* data, std::size_t size) {
-        // A port whose device has gone (unplugged, its program ended) still takes every
-        // message and passes it to no one. Refused here, the loss is counted and the
-        // next hand-over says so, rather than a Send that reports success.
+        // A port whose device has gone still takes every message and passes it to no one:
+        // refused here, the loss is counted and told at the next hand-over.
         if (FindPort(*p->out, p->name) < 0) return false;
         const int before = p->errors.load();
         p->out->sendMessage(data, size);
         return p->errors.load() == before;
       });
-    } else if (port->jack < 0) {
+    } else {
       port->ring = std::make_unique<ByteRing>(kInputRingBytes);
       if (!OpenClient(port->in, *port, system, own)) return kErrNoDriver;
     }
@@ -206,12 +175,10 @@ struct RtMidiPorts::Impl {
     return kNoError;
   }
 
-  // Lets the port's queue drain, then closes it. A port whose MIDI system no longer
-  // takes data is kept for ever rather than destroyed under its sender thread.
-  void CloseOutput(std::unique_ptr<Port> port) {
-#if defined(VZ_HAVE_JACK)
+  // An output's queue drains first; one whose system no longer takes data is kept for ever.
+  void Close(std::unique_ptr<Port> port) {
     if (port->jack >= 0) return jack->Close(port->jack);
-#endif
+    if (!port->output) return port->in.reset();  // no RtMidi callback for this port after this
     const bool drained = port->line->Finish(std::chrono::seconds(2));
     outputLostByClosed += port->line->LostBytes();
     if (!drained) stuck.push_back(std::move(port));
@@ -220,26 +187,19 @@ struct RtMidiPorts::Impl {
   MidiResult Start(PortHandle handle, bool on) {
     Port* port = Find(handle, false);
     if (port == nullptr) return kErrInvalidHandle;
-#if defined(VZ_HAVE_JACK)
     if (port->jack >= 0) jack->Listen(port->jack, on);
-#endif
     port->started.store(on, std::memory_order_release);
     return kNoError;
   }
 };
 
 RtMidiPorts::RtMidiPorts(const std::string& clientName, const std::atomic<bool>* giveUp)
-    : impl_(std::make_unique<Impl>()) {
-  impl_->clientName = clientName;
-  impl_->giveUp = giveUp;
+    : impl_(std::make_unique<Impl>(clientName, giveUp)) {
   ReadPortLists();
 }
 
 RtMidiPorts::~RtMidiPorts() {
-  for (auto& [handle, port] : impl_->ports) {
-    if (port->output) impl_->CloseOutput(std::move(port));
-  }
-  impl_->ports.clear();  // ends every RtMidi input callback
+  for (auto& [handle, port] : impl_->ports) impl_->Close(std::move(port));
   // What the MIDI system never took back must outlive the program's own use of it.
   for (auto& stuck : impl_->stuck) (void)stuck.release();
 }
@@ -250,9 +210,8 @@ void RtMidiPorts::ReadPortLists() {
   std::vector<RtMidi::Api> apis;
   RtMidi::getCompiledApi(apis);
   for (RtMidi::Api api : apis) {
-#if defined(VZ_HAVE_JACK)
     // JACK through a client of the program's own, in RtMidi's place among the systems.
-    if (api == RtMidi::UNIX_JACK) {
+    if (api == RtMidi::UNIX_JACK && JackMidi::kBuilt) {
       QuietSystems();
       if (!impl_->jack) impl_->jack = JackMidi::Connect(impl_->clientName, &impl_->arrived, impl_->giveUp);
       for (const bool sources : {true, false}) {
@@ -262,7 +221,6 @@ void RtMidiPorts::ReadPortLists() {
       }
       continue;
     }
-#endif
     impl_->ReadPorts<RtMidiIn>(api, impl_->inputs);
     impl_->ReadPorts<RtMidiOut>(api, impl_->outputs);
   }
@@ -273,25 +231,13 @@ MidiResult RtMidiPorts::InOpen(PortHandle* handle, int slot) { return impl_->Ope
 
 MidiResult RtMidiPorts::PortName(PortHandle handle, std::string* name) {
   const auto it = impl_->ports.find(handle);
-  if (it == impl_->ports.end()) return kErrInvalidHandle;
-  *name = it->second->name;
-  return kNoError;
+  return it == impl_->ports.end() ? kErrInvalidHandle : (*name = it->second->name, kNoError);
 }
 
 MidiResult RtMidiPorts::Close(PortHandle handle) {
-  const auto it = impl_->ports.find(handle);
-  if (it == impl_->ports.end()) return kErrInvalidHandle;
-  std::unique_ptr<Impl::Port> port = std::move(it->second);
-  impl_->ports.erase(it);
-  if (port->output) {
-    impl_->CloseOutput(std::move(port));
-    return kNoError;
-  }
-#if defined(VZ_HAVE_JACK)
-  if (port->jack >= 0) impl_->jack->Close(port->jack);
-#endif
-  port->in.reset();  // no RtMidi callback for this port after this
-  impl_->lostByClosed += port->lost.load();
+  auto node = impl_->ports.extract(handle);
+  if (node.empty()) return kErrInvalidHandle;
+  impl_->Close(std::move(node.mapped()));
   return kNoError;
 }
 
@@ -301,31 +247,22 @@ MidiResult RtMidiPorts::InStop(PortHandle port) { return impl_->Start(port, fals
 std::size_t RtMidiPorts::InRead(PortHandle handle, std::uint8_t* bytes, std::size_t max) {
   Impl::Port* port = impl_->Find(handle, false);
   if (port == nullptr) return 0;
-#if defined(VZ_HAVE_JACK)
-  if (port->jack >= 0) return ReadEventBytes(impl_->jack->Input(port->jack), port->eventLeft, bytes, max);
-#endif
-  return ReadEventBytes(*port->ring, port->eventLeft, bytes, max);
+  return ReadEventBytes(port->jack >= 0 ? impl_->jack->Input(port->jack) : *port->ring, port->eventLeft, bytes, max);
 }
 
 Waker& RtMidiPorts::InputArrived() { return impl_->arrived; }
 
 bool RtMidiPorts::InSourcePresent(PortHandle handle) {
   Impl::Port* port = impl_->Find(handle, false);
-  if (port == nullptr) return false;
-#if defined(VZ_HAVE_JACK)
-  if (port->jack >= 0) return impl_->jack->PeerPresent(port->jack);
-#endif
-  return FindPort(*port->in, port->name) >= 0;
+  return port != nullptr &&
+         (port->jack >= 0 ? impl_->jack->PeerPresent(port->jack) : FindPort(*port->in, port->name) >= 0);
 }
 
 MidiResult RtMidiPorts::OutSend(PortHandle handle, const std::uint8_t* bytes, std::size_t size) {
   Impl::Port* port = impl_->Find(handle, true);
   if (port == nullptr) return kErrInvalidHandle;
-#if defined(VZ_HAVE_JACK)
   if (port->jack >= 0) return impl_->jack->Send(port->jack, bytes, size);
-#endif
-  // A loss is told at the next hand-over, and that block is not taken: the rest of a
-  // bulk load is of no use to a device that missed part of it.
+  // That block is not taken: the rest of a bulk load is of no use to a device that missed part.
   if (port->line->TakeFailure()) return kErrOutputLost;
   port->line->Send(bytes, size);
   return kNoError;
@@ -334,17 +271,13 @@ MidiResult RtMidiPorts::OutSend(PortHandle handle, const std::uint8_t* bytes, st
 std::optional<std::chrono::microseconds> RtMidiPorts::OutDrainTime(PortHandle handle) {
   Impl::Port* port = impl_->Find(handle, true);
   if (port == nullptr) return std::nullopt;
-#if defined(VZ_HAVE_JACK)
   if (port->jack >= 0) return impl_->jack->DrainTime(port->jack);
-#endif
   return std::chrono::ceil<std::chrono::microseconds>(port->line->DrainTime());
 }
 
 std::string RtMidiPorts::ErrorText(MidiResult code) {
   switch (code) {
-    case kErrBadDeviceId: return "The specified device identifier is out of range.";
     case kErrInvalidHandle: return "The specified device handle is invalid.";
-    case kErrNoDriver: return "The MIDI system refused the request.";
     case kErrNotReady: return "The hardware is busy.";
     case kErrOutputLost: return "Data sent earlier did not reach the MIDI system.";
     default: return {};
@@ -352,21 +285,13 @@ std::string RtMidiPorts::ErrorText(MidiResult code) {
 }
 
 std::uint64_t RtMidiPorts::LostOutputBytes() const {
-  std::uint64_t lost = impl_->outputLostByClosed;
+  std::uint64_t lost = impl_->outputLostByClosed + (impl_->jack ? impl_->jack->LostOutputBytes() : 0);
   for (const auto& [handle, port] : impl_->ports) lost += port->line ? port->line->LostBytes() : 0;
-#if defined(VZ_HAVE_JACK)
-  if (impl_->jack) lost += impl_->jack->LostOutputBytes();
-#endif
   return lost;
 }
 
 std::uint64_t RtMidiPorts::LostInputBytes() const {
-  std::uint64_t lost = impl_->lostByClosed;
-  for (const auto& [handle, port] : impl_->ports) lost += port->lost.load();
-#if defined(VZ_HAVE_JACK)
-  if (impl_->jack) lost += impl_->jack->LostInputBytes();
-#endif
-  return lost;
+  return impl_->lostInput.load() + (impl_->jack ? impl_->jack->LostInputBytes() : 0);
 }
 
 }  // namespace midi

@@ -1,9 +1,6 @@
-// The MIDI device layer on the real MIDI systems: every system RtMidi was built with
-// (ALSA and JACK on Linux, CoreMIDI, WinMM), tried in RtMidi's order, each system's
-// ports after the previous system's; a system whose server is missing is skipped. JACK
-// goes through a client of the program's own (JackMidi.h tells why), its ports named
-// as RtMidi names them. RtMidi's input callback stores each message in its port's ring;
-// its output leaves through a PacedOutput.
+// The MIDI device layer on every system RtMidi was built with (ALSA and JACK on Linux,
+// CoreMIDI, WinMM), each system's ports after the previous one's; one whose server is
+// missing is skipped. JACK goes through a client of the program's own (JackMidi.h).
 #pragma once
 
 #include <atomic>
@@ -20,8 +17,6 @@ class RtMidiPorts final : public MidiPorts {
   // SIGTERM), a wait for a MIDI server that does not answer ends.
   explicit RtMidiPorts(const std::string& clientName = "Vezorizer", const std::atomic<bool>* giveUp = nullptr);
   ~RtMidiPorts() override;
-  RtMidiPorts(const RtMidiPorts&) = delete;
-  RtMidiPorts& operator=(const RtMidiPorts&) = delete;
 
   void ReadPortLists() override;
   MidiResult OutOpen(PortHandle* handle, int slot) override;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mc303/SyxFiles.h"
+#include "platform/Files.h"
 #include "roles/FlagScope.h"
 
 namespace session {
@@ -56,11 +57,7 @@ std::optional<std::int64_t> CountFileBytes(const std::filesystem::path& path) {
     return std::nullopt;
   }
   if (type == fs::file_type::directory) return std::nullopt;
-#ifdef _WIN32
-  std::unique_ptr<std::FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
-#else
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-#endif
+  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(path, "rb"));
   if (!file) return std::nullopt;
   // A read that fails part-way leaves the count reached so far.
   std::int64_t count = 0;

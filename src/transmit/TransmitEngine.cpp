@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "mc303/AddressMap.h"
-#include "midi/MidiError.h"
 #include "roles/AppendTraffic.h"
 #include "roles/FlagScope.h"
 #include "roles/HexByte.h"

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/Files.h"
 #include "ui/TextBoxView.h"
 #include "ui/Twips.h"
 
@@ -16,11 +17,7 @@ std::string HelpText(const std::filesystem::path& programDirectory) {
   const std::filesystem::path path = programDirectory / kHelpFileName;
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return kNoHelpFile;
-#ifdef _WIN32
-  std::FILE* f = _wfopen(path.c_str(), L"rb");
-#else
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-#endif
+  std::FILE* f = platform::OpenFile(path, "rb");
   if (f == nullptr) return kHelpReadError;
   std::string raw;
   char chunk[4096];
