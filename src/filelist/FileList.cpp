@@ -15,7 +15,7 @@ std::string BadChecksumMessage(std::string_view path) {
          " is bad: the file is damaged and cannot be loaded.";
 }
 
-FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
+FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::SysexIntake& parse, roles::EventPump& pump,
                    roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
       tFiles_(tFiles),
