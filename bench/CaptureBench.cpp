@@ -10,7 +10,7 @@
 #include "DumpGenerator.h"
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/EventPump.h"
 #include "roles/ProgressWindow.h"
 #include "session/CaptureControl.h"
@@ -54,7 +54,7 @@ void StopAfterAFullDump(benchmark::State& state) {
   roles::NoProgressWindow splash;
   mc303::DiskLogFile log(dir);
   session::DiskLogSource source(log);
-  mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
+  mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
   filelist::FileList list(flags, tFiles, parse, pump, dialogs, splash);
   session::MainWindowState window;
   session::CaptureControl control(flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window);

@@ -12,7 +12,7 @@
 #include "DumpGenerator.h"
 #include "cli/Commands.h"
 #include "mc303/OutputLogFile.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/EventPump.h"
 
 namespace {
@@ -56,7 +56,7 @@ void ParseMidiByteWithIdentification(benchmark::State& state) {
     roles::NoEventPump pump;
     SilentDialogs dialogs;
     mc303::MemoryLogFile log;
-    mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
+    mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
     flags.RecordingActive = true;
     parse.ResetPieceStore();
     const bool report = state.range(0) != 0;
@@ -81,7 +81,7 @@ void ParseMidiByteLoggingToDisk(benchmark::State& state) {
     roles::NoEventPump pump;
     SilentDialogs dialogs;
     mc303::DiskLogFile log(dir);
-    mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
+    mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
     flags.RecordingActive = true;
     parse.ResetPieceStore();
     int refused = 0;

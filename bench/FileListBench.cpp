@@ -11,7 +11,7 @@
 #include "filelist/FileList.h"
 #include "filelist/ListText.h"
 #include "mc303/OutputLogFile.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "mc303/SyxFiles.h"
 #include "roles/EventPump.h"
 #include "roles/ProgressWindow.h"
@@ -42,7 +42,7 @@ struct Core {
   SilentDialogs dialogs;
   roles::NoProgressWindow splash;
   mc303::DiskLogFile log;
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
   filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
   explicit Core(const fs::path& programDir) : log(programDir) {}
 };

@@ -13,7 +13,7 @@
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "midi/DeviceSession.h"
 #include "midi/MidiPorts.h"
 #include "roles/Clock.h"
@@ -93,7 +93,7 @@ class Program {
   session::TitleState& Title() { return title_; }
   session::MainWindowState& MainState() { return mainState_; }
   ui::MainBoxes& Boxes() { return boxes_; }
-  mc303::MC303Parse& Parse() { return parse_; }
+  mc303::SysexIntake& Parse() { return parse_; }
   filelist::FileList& FileList() { return fileList_; }
   session::CaptureControl& Capture() { return capture_; }
   ui::QtProgressWindow& ProgressWindow() { return progress_; }
@@ -114,7 +114,7 @@ class Program {
   session::MainWindowState mainState_;
   ui::MainBoxes boxes_;
   mc303::DiskLogFile log_;
-  mc303::MC303Parse parse_;
+  mc303::SysexIntake parse_;
   ui::QtProgressWindow progress_;
   std::unique_ptr<ui::fMIDI> window_;
   filelist::FileList fileList_;

@@ -10,7 +10,7 @@
 
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/Dialogs.h"
 #include "roles/EventPump.h"
 #include "roles/TextBox.h"
@@ -69,7 +69,7 @@ struct CliSession {
   mc303::MemoryLogFile memory;  // the logged bytes, with KeepLog::Yes
   CountingLogFile counting;
   mc303::OutputLogFile& log;
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
 };
 
 }  // namespace cli

@@ -33,7 +33,7 @@ std::string Lower(std::string s) {
 // The capture command's event pump: no windows, only the test hook.
 class CapturePump final : public roles::EventPump {
  public:
-  CapturePump(const std::function<void(std::uint64_t)>& hook, const mc303::MC303Parse& parse)
+  CapturePump(const std::function<void(std::uint64_t)>& hook, const mc303::SysexIntake& parse)
       : hook_(hook), parse_(parse) {}
   void PumpEvents() override {
     if (hook_) hook_(parse_.BytesFed());
@@ -41,14 +41,14 @@ class CapturePump final : public roles::EventPump {
 
  private:
   const std::function<void(std::uint64_t)>& hook_;
-  const mc303::MC303Parse& parse_;
+  const mc303::SysexIntake& parse_;
 };
 
 // Sleeps until input arrives; when it wakes without any, looks whether the capture has
 // come to its end.
 class CaptureIdleWait final : public session::IdleWait {
  public:
-  CaptureIdleWait(midi::Waker& arrived, CaptureEnd& end, const std::atomic<bool>& stop, mc303::MC303Parse& parse,
+  CaptureIdleWait(midi::Waker& arrived, CaptureEnd& end, const std::atomic<bool>& stop, mc303::SysexIntake& parse,
                   bool& quitRequested)
       : arrived_(arrived), end_(end), stop_(stop), parse_(parse), quitRequested_(quitRequested) {}
   void WaitForInput() override {
@@ -62,7 +62,7 @@ class CaptureIdleWait final : public session::IdleWait {
   midi::Waker& arrived_;
   CaptureEnd& end_;
   const std::atomic<bool>& stop_;
-  mc303::MC303Parse& parse_;
+  mc303::SysexIntake& parse_;
   bool& quitRequested_;
 };
 

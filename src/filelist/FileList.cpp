@@ -18,7 +18,7 @@ std::string DamagedMidiMessage(std::string_view path, std::string_view reason) {
   return "The MIDI file " + std::string(path) + " is damaged and cannot be loaded: " + std::string(reason) + ".";
 }
 
-FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
+FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::SysexIntake& parse, roles::EventPump& pump,
                    roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
       tFiles_(tFiles),

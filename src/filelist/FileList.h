@@ -11,7 +11,7 @@
 
 #include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/Dialogs.h"
 #include "roles/EventPump.h"
 #include "roles/ProgressWindow.h"
@@ -80,7 +80,7 @@ ReloadFailure ReloadFiles(const ReloadParts& parts, Reports reports, const std::
 class FileList {
  public:
   // setAddEnabled enables and disables the Add button; it may be empty.
-  FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::MC303Parse& parse, roles::EventPump& pump,
+  FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::SysexIntake& parse, roles::EventPump& pump,
            roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {});
   FileList(const FileList&) = delete;
   FileList& operator=(const FileList&) = delete;
@@ -139,7 +139,7 @@ class FileList {
 
   mc303::SharedFlags& flags_;
   roles::TextBox& tFiles_;
-  mc303::MC303Parse& parse_;
+  mc303::SysexIntake& parse_;
   roles::EventPump& pump_;
   roles::Dialogs& dialogs_;
   roles::ProgressWindow& fSplash_;

@@ -2,6 +2,7 @@
 
 #include "mc303/OutputLogFile.h"
 #include "mc303/SharedFlags.h"
+#include "mc303/SysexIntake.h"
 #include "roles/Dialogs.h"
 #include "roles/EventPump.h"
 #include "roles/TextBox.h"
@@ -28,7 +29,7 @@ PieceStore FileBytes(std::span<const std::uint8_t> bytes, const std::function<vo
   roles::NoEventPump pump;
   SilentDialogs dialogs;
   MemoryLogFile log;
-  MC303Parse parse(flags, pieces, reports, pump, dialogs, log);
+  SysexIntake parse(flags, pieces, reports, pump, dialogs, log);
   parse.ResetPieceStore();
   parse.SetMessageObserver(onMessage);
   for (const std::uint8_t b : bytes) (void)parse.ParseMidiByte(b, false);

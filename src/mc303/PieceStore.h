@@ -1,11 +1,10 @@
-// What the parser has understood of one SysEx stream: per user slot the bytes of its
-// pattern data and of its settings, the bytes not yet filed, the parser's state, the
-// output log's state and the report lines. One instance lives inside MC303Parse.
+// PieceStore: what the program has understood of one SysEx stream, per user slot the
+// bytes of its pattern data and of its settings, and the bytes not yet filed. Filled by
+// SysexIntake; read by the saves, the reload and the command-line front end.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace mc303 {
@@ -18,6 +17,8 @@ inline constexpr int kNoSlot = 255;
 
 enum class PieceKind : std::int16_t { Pattern = 1, Settings = 2, None = 3 };
 
+enum class MessageOutcome { New, Continued, Duplicate, NoPiece, BadChecksum };
+
 struct PieceStore {
   std::array<ByteString, kSlotArraySize> PatternData;
   std::array<ByteString, kSlotArraySize> SettingsData;
@@ -28,29 +29,21 @@ struct PieceStore {
   std::int16_t LastKind = 0;
   // Every byte fed since the last identified message, less 0xFE and 0xF8.
   ByteString PendingBytes;
-};
 
-struct ParseState {
-  std::int16_t State = 0;  // 0 idle ... 10 in data
-  std::int32_t DeviceId = 0;
-  std::int32_t Sum = 0;       // running Roland sum; the expected checksum at 0xF7
-  std::int32_t LastByte = 0;  // at 0xF7: the checksum byte received
-  std::array<std::int32_t, 5> Address{};  // indexes 0-3 used
-  std::int32_t DataCount = 0;  // bytes after the address, checksum included
-};
+  // Where a checked message goes: a piece is a run of messages of one slot and kind, so
+  // a message of a piece that another has followed is a duplicate (filed all the same).
+  struct Filing {
+    MessageOutcome outcome = MessageOutcome::NoPiece;  // New, Continued, Duplicate or NoPiece
+    int slotIndex = 0;
+    PieceKind kind = PieceKind::None;
+    bool otherPresent = false;  // the slot's piece of the other kind
+  };
 
-struct OutfileLog {
-  std::int32_t ByteCount = 0;   // bytes in the log since it was last started
-  bool RestartPending = false;  // the next logged byte starts the log anew
-  bool Suppressed = false;      // the transmit engine logs nothing
-  std::int32_t ErrorCount = 0;  // I/O error messages shown since the last reset, at most 3
-};
-
-inline constexpr int kDeviceLinesShown = 14;
-
-struct DeviceLines {
-  std::array<std::string, 15> Lines;
-  std::int16_t DeviceLineCount = 0;
+  void Reset();
+  // Finds the piece by the first two address bytes; a new piece becomes the last begun.
+  [[nodiscard]] Filing Begin(std::int32_t address0, std::int32_t address1);
+  // Marks the piece present and moves the pending bytes, the message's among them, into it.
+  void Keep(const Filing& filing);
 };
 
 }  // namespace mc303

@@ -70,7 +70,7 @@ std::optional<std::int64_t> CountFileBytes(const std::filesystem::path& path) {
 
 }  // namespace
 
-CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& parse, filelist::FileList& fileList,
+CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::SysexIntake& parse, filelist::FileList& fileList,
                                roles::TextBox& tFiles, roles::TextBox& tPieces, roles::TextBox& tDev,
                                roles::TextBox& tTraffic, roles::Dialogs& dialogs, OutputLogSource& logSource,
                                MainWindowState& window)

@@ -11,7 +11,7 @@
 
 #include "filelist/FileList.h"
 #include "mc303/SharedFlags.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/Dialogs.h"
 #include "roles/TextBox.h"
 #include "session/MainWindowState.h"
@@ -34,7 +34,7 @@ class CaptureControl {
  public:
   // The four boxes are the main window's Files, Pieces, report ("MC303") and Traffic
   // boxes. logSource reads back the parser's output log for the overall copy.
-  CaptureControl(mc303::SharedFlags& flags, mc303::MC303Parse& parse, filelist::FileList& fileList,
+  CaptureControl(mc303::SharedFlags& flags, mc303::SysexIntake& parse, filelist::FileList& fileList,
                  roles::TextBox& tFiles, roles::TextBox& tPieces, roles::TextBox& tDev, roles::TextBox& tTraffic,
                  roles::Dialogs& dialogs, OutputLogSource& logSource, MainWindowState& window);
   CaptureControl(const CaptureControl&) = delete;
@@ -82,7 +82,7 @@ class CaptureControl {
   bool WritePieceFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
   mc303::SharedFlags& flags_;
-  mc303::MC303Parse& parse_;
+  mc303::SysexIntake& parse_;
   filelist::FileList& fileList_;
   roles::TextBox& tFiles_;
   roles::TextBox& tPieces_;

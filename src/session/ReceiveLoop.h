@@ -13,7 +13,7 @@
 #include <deque>
 
 #include "mc303/SharedFlags.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "midi/DeviceSession.h"
 #include "roles/EventPump.h"
 #include "roles/TextBox.h"
@@ -45,7 +45,7 @@ struct ReceiveLoopParts {
   midi::DeviceSession& devices;
   roles::EventPump& pump;
   roles::TextBox& tTraffic;
-  mc303::MC303Parse& parse;
+  mc303::SysexIntake& parse;
   IdleWait& idle;
 };
 

@@ -33,7 +33,7 @@
 
 #include "filelist/FileList.h"
 #include "mc303/SharedFlags.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "midi/DeviceSession.h"
 #include "midi/MidiPorts.h"
 #include "roles/Dialogs.h"
@@ -91,7 +91,7 @@ struct HandOver {
 
 struct TransmitParts {
   mc303::SharedFlags& flags;
-  mc303::MC303Parse& parse;
+  mc303::SysexIntake& parse;
   roles::TextBox& tFiles;
   roles::TextBox& tDev;
   roles::TextBox& tTraffic;

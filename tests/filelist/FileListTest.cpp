@@ -50,7 +50,7 @@ class FileListTest : public testing::Test {
   mc303::MemoryLogFile log;
   roles::NoProgressWindow splash;
   std::vector<bool> addEnabled;
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
   filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash, [this](bool on) { addEnabled.push_back(on); }};
 };
 

@@ -17,7 +17,7 @@
 #include "fakes/CountingPump.h"
 #include "fakes/FailingLogFile.h"
 #include "fakes/ScriptedDialogs.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/TextBox.h"
 
 namespace {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ScriptedDialogs dialogs;
   FailingLogFile log;
   if ((options & kLimitedLog) != 0) log.capacity = data[2];
-  mc303::MC303Parse parse(flags, tPieces, tDev, pump, dialogs, log);
+  mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
   std::optional<mc303::MessageReport> report;
   parse.SetMessageObserver([&](const mc303::MessageReport& r) { report = r; });
   bool resetHappened = false;

@@ -20,7 +20,7 @@
 #include "fakes/ScriptedDialogs.h"
 #include "filelist/FileList.h"
 #include "mc303/OutputLogFile.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/EventPump.h"
 #include "roles/TextBox.h"
 
@@ -61,7 +61,7 @@ struct Core {
   roles::NoEventPump pump;
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
 };
 
 bool Openable(const std::string& name) { return name != "." && name != ".." && name.size() <= 255; }

@@ -45,7 +45,7 @@ TEST(Identify, PiecesGrowByRunsOfMessagesAndTheBoxFollowsThem) {
 TEST(Identify, PiecesBoxDropsAnOlderLineOfTheSlotAndPastItsLimitKeepsItsLast8192Characters) {
   ParserRig rig;
   rig.tPieces.SetText("U05 Missing Settings\r\n\r\nZZ\r\nU07\r\n");
-  rig.parse.AddPieceLine("U05\r\n");
+  mc303::PiecesBox(rig.tPieces, rig.pump).AddLine("U05\r\n");
   EXPECT_EQ(rig.tPieces.Text(), "ZZ\r\nU07\r\nU05\r\n");
 
   // 3276 lines "X99\r\n" (number 99, never removed) and "abc" make 16383 characters; the

@@ -8,7 +8,7 @@
 #include "fakes/CountingPump.h"
 #include "fakes/FailingLogFile.h"
 #include "fakes/ScriptedDialogs.h"
-#include "mc303/SysexParser.h"
+#include "mc303/SysexIntake.h"
 #include "roles/TextBox.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -40,7 +40,7 @@ struct ParserRig {
   CountingPump pump;
   ScriptedDialogs dialogs;
   FailingLogFile log;
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
 
   ParserRig() {
     flags.RecordingActive = true;

@@ -132,7 +132,7 @@ class TransmitTest : public testing::Test {
   mc303::MemoryLogFile log;
   transmit::PacingCountdown countdown;
   FakeTimer3 timer3{countdown};
-  mc303::MC303Parse parse{flags, tPieces, tDev, timer3, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, timer3, dialogs, log};
   SplashLog splash{timer3.now};
   roles::NoProgressWindow loading;
   filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};

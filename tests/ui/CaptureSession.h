@@ -70,7 +70,7 @@ class CaptureSession {
   session::MainWindowState window;
   mc303::DiskLogFile log{programDir};
   session::DiskLogSource source{log};
-  mc303::MC303Parse parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
   filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
   session::CaptureControl control{flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window};
 
