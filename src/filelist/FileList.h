@@ -59,7 +59,7 @@ void TellFailure(roles::Dialogs& dialogs, const ListedFile& file);
 
 struct ReloadParts {
   mc303::SharedFlags& flags;
-  mc303::MC303Parse& parse;
+  mc303::SysexIntake& parse;
   roles::EventPump& pump;
   roles::ProgressWindow& fSplash;
 };
