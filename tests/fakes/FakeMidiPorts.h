@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
