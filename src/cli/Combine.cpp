@@ -7,6 +7,7 @@
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/JsonWriter.h"
 #include "cli/OutputFile.h"
 #include "cli/Subcommands.h"
 #include "filelist/FileList.h"
@@ -19,52 +20,55 @@ namespace {
 
 constexpr const char* kNothingStored = "No data has been stored in the buffer yet.";
 
-}  // namespace
-
-int RunCombine(const std::string& out, const std::vector<std::string>& names, Console& console) {
+// What was written, and the list in the order written; empty until the file is whole.
+struct Combined {
+  std::string path;
+  std::uint64_t bytes = 0;
   std::vector<std::string> listed;
-  std::string written;
-  std::uint64_t writtenBytes = 0;
-  const auto finish = [&](int status) {
-    if (console.json) {
-      std::string text = "{\n  \"output\": ";
-      text += written.empty() ? "null" : JsonText(written);
-      text += ",\n  \"bytes\": " + std::to_string(writtenBytes) + ",\n  \"files\": [";
-      for (std::size_t i = 0; i < listed.size(); ++i) (text += i == 0 ? "\n    " : ",\n    ") += JsonText(listed[i]);
-      text += listed.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
-      text += console.JsonError();
-      console.out << text << "\n}\n";
-    } else if (!written.empty()) {
-      // Standard output holds the combination itself; the list is then only told.
-      for (const std::string& name : listed) {
-        if (written == kStandardStream) console.Note(name);
-        else console.out << name << '\n';
-      }
-    }
-    return status;
-  };
+};
 
-  if (OutputFile::Refuses(out, "-o", console)) return finish(kExitUsageOrIo);
-  const std::string path = out == kStandardStream ? out : mc303::OverallFileName(out);
+int ReportCombine(int status, const Combined& combined, Console& console) {
+  if (console.json) {
+    JsonWriter(console.out)
+        .Field("output", combined.path.empty() ? Json(nullptr) : Json(combined.path))
+        .Field("bytes", combined.bytes)
+        .Field("files", combined.listed)
+        .Field("error", TextOrNull(console.FirstError()))
+        .End();
+  } else {
+    // Standard output holds the combination itself; the list is then only told.
+    for (const std::string& name : combined.listed) {
+      if (combined.path == kStandardStream) console.Note(name);
+      else console.out << name << '\n';
+    }
+  }
+  return status;
+}
+
+// Said and true when no combination may be written to path from these names.
+bool CombineRefused(const std::string& out, const std::string& path, const std::vector<std::string>& names,
+                    Console& console) {
+  if (OutputFile::Refuses(out, "-o", console)) return true;
   for (const std::string& name : names) {
     // A line break would split the name into other paths when the list is read back.
     if (name.find_first_of("\r\n") != std::string::npos) {
       console.Error(name, "cannot be listed: the name holds a line break");
-      return finish(kExitUsageOrIo);
+      return true;
     }
     // Written over one of its inputs, the combination would replace the only copy of
     // that file with less than it held.
     if (SameFile(name, path)) {
       console.Error(path, "is the same file as the input " + InputName(name) + "; nothing written");
-      return finish(kExitUsageOrIo);
+      return true;
     }
   }
-  std::vector<InputFile> files;
-  if (!LoadInputFiles(names, files, console)) return finish(kExitUsageOrIo);
-  // Each input is read once; the list's reloads read the bytes kept here (a MIDI file's
-  // SysEx).
-  const InputsByName inputs(files);
+  return false;
+}
 
+// The names added one by one as Add adds them, the list re-read after each: 0 with the
+// names in list order, else the exit status of the refusal (said).
+int AddLikeTheWindow(const std::vector<std::string>& names, const InputsByName& inputs, const std::string& path,
+                     std::vector<std::string>& order, Console& console) {
   CliSession session;
   roles::NoProgressWindow splash;
   filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash);
@@ -78,30 +82,30 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
     list.AddFileLine(line);  // says why, in the window's words, when it cannot list the name
     if (!hasRoom) {
       console.Error(InputName(name), session.dialogs.last);
-      return finish(kExitDataProblem);
+      return kExitDataProblem;
     }
     if (!list.ReloadFileList()) {
       console.Error(InputName(name), session.dialogs.last);
       // The list reads the bytes read above, so a failure is a refusal of what they
       // hold; only a stream over them that could not be made is an I/O problem.
-      return finish(list.LastFailure() == filelist::ReloadFailure::OpenFailed ? kExitUsageOrIo : kExitDataProblem);
+      return list.LastFailure() == filelist::ReloadFailure::OpenFailed ? kExitUsageOrIo : kExitDataProblem;
     }
   }
   const mc303::OutfileLog& logState = session.parse.Log();
   if (logState.RestartPending || logState.ByteCount < 1) {
     console.Error(OutputName(path), kNothingStored);
-    return finish(kExitDataProblem);
+    return kExitDataProblem;
   }
-
-  // What Save writes is the log: every listed file's bytes in list order, less 0xFE and
-  // 0xF8. Taken from the inputs as it goes out, it is never held whole a second time.
   const std::string& text = session.tFiles.Text();
-  std::vector<std::string> order;
   for (const filelist::ListLine& line : filelist::CompleteLines(text)) {
     order.emplace_back(text, line.start, line.contentEnd - line.start);
   }
-  OutputFile output(console);
-  if (!output.Open(path)) return finish(kExitUsageOrIo);
+  return kExitOk;
+}
+
+// What Save writes is the log: every listed file's bytes in list order, less 0xFE and
+// 0xF8. Taken from the inputs as it goes out, it is never held whole a second time.
+bool WriteCombination(const std::vector<std::string>& order, const InputsByName& inputs, OutputFile& output) {
   std::vector<std::uint8_t> chunk;
   chunk.reserve(256 * 1024);
   bool ok = true;
@@ -123,12 +127,30 @@ int RunCombine(const std::string& out, const std::vector<std::string>& names, Co
       if (run != bytes->end()) ++run;  // the 0xFE or 0xF8 itself
     }
   }
-  ok = ok && output.Write(chunk.data(), chunk.size()) && output.Commit();
-  if (!ok) return finish(kExitUsageOrIo);
-  written = path;
-  writtenBytes = output.Size();
-  listed = std::move(order);
-  return finish(kExitOk);
+  return ok && output.Write(chunk.data(), chunk.size()) && output.Commit();
+}
+
+}  // namespace
+
+int RunCombine(const std::string& out, const std::vector<std::string>& names, Console& console) {
+  Combined combined;
+  const std::string path = out == kStandardStream ? out : mc303::OverallFileName(out);
+  if (CombineRefused(out, path, names, console)) return ReportCombine(kExitUsageOrIo, combined, console);
+  std::vector<InputFile> files;
+  if (!LoadInputFiles(names, files, console)) return ReportCombine(kExitUsageOrIo, combined, console);
+  // Each input is read once; the list's reloads read the bytes kept here (a MIDI file's
+  // SysEx).
+  const InputsByName inputs(files);
+  std::vector<std::string> order;
+  if (const int status = AddLikeTheWindow(names, inputs, path, order, console); status != kExitOk) {
+    return ReportCombine(status, combined, console);
+  }
+  OutputFile output(console);
+  if (!output.Open(path) || !WriteCombination(order, inputs, output)) {
+    return ReportCombine(kExitUsageOrIo, combined, console);
+  }
+  combined = {path, output.Size(), std::move(order)};
+  return ReportCombine(kExitOk, combined, console);
 }
 
 void AddCombineCommand(CLI::App& app, int& status, Console& console) {

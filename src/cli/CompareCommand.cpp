@@ -2,10 +2,10 @@
 // I change since last month's backup?"). In three steps: the options, the comparison
 // (mc303, on the bytes read), the report as text or JSON.
 #include <memory>
-#include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/JsonWriter.h"
 #include "cli/Subcommands.h"
 #include "mc303/Backup.h"
 
@@ -52,19 +52,16 @@ void ReportText(const std::vector<mc303::PieceComparison>& pieces, std::ostream&
 
 void ReportJson(const std::vector<mc303::PieceComparison>& pieces, const std::optional<std::string>& error,
                 std::ostream& out) {
-  using Json = nlohmann::ordered_json;
-  Json doc;
-  Json& parts = doc["parts"] = Json::array();
+  Json parts = Json::array();
   for (const mc303::PieceComparison& p : pieces) {
     parts.push_back({{"user", p.userNumber}, {"kind", KindName(p.kind)}, {"status", StatusName(p.status)}});
   }
   const CompareTotals t(pieces);
-  doc["same"] = t.same;
-  doc["differ"] = t.differ;
-  doc["only_a"] = t.onlyA;
-  doc["only_b"] = t.onlyB;
-  if (error) doc["error"] = *error;
-  out << doc.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+  JsonWriter json(out);
+  json.Field("parts", parts).Field("same", t.same).Field("differ", t.differ).Field("only_a", t.onlyA);
+  json.Field("only_b", t.onlyB);
+  if (error) json.Field("error", *error);
+  json.End();
 }
 
 // A backup should hold neither; the file is compared as fed all the same.

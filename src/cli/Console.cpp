@@ -1,7 +1,5 @@
 #include "cli/Console.h"
 
-#include <nlohmann/json.hpp>
-
 #include "platform/Platform.h"
 
 namespace cli {
@@ -33,42 +31,6 @@ void Console::Note(std::string_view text) {
 
 std::string InputName(const std::string& name) { return name == kStandardStream ? "standard input" : name; }
 std::string OutputName(const std::string& name) { return name == kStandardStream ? "standard output" : name; }
-
-void AppendJsonText(std::string& out, std::string_view text) {
-  for (unsigned char c : text) {
-    if (c >= 0x80) {
-      // Rare (names only): the library checks the UTF-8 and replaces what is not.
-      out += nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-      return;
-    }
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += "\\u00";
-          out += kHex[(c >> 4) & 0xF];
-          out += kHex[c & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
-std::string JsonText(std::string_view text) {
-  std::string out;
-  AppendJsonText(out, text);
-  return out;
-}
 
 StandardOutputBuffer::StandardOutputBuffer() : buffer_(64 * 1024) {
   setp(buffer_.data(), buffer_.data() + buffer_.size());

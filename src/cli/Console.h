@@ -17,9 +17,6 @@ namespace cli {
 // is written.
 inline constexpr const char* kStandardStream = "-";
 
-// text as a JSON string; bytes that are not UTF-8 become U+FFFD.
-std::string JsonText(std::string_view text);
-
 class Console {
  public:
   Console(std::ostream& output = std::cout, std::ostream& errors = std::cerr) : out(output), err(errors) {}
@@ -42,8 +39,6 @@ class Console {
   // came), kept for the JSON document only.
   void RecordError(std::string text);
   const std::optional<std::string>& FirstError() const { return firstError_; }
-  // The first error as a JSON value: a string, or null.
-  std::string JsonError() const { return firstError_ ? JsonText(*firstError_) : "null"; }
 
  private:
   std::optional<std::string> firstError_;
@@ -52,9 +47,6 @@ class Console {
 // How a FILE given as "-" is named in messages.
 std::string InputName(const std::string& name);
 std::string OutputName(const std::string& name);
-
-// JsonText appended, for code that builds its output line by line.
-void AppendJsonText(std::string& out, std::string_view text);
 
 // Standard output with a buffer of its own that keeps the first write error, so that a
 // full disk or a closed pipe behind it is noticed (std::cout does not say why it fails).

@@ -7,6 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/JsonWriter.h"
 #include "cli/OutputFile.h"
 #include "cli/Subcommands.h"
 #include "platform/Platform.h"
@@ -24,70 +25,82 @@ bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
 
 bool HasMidiExtension(const std::string& name) { return EndsWithNoCase(name, ".mid") || EndsWithNoCase(name, ".midi"); }
 
-}  // namespace
+int ReportConvert(int status, const std::string& out, std::uint64_t written, Console& console) {
+  if (console.json) {
+    JsonWriter(console.out)
+        .Field("output", status == kExitOk ? Json(out) : Json(nullptr))
+        .Field("bytes", written)
+        .Field("error", TextOrNull(console.FirstError()))
+        .End();
+  } else if (status == kExitOk && out != kStandardStream && !platform::IsStandardOutput(out)) {
+    console.out << out << '\n';
+  }
+  return status;
+}
 
-int RunConvert(const std::string& in, const std::string& out, const smf::SmfWriteOptions& smf, Console& console) {
-  std::uint64_t written = 0;
-  const auto finish = [&](int status) {
-    if (console.json) {
-      console.out << "{\n  \"output\": " << (status == kExitOk ? JsonText(out) : "null")
-                  << ",\n  \"bytes\": " << written << ",\n  \"error\": "
-                  << (console.JsonError()) << "\n}\n";
-    } else if (status == kExitOk && out != kStandardStream && !platform::IsStandardOutput(out)) {
-      console.out << out << '\n';
-    }
-    return status;
-  };
-  if (OutputFile::Refuses(out, "OUT", console)) return finish(kExitUsageOrIo);
+// The input, and which way it goes; the exit status of a refusal (said) otherwise.
+struct ConvertInput {
+  int status = kExitOk;
+  smf::ByteString bytes;
+  bool fromMidi = false;
+};
+
+ConvertInput ReadForConvert(const std::string& in, const std::string& out, Console& console) {
+  if (OutputFile::Refuses(out, "OUT", console)) return {kExitUsageOrIo, {}, false};
   // The output takes the target's place, so converting a file onto itself would
   // replace the only copy of the input.
   if (SameFile(in, out)) {
     console.Error(out, "is the same file as " + InputName(in) + "; nothing written");
-    return finish(kExitUsageOrIo);
+    return {kExitUsageOrIo, {}, false};
   }
-  smf::ByteString input;
+  ConvertInput input;
   // The file itself, a MIDI file too: it is what is converted.
-  if (auto error = ReadInputFile(in, input, InputReader::Midi::Raw)) {
+  if (auto error = ReadInputFile(in, input.bytes, InputReader::Midi::Raw)) {
     console.Error(InputName(in), *error);
-    return finish(kExitUsageOrIo);
+    return {kExitUsageOrIo, {}, false};
   }
-
-  const std::string inName = InputName(in);
-  const bool fromMidi = smf::IsStandardMidiFile(input);
+  input.fromMidi = smf::IsStandardMidiFile(input.bytes);
   // Standard output has no name to ask: the input is turned into the other kind.
-  const bool toMidi = out == kStandardStream ? !fromMidi : HasMidiExtension(out);
-  if (fromMidi == toMidi) {
-    console.Error(inName, fromMidi ? "is a Standard MIDI File already; name OUT with .syx to take its SysEx out"
-                                   : "not a Standard MIDI File (it does not begin with \"MThd\"); "
-                                     "to make one from it, name OUT with .mid or .midi");
-    return finish(kExitUsageOrIo);
+  const bool toMidi = out == kStandardStream ? !input.fromMidi : HasMidiExtension(out);
+  if (input.fromMidi == toMidi) {
+    console.Error(InputName(in), input.fromMidi
+                                     ? "is a Standard MIDI File already; name OUT with .syx to take its SysEx out"
+                                     : "not a Standard MIDI File (it does not begin with \"MThd\"); "
+                                       "to make one from it, name OUT with .mid or .midi");
+    return {kExitUsageOrIo, {}, false};
   }
-  if (!fromMidi && input.empty()) {
-    console.Error(inName, "is empty; nothing written");
-    return finish(kExitDataProblem);
+  if (!input.fromMidi && input.bytes.empty()) {
+    console.Error(InputName(in), "is empty; nothing written");
+    return {kExitDataProblem, {}, false};
   }
-  smf::ByteString sysex;
-  if (fromMidi) {
-    smf::SmfReadResult read = smf::ReadSysexFromSmf(std::move(input));
-    if (read.error) {
-      console.Error(inName, smf::SmfErrorText(*read.error) + "; nothing written");
-      return finish(kExitUsageOrIo);
-    }
-    if (read.sysex.bytes.empty()) {
-      console.Error(inName, "holds no SysEx events; nothing written");
-      return finish(kExitDataProblem);
-    }
-    sysex = std::move(read.sysex.bytes);
-    input = {};
-  }
+  return input;
+}
 
-  OutputFile file(console);
-  if (!file.Open(out)) return finish(kExitUsageOrIo);
-  if (fromMidi) {
-    if (!file.Write(sysex.data(), sysex.size())) return finish(kExitUsageOrIo);
+// A MIDI file's SysEx in place of the file's own bytes: kExitOk, or the status of a
+// refusal (said).
+int TakeSysex(ConvertInput& input, const std::string& inName, Console& console) {
+  smf::SmfReadResult read = smf::ReadSysexFromSmf(std::move(input.bytes));
+  input.bytes = {};
+  if (read.error) {
+    console.Error(inName, smf::SmfErrorText(*read.error) + "; nothing written");
+    return kExitUsageOrIo;
+  }
+  if (read.sysex.bytes.empty()) {
+    console.Error(inName, "holds no SysEx events; nothing written");
+    return kExitDataProblem;
+  }
+  input.bytes = std::move(read.sysex.bytes);
+  return kExitOk;
+}
+
+int WriteConverted(const ConvertInput& input, const std::string& inName, const std::string& out,
+                   const smf::SmfWriteOptions& smf, OutputFile& file, Console& console) {
+  if (!file.Open(out)) return kExitUsageOrIo;
+  if (input.fromMidi) {
+    if (!file.Write(input.bytes.data(), input.bytes.size())) return kExitUsageOrIo;
   } else {
     const smf::SmfWriteResult made = smf::StreamSysexAsSmf(
-        input, smf, [&file](const std::uint8_t* bytes, std::size_t n) { return file.Write(bytes, n); });
+        input.bytes, smf, [&file](const std::uint8_t* bytes, std::size_t n) { return file.Write(bytes, n); });
     if (made.leftOutBytes > 0) {
       console.Warning(inName, "left out " + std::to_string(made.leftOutBytes) +
                                   " bytes that are not SysEx data (active sensing, clock, stray bytes); "
@@ -95,13 +108,25 @@ int RunConvert(const std::string& in, const std::string& out, const smf::SmfWrit
     }
     if (made.error) {
       console.Error(inName, *made.error + "; nothing written");
-      return finish(kExitDataProblem);
+      return kExitDataProblem;
     }
-    if (made.writeFailed) return finish(kExitUsageOrIo);  // said by the file
+    if (made.writeFailed) return kExitUsageOrIo;  // said by the file
   }
-  if (!file.Commit()) return finish(kExitUsageOrIo);
-  written = file.Size();
-  return finish(kExitOk);
+  return file.Commit() ? kExitOk : kExitUsageOrIo;
+}
+
+}  // namespace
+
+int RunConvert(const std::string& in, const std::string& out, const smf::SmfWriteOptions& smf, Console& console) {
+  ConvertInput input = ReadForConvert(in, out, console);
+  if (input.status == kExitOk && input.fromMidi) input.status = TakeSysex(input, InputName(in), console);
+  std::uint64_t written = 0;
+  if (input.status == kExitOk) {
+    OutputFile file(console);
+    input.status = WriteConverted(input, InputName(in), out, smf, file, console);
+    if (input.status == kExitOk) written = file.Size();
+  }
+  return ReportConvert(input.status, out, written, console);
 }
 
 void AddConvertCommand(CLI::App& app, int& status, Console& console) {

@@ -5,12 +5,12 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
-#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/JsonWriter.h"
 #include "cli/OutputFile.h"
 #include "cli/SavePieces.h"
 #include "mc303/SyxFiles.h"
@@ -114,22 +114,21 @@ int RunPorts(midi::MidiPorts& ports, Console& console) {
   bool quitRequested = false;
   if (!devices.Open(quitRequested)) console.Note(kNoDevices);
 
-  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  Json list = Json::array();
   for (int s = 0; s < devices.State().DeviceSlotCount; ++s) {
     const bool hasIn = s < cInp.ListCount();
     const bool hasOut = s < cOut.ListCount();
     if (console.json) {
-      nlohmann::ordered_json slot;
-      slot["slot"] = s;
-      slot["input"] = hasIn ? nlohmann::ordered_json(cInp.Item(s)) : nlohmann::ordered_json(nullptr);
-      slot["output"] = hasOut ? nlohmann::ordered_json(cOut.Item(s)) : nlohmann::ordered_json(nullptr);
-      list.push_back(slot);
+      list.push_back({{"slot", s},
+                      {"input", hasIn ? Json(cInp.Item(s)) : Json(nullptr)},
+                      {"output", hasOut ? Json(cOut.Item(s)) : Json(nullptr)}});
     } else {
       console.out << s << "  in: " << (hasIn ? cInp.Item(s) : "-") << "  out: " << (hasOut ? cOut.Item(s) : "-")
                   << '\n';
     }
   }
-  if (console.json) console.out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  // The one document that is a list, not an object.
+  if (console.json) console.out << JsonDump(list) << '\n';
   return kExitOk;
 }
 
@@ -142,15 +141,15 @@ struct CaptureResult {
   std::vector<std::string> pieces;
 };
 
-int FinishCapture(int status, const CaptureResult& result, Console& console) {
-  if (!console.json) return status;
-  std::string text = "{\n  \"overall\": ";
-  text += result.overall ? JsonText(*result.overall) : "null";
-  text += ",\n  \"bytes\": " + std::to_string(result.bytes) + ",\n  \"files\": [";
-  for (std::size_t i = 0; i < result.pieces.size(); ++i) (text += i == 0 ? "\n    " : ",\n    ") += JsonText(result.pieces[i]);
-  text += result.pieces.empty() ? "],\n  \"error\": " : "\n  ],\n  \"error\": ";
-  text += console.JsonError();
-  console.out << text << "\n}\n";
+int ReportCapture(int status, const CaptureResult& result, Console& console) {
+  if (console.json) {
+    JsonWriter(console.out)
+        .Field("overall", TextOrNull(result.overall))
+        .Field("bytes", result.bytes)
+        .Field("files", result.pieces)
+        .Field("error", TextOrNull(console.FirstError()))
+        .End();
+  }
   return status;
 }
 
@@ -169,55 +168,49 @@ std::string KeepRecording(const std::vector<std::uint8_t>& bytes) {
   return {};
 }
 
-}  // namespace
-
-int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
-               Console& console, const CaptureHooks& hooks) {
-  CaptureResult result;
+// Said, and true, when the names given could not hold the capture.
+bool CaptureNamesRefused(const CaptureOptions& options, const std::string& overall, Console& console) {
   if (options.overall.empty() || (options.base && options.base->empty())) {
     console.Error(options.overall.empty() ? "-o" : "--base", "the name is empty");
-    return FinishCapture(kExitUsageOrIo, result, console);
+    return true;
   }
   if (options.overall == kStandardStream) {
     console.Error(OutputName(options.overall), "the recording needs a file of its own; report lines go there");
-    return FinishCapture(kExitUsageOrIo, result, console);
+    return true;
   }
   // Asked before the recording: a dump that cannot be saved is a dump made for nothing.
-  const std::string overall = mc303::OverallFileName(options.overall);
-  if (options.base && PieceFilesClash(PieceFilePaths(nullptr, mc303::PieceBaseName(*options.base)), {overall},
-                                      "the overall file ", console)) {
-    return FinishCapture(kExitUsageOrIo, result, console);
-  }
-  // A FIFO without a reader holds these up until a signal; nothing is recorded then, and
-  // the run ends as the signal would have ended it.
-  const auto refused = [&] {
-    const int signal = !stop.load() ? 0 : options.stopSignal ? options.stopSignal() : SIGINT;
-    return FinishCapture(signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo, result, console);
-  };
-  OutputFile overallFile(console);
-  if (!overallFile.Open(overall)) return refused();
-  if (options.base && !CanWritePieceFiles(mc303::PieceBaseName(*options.base), console)) return refused();
+  return options.base && PieceFilesClash(PieceFilePaths(nullptr, mc303::PieceBaseName(*options.base)), {overall},
+                                         "the overall file ", console);
+}
 
-  CliSession session(KeepLog::Yes);
+struct Recorded {
+  int status = kExitOk;  // kExitUsageOrIo: nothing recorded
+  int damaged = 0;       // messages with a bad checksum or a duplicate piece
+};
+
+// Records as a capture in the window does, until the capture's end; the log closed.
+Recorded Record(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
+                CliSession& session, Console& console, const CaptureHooks& hooks) {
+  Recorded recorded;
   CapturePump pump(hooks.onPump, session.parse);
   EntryList cInp, cOut;
   midi::DeviceSession devices(ports, session.dialogs, pump, cInp, cOut);
   bool& quit = session.flags.QuitRequested;
-
   if (!devices.Open(quit)) {
     console.Error(kNoDevices);
-    return FinishCapture(kExitUsageOrIo, result, console);
+    return {kExitUsageOrIo, 0};
   }
   const std::optional<int> slot = ChooseSlot(options.port.value_or("0"), cInp.Items(), "input", console);
-  if (!slot) return FinishCapture(kExitUsageOrIo, result, console);
+  if (!slot) return {kExitUsageOrIo, 0};
   if (*slot != devices.State().SelectedInput) devices.SelectInput(*slot);
 
   // Armed as Start arms a capture: a fresh log, an empty store, reports on.
   session.flags.RecordingActive = true;
   session.parse.ResetPieceStore();
-  int damaged = 0;  // messages with a bad checksum or a duplicate piece
-  session.parse.SetMessageObserver([&console, &damaged](const mc303::MessageReport& r) {
-    if (r.outcome == mc303::MessageOutcome::BadChecksum || r.outcome == mc303::MessageOutcome::Duplicate) ++damaged;
+  session.parse.SetMessageObserver([&console, &recorded](const mc303::MessageReport& r) {
+    if (r.outcome == mc303::MessageOutcome::BadChecksum || r.outcome == mc303::MessageOutcome::Duplicate) {
+      ++recorded.damaged;
+    }
     if (!console.json) console.out << r.reportLine << std::endl;
   });
   console.Note("Recording from input slot " + std::to_string(*slot) + " (" + cInp.Item(*slot) +
@@ -240,26 +233,25 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   devices.Close();
   session.parse.CloseOutfile();
   session.parse.SetMessageObserver(nullptr);
-
-  int status = kExitOk;
   if (const std::uint64_t lost = ports.LostInputBytes(); lost > 0) {
     console.Error(std::to_string(lost) + " received bytes were lost before they could be recorded");
-    status = kExitDataProblem;
+    recorded.status = kExitDataProblem;
   }
   if (sourceGone) {
     console.Warning(cInp.Item(*slot), "the input port went away during the capture; what arrived before it went is saved");
   }
-  if (session.parse.Log().RestartPending) {
-    console.Error(OutputName(overall), kNothingStored);
-    return FinishCapture(kExitDataProblem, result, console);
-  }
+  return recorded;
+}
 
+// Saves as Stop does: the overall file, the totals check, the piece files under --base.
+int SaveCapture(const CaptureOptions& options, const std::string& overall, OutputFile& overallFile,
+                CliSession& session, CaptureResult& result, Console& console) {
   const std::vector<std::uint8_t>& captured = session.memory.Bytes();
   if (!overallFile.Write(captured.data(), captured.size()) || !overallFile.Commit()) {
     const std::string kept = KeepRecording(captured);
     console.Error(kept.empty() ? "the recording is lost: it could not be kept elsewhere either"
                                : "the recording is kept in " + kept);
-    return FinishCapture(kExitUsageOrIo, result, console);
+    return kExitUsageOrIo;
   }
   result.overall = overall;
   result.bytes = captured.size();
@@ -269,29 +261,58 @@ int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std:
   if (const auto warning = session::TotalsWarning(static_cast<std::int64_t>(captured.size()), session.parse.Store())) {
     console.Warning(overall, *warning);
   }
+  if (!options.base) return kExitOk;
+  if (!AnyCompleteSlot(session.parse.Store())) {
+    console.Error(mc303::PieceBaseName(*options.base),
+                  "No user slot holds both its pattern data and its settings: no piece files written.");
+    return kExitDataProblem;
+  }
+  PieceTally tally;
+  tally.keepBytes = true;
+  tally.TakeAll(session.parse.Store());
+  const auto pieces = WritePieceFiles(session.parse.Store(), tally, mc303::PieceBaseName(*options.base), console);
+  if (!pieces) return kExitUsageOrIo;
+  result.pieces = *pieces;
+  if (!console.json) {
+    for (const std::string& path : *pieces) console.out << path << '\n';
+  }
+  return kExitOk;
+}
 
-  if (options.base) {
-    if (!AnyCompleteSlot(session.parse.Store())) {
-      console.Error(mc303::PieceBaseName(*options.base),
-                    "No user slot holds both its pattern data and its settings: no piece files written.");
-      return FinishCapture(kExitDataProblem, result, console);
-    }
-    PieceTally tally;
-    tally.keepBytes = true;
-    tally.TakeAll(session.parse.Store());
-    const auto pieces = WritePieceFiles(session.parse.Store(), tally, mc303::PieceBaseName(*options.base), console);
-    if (!pieces) return FinishCapture(kExitUsageOrIo, result, console);
-    result.pieces = *pieces;
-    if (!console.json) {
-      for (const std::string& path : *pieces) console.out << path << '\n';
-    }
+}  // namespace
+
+int RunCapture(const CaptureOptions& options, midi::MidiPorts& ports, const std::atomic<bool>& stop,
+               Console& console, const CaptureHooks& hooks) {
+  CaptureResult result;
+  const std::string overall = mc303::OverallFileName(options.overall);
+  if (CaptureNamesRefused(options, overall, console)) return ReportCapture(kExitUsageOrIo, result, console);
+  // A FIFO without a reader holds these up until a signal; nothing is recorded then, and
+  // the run ends as the signal would have ended it.
+  const auto refused = [&] {
+    const int signal = !stop.load() ? 0 : options.stopSignal ? options.stopSignal() : SIGINT;
+    return ReportCapture(signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo, result, console);
+  };
+  OutputFile overallFile(console);
+  if (!overallFile.Open(overall)) return refused();
+  if (options.base && !CanWritePieceFiles(mc303::PieceBaseName(*options.base), console)) return refused();
+
+  CliSession session(KeepLog::Yes);
+  const Recorded recorded = Record(options, ports, stop, session, console, hooks);
+  if (recorded.status == kExitUsageOrIo) return ReportCapture(kExitUsageOrIo, result, console);
+  if (session.parse.Log().RestartPending) {
+    console.Error(OutputName(overall), kNothingStored);
+    return ReportCapture(kExitDataProblem, result, console);
   }
-  if (damaged > 0) {
-    console.Error(overall, std::to_string(damaged) + " messages had a bad checksum or repeated a piece; saved as Stop "
-                                                     "saves them, a damaged message in front of the piece after it");
-    status = kExitDataProblem;
+  if (const int saved = SaveCapture(options, overall, overallFile, session, result, console); saved != kExitOk) {
+    return ReportCapture(saved, result, console);
   }
-  return FinishCapture(status, result, console);
+  if (recorded.damaged > 0) {
+    console.Error(overall, std::to_string(recorded.damaged) + " messages had a bad checksum or repeated a piece; "
+                                                              "saved as Stop saves them, a damaged message in front "
+                                                              "of the piece after it");
+    return ReportCapture(kExitDataProblem, result, console);
+  }
+  return ReportCapture(recorded.status, result, console);
 }
 
 }  // namespace cli

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <chrono>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/FeedFiles.h"
+#include "cli/JsonWriter.h"
 #include "cli/MidiCommands.h"
 #include "platform/Platform.h"
 #include "roles/Clock.h"
@@ -226,143 +226,190 @@ class ProgressLine final : public roles::ProgressWindow {
 
 }  // namespace
 
-int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console, const std::atomic<int>* stops,
-            const std::function<int()>& stopSignal) {
-  std::ostream& out = console.out;
-  nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
-  std::uint64_t sentBytes = 0;
-  std::uint64_t totalBytes = 0;
-  const auto finish = [&](int status) {
-    const std::uint64_t unsent = totalBytes - std::min(totalBytes, sentBytes);
-    if (console.json) {
-      nlohmann::ordered_json result;
-      result["blocks"] = blocks;
-      result["sent_bytes"] = sentBytes;
-      result["unsent_bytes"] = unsent;
-      result["error"] = console.FirstError() ? nlohmann::ordered_json(*console.FirstError())
-                                             : nlohmann::ordered_json(nullptr);
-      out << result.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+namespace {
+
+// One send from the command line: its steps share what was sent so far, for the
+// report at the end and for the words said when a signal stops it.
+class SendRun {
+ public:
+  SendRun(const SendOptions& options, Console& console, const std::atomic<int>* stops,
+          const std::function<int()>& stopSignal)
+      : options_(options), console_(console), stops_(stops), stopSignal_(stopSignal) {}
+
+  int Run(midi::MidiPorts* ports) {
+    if (!NamesGood()) return kExitUsageOrIo;
+    // Each FILE is read once (standard input or a FIFO gives its bytes only once); the
+    // engine reads the bytes kept here, a MIDI file's SysEx.
+    std::vector<InputFile> files;
+    if (!LoadInputFiles(options_.files, files, console_)) {
+      // A FILE whose producer stalled ends on SIGINT or SIGTERM as the send would.
+      const int signal = Signal();
+      return signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo;
+    }
+    for (const InputFile& f : files) totalBytes_ += f.bytes.size();
+    const InputsByName inputs(files);
+    const std::int32_t bufferSize = BufferSize();
+    // A dry run opens no port, so whatever --port names does not matter to it.
+    const bool dryRun = ports == nullptr || options_.dryRun;
+    DryRunPorts noPort;
+    midi::MidiPorts& layer = dryRun ? noPort : *ports;
+    // A MIDI server that did not answer may have been given up on already.
+    if (const int signal = dryRun ? 0 : Interrupted(); signal != 0) return platform::ExitStatusForSignal(signal);
+    return Transmit(layer, dryRun, inputs, bufferSize);
+  }
+
+  int Report(int status) const {
+    const std::uint64_t unsent = totalBytes_ - std::min(totalBytes_, sentBytes_);
+    if (console_.json) {
+      JsonWriter(console_.out)
+          .Field("blocks", blocks_)
+          .Field("sent_bytes", sentBytes_)
+          .Field("unsent_bytes", unsent)
+          .Field("error", TextOrNull(console_.FirstError()))
+          .End();
+    } else if (transmitted_) {
+      console_.out << sentBytes_ << " bytes sent in " << blockCount_ << " blocks, " << unsent << " bytes left unsent\n";
     }
     return status;
-  };
-
-  if (options.port && options.port->empty()) {
-    console.Error("--port", "the name is empty");
-    return finish(kExitUsageOrIo);
   }
-  for (const std::string& name : options.files) {
-    // A line break would split the name into other names when the list is read.
-    if (name.find_first_of("\r\n") != std::string::npos) {
-      console.Error(name, "cannot be sent: the name holds a line break");
-      return finish(kExitUsageOrIo);
+
+ private:
+  bool NamesGood() {
+    if (options_.port && options_.port->empty()) {
+      console_.Error("--port", "the name is empty");
+      return false;
     }
+    for (const std::string& name : options_.files) {
+      // A line break would split the name into other names when the list is read.
+      if (name.find_first_of("\r\n") != std::string::npos) {
+        console_.Error(name, "cannot be sent: the name holds a line break");
+        return false;
+      }
+    }
+    return true;
   }
-  // Each FILE is read once (standard input or a FIFO gives its bytes only once); the
-  // engine reads the bytes kept here, a MIDI file's SysEx.
-  std::vector<InputFile> files;
-  if (!LoadInputFiles(options.files, files, console)) {
-    // A FILE whose producer stalled ends on SIGINT or SIGTERM as the send would.
-    const int signal = stops != nullptr && stops->load() > 0 && stopSignal ? stopSignal() : 0;
-    return finish(signal != 0 ? platform::ExitStatusForSignal(signal) : kExitUsageOrIo);
-  }
-  for (const InputFile& f : files) totalBytes += f.bytes.size();
-  const InputsByName inputs(files);
 
-  const BufferSizeChoice buffer = SendBufferSize(options);
-  if (buffer.from && buffer.unreadable) {
-    console.Warning(buffer.from->string(), "cannot be read; the buffer size is " + std::to_string(buffer.value));
-  } else if (buffer.from) {
-    console.Note("Buffer size " + std::to_string(buffer.value) + ", from " + buffer.from->string());
+  std::int32_t BufferSize() {
+    const BufferSizeChoice buffer = SendBufferSize(options_);
+    if (buffer.from && buffer.unreadable) {
+      console_.Warning(buffer.from->string(), "cannot be read; the buffer size is " + std::to_string(buffer.value));
+    } else if (buffer.from) {
+      console_.Note("Buffer size " + std::to_string(buffer.value) + ", from " + buffer.from->string());
+    }
+    if (buffer.pauseFrom) {
+      console_.Note("Pause " + std::to_string(buffer.pauseMs) + " ms, from " + buffer.pauseFrom->string());
+    }
+    pauseMs_ = buffer.pauseMs;
+    return buffer.value;
   }
-  if (buffer.pauseFrom) console.Note("Pause " + std::to_string(buffer.pauseMs) + " ms, from " + buffer.pauseFrom->string());
-  const std::int32_t bufferSize = buffer.value;
 
-  // A dry run opens no port, so whatever --port names does not matter to it.
-  const bool dryRun = ports == nullptr || options.dryRun;
-  DryRunPorts noPort;
-  midi::MidiPorts& layer = dryRun ? noPort : *ports;
-  SendDialogs dialogs(console.err);
-  const auto interrupted = [&] {
-    const int signal = stops != nullptr && stops->load() > 0 && stopSignal ? stopSignal() : 0;
+  int Signal() const { return stops_ != nullptr && stops_->load() > 0 && stopSignal_ ? stopSignal_() : 0; }
+
+  // The signal that stopped the send, said with how far it came; 0 when none did.
+  int Interrupted() {
+    const int signal = Signal();
     if (signal != 0) {
-      console.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " + std::to_string(sentBytes) +
-                    " of " + std::to_string(totalBytes) + " bytes sent");
+      console_.Error(std::string("interrupted by ") + platform::SignalName(signal) + ": " +
+                     std::to_string(sentBytes_) + " of " + std::to_string(totalBytes_) + " bytes sent");
     }
     return signal;
-  };
-  // A MIDI server that did not answer may have been given up on already.
-  if (const int signal = dryRun ? 0 : interrupted(); signal != 0) return finish(platform::ExitStatusForSignal(signal));
-  // The output slots as the window's output list holds them.
-  roles::NoEventPump listPump;
-  EntryList cInp, cOut;
-  midi::DeviceSession devices(layer, dialogs, listPump, cInp, cOut);
-  bool quit = false;
-  (void)devices.Open(quit);
-  const std::optional<int> slot = ChooseSlot(dryRun ? "0" : options.port.value_or("0"), cOut.Items(), "output", console);
-  if (!slot) return finish(kExitUsageOrIo);
-  devices.SelectOutput(*slot);
-  if (!dryRun) console.Note("Sending to output slot " + std::to_string(*slot) + " (" + cOut.Item(*slot) + ").");
+  }
 
-  // The files are listed in the order given; the command line's list has no length
-  // limit of its own.
-  roles::TextBox list{0};
-  std::string text;
-  for (const std::string& name : options.files) text += name + "\r\n";
-  list.SetText(text);
+  int Transmit(midi::MidiPorts& layer, bool dryRun, const InputsByName& inputs, std::int32_t bufferSize) {
+    SendDialogs dialogs(console_.err);
+    // The output slots as the window's output list holds them.
+    roles::NoEventPump listPump;
+    EntryList cInp, cOut;
+    midi::DeviceSession devices(layer, dialogs, listPump, cInp, cOut);
+    bool quit = false;
+    (void)devices.Open(quit);
+    const std::optional<int> slot =
+        ChooseSlot(dryRun ? "0" : options_.port.value_or("0"), cOut.Items(), "output", console_);
+    if (!slot) return kExitUsageOrIo;
+    devices.SelectOutput(*slot);
+    if (!dryRun) console_.Note("Sending to output slot " + std::to_string(*slot) + " (" + cOut.Item(*slot) + ").");
 
-  CliSession session;
-  ProgressLine progress(console, options.progress && !dryRun);
-  transmit::PacingCountdown countdown;
-  SteadyTimer3 timer3(countdown, !dryRun, stops, session.flags.AbortRequested);
-  transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer,
-                                   devices.State(), dialogs, timer3, progress, countdown, timer3, bufferSize, {},
-                                   buffer.pauseMs});
-  // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
-  // one from another, not a second copy of the files.
-  PieceTally tally;
-  session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });
-  engine.SetOpener([&inputs](const std::string& name) { return inputs.Open(name); });
+    // The files are listed in the order given; the command line's list has no length
+    // limit of its own.
+    roles::TextBox list{0};
+    std::string text;
+    for (const std::string& name : options_.files) text += name + "\r\n";
+    list.SetText(text);
 
-  int blockNumber = 0;
-  engine.SetHandOverObserver([&](const transmit::HandOver& h) {
+    CliSession session;
+    ProgressLine progress(console_, options_.progress && !dryRun);
+    transmit::PacingCountdown countdown;
+    SteadyTimer3 timer3(countdown, !dryRun, stops_, session.flags.AbortRequested);
+    transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer,
+                                     devices.State(), dialogs, timer3, progress, countdown, timer3, bufferSize, {},
+                                     pauseMs_});
+    // The pieces sent are shown nowhere here: the store keeps only what it needs to tell
+    // one from another, not a second copy of the files.
+    PieceTally tally;
+    session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });
+    engine.SetOpener([&inputs](const std::string& name) { return inputs.Open(name); });
+    engine.SetHandOverObserver([&](const transmit::HandOver& h) { HandedOver(h, progress); });
+
+    const transmit::SendEnd end = engine.Send();
+    // Closing lets the port pass on what it still holds.
+    devices.Close();
+    progress.Clear();
+    transmitted_ = true;
+    return Ended(end, engine.FilesNotOpened() > 0, dialogs.last, layer);
+  }
+
+  void HandedOver(const transmit::HandOver& h, ProgressLine& progress) {
     if (h.result != midi::kNoError) return;
-    sentBytes += static_cast<std::uint64_t>(h.bytes);
-    ++blockNumber;
-    if (console.json) {
-      blocks.push_back({{"bytes", h.bytes}, {"paced", h.paced}});
+    sentBytes_ += static_cast<std::uint64_t>(h.bytes);
+    ++blockCount_;
+    if (console_.json) {
+      blocks_.push_back({{"bytes", h.bytes}, {"paced", h.paced}});
     } else {
       progress.Clear();
-      out << "block " << blockNumber << ": " << h.bytes << " bytes" << (h.endOfFile ? " (end of file)" : "")
-          << std::endl;
+      console_.out << "block " << blockCount_ << ": " << h.bytes << " bytes" << (h.endOfFile ? " (end of file)" : "")
+                   << std::endl;
     }
-    progress.Update(blockNumber);
-  });
+    progress.Update(blockCount_);
+  }
 
-  const transmit::SendEnd end = engine.Send();
-  // Closing lets the port pass on what it still holds.
-  devices.Close();
-  progress.Clear();
+  // The exit status; said (the dialogs' last words) is the error of a send that failed.
+  int Ended(transmit::SendEnd end, bool filesNotOpened, const std::string& said, midi::MidiPorts& layer) {
+    int status = kExitOk;
+    if (end == transmit::SendEnd::BlockTooLong) {
+      console_.RecordError(transmit::kBlockTooLong);
+      status = kExitDataProblem;
+    } else if (end != transmit::SendEnd::Finished || filesNotOpened) {
+      // Already said by the dialogs, in the window's words.
+      console_.RecordError(said);
+      status = kExitUsageOrIo;
+    }
+    if (const std::uint64_t lost = layer.LostOutputBytes(); lost > 0) {
+      sentBytes_ -= std::min(sentBytes_, lost);
+      console_.Error(std::to_string(lost) + " bytes did not reach the MIDI system.");
+      status = kExitUsageOrIo;
+    }
+    if (const int signal = Interrupted(); signal != 0) status = platform::ExitStatusForSignal(signal);
+    return status;
+  }
 
-  int status = kExitOk;
-  if (end == transmit::SendEnd::BlockTooLong) {
-    console.RecordError(transmit::kBlockTooLong);
-    status = kExitDataProblem;
-  } else if (end != transmit::SendEnd::Finished || engine.FilesNotOpened() > 0) {
-    // Already said by the dialogs, in the window's words.
-    console.RecordError(dialogs.last);
-    status = kExitUsageOrIo;
-  }
-  if (const std::uint64_t lost = layer.LostOutputBytes(); lost > 0) {
-    sentBytes -= std::min(sentBytes, lost);
-    console.Error(std::to_string(lost) + " bytes did not reach the MIDI system.");
-    status = kExitUsageOrIo;
-  }
-  if (const int signal = interrupted(); signal != 0) status = platform::ExitStatusForSignal(signal);
-  if (!console.json) {
-    out << sentBytes << " bytes sent in " << blockNumber << " blocks, " << totalBytes - std::min(totalBytes, sentBytes)
-        << " bytes left unsent\n";
-  }
-  return finish(status);
+  const SendOptions& options_;
+  Console& console_;
+  const std::atomic<int>* stops_;
+  const std::function<int()>& stopSignal_;
+  Json blocks_ = Json::array();
+  std::uint64_t sentBytes_ = 0;
+  std::uint64_t totalBytes_ = 0;
+  std::int32_t pauseMs_ = transmit::kPauseMs;  // after each paced block: --pause, SETTINGS.DAT or this
+  int blockCount_ = 0;
+  bool transmitted_ = false;  // the engine ran: the text report has its last line
+};
+
+}  // namespace
+
+int RunSend(const SendOptions& options, midi::MidiPorts* ports, Console& console, const std::atomic<int>* stops,
+            const std::function<int()>& stopSignal) {
+  SendRun send(options, console, stops, stopSignal);
+  return send.Report(send.Run(ports));
 }
 
 }  // namespace cli

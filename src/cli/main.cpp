@@ -7,6 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/JsonWriter.h"
 #include "cli/Subcommands.h"
 #include "platform/Platform.h"
 
@@ -18,7 +19,7 @@ bool WantsJson(int argc, char** argv) {
 
 void SayError(cli::Console& console, bool json, const std::string& text) {
   console.Error(text);
-  if (json) console.out << "{\n  \"error\": " << cli::JsonText(text) << "\n}\n";
+  if (json) cli::JsonWriter(console.out).Field("error", text).End();
 }
 
 const CLI::App* FindSubcommand(const CLI::App& app, const std::string& name) {
