@@ -11,7 +11,7 @@
 #include "DumpGenerator.h"
 #include "settings/Settings.h"
 #include "support/SplitByAddress.h"
-#include "ui/CaptureSession.h"
+#include "session/CaptureSession.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "DumpGenerator.h"
 #include "filelist/ListText.h"
-#include "ui/CaptureSession.h"
+#include "session/CaptureSession.h"
 
 namespace {
 
