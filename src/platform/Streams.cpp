@@ -114,11 +114,6 @@ std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, i
   return got;
 }
 
-std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return std::fopen("/dev/null", "rb");
-  return ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-}
-
 #else  // the portable path: the C and C++ libraries only
 
 void UseBinaryStandardStreams() {
@@ -153,17 +148,6 @@ std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, i
   const std::size_t n = std::fread(data, 1, size, file);
   if (n < size && std::ferror(file) != 0) error = errno != 0 ? errno : EIO;
   return n;
-}
-
-std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::tmpfile();
-  if (f == nullptr) return nullptr;
-  if (std::fwrite(data, 1, size, f) != size) {
-    std::fclose(f);
-    return nullptr;
-  }
-  std::rewind(f);
-  return f;
 }
 
 #endif

@@ -32,8 +32,4 @@ std::size_t ReadWaiting(std::FILE* file, std::uint8_t* data, std::size_t size, i
 // its first signal then saves its recording through a slow reader until the next one.
 void WaitsEndOnNextStop();
 
-// A stream that reads the bytes given, which must outlive it; nullptr when none can be
-// made. Lets code that reads files take bytes already in memory.
-std::FILE* OpenBytesForReading(const std::uint8_t* data, std::size_t size);
-
 }  // namespace platform
