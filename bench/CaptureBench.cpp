@@ -48,16 +48,16 @@ void StopAfterAFullDump(benchmark::State& state) {
   const std::vector<std::uint8_t> dump = dumpgen::GenerateDump(o);
 
   mc303::SharedFlags flags;
-  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  roles::TextBox filesBox{8192}, piecesBox{16384}, reportBox{1024}, trafficBox{174};
   roles::NoEventPump pump;
   AnsweringDialogs dialogs(dir);
   roles::NoProgressWindow splash;
   mc303::DiskLogFile log(dir);
   session::DiskLogSource source(log);
-  mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
-  filelist::FileList list(flags, tFiles, parse, pump, dialogs, splash);
+  mc303::SysexIntake parse(flags, piecesBox, reportBox, pump, dialogs, log);
+  filelist::FileList list(flags, filesBox, parse, pump, dialogs, splash);
   session::MainWindowState window;
-  session::CaptureControl control(flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window);
+  session::CaptureControl control(flags, parse, list, filesBox, piecesBox, reportBox, trafficBox, dialogs, source, window);
 
   for (auto _ : state) {
     state.PauseTiming();
@@ -69,7 +69,7 @@ void StopAfterAFullDump(benchmark::State& state) {
     if (dialogs.messages != 0) state.SkipWithError("Stop raised a message on a clean dump");
   }
   state.counters["logged_bytes"] = parse.Log().ByteCount;
-  state.counters["listed_files"] = static_cast<double>(std::count(tFiles.Text().begin(), tFiles.Text().end(), '\n'));
+  state.counters["listed_files"] = static_cast<double>(std::count(filesBox.Text().begin(), filesBox.Text().end(), '\n'));
   fs::remove_all(dir);
 }
 BENCHMARK(StopAfterAFullDump)->Unit(benchmark::kMillisecond);

@@ -52,11 +52,11 @@ void ParseMidiByteWithIdentification(benchmark::State& state) {
   const auto& stream = Stream();
   for (auto _ : state) {
     mc303::SharedFlags flags;
-    roles::TextBox tPieces{16384}, tDev{1024};
+    roles::TextBox piecesBox{16384}, reportBox{1024};
     roles::NoEventPump pump;
     SilentDialogs dialogs;
     mc303::MemoryLogFile log;
-    mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
+    mc303::SysexIntake parse(flags, piecesBox, reportBox, pump, dialogs, log);
     flags.RecordingActive = true;
     parse.ResetPieceStore();
     const bool report = state.range(0) != 0;
@@ -77,11 +77,11 @@ void ParseMidiByteLoggingToDisk(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   for (auto _ : state) {
     mc303::SharedFlags flags;
-    roles::TextBox tPieces{16384}, tDev{1024};
+    roles::TextBox piecesBox{16384}, reportBox{1024};
     roles::NoEventPump pump;
     SilentDialogs dialogs;
     mc303::DiskLogFile log(dir);
-    mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
+    mc303::SysexIntake parse(flags, piecesBox, reportBox, pump, dialogs, log);
     flags.RecordingActive = true;
     parse.ResetPieceStore();
     int refused = 0;

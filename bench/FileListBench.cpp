@@ -37,13 +37,13 @@ class CountingPump final : public roles::EventPump {
 
 struct Core {
   mc303::SharedFlags flags;
-  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
+  roles::TextBox filesBox{8192}, piecesBox{16384}, reportBox{1024};
   CountingPump pump;
   SilentDialogs dialogs;
   roles::NoProgressWindow splash;
   mc303::DiskLogFile log;
-  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
-  filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, pump, dialogs, log};
+  filelist::FileList list{flags, filesBox, parse, pump, dialogs, splash};
   explicit Core(const fs::path& programDir) : log(programDir) {}
 };
 
@@ -87,7 +87,7 @@ void AddOneFileToAListOf100(benchmark::State& state) {
   std::int64_t pumps = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    core.tFiles.SetText(list);
+    core.filesBox.SetText(list);
     core.pump.calls = 0;
     state.ResumeTiming();
     const bool listed = core.list.HasRoomFor(added);
@@ -96,7 +96,7 @@ void AddOneFileToAListOf100(benchmark::State& state) {
     if (!listed || !loaded) state.SkipWithError("the add was refused");
     pumps += core.pump.calls;
   }
-  state.counters["files"] = static_cast<double>(filelist::CompleteLines(core.tFiles.Text()).size());
+  state.counters["files"] = static_cast<double>(filelist::CompleteLines(core.filesBox.Text()).size());
   state.counters["logged_bytes"] = core.parse.Log().ByteCount;
   state.counters["pumps_per_add"] = static_cast<double>(pumps) / static_cast<double>(state.iterations());
   fs::remove_all(dir);

@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
   midi::RtMidiPorts ports;
   cli::KeptDialogs dialogs;
   roles::NoEventPump pump;
-  cli::EntryList cInp, cOut;
-  midi::DeviceSession devices(ports, dialogs, pump, cInp, cOut);
+  cli::EntryList inputList, outputList;
+  midi::DeviceSession devices(ports, dialogs, pump, inputList, outputList);
   std::vector<std::uint8_t> block(200, 0x11);
   block.front() = 0xF0;
   block.back() = 0xF7;
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 2; ++round) {
     if (!(round == 0 ? devices.Open(quit) : devices.Rescan(quit))) return 2;
     int slot = 0;
-    while (slot < cOut.ListCount() && cOut.Item(slot).find(argv[1]) == std::string::npos) ++slot;
-    if (slot == cOut.ListCount()) {
+    while (slot < outputList.ListCount() && outputList.Item(slot).find(argv[1]) == std::string::npos) ++slot;
+    if (slot == outputList.ListCount()) {
       std::fprintf(stderr, "port-cycles: no output port holds '%s'\n", argv[1]);
       return 2;
     }

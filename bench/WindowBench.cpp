@@ -106,14 +106,14 @@ void AddOneFileToAListOf100(benchmark::State& state) {
   std::int64_t pumps = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    program.Boxes().tFiles.SetText(list);
+    program.Boxes().filesBox.SetText(list);
     window.dialogs.paths = {added};
     window.pump.calls = 0;
     state.ResumeTiming();
-    program.Window().bAdd->click();
+    program.Window().addButton->click();
     pumps += window.pump.calls;
   }
-  if (filelist::CompleteLines(program.Boxes().tFiles.Text()).size() != 101 || !window.dialogs.messages.empty()) {
+  if (filelist::CompleteLines(program.Boxes().filesBox.Text()).size() != 101 || !window.dialogs.messages.empty()) {
     state.SkipWithError("the add was refused");
   }
   state.counters["pumps_per_add"] = static_cast<double>(pumps) / static_cast<double>(state.iterations());
@@ -139,10 +139,10 @@ void SendTheExampleDump(benchmark::State& state) {
   double wallSeconds = 0;
   std::size_t blocks = 0;
   for (auto _ : state) {
-    program.Boxes().tFiles.SetText(dump + "\r\n");
+    program.Boxes().filesBox.SetText(dump + "\r\n");
     const std::clock_t cpuBefore = std::clock();
     const auto wallBefore = std::chrono::steady_clock::now();
-    program.Window().bSend->click();
+    program.Window().sendButton->click();
     wallSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
     cpuSeconds += static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     blocks = window.ports.OutputMessages().size();

@@ -11,23 +11,23 @@ Program::Program(const ProgramEnvironment& env)
     : env_(env),
       settings_(env.programDirectory, env.dialogs),
       log_(env.programDirectory),
-      parse_(flags_, boxes_.tPieces, boxes_.tDev, env.pump, env.dialogs, log_),
+      parse_(flags_, boxes_.piecesBox, boxes_.reportBox, env.pump, env.dialogs, log_),
       progress_(env.dialogs, flags_),
-      window_(std::make_unique<ui::fMIDI>(ui::MainWindowParts{boxes_, flags_, title_, mainState_, env.pump, settings_,
+      window_(std::make_unique<ui::MainWindow>(ui::MainWindowParts{boxes_, flags_, title_, mainState_, env.pump, settings_,
                                                               env.programDirectory,
                                                               [this] { return parse_.Log().Suppressed; }})),
-      fileList_(flags_, boxes_.tFiles, parse_, env.pump, env.dialogs, progress_,
-                [this](bool enabled) { window_->bAdd->setEnabled(enabled); }),
+      fileList_(flags_, boxes_.filesBox, parse_, env.pump, env.dialogs, progress_,
+                [this](bool enabled) { window_->addButton->setEnabled(enabled); }),
       logSource_(log_),
-      capture_(flags_, parse_, fileList_, boxes_.tFiles, boxes_.tPieces, boxes_.tDev, boxes_.tTraffic, env.dialogs,
+      capture_(flags_, parse_, fileList_, boxes_.filesBox, boxes_.piecesBox, boxes_.reportBox, boxes_.trafficBox, env.dialogs,
                logSource_, mainState_),
       devices_(env.ports, env.dialogs, env.pump, window_->InputList(), window_->OutputList()),
       timer3_(*window_, countdown_, env.clock != nullptr ? *env.clock : steadyClock_),
-      transmit_({flags_, parse_, boxes_.tFiles, boxes_.tDev, boxes_.tTraffic, env.ports, devices_.State(), env.dialogs,
+      transmit_({flags_, parse_, boxes_.filesBox, boxes_.reportBox, boxes_.trafficBox, env.ports, devices_.State(), env.dialogs,
                  env.pump, progress_, countdown_, timer3_, settings_.TransmitBufferSize,
                  [this] { return fileList_.ReloadFileList(); }, settings_.PauseMs}),
       idle_(std::make_unique<QtIdleWait>(env.ports.InputArrived(), env.pump)),
-      loop_({flags_, devices_, env.pump, boxes_.tTraffic, parse_, *idle_}) {
+      loop_({flags_, devices_, env.pump, boxes_.trafficBox, parse_, *idle_}) {
   ConnectHandlers();
 }
 
@@ -43,7 +43,7 @@ Program::~Program() = default;
 // uses only the output. Add and removals from the Files box re-read the list, which
 // would throw away a capture between Start and Stop; they are refused then.
 void Program::ConnectHandlers() {
-  ui::fMIDI& w = *window_;
+  ui::MainWindow& w = *window_;
   progress_.SetOwner(window_.get(), [this] { return window_->ClearOfControls(); });
 
   // What a Send leaves in the report box says what was sent; the start prompt's blink
@@ -133,7 +133,7 @@ bool Program::StartUp() {
   env_.pump.PumpEvents();
 
   title_.TitleDismissed = false;
-  titleWindow_ = std::make_unique<ui::fTitle>(title_);
+  titleWindow_ = std::make_unique<ui::TitleWindow>(title_);
   titleWindow_->Load(window_.get());
   env_.pump.PumpEvents();
 
@@ -144,7 +144,7 @@ bool Program::StartUp() {
   }
 
   window_->Load();
-  boxes_.tTraffic.SetText("");
+  boxes_.trafficBox.SetText("");
   devices_.FillLists(flags_.QuitRequested);
   window_->FitDeviceLists();
 

@@ -28,9 +28,9 @@
 #include "transmit/PacingCountdown.h"
 #include "transmit/TransmitEngine.h"
 #include "ui/QtTimer3.h"
-#include "ui/fMIDI.h"
-#include "ui/fSplash.h"
-#include "ui/fTitle.h"
+#include "ui/MainWindow.h"
+#include "ui/ProgressDialog.h"
+#include "ui/TitleWindow.h"
 
 namespace app {
 
@@ -100,9 +100,9 @@ class Program {
   midi::DeviceSession& Devices() { return devices_; }
   transmit::TransmitEngine& Transmit() { return transmit_; }
   session::ReceiveLoop& Loop() { return loop_; }
-  ui::fMIDI& Window() { return *window_; }
+  ui::MainWindow& Window() { return *window_; }
   // Null until start-up shows it.
-  ui::fTitle* TitleWindow() { return titleWindow_.get(); }
+  ui::TitleWindow* ShownTitleWindow() { return titleWindow_.get(); }
 
  private:
   void ConnectHandlers();
@@ -116,7 +116,7 @@ class Program {
   mc303::DiskLogFile log_;
   mc303::SysexIntake parse_;
   ui::QtProgressWindow progress_;
-  std::unique_ptr<ui::fMIDI> window_;
+  std::unique_ptr<ui::MainWindow> window_;
   filelist::FileList fileList_;
   // Stop and Save copy OUTFILE.SYX from the program's directory, where the parser logs.
   session::DiskLogSource logSource_;
@@ -128,7 +128,7 @@ class Program {
   transmit::TransmitEngine transmit_;
   std::unique_ptr<session::IdleWait> idle_;
   session::ReceiveLoop loop_;
-  std::unique_ptr<ui::fTitle> titleWindow_;
+  std::unique_ptr<ui::TitleWindow> titleWindow_;
   std::unique_ptr<roles::OpenQuestion> quitQuestion_;
   bool quitAfterSend_ = false;
   bool rescanning_ = false;

@@ -60,16 +60,16 @@ struct CliSession {
   mc303::SharedFlags flags;
   // The window's Files box holds 8192 characters; a command line has no box, and lists
   // as many files as it is given.
-  roles::TextBox tFiles{0};
-  roles::TextBox tPieces{kPiecesMaxLength};
-  roles::TextBox tDev{kDevMaxLength};
-  roles::TextBox tTraffic{kTrafficMaxLength};
+  roles::TextBox filesBox{0};
+  roles::TextBox piecesBox{kPiecesMaxLength};
+  roles::TextBox reportBox{kDevMaxLength};
+  roles::TextBox trafficBox{kTrafficMaxLength};
   roles::NoEventPump pump;
   KeptDialogs dialogs;
   mc303::MemoryLogFile memory;  // the logged bytes, with KeepLog::Yes
   CountingLogFile counting;
   mc303::OutputLogFile& log;
-  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, pump, dialogs, log};
 };
 
 }  // namespace cli

@@ -71,7 +71,7 @@ int AddLikeTheWindow(const std::vector<std::string>& names, const InputsByName& 
                      std::vector<std::string>& order, Console& console) {
   CliSession session;
   roles::NoProgressWindow splash;
-  filelist::FileList list(session.flags, session.tFiles, session.parse, session.pump, session.dialogs, splash);
+  filelist::FileList list(session.flags, session.filesBox, session.parse, session.pump, session.dialogs, splash);
   // Only whether a piece is there tells a duplicate; its bytes are never saved here.
   PieceTally tally;
   session.parse.SetMessageObserver([&](const mc303::MessageReport& r) { tally.Take(session.parse.Store(), r); });
@@ -96,7 +96,7 @@ int AddLikeTheWindow(const std::vector<std::string>& names, const InputsByName& 
     console.Error(OutputName(path), kNothingStored);
     return kExitDataProblem;
   }
-  const std::string& text = session.tFiles.Text();
+  const std::string& text = session.filesBox.Text();
   for (const filelist::ListLine& line : filelist::CompleteLines(text)) {
     order.emplace_back(text, line.start, line.contentEnd - line.start);
   }

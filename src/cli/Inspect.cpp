@@ -74,7 +74,7 @@ class InspectJson {
                   {"pattern_bytes", store.PatternPresent[i] ? tally.patternBytes[i] : 0},
                   {"settings_bytes", store.SettingsPresent[i] ? tally.settingsBytes[i] : 0}});
     }
-    json_.Field("pieces_box", session.tPieces.Text())
+    json_.Field("pieces_box", session.piecesBox.Text())
         .Field("pending_bytes", store.PendingBytes.size())
         .Field("logged_bytes", session.parse.Log().ByteCount);
     if (error) json_.Field("error", *error);
@@ -120,7 +120,7 @@ int RunInspect(const std::vector<std::string>& names, Console& console) {
   if (json) {
     json->End(session, tally, console.FirstError());
   } else if (fed) {
-    PrintBoxLines(session.tPieces.Text(), console.out);
+    PrintBoxLines(session.piecesBox.Text(), console.out);
     console.out << messages << " messages, " << bad << " bad checksums, " << duplicates << " duplicates, "
                 << session.parse.Store().PendingBytes.size() << " bytes pending\n";
   }

@@ -109,21 +109,21 @@ bool CaptureEnd::Reached(std::uint64_t bytesReceived, std::chrono::steady_clock:
 int RunPorts(midi::MidiPorts& ports, Console& console) {
   roles::NoEventPump pump;
   KeptDialogs dialogs;
-  EntryList cInp, cOut;
-  midi::DeviceSession devices(ports, dialogs, pump, cInp, cOut);
+  EntryList inputList, outputList;
+  midi::DeviceSession devices(ports, dialogs, pump, inputList, outputList);
   bool quitRequested = false;
   if (!devices.Open(quitRequested)) console.Note(kNoDevices);
 
   Json list = Json::array();
   for (int s = 0; s < devices.State().DeviceSlotCount; ++s) {
-    const bool hasIn = s < cInp.ListCount();
-    const bool hasOut = s < cOut.ListCount();
+    const bool hasIn = s < inputList.ListCount();
+    const bool hasOut = s < outputList.ListCount();
     if (console.json) {
       list.push_back({{"slot", s},
-                      {"input", hasIn ? Json(cInp.Item(s)) : Json(nullptr)},
-                      {"output", hasOut ? Json(cOut.Item(s)) : Json(nullptr)}});
+                      {"input", hasIn ? Json(inputList.Item(s)) : Json(nullptr)},
+                      {"output", hasOut ? Json(outputList.Item(s)) : Json(nullptr)}});
     } else {
-      console.out << s << "  in: " << (hasIn ? cInp.Item(s) : "-") << "  out: " << (hasOut ? cOut.Item(s) : "-")
+      console.out << s << "  in: " << (hasIn ? inputList.Item(s) : "-") << "  out: " << (hasOut ? outputList.Item(s) : "-")
                   << '\n';
     }
   }
@@ -193,14 +193,14 @@ Recorded Record(const CaptureOptions& options, midi::MidiPorts& ports, const std
                 CliSession& session, Console& console, const CaptureHooks& hooks) {
   Recorded recorded;
   CapturePump pump(hooks.onPump, session.parse);
-  EntryList cInp, cOut;
-  midi::DeviceSession devices(ports, session.dialogs, pump, cInp, cOut);
+  EntryList inputList, outputList;
+  midi::DeviceSession devices(ports, session.dialogs, pump, inputList, outputList);
   bool& quit = session.flags.QuitRequested;
   if (!devices.Open(quit)) {
     console.Error(kNoDevices);
     return {kExitUsageOrIo, 0};
   }
-  const std::optional<int> slot = ChooseSlot(options.port.value_or("0"), cInp.Items(), "input", console);
+  const std::optional<int> slot = ChooseSlot(options.port.value_or("0"), inputList.Items(), "input", console);
   if (!slot) return {kExitUsageOrIo, 0};
   if (*slot != devices.State().SelectedInput) devices.SelectInput(*slot);
 
@@ -213,7 +213,7 @@ Recorded Record(const CaptureOptions& options, midi::MidiPorts& ports, const std
     }
     if (!console.json) console.out << r.reportLine << std::endl;
   });
-  console.Note("Recording from input slot " + std::to_string(*slot) + " (" + cInp.Item(*slot) +
+  console.Note("Recording from input slot " + std::to_string(*slot) + " (" + inputList.Item(*slot) +
                "); start the bulk dump now. Ctrl-C ends the capture.");
 
   std::optional<std::chrono::milliseconds> idleTimeout;
@@ -222,7 +222,7 @@ Recorded Record(const CaptureOptions& options, midi::MidiPorts& ports, const std
   }
   CaptureEnd end(idleTimeout);
   CaptureIdleWait idle(ports.InputArrived(), end, stop, session.parse, quit);
-  session::ReceiveLoop loop({session.flags, devices, pump, session.tTraffic, session.parse, idle});
+  session::ReceiveLoop loop({session.flags, devices, pump, session.trafficBox, session.parse, idle});
   loop.Run();
   // The signal that ended the recording does not cut its saving short; a further one
   // ends a wait for a FIFO's reader (the recording is then kept elsewhere).
@@ -238,7 +238,7 @@ Recorded Record(const CaptureOptions& options, midi::MidiPorts& ports, const std
     recorded.status = kExitDataProblem;
   }
   if (sourceGone) {
-    console.Warning(cInp.Item(*slot), "the input port went away during the capture; what arrived before it went is saved");
+    console.Warning(inputList.Item(*slot), "the input port went away during the capture; what arrived before it went is saved");
   }
   return recorded;
 }

@@ -319,15 +319,15 @@ class SendRun {
     SendDialogs dialogs(console_.err);
     // The output slots as the window's output list holds them.
     roles::NoEventPump listPump;
-    EntryList cInp, cOut;
-    midi::DeviceSession devices(layer, dialogs, listPump, cInp, cOut);
+    EntryList inputList, outputList;
+    midi::DeviceSession devices(layer, dialogs, listPump, inputList, outputList);
     bool quit = false;
     (void)devices.Open(quit);
     const std::optional<int> slot =
-        ChooseSlot(dryRun ? "0" : options_.port.value_or("0"), cOut.Items(), "output", console_);
+        ChooseSlot(dryRun ? "0" : options_.port.value_or("0"), outputList.Items(), "output", console_);
     if (!slot) return kExitUsageOrIo;
     devices.SelectOutput(*slot);
-    if (!dryRun) console_.Note("Sending to output slot " + std::to_string(*slot) + " (" + cOut.Item(*slot) + ").");
+    if (!dryRun) console_.Note("Sending to output slot " + std::to_string(*slot) + " (" + outputList.Item(*slot) + ").");
 
     // The files are listed in the order given; the command line's list has no length
     // limit of its own.
@@ -340,7 +340,7 @@ class SendRun {
     ProgressLine progress(console_, options_.progress && !dryRun);
     transmit::PacingCountdown countdown;
     SteadyTimer3 timer3(countdown, !dryRun, stops_, session.flags.AbortRequested);
-    transmit::TransmitEngine engine({session.flags, session.parse, list, session.tDev, session.tTraffic, layer,
+    transmit::TransmitEngine engine({session.flags, session.parse, list, session.reportBox, session.trafficBox, layer,
                                      devices.State(), dialogs, timer3, progress, countdown, timer3, bufferSize, {},
                                      pauseMs_});
     // The pieces sent are shown nowhere here: the store keeps only what it needs to tell

@@ -18,14 +18,14 @@ std::string DamagedMidiMessage(std::string_view path, std::string_view reason) {
   return "The MIDI file " + std::string(path) + " is damaged and cannot be loaded: " + std::string(reason) + ".";
 }
 
-FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::SysexIntake& parse, roles::EventPump& pump,
-                   roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled)
+FileList::FileList(mc303::SharedFlags& flags, roles::TextBox& filesBox, mc303::SysexIntake& parse, roles::EventPump& pump,
+                   roles::Dialogs& dialogs, roles::ProgressWindow& progress, std::function<void(bool)> setAddEnabled)
     : flags_(flags),
-      tFiles_(tFiles),
+      filesBox_(filesBox),
       parse_(parse),
       pump_(pump),
       dialogs_(dialogs),
-      fSplash_(fSplash),
+      progress_(progress),
       setAddEnabled_(std::move(setAddEnabled)) {}
 
 void FileList::AddClicked() {
@@ -49,7 +49,7 @@ void FileList::AddClicked() {
 
 AddOutcome FileList::AddFile(const std::string& path) {
   if (RefuseLineBreak(path)) return AddOutcome::BadName;
-  const std::string previous = tFiles_.Text();
+  const std::string previous = filesBox_.Text();
   const std::string line = path + "\r\n";
   const bool listed = HasRoomFor(line);
   AddFileLine(line);
@@ -59,8 +59,8 @@ AddOutcome FileList::AddFile(const std::string& path) {
 
 bool FileList::ReloadOrPutBack(const std::string& previous) {
   if (ReloadFileList()) return true;
-  if (tFiles_.Text() != previous) {
-    tFiles_.SetText(previous);
+  if (filesBox_.Text() != previous) {
+    filesBox_.SetText(previous);
     if (ReloadFileList()) return false;
   }
   // The names the user chose are not thrown away for one that cannot be read now;
@@ -70,8 +70,8 @@ bool FileList::ReloadOrPutBack(const std::string& previous) {
 }
 
 bool FileList::HasRoomFor(std::string_view line) const {
-  const int maxLength = tFiles_.MaxLength();
-  return maxLength <= 0 || static_cast<std::int64_t>(tFiles_.Length()) + roles::CharCount(line) <= maxLength;
+  const int maxLength = filesBox_.MaxLength();
+  return maxLength <= 0 || static_cast<std::int64_t>(filesBox_.Length()) + roles::CharCount(line) <= maxLength;
 }
 
 void FileList::AddFileLine(const std::string& line) {
@@ -81,20 +81,20 @@ void FileList::AddFileLine(const std::string& line) {
     dialogs_.MessageBox(kTooManyFiles);
     return;
   }
-  tFiles_.Append(line);
+  filesBox_.Append(line);
   // One pump serves the whole sort: the box holds at most 8192 characters, which sort
   // in far less time than the window may go without processing its events. The text
   // is read after the pump, so whatever a handler did to it there is sorted too.
   pump_.PumpEvents();
-  std::string sorted = SortListText(tFiles_.Text());
-  if (sorted != tFiles_.Text()) tFiles_.SetText(std::move(sorted));
-  tFiles_.SetCaretToEnd();
+  std::string sorted = SortListText(filesBox_.Text());
+  if (sorted != filesBox_.Text()) filesBox_.SetText(std::move(sorted));
+  filesBox_.SetCaretToEnd();
   // The caret at the end shows the end of the list; the new line may have sorted into
   // its middle, and the user is to see where it went.
-  const std::string& text = tFiles_.Text();
+  const std::string& text = filesBox_.Text();
   for (const ListLine& l : CompleteLines(text)) {
     if (std::string_view(text).substr(l.start, l.contentEnd - l.start) == path) {
-      tFiles_.ScrollIntoView(roles::CharCount(std::string_view(text).substr(0, l.start)));
+      filesBox_.ScrollIntoView(roles::CharCount(std::string_view(text).substr(0, l.start)));
       break;
     }
   }
@@ -112,11 +112,11 @@ bool FileList::ReloadFileList() {
   roles::FlagScope reloading(reloading_);
   // Handlers run while the files are read may change the box; the reload goes on with
   // the list it started with.
-  const std::string list = tFiles_.Text();
+  const std::string list = filesBox_.Text();
   const std::vector<ListLine> lines = CompleteLines(list);
   std::size_t next = 0;
   std::optional<ListedFile> file;
-  lastFailure_ = ReloadFiles({flags_, parse_, pump_, fSplash_}, Reports::OffAndRefusalsEnd, [&]() -> ListedFile* {
+  lastFailure_ = ReloadFiles({flags_, parse_, pump_, progress_}, Reports::OffAndRefusalsEnd, [&]() -> ListedFile* {
     for (; next < lines.size(); ++next) {
       const std::string path = list.substr(lines[next].start, lines[next].contentEnd - lines[next].start);
       if (path.empty()) continue;
@@ -189,15 +189,15 @@ ReloadFailure ReloadFiles(const ReloadParts& p, Reports reports, const std::func
     // Up from the first file to the end of the reload: shown and hidden for each file, a
     // list of small files would flash it too briefly to be drawn.
     if (!std::exchange(splashShown, true)) {
-      p.fSplash.SetCaption(kLoadingCaption);
-      p.fSplash.Show();
+      p.progress.SetCaption(kLoadingCaption);
+      p.progress.Show();
     }
     p.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
     failure = FeedFile(p, reports, *file);
     if (failure != ReloadFailure::None) failed(*file, failure);
     if (p.flags.AbortRequested) failure = ReloadFailure::Aborted;
   }
-  if (splashShown) p.fSplash.Hide();
+  if (splashShown) p.progress.Hide();
   if (!p.parse.Log().RestartPending) p.parse.CloseOutfile();
   p.flags.RecordingActive = false;
   return failure;
@@ -217,8 +217,8 @@ void FileList::RemoveMarkedLines() {
   // on top of that.
   if (reloading_ || adding_) return;
   if (RefuseChange()) return;
-  const std::string previous = tFiles_.Text();
-  tFiles_.SetText(WithoutMarkedLines(previous, tFiles_.SelStart(), tFiles_.SelLength()));
+  const std::string previous = filesBox_.Text();
+  filesBox_.SetText(WithoutMarkedLines(previous, filesBox_.SelStart(), filesBox_.SelLength()));
   (void)ReloadOrPutBack(previous);
 }
 

@@ -61,7 +61,7 @@ struct ReloadParts {
   mc303::SharedFlags& flags;
   mc303::SysexIntake& parse;
   roles::EventPump& pump;
-  roles::ProgressWindow& fSplash;
+  roles::ProgressWindow& progress;
 };
 // Reports off, a refused message (a duplicate, a bad checksum) ends the reload, as the
 // file list needs; on, every message is reported and the reading goes on, as the
@@ -80,8 +80,8 @@ ReloadFailure ReloadFiles(const ReloadParts& parts, Reports reports, const std::
 class FileList {
  public:
   // setAddEnabled enables and disables the Add button; it may be empty.
-  FileList(mc303::SharedFlags& flags, roles::TextBox& tFiles, mc303::SysexIntake& parse, roles::EventPump& pump,
-           roles::Dialogs& dialogs, roles::ProgressWindow& fSplash, std::function<void(bool)> setAddEnabled = {});
+  FileList(mc303::SharedFlags& flags, roles::TextBox& filesBox, mc303::SysexIntake& parse, roles::EventPump& pump,
+           roles::Dialogs& dialogs, roles::ProgressWindow& progress, std::function<void(bool)> setAddEnabled = {});
   FileList(const FileList&) = delete;
   FileList& operator=(const FileList&) = delete;
 
@@ -138,11 +138,11 @@ class FileList {
   bool RefuseLineBreak(std::string_view path);
 
   mc303::SharedFlags& flags_;
-  roles::TextBox& tFiles_;
+  roles::TextBox& filesBox_;
   mc303::SysexIntake& parse_;
   roles::EventPump& pump_;
   roles::Dialogs& dialogs_;
-  roles::ProgressWindow& fSplash_;
+  roles::ProgressWindow& progress_;
   std::function<void(bool)> setAddEnabled_;
   std::function<bool()> refuseChange_;
   std::function<ListedFile(const std::string&)> open_;

@@ -18,20 +18,20 @@ void PiecesBox::Add(const PieceStore::Filing& filing) {
 }
 
 void PiecesBox::AddLine(const std::string& line) {
-  tPieces_.SetCaretToEnd();
-  const std::size_t maxLength = static_cast<std::size_t>(tPieces_.MaxLength());
-  if (maxLength > 0 && tPieces_.Text().size() + line.size() > maxLength) {
-    const std::string& text = tPieces_.Text();
+  piecesBox_.SetCaretToEnd();
+  const std::size_t maxLength = static_cast<std::size_t>(piecesBox_.MaxLength());
+  if (maxLength > 0 && piecesBox_.Text().size() + line.size() > maxLength) {
+    const std::string& text = piecesBox_.Text();
     const std::size_t keep = std::min(maxLength / 2, text.size());
-    tPieces_.SetText(text.substr(text.size() - keep) + line);
+    piecesBox_.SetText(text.substr(text.size() - keep) + line);
   } else {
-    tPieces_.Append(line);
+    piecesBox_.Append(line);
   }
 
   // One removal at a time, each walk starting afresh, until no slot has two lines.
   while (RemoveOlderLine()) {
   }
-  tPieces_.SetCaretToEnd();
+  piecesBox_.SetCaretToEnd();
 }
 
 bool PiecesBox::RemoveOlderLine() {
@@ -42,7 +42,7 @@ bool PiecesBox::RemoveOlderLine() {
   bool inBreak = false;
   for (std::size_t i = 0;; ++i) {
     pump_.PumpEvents();
-    const std::string& text = tPieces_.Text();
+    const std::string& text = piecesBox_.Text();
     const bool atEnd = i >= text.size();
     if (!atEnd && IsLineBreak(text[i])) {
       inBreak = true;
@@ -61,7 +61,7 @@ bool PiecesBox::RemoveOlderLine() {
           if (seenNext[su] <= edited.size() && seenStart[su] <= seenNext[su]) {
             edited.erase(seenStart[su], seenNext[su] - seenStart[su]);
           }
-          tPieces_.SetText(std::move(edited));
+          piecesBox_.SetText(std::move(edited));
           return true;
         }
         seenStart[su] = lineStart;

@@ -12,8 +12,8 @@ namespace mc303 {
 
 class PiecesBox {
  public:
-  PiecesBox(roles::TextBox& tPieces, roles::EventPump& pump) : tPieces_(tPieces), pump_(pump) {}
-  void Clear() { tPieces_.SetText(""); }
+  PiecesBox(roles::TextBox& piecesBox, roles::EventPump& pump) : piecesBox_(piecesBox), pump_(pump) {}
+  void Clear() { piecesBox_.SetText(""); }
   // "U07", then " Missing Settings" or " Settings Only" while the slot's other piece is
   // missing.
   void Add(const PieceStore::Filing& filing);
@@ -26,7 +26,7 @@ class PiecesBox {
   // Removes the older line of the first slot found with two; false when none has.
   bool RemoveOlderLine();
 
-  roles::TextBox& tPieces_;
+  roles::TextBox& piecesBox_;
   roles::EventPump& pump_;
 };
 

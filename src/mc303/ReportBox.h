@@ -13,7 +13,7 @@ namespace mc303 {
 
 class ReportBox {
  public:
-  ReportBox(const SharedFlags& flags, roles::TextBox& tDev) : flags_(flags), tDev_(tDev) {}
+  ReportBox(const SharedFlags& flags, roles::TextBox& reportBox) : flags_(flags), reportBox_(reportBox) {}
   // The line carries its own line break.
   void Show(const std::string& line) {
     if (!flags_.RecordingActive) return;
@@ -26,14 +26,14 @@ class ReportBox {
     }
     std::string text;
     for (std::size_t i = 0; i < count_; ++i) text += lines_[i];
-    tDev_.SetText(std::move(text));
+    reportBox_.SetText(std::move(text));
   }
   // The next line starts a new list; until then the box keeps its text.
   void Restart() { count_ = 0; }
 
  private:
   const SharedFlags& flags_;
-  roles::TextBox& tDev_;
+  roles::TextBox& reportBox_;
   std::array<std::string, 14> lines_;
   std::size_t count_ = 0;
 };

@@ -2,9 +2,9 @@
 
 namespace mc303 {
 
-SysexIntake::SysexIntake(SharedFlags& flags, roles::TextBox& tPieces, roles::TextBox& tDev, roles::EventPump& pump,
+SysexIntake::SysexIntake(SharedFlags& flags, roles::TextBox& piecesBox, roles::TextBox& reportBox, roles::EventPump& pump,
                          roles::Dialogs& dialogs, OutputLogFile& log)
-    : log_(flags, dialogs, log), pieces_(tPieces, pump), report_(flags, tDev) {}
+    : log_(flags, dialogs, log), pieces_(piecesBox, pump), report_(flags, reportBox) {}
 
 void SysexIntake::ResetPieceStore() {
   pieces_.Clear();

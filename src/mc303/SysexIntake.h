@@ -20,7 +20,7 @@ namespace mc303 {
 
 class SysexIntake {
  public:
-  SysexIntake(SharedFlags& flags, roles::TextBox& tPieces, roles::TextBox& tDev, roles::EventPump& pump,
+  SysexIntake(SharedFlags& flags, roles::TextBox& piecesBox, roles::TextBox& reportBox, roles::EventPump& pump,
               roles::Dialogs& dialogs, OutputLogFile& log);
 
   void ResetPieceStore();

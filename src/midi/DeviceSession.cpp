@@ -49,9 +49,9 @@ int DeviceSession::Probe() {
 
 void DeviceSession::FillLists(bool& quitRequested) {
   const int slots = devices_.DeviceSlotCount;
-  Fill(ports_, cInp_, devices_.InputHandles, slots, quitRequested);
+  Fill(ports_, inputList_, devices_.InputHandles, slots, quitRequested);
   if (devices_.InputHandles[0] != 0) SelectInput(0);
-  Fill(ports_, cOut_, devices_.OutputHandles, slots, quitRequested);
+  Fill(ports_, outputList_, devices_.OutputHandles, slots, quitRequested);
   if (devices_.OutputHandles[0] != 0) SelectOutput(0);
   devices_.SelectedInput = 0;
   devices_.SelectedOutput = 0;
@@ -65,12 +65,12 @@ bool DeviceSession::Open(bool& quitRequested) {
 }
 
 bool DeviceSession::Rescan(bool& quitRequested) {
-  const std::string input = cInp_.Item(devices_.SelectedInput), output = cOut_.Item(devices_.SelectedOutput);
+  const std::string input = inputList_.Item(devices_.SelectedInput), output = outputList_.Item(devices_.SelectedOutput);
   Close();
   ports_.ReadPortLists();
   if (!Open(quitRequested)) return false;
-  if (const int p = Find(cInp_, input); p > 0) SelectInput(p);
-  if (const int p = Find(cOut_, output); p > 0) SelectOutput(p);
+  if (const int p = Find(inputList_, input); p > 0) SelectInput(p);
+  if (const int p = Find(outputList_, output); p > 0) SelectOutput(p);
   return true;
 }
 
@@ -85,7 +85,7 @@ void DeviceSession::Close() {
 }
 
 void DeviceSession::InputChosen() {
-  const int p = cInp_.ListIndex();
+  const int p = inputList_.ListIndex();
   if (p >= devices_.DeviceSlotCount) {
     dialogs_.MessageBox("Illegal input device selected!", roles::Buttons::Ok);
     // With no slot at all entry 0 would be illegal too; stop rather than loop forever.
@@ -98,7 +98,7 @@ void DeviceSession::InputChosen() {
 }
 
 void DeviceSession::OutputChosen() {
-  const int p = cOut_.ListIndex();
+  const int p = outputList_.ListIndex();
   if (p < devices_.DeviceSlotCount) {
     devices_.SelectedOutput = static_cast<std::int16_t>(p);
     return;
@@ -108,12 +108,12 @@ void DeviceSession::OutputChosen() {
 }
 
 void DeviceSession::SelectInput(int position) {
-  cInp_.SetListIndex(position);
+  inputList_.SetListIndex(position);
   InputChosen();
 }
 
 void DeviceSession::SelectOutput(int position) {
-  cOut_.SetListIndex(position);
+  outputList_.SetListIndex(position);
   OutputChosen();
 }
 

@@ -40,8 +40,8 @@ class DeviceList {
 
 class DeviceSession {
  public:
-  DeviceSession(MidiPorts& ports, roles::Dialogs& dialogs, roles::EventPump& pump, DeviceList& cInp, DeviceList& cOut)
-      : ports_(ports), dialogs_(dialogs), pump_(pump), cInp_(cInp), cOut_(cOut) {}
+  DeviceSession(MidiPorts& ports, roles::Dialogs& dialogs, roles::EventPump& pump, DeviceList& inputList, DeviceList& outputList)
+      : ports_(ports), dialogs_(dialogs), pump_(pump), inputList_(inputList), outputList_(outputList) {}
   ~DeviceSession() { Close(); }
   DeviceSession(const DeviceSession&) = delete;
   DeviceSession& operator=(const DeviceSession&) = delete;
@@ -73,8 +73,8 @@ class DeviceSession {
   MidiPorts& ports_;
   roles::Dialogs& dialogs_;
   roles::EventPump& pump_;
-  DeviceList& cInp_;
-  DeviceList& cOut_;
+  DeviceList& inputList_;
+  DeviceList& outputList_;
   DeviceState devices_;
 };
 

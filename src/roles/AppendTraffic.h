@@ -19,16 +19,16 @@ inline int TrafficKeepLength(int maxLength) {
   return half % 2 == 0 ? half : half + 1;
 }
 
-inline void AppendTraffic(TextBox& tTraffic, std::string_view text) {
-  const std::string& t = tTraffic.Text();
-  const int m = tTraffic.MaxLength();
-  if (static_cast<std::size_t>(tTraffic.Length()) + text.size() > static_cast<std::size_t>(m)) {
+inline void AppendTraffic(TextBox& trafficBox, std::string_view text) {
+  const std::string& t = trafficBox.Text();
+  const int m = trafficBox.MaxLength();
+  if (static_cast<std::size_t>(trafficBox.Length()) + text.size() > static_cast<std::size_t>(m)) {
     const std::size_t keep = std::min(t.size(), static_cast<std::size_t>(TrafficKeepLength(m)));
     std::string next = t.substr(t.size() - keep);
     next.append(text);
-    tTraffic.SetText(std::move(next));
+    trafficBox.SetText(std::move(next));
   } else {
-    tTraffic.Append(text);
+    trafficBox.Append(text);
   }
 }
 

@@ -71,16 +71,16 @@ std::optional<std::int64_t> CountFileBytes(const std::filesystem::path& path) {
 }  // namespace
 
 CaptureControl::CaptureControl(mc303::SharedFlags& flags, mc303::SysexIntake& parse, filelist::FileList& fileList,
-                               roles::TextBox& tFiles, roles::TextBox& tPieces, roles::TextBox& tDev,
-                               roles::TextBox& tTraffic, roles::Dialogs& dialogs, OutputLogSource& logSource,
+                               roles::TextBox& filesBox, roles::TextBox& piecesBox, roles::TextBox& reportBox,
+                               roles::TextBox& trafficBox, roles::Dialogs& dialogs, OutputLogSource& logSource,
                                MainWindowState& window)
     : flags_(flags),
       parse_(parse),
       fileList_(fileList),
-      tFiles_(tFiles),
-      tPieces_(tPieces),
-      tDev_(tDev),
-      tTraffic_(tTraffic),
+      filesBox_(filesBox),
+      piecesBox_(piecesBox),
+      reportBox_(reportBox),
+      trafficBox_(trafficBox),
       dialogs_(dialogs),
       logSource_(logSource),
       window_(window) {}
@@ -97,10 +97,10 @@ void CaptureControl::StartClicked() {
     armed_ = true;
     parse_.ResetPieceStore();
     window_.BlinkEnabled = false;
-    tFiles_.SetText("");
-    tPieces_.SetText("");
-    tTraffic_.SetText("");
-    tDev_.SetText("");
+    filesBox_.SetText("");
+    piecesBox_.SetText("");
+    trafficBox_.SetText("");
+    reportBox_.SetText("");
     // The first logged byte deletes and re-creates it anyway; a failure here is moot.
     parse_.LogFile().Delete();
     return;
@@ -111,9 +111,9 @@ void CaptureControl::StartClicked() {
   parse_.CloseOutfile();
   parse_.ResetPieceStore();
   // The Files box is the leftmost one; the question speaks of the right three.
-  tPieces_.SetText("");
-  tTraffic_.SetText("");
-  tDev_.SetText("");
+  piecesBox_.SetText("");
+  trafficBox_.SetText("");
+  reportBox_.SetText("");
 }
 
 void CaptureControl::StopClicked() {
@@ -138,7 +138,7 @@ void CaptureControl::StopClicked() {
   // With nothing received the file named is no recording, and may be an old one kept.
   if (!nothingLogged) CheckDumpTotals(*overall);
   SavePieceFiles();
-  tDev_.SetText(std::string(kStartPrompt));
+  reportBox_.SetText(std::string(kStartPrompt));
   window_.BlinkEnabled = true;
   flags_.RecordingActive = false;
   armed_ = false;

@@ -35,7 +35,7 @@ class CaptureControl {
   // The four boxes are the main window's Files, Pieces, report ("MC303") and Traffic
   // boxes. logSource reads back the parser's output log for the overall copy.
   CaptureControl(mc303::SharedFlags& flags, mc303::SysexIntake& parse, filelist::FileList& fileList,
-                 roles::TextBox& tFiles, roles::TextBox& tPieces, roles::TextBox& tDev, roles::TextBox& tTraffic,
+                 roles::TextBox& filesBox, roles::TextBox& piecesBox, roles::TextBox& reportBox, roles::TextBox& trafficBox,
                  roles::Dialogs& dialogs, OutputLogSource& logSource, MainWindowState& window);
   CaptureControl(const CaptureControl&) = delete;
   CaptureControl& operator=(const CaptureControl&) = delete;
@@ -84,10 +84,10 @@ class CaptureControl {
   mc303::SharedFlags& flags_;
   mc303::SysexIntake& parse_;
   filelist::FileList& fileList_;
-  roles::TextBox& tFiles_;
-  roles::TextBox& tPieces_;
-  roles::TextBox& tDev_;
-  roles::TextBox& tTraffic_;
+  roles::TextBox& filesBox_;
+  roles::TextBox& piecesBox_;
+  roles::TextBox& reportBox_;
+  roles::TextBox& trafficBox_;
   roles::Dialogs& dialogs_;
   OutputLogSource& logSource_;
   MainWindowState& window_;

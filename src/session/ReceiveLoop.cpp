@@ -10,10 +10,10 @@ namespace {
 
 constexpr std::uint8_t kTimingClock = 0xF8;
 
-void ShowByte(roles::TextBox& tTraffic, std::uint8_t value) {
+void ShowByte(roles::TextBox& trafficBox, std::uint8_t value) {
   char text[3] = {0, 0, ' '};
   roles::HexByteInto(value, text);
-  roles::AppendTraffic(tTraffic, std::string_view(text, 3));
+  roles::AppendTraffic(trafficBox, std::string_view(text, 3));
 }
 
 }  // namespace
@@ -57,14 +57,14 @@ ReceiveLoop::Pass ReceiveLoop::RunPass() {
     worked = true;
     const std::uint8_t b = receivedQueue_.front();
     receivedQueue_.pop_front();
-    ShowByte(p_.tTraffic, b);
+    ShowByte(p_.trafficBox, b);
     (void)p_.parse.ParseMidiByte(b, true);  // the parser reports bad messages itself
   }
   p_.pump.PumpEvents();
 
   if (!shortEvents_.empty()) {
     worked = true;
-    ShowByte(p_.tTraffic, shortEvents_.front());
+    ShowByte(p_.trafficBox, shortEvents_.front());
     shortEvents_.pop_front();
   }
   return worked ? Pass::Worked : Pass::Idle;

@@ -44,7 +44,7 @@ struct ReceiveLoopParts {
   mc303::SharedFlags& flags;
   midi::DeviceSession& devices;
   roles::EventPump& pump;
-  roles::TextBox& tTraffic;
+  roles::TextBox& trafficBox;
   mc303::SysexIntake& parse;
   IdleWait& idle;
 };

@@ -142,11 +142,11 @@ bool Settings::LoadSettings() {
   return true;
 }
 
-void Settings::SaveSettings(roles::TextBox& tBufSiz) {
-  const auto value = NumericReading(tBufSiz.Text());
+void Settings::SaveSettings(roles::TextBox& sizeBox) {
+  const auto value = NumericReading(sizeBox.Text());
   if (!value) {
     TransmitBufferSize = kDefaultTransmitBufferSize;
-    tBufSiz.SetText(std::to_string(kDefaultTransmitBufferSize));
+    sizeBox.SetText(std::to_string(kDefaultTransmitBufferSize));
     return;
   }
   TransmitBufferSize = *value;

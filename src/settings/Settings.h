@@ -51,7 +51,7 @@ class Settings {
   bool LoadSettings();
   // Runs on every change of the size box's text (typed or set by the program). A text
   // beyond the 32-bit range puts 139 back into the box, which saves it in turn.
-  void SaveSettings(roles::TextBox& tBufSiz);
+  void SaveSettings(roles::TextBox& sizeBox);
   // Runs on every change of the pause box's text: a text that is no pause from 0 to
   // 5000 puts 200 back into the box, which saves it in turn; an empty box is 0.
   void SavePause(roles::TextBox& tPause);

@@ -83,14 +83,14 @@ void PlanSend(const roles::TextBox& box, const std::function<filelist::ListedFil
 
 // The MC303 box keeps its report lines and gains the Send's result after them; the
 // oldest lines make room when the box would be too full for it.
-void AppendResult(roles::TextBox& tDev, const std::string& result) {
-  std::string text = tDev.Text();
+void AppendResult(roles::TextBox& reportBox, const std::string& result) {
+  std::string text = reportBox.Text();
   if (!text.empty() && text.back() != '\n') text += "\r\n";
-  while (!text.empty() && roles::CharCount(text) + roles::CharCount(result) > tDev.MaxLength()) {
+  while (!text.empty() && roles::CharCount(text) + roles::CharCount(result) > reportBox.MaxLength()) {
     const std::size_t next = text.find('\n');
     text.erase(0, next == std::string::npos ? text.size() : next + 1);
   }
-  tDev.SetText(text + result);
+  reportBox.SetText(text + result);
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ SendEnd TransmitEngine::Send() {
   blockCount_ = 0;
   lastByte_ = 0;
   splashShown_ = false;
-  PlanSend(p_.tFiles, [this](const std::string& name) { return Open(name); }, plan_, filesListed_);
+  PlanSend(p_.filesBox, [this](const std::string& name) { return Open(name); }, plan_, filesListed_);
   plannedSize_ = p_.transmitBufferSize;
   pacedLeft_ = plan_.PacedBlocksFrom(0, 0, 0, plannedSize_);
   handedBytes_ = 0;
@@ -148,7 +148,7 @@ SendEnd TransmitEngine::Send() {
   leftIncomplete_.clear();
   p_.parse.Log().Suppressed = true;
   p_.flags.RecordingActive = true;
-  p_.tDev.SetText("");
+  p_.reportBox.SetText("");
   p_.parse.ResetPieceStore();
   p_.flags.AbortRequested = false;
   ShowProgress();
@@ -167,7 +167,7 @@ SendEnd TransmitEngine::Send() {
 }
 
 TransmitEngine::FileEnd TransmitEngine::SendListedFiles(SendEnd& end) {
-  ListWalk walk(p_.tFiles);
+  ListWalk walk(p_.filesBox);
   fileIndex_ = 0;
   // Once a stop has taken effect nothing more is opened: a name listed after it would
   // only be shown as an error, or created.
@@ -205,7 +205,7 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
     lastByte_ = b;
     blockBytes_[static_cast<std::size_t>(blockCount_)] = b;
     roles::HexByteInto(b, shown);
-    roles::AppendTraffic(p_.tTraffic, std::string_view(shown, 3));
+    roles::AppendTraffic(p_.trafficBox, std::string_view(shown, 3));
     (void)p_.parse.ParseMidiByte(b, true);
     p_.pump.PumpEvents();
 
@@ -270,8 +270,8 @@ bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
   if (paced) {
     if (!splashShown_) {
       splashShown_ = true;
-      p_.fSplash.SetCaption(stop_ == Stop::None ? kSendingCaption : kFinishingCaption);
-      p_.fSplash.Show();
+      p_.progress.SetCaption(stop_ == Stop::None ? kSendingCaption : kFinishingCaption);
+      p_.progress.Show();
     }
     p_.pump.PumpEvents();
   }
@@ -370,8 +370,8 @@ void TransmitEngine::TakeStopRequest() {
   p_.flags.AbortRequested = false;
   if (stop_ == Stop::None && handedPart_ != kNoPart) {
     stop_ = Stop::Finishing;
-    p_.fSplash.SetCaption(kFinishingCaption);
-    p_.fSplash.SetFinishing(PartName(handedPart_));
+    p_.progress.SetCaption(kFinishingCaption);
+    p_.progress.SetFinishing(PartName(handedPart_));
   } else {
     // Asked again, or nothing of a part is on the device yet.
     stop_ = Stop::Now;
@@ -422,7 +422,7 @@ void TransmitEngine::ShowProgress() {
   if (seconds == shownSeconds_ && handedBytes_ == shownBytes_) return;
   shownSeconds_ = seconds;
   shownBytes_ = handedBytes_;
-  p_.fSplash.SetProgress(handedBytes_, plan_.BytesToSend(), seconds);
+  p_.progress.SetProgress(handedBytes_, plan_.BytesToSend(), seconds);
 }
 
 void TransmitEngine::ShowResult(SendEnd end) {
@@ -446,13 +446,13 @@ void TransmitEngine::ShowResult(SendEnd end) {
   if (end == SendEnd::Finished && stop_ == Stop::None && plan_.BytesListed() > toSend) {
     text += std::to_string(plan_.BytesListed() - toSend) + " bytes after the\r\nlast F7 not sent.\r\n";
   }
-  AppendResult(p_.tDev, text);
+  AppendResult(p_.reportBox, text);
 }
 
 void TransmitEngine::LeaveSendingPhase() {
   // Hidden whether or not a paced block showed it: the progress it was given must not
   // show in the next operation's window.
-  p_.fSplash.Hide();
+  p_.progress.Hide();
   splashShown_ = false;
   p_.parse.Log().Suppressed = false;
   p_.flags.RecordingActive = false;

@@ -92,14 +92,14 @@ struct HandOver {
 struct TransmitParts {
   mc303::SharedFlags& flags;
   mc303::SysexIntake& parse;
-  roles::TextBox& tFiles;
-  roles::TextBox& tDev;
-  roles::TextBox& tTraffic;
+  roles::TextBox& filesBox;
+  roles::TextBox& reportBox;
+  roles::TextBox& trafficBox;
   midi::MidiPorts& ports;
   const midi::DeviceState& devices;  // SelectedOutput and OutputHandles
   roles::Dialogs& dialogs;
   roles::EventPump& pump;
-  roles::ProgressWindow& fSplash;
+  roles::ProgressWindow& progress;
   PacingCountdown& countdown;        // the window's; ticked by Timer3
   roles::Timer3& timer3;
   const std::int32_t& transmitBufferSize;  // read afresh at every block end

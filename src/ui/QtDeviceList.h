@@ -1,4 +1,4 @@
-// A device drop-down list (cInp, cOut) on a QComboBox, as the device selection sees
+// A device drop-down list (inputList, outputList) on a QComboBox, as the device selection sees
 // it. Only the user's choice of an entry runs the selection handler; positions set by
 // code do not, since the selection logic runs itself after setting one.
 #pragma once

@@ -8,13 +8,13 @@
 #include "roles/Clock.h"
 #include "roles/Timer3.h"
 #include "transmit/PacingCountdown.h"
-#include "ui/fMIDI.h"
+#include "ui/MainWindow.h"
 
 namespace ui {
 
 class QtTimer3 final : public roles::Timer3 {
  public:
-  QtTimer3(fMIDI& window, transmit::PacingCountdown& countdown, roles::Clock& clock)
+  QtTimer3(MainWindow& window, transmit::PacingCountdown& countdown, roles::Clock& clock)
       : window_(window), countdown_(countdown), clock_(clock) {
     window_.OnTimer3Tick = [this] { Tick(); };
   }
@@ -34,7 +34,7 @@ class QtTimer3 final : public roles::Timer3 {
   }
 
  private:
-  fMIDI& window_;
+  MainWindow& window_;
   transmit::PacingCountdown& countdown_;
   roles::Clock& clock_;
 };

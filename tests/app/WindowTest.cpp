@@ -39,7 +39,7 @@
 #include "transmit/TransmitEngine.h"
 #include "session/CaptureControl.h"
 #include "ui/TextBoxView.h"
-#include "ui/fSplash.h"
+#include "ui/ProgressDialog.h"
 
 namespace {
 
@@ -62,12 +62,12 @@ Bytes Message(int a0, int a3, std::size_t n) {
 
 // A key going down in the Files box, the caret or selection running from anchor to
 // position in the widget's own characters (one per line break).
-void KeyInFiles(ui::fMIDI& w, int anchor, int position, Qt::Key key, const char* text) {
-  QTextCursor c = w.tFiles->textCursor();
+void KeyInFiles(ui::MainWindow& w, int anchor, int position, Qt::Key key, const char* text) {
+  QTextCursor c = w.filesBox->textCursor();
   c.setPosition(anchor);
   c.setPosition(position, QTextCursor::KeepAnchor);
-  w.tFiles->setTextCursor(c);
-  PressKey(*w.tFiles, key, QString::fromLatin1(text));
+  w.filesBox->setTextCursor(c);
+  PressKey(*w.filesBox, key, QString::fromLatin1(text));
 }
 
 void ChooseTheSecond(QComboBox& list) {
@@ -98,9 +98,9 @@ class Window : public testing::Test {
     pump.onPump = [this] { OnPump(); };
     program->Transmit().SetHandOverObserver([this](const transmit::HandOver& h) {
       if (onHandOver) onHandOver();
-      const ui::fSplash* splash = program->ProgressWindow().Window();
+      const ui::ProgressDialog* splash = program->ProgressWindow().Window();
       seen.push_back({clock.now, h.paced, splash != nullptr && splash->isVisible(),
-                      Boxes().tPieces.Text(), Boxes().tDev.Text()});
+                      Boxes().piecesBox.Text(), Boxes().reportBox.Text()});
     });
   }
   ~Window() override {
@@ -126,7 +126,7 @@ class Window : public testing::Test {
   }
   void Add(const std::string& path) {
     dialogs.paths.push_back(path);
-    Press(w->bAdd);
+    Press(w->addButton);
   }
   void Settle() {
     while (program->Loop().RunPass() != session::ReceiveLoop::Pass::Idle || !actions_.empty()) {
@@ -155,7 +155,7 @@ class Window : public testing::Test {
   CountingPump pump;
   FakeClock clock;
   std::unique_ptr<app::Program> program;  // after what it uses, so it goes first
-  ui::fMIDI* w = nullptr;
+  ui::MainWindow* w = nullptr;
   std::function<void()> duringPump;  // runs in every event pump, after any action
   std::function<void()> onHandOver;  // runs as a Send hands a block over
   std::vector<HandOverSeen> seen;
@@ -164,7 +164,7 @@ class Window : public testing::Test {
 
  private:
   void OnPump() {
-    if (ui::fTitle* title = program->TitleWindow(); title != nullptr && title->Showing()) {
+    if (ui::TitleWindow* title = program->ShownTitleWindow(); title != nullptr && title->Showing()) {
       mainShownWithTitle = mainShownWithTitle || program->Window().isVisible();
       ++titleTicks;
       title->Timer1Tick();
@@ -200,20 +200,20 @@ TEST_F(StartUp, WithoutAnyPortShowsTheNoticeAndNeverTheMainWindow) {
 TEST_P(StartUp, TheMainWindowShowsOnceTheTitleHasCountedDownOrAKeyWasPressed) {
   const bool key = GetParam();
   duringPump = [&] {
-    if (!key || titleTicks != 3 || !program->TitleWindow()->Showing()) return;
-    PressKey(*program->TitleWindow(), Qt::Key_Return, QStringLiteral("\r"));
+    if (!key || titleTicks != 3 || !program->ShownTitleWindow()->Showing()) return;
+    PressKey(*program->ShownTitleWindow(), Qt::Key_Return, QStringLiteral("\r"));
   };
   ports.AddSlot("", "Out A");  // the input list ends at slot 0, which has no input
   ports.AddSlot("In B", "");
   ASSERT_TRUE(program->StartUp());
   EXPECT_EQ(titleTicks, key ? 3 : 10);
   EXPECT_FALSE(mainShownWithTitle);
-  ui::fMIDI& window = program->Window();
+  ui::MainWindow& window = program->Window();
   EXPECT_TRUE(window.isVisible());
-  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
-  EXPECT_EQ(window.cInp->count(), 0);
-  EXPECT_EQ(window.cOut->count(), 1);
-  EXPECT_EQ(window.cOut->itemText(0), QStringLiteral("Out A"));
+  EXPECT_EQ(Boxes().reportBox.Text(), kPrompt);
+  EXPECT_EQ(window.inputList->count(), 0);
+  EXPECT_EQ(window.outputList->count(), 1);
+  EXPECT_EQ(window.outputList->itemText(0), QStringLiteral("Out A"));
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -223,17 +223,17 @@ INSTANTIATE_TEST_SUITE_P(Title, StartUp, testing::Bool(),
 TEST_F(Window, TheTrafficBoxShowsWhatArrivesAByteAPassAndOnlySysexReachesTheParser) {
   ports.Receive(0, {0xFE, 0xF8, 0x90, 0x3C, 0x7F});
   Settle();
-  EXPECT_EQ(Boxes().tTraffic.Text(), "FE 90 ") << "no clock; of a short message its status byte alone";
+  EXPECT_EQ(Boxes().trafficBox.Text(), "FE 90 ") << "no clock; of a short message its status byte alone";
   EXPECT_EQ(program->Parse().BytesFed(), 0u) << "short messages never reach the parser";
   // A SysEx message in parts, as a MIDI system hands one over, active sensing between.
   ports.Receive(0, {0xF0, 0x01});
   ports.Receive(0, {0xFE, 0x02, 0xF7});
   EXPECT_EQ(program->Loop().RunPass(), session::ReceiveLoop::Pass::Worked);
-  EXPECT_EQ(Boxes().tTraffic.Text(), "FE 90 F0 FE ");
+  EXPECT_EQ(Boxes().trafficBox.Text(), "FE 90 F0 FE ");
   EXPECT_EQ(program->Loop().ReceivedQueue().size(), 3u) << "one byte a pass";
   Settle();
-  w->tTraffic->CatchUp();
-  EXPECT_EQ(w->tTraffic->toPlainText().toStdString(), "FE 90 F0 FE 01 02 F7 ");
+  w->trafficBox->CatchUp();
+  EXPECT_EQ(w->trafficBox->toPlainText().toStdString(), "FE 90 F0 FE 01 02 F7 ");
   EXPECT_EQ(program->Parse().BytesFed(), 4u);
 }
 
@@ -243,7 +243,7 @@ class EndingTheProgram : public Window, public testing::WithParamInterface<int> 
 // During a capture the first two ask first (No goes on); a signal tells on stderr.
 TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTells) {
   const bool signal = GetParam() == 2;
-  Press(w->bStart);
+  Press(w->startButton);
   ports.Receive(0, Message(0x40, 0, 3));  // 15 bytes
   Settle();
   app::CloseOnSignals onSignals([this] { program->EndOnSignal(); });
@@ -251,7 +251,7 @@ TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTel
   pump.calls = 0;
   duringPump = [&] {
     if (pump.calls != 5 && pump.calls != 10) return;
-    if (GetParam() == 0) w->bQuit->click();
+    if (GetParam() == 0) w->quitButton->click();
     if (GetParam() == 1) w->close();
     if (signal) std::raise(SIGTERM);
     for (int i = 0; signal && i < 100 && !program->Flags().QuitRequested; ++i) QCoreApplication::processEvents();
@@ -283,7 +283,7 @@ struct RescanCase {
   const char* name;
   bool capturing;
   std::vector<std::pair<std::string, std::string>> devices;  // input and output per slot at the rescan
-  Strings inputs, shown;  // cInp's entries after it; the messages
+  Strings inputs, shown;  // inputList's entries after it; the messages
   int chosen;             // the entry then chosen in both lists
 };
 void PrintTo(const RescanCase& c, std::ostream* os) { *os << c.name; }
@@ -292,27 +292,27 @@ class Rescan : public Window, public testing::WithParamInterface<RescanCase> {};
 
 TEST_P(Rescan, KeepsTheChoiceByNameFallsBackToEntryZeroAndIsRefusedDuringACapture) {
   const RescanCase& c = GetParam();
-  Do([this] { ChooseTheSecond(*w->cInp), ChooseTheSecond(*w->cOut); });
-  if (c.capturing) Press(w->bStart);
+  Do([this] { ChooseTheSecond(*w->inputList), ChooseTheSecond(*w->outputList); });
+  if (c.capturing) Press(w->startButton);
   ports.script = c.devices;
   duringPump = [this] {
-    for (QWidget* b : {static_cast<QWidget*>(w->bStart), static_cast<QWidget*>(w->rescanButton)}) {
+    for (QWidget* b : {static_cast<QWidget*>(w->startButton), static_cast<QWidget*>(w->rescanButton)}) {
       if (program->Devices().State().DeviceSlotCount == midi::kMaxSlots) ClickOn(*b);  // while it probes
     }
   };
   Do([this] { ClickOn(*w->rescanButton); });
   Strings inputs;
-  for (int i = 0; i < w->cInp->count(); ++i) inputs.push_back(w->cInp->itemText(i).toStdString());
+  for (int i = 0; i < w->inputList->count(); ++i) inputs.push_back(w->inputList->itemText(i).toStdString());
   EXPECT_EQ(inputs, c.inputs);
   EXPECT_EQ(Shown(), c.shown);
   EXPECT_EQ(ports.listReadings, c.capturing ? 0 : 1);
   EXPECT_EQ(program->Capture().Capturing(), c.capturing) << "no Start during the rescan";
-  EXPECT_EQ(std::pair(w->cInp->currentIndex(), w->cOut->currentIndex()), std::pair(c.chosen, c.chosen));
+  EXPECT_EQ(std::pair(w->inputList->currentIndex(), w->outputList->currentIndex()), std::pair(c.chosen, c.chosen));
   EXPECT_EQ(program->Devices().State().SelectedOutput, c.chosen);
-  EXPECT_TRUE(w->rescanButton->isEnabled() && w->cInp->isEnabled() && w->bSend->isEnabled());
+  EXPECT_TRUE(w->rescanButton->isEnabled() && w->inputList->isEnabled() && w->sendButton->isEnabled());
   ports.Receive(std::max(c.chosen, 0), {0xFE});
   Settle();
-  EXPECT_EQ(Boxes().tTraffic.Text(), c.chosen < 0 ? "" : "FE ") << "the chosen input listens";
+  EXPECT_EQ(Boxes().trafficBox.Text(), c.chosen < 0 ? "" : "FE ") << "the chosen input listens";
 }
 
 const std::pair<std::string, std::string> kNew{"New In", "New Out"}, kA{"MC-303 In", "MC-303 Out"},
@@ -337,7 +337,7 @@ TEST_F(Window, ShowsWholeDeviceNamesAndAllOfTrafficAndServesTheKeyboard) {
                   {"mc303-sim:MC-303 MIDI out", "mc303-sim:MC-303 MIDI in"}};
   Do([this] { w->rescanButton->click(); });
   const auto namesFit = [this] {
-    for (const QComboBox* list : {w->cInp, w->cOut}) {
+    for (const QComboBox* list : {w->inputList, w->outputList}) {
       QStyleOptionComboBox option;
       option.initFrom(list);
       int longest = 0;
@@ -348,18 +348,18 @@ TEST_F(Window, ShowsWholeDeviceNamesAndAllOfTrafficAndServesTheKeyboard) {
     }
   };
   namesFit();
-  EXPECT_EQ(w->cInp->itemText(0).toStdString(), "a2j:Roland MC-303 [20] (capture");
+  EXPECT_EQ(w->inputList->itemText(0).toStdString(), "a2j:Roland MC-303 [20] (capture");
   std::string bytes;
   for (int i = 0; i < 58; ++i) bytes += "F7 ";
-  Boxes().tTraffic.SetText(bytes);
-  w->tTraffic->CatchUp();
-  QTextCursor start(w->tTraffic->document()), end(w->tTraffic->document());
+  Boxes().trafficBox.SetText(bytes);
+  w->trafficBox->CatchUp();
+  QTextCursor start(w->trafficBox->document()), end(w->trafficBox->document());
   end.movePosition(QTextCursor::End);
-  EXPECT_GE(w->tTraffic->cursorRect(start).top(), 0);
-  EXPECT_LE(w->tTraffic->cursorRect(end).bottom(), w->tTraffic->viewport()->height());
+  EXPECT_GE(w->trafficBox->cursorRect(start).top(), 0);
+  EXPECT_LE(w->trafficBox->cursorRect(end).bottom(), w->trafficBox->viewport()->height());
 
-  const Strings order{"bStart", "bStop", "bAdd", "bSave", "bSend", "Command1", "Command2", "bQuit",
-                      "cInp", "cOut", "rescanButton", "tFiles", "tPieces", "tDev", "tTraffic", "bStart"};
+  const Strings order{"startButton", "stopButton", "addButton", "saveButton", "sendButton", "speedButton", "helpButton", "quitButton",
+                      "inputList", "outputList", "rescanButton", "filesBox", "piecesBox", "reportBox", "trafficBox", "startButton"};
   w->activateWindow();
   QCoreApplication::processEvents();
   ASSERT_EQ(QApplication::activeWindow(), w);
@@ -369,7 +369,7 @@ TEST_F(Window, ShowsWholeDeviceNamesAndAllOfTrafficAndServesTheKeyboard) {
     QWidget* focused = QApplication::focusWidget();
     const QImage withFocus = focused->grab().toImage();
     if (i == 5) {
-      EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fMIDI-first-size-focus-on-send.png"));
+      EXPECT_TRUE(w->grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/MainWindow-first-size-focus-on-send.png"));
     }
     PressKey(*focused, Qt::Key_Tab, QStringLiteral("\t"));
     if (focused->grab().toImage() == withFocus) undrawn.push_back(reached.back());
@@ -377,18 +377,18 @@ TEST_F(Window, ShowsWholeDeviceNamesAndAllOfTrafficAndServesTheKeyboard) {
   }
   EXPECT_EQ(reached, order) << "from the first size's focus";
   EXPECT_EQ(undrawn, Strings{}) << "the focus is drawn on each";
-  for (QComboBox* list : {w->cInp, w->cOut}) list->setFont(QFont(list->font().family(), 12));
+  for (QComboBox* list : {w->inputList, w->outputList}) list->setFont(QFont(list->font().family(), 12));
   Do([this] { ClickOn(*w->rescanButton); });
   namesFit();
   const QSize first = w->size();
-  const QRect files = w->tFiles->geometry(), traffic = w->tTraffic->geometry(), input = w->cInp->geometry();
+  const QRect files = w->filesBox->geometry(), traffic = w->trafficBox->geometry(), input = w->inputList->geometry();
   const QRect rescan = w->rescanButton->geometry();
   w->resize(first + QSize(400, 300));
-  EXPECT_EQ(w->tFiles->height(), files.height() + 300);
-  EXPECT_GT(w->tFiles->width(), files.width() + 150);
-  EXPECT_EQ(w->tTraffic->geometry().right(), traffic.right() + 400) << "the last box keeps its margin";
-  EXPECT_LT(w->tFiles->geometry().right(), w->tPieces->geometry().left());
-  EXPECT_EQ(w->cInp->width(), input.width() + 400);
+  EXPECT_EQ(w->filesBox->height(), files.height() + 300);
+  EXPECT_GT(w->filesBox->width(), files.width() + 150);
+  EXPECT_EQ(w->trafficBox->geometry().right(), traffic.right() + 400) << "the last box keeps its margin";
+  EXPECT_LT(w->filesBox->geometry().right(), w->piecesBox->geometry().left());
+  EXPECT_EQ(w->inputList->width(), input.width() + 400);
   EXPECT_EQ(w->rescanButton->geometry(), rescan.translated(400, 0));
   int clicks = 0;
   for (QPushButton* b : w->findChildren<QPushButton*>()) {
@@ -412,13 +412,13 @@ TEST_F(Window, AnAddedFileIsScrolledIntoSightWhereItSorted) {
     const std::string nn{static_cast<char>('0' + u / 10), static_cast<char>('0' + u % 10)};
     list += File("A_U" + nn + "P.SYX", {}) + "\r\n" + File("B_U" + nn + "P.SYX", {}) + "\r\n";
   }
-  Boxes().tFiles.SetText(list);
+  Boxes().filesBox.SetText(list);
   Add(File("C_U25P.SYX", {}));
-  const std::string& text = Boxes().tFiles.Text();
+  const std::string& text = Boxes().filesBox.Text();
   const auto line = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(text.find("C_U25P")), '\n');
   ASSERT_EQ(line, 50);
-  const QTextCursor added(w->tFiles->document()->findBlockByNumber(static_cast<int>(line)));
-  EXPECT_TRUE(w->tFiles->viewport()->rect().contains(w->tFiles->cursorRect(added)));
+  const QTextCursor added(w->filesBox->document()->findBlockByNumber(static_cast<int>(line)));
+  EXPECT_TRUE(w->filesBox->viewport()->rect().contains(w->filesBox->cursorRect(added)));
 }
 
 TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
@@ -450,15 +450,15 @@ TEST(IdleWait, MidiInputWakesTheWaitForWindowEvents) {
 // word: they wait for Stop. The other input, chosen meanwhile, takes the buffers and
 // the capture goes on from it.
 TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
-  Boxes().tFiles.SetText(At("OLD.SYX") + "\r\n");
-  Press(w->bStart);
+  Boxes().filesBox.SetText(At("OLD.SYX") + "\r\n");
+  Press(w->startButton);
   EXPECT_EQ(dialogs.messages.back().title, "Press OK Button");
   EXPECT_EQ(dialogs.messages.back().text,
             "After you have verified that FE's are appearing in the traffic window, press FUNC-SHIFT-16.  The MC303 "
             "will say \"Send\".  Do not press ENTER yet.  First hit the OK button in this window.");
-  EXPECT_EQ(Boxes().tFiles.Text(), "");
+  EXPECT_EQ(Boxes().filesBox.Text(), "");
   w->Timer1Tick();
-  EXPECT_EQ(Boxes().tDev.Text(), "") << "the prompt stops blinking during a capture";
+  EXPECT_EQ(Boxes().reportBox.Text(), "") << "the prompt stops blinking during a capture";
 
   // Eight slots, more than one 16384-byte input buffer, with active sensing between
   // messages as the device sends it.
@@ -475,15 +475,15 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   Settle();
   Add(later);
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Backspace, "\b"); });
-  Do([this] { ChooseTheSecond(*w->cInp); });
-  Press(w->bSend);  // refused: it would empty the store under the capture
+  Do([this] { ChooseTheSecond(*w->inputList); });
+  Press(w->sendButton);  // refused: it would empty the store under the capture
   EXPECT_TRUE(ports.OutputMessages().empty());
   dialogs.paths.clear();
-  Press(w->bStop);  // the overall dialog cancelled: the capture goes on, the rest recorded
+  Press(w->stopButton);  // the overall dialog cancelled: the capture goes on, the rest recorded
   ports.Receive(0, {0xF0, 0x7F, 0xF7});  // on the input left: never arrives
   ports.Receive(1, Bytes(half, dump.end()));
   Settle();
-  EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
+  EXPECT_EQ(Boxes().piecesBox.Text(), "U01\r\nU02\r\nU03\r\nU04\r\nU05\r\nU06\r\nU07\r\nU08\r\n");
   Do([this] { KeyInFiles(*w, 0, 0, Qt::Key_Delete, "\x7f"); });
   EXPECT_EQ(Shown(), (Strings{session::kNotWhileCapturing, session::kNotWhileCapturing, transmit::kNotWhileRecording,
                               "Cancel was selected.", session::kNotWhileCapturing}));
@@ -498,14 +498,14 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
   fs::permissions(dir_ / "SET_U01P.SYX", fs::perms::owner_read | fs::perms::owner_write);
   dialogs.paths = {At("DUMP"), At("SET.SYX"), std::nullopt};
   dialogs.paths.insert(dialogs.paths.end(), 6, At("SET"));
-  Press(w->bStop);
+  Press(w->stopButton);
   const Bytes sent = WithoutRealTime(dump);
   EXPECT_TRUE(fs::is_symlink(dir_ / "DUMP.SYX") && ReadFile(At("REAL.SYX")) == sent);
   EXPECT_EQ(fs::status(dir_ / "SET_U01P.SYX").permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(ReadFile(At("DUMP")), Bytes{0x55}) << "only the file written is replaced";
   EXPECT_EQ(dialogs.fileDialogs[1].title, "Save Overall SYX File - " + std::to_string(sent.size()) + " bytes");
   EXPECT_EQ(dialogs.fileDialogs[3].title + dialogs.fileDialogs[3].filter, "Save Piece U02SYX files|*.syx");
-  EXPECT_EQ(Boxes().tDev.Text(), kPrompt);
+  EXPECT_EQ(Boxes().reportBox.Text(), kPrompt);
   const SlotPieces pieces = SplitByAddress(sent);
   std::string settingsLines, patternLines;
   Bytes settingsBytes, patternBytes;  // what the listed files hold
@@ -522,23 +522,23 @@ TEST_F(Window, ACaptureIsSavedWholeAndInListedPiecesAndTheListWaitsForStop) {
     patternBytes = Cat({patternBytes, pieces.pattern.at(s)});
     settingsBytes = Cat({settingsBytes, pieces.settings.at(s)});
   }
-  EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
+  EXPECT_EQ(Boxes().filesBox.Text(), settingsLines + patternLines) << "settings first, then patterns, by slot";
   EXPECT_EQ(Shown().size(), 6u);
   EXPECT_EQ(Shown().back(), "Operation cancelled.");
   EXPECT_FALSE(program->Flags().RecordingActive);
 
   std::vector<bool> addEnabledWhileReading;
   duringPump = [&] {
-    ui::fSplash* splash = program->ProgressWindow().Window();
-    if (splash != nullptr && splash->isVisible()) addEnabledWhileReading.push_back(w->bAdd->isEnabled());
+    ui::ProgressDialog* splash = program->ProgressWindow().Window();
+    if (splash != nullptr && splash->isVisible()) addEnabledWhileReading.push_back(w->addButton->isEnabled());
   };
   Add(later);
-  EXPECT_EQ(Boxes().tFiles.Text(), settingsLines + patternLines + later + "\r\n") << "after Stop, Add lists again";
+  EXPECT_EQ(Boxes().filesBox.Text(), settingsLines + patternLines + later + "\r\n") << "after Stop, Add lists again";
   ASSERT_FALSE(addEnabledWhileReading.empty());
   EXPECT_EQ(std::count(addEnabledWhileReading.begin(), addEnabledWhileReading.end(), true), 0);
-  EXPECT_TRUE(w->bAdd->isEnabled());
+  EXPECT_TRUE(w->addButton->isEnabled());
   dialogs.paths = {At("ALL")};
-  Press(w->bSave);
+  Press(w->saveButton);
   EXPECT_EQ(ReadFile(At("ALL.SYX")), Cat({settingsBytes, patternBytes, ReadFile(later)})) << "the list combined";
 }
 
@@ -583,7 +583,7 @@ TEST_P(FilesBoxKeys, RemoveTheMarkedLinesAndReadTheRestOnce) {
 
   std::string listed;
   for (int u : r.kept) listed += At("F_U0" + std::to_string(u) + "P.SYX") + "\r\n";
-  EXPECT_EQ(Boxes().tFiles.Text(), listed);
+  EXPECT_EQ(Boxes().filesBox.Text(), listed);
   EXPECT_EQ(reads.count, 1);
   EXPECT_TRUE(dialogs.messages.empty());
 }
@@ -601,7 +601,7 @@ INSTANTIATE_TEST_SUITE_P(
 // What the user does while the second block is handed over, with real clicks and keys.
 struct Interruption {
   const char* name;
-  std::function<void(ui::fMIDI&)> act;
+  std::function<void(ui::MainWindow&)> act;
 };
 void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
 
@@ -625,11 +625,11 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
   Add(File("A_U01P.SYX", patternU01));
   Add(File("B_U02P.mid", midi));
   Add(File("A_U01S.SYX", settingsU01));
-  const std::string list = Boxes().tFiles.Text();
+  const std::string list = Boxes().filesBox.Text();
   fs::remove(dir_ / "prog" / "OUTFILE.SYX");
   dialogs.paths.push_back(At("A_U01S.SYX"));  // for an Add that would run
-  const std::vector<QWidget*> disabled{w->bStart, w->bStop, w->bAdd, w->bSave, w->bSend, w->cOut, w->rescanButton};
-  const std::vector<QWidget*> usable{w->Command2, w->bQuit, w->cInp, w->Command1, w->tFiles};
+  const std::vector<QWidget*> disabled{w->startButton, w->stopButton, w->addButton, w->saveButton, w->sendButton, w->outputList, w->rescanButton};
+  const std::vector<QWidget*> usable{w->helpButton, w->quitButton, w->inputList, w->speedButton, w->filesBox};
   std::vector<bool> enabledDuring;
   bool logged = false;
   duringPump = [&] { w->Timer1Tick(); };  // the prompt's blink must leave the report lines alone
@@ -640,7 +640,7 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
     for (QWidget* c : usable) enabledDuring.push_back(!c->isEnabled());
     if (GetParam().act) GetParam().act(*w);
   };
-  Press(w->bSend);
+  Press(w->sendButton);
 
   EXPECT_EQ(Shown(), Strings{transmit::kSendPrompt}) << "nothing waits on a message box";
   EXPECT_EQ(enabledDuring, std::vector<bool>(disabled.size() + usable.size(), false));
@@ -663,21 +663,21 @@ TEST_P(DuringASend, TheListGoesOutPacedByTimer3AndOnlyWhatCannotDisturbItCanBeUs
 
   // Nothing of the Send itself was logged; the reload at the end logged the list again.
   EXPECT_FALSE(logged);
-  const std::string& traffic = Boxes().tTraffic.Text();
+  const std::string& traffic = Boxes().trafficBox.Text();
   EXPECT_EQ(traffic.substr(traffic.size() - 6), "5B F7 ") << "the checksum and end sent last";
-  EXPECT_EQ(Boxes().tFiles.Text(), list);
+  EXPECT_EQ(Boxes().filesBox.Text(), list);
   EXPECT_EQ(Outfile(), Cat({settingsU01, patternU01, patternU02}));
-  EXPECT_EQ(Boxes().tDev.Text(), seen[2].report + "Send finished.\r\n418 bytes sent,\r\n3 files.\r\n")
+  EXPECT_EQ(Boxes().reportBox.Text(), seen[2].report + "Send finished.\r\n418 bytes sent,\r\n3 files.\r\n")
       << "what was sent stays in the MC303 box";
-  EXPECT_EQ(Boxes().tPieces.Text(), "U01\r\nU02 Missing Settings\r\n");
+  EXPECT_EQ(Boxes().piecesBox.Text(), "U01\r\nU02 Missing Settings\r\n");
   EXPECT_FALSE(program->Flags().RecordingActive);
   EXPECT_FALSE(program->Parse().Log().Suppressed);
   const int input = std::string(GetParam().name) == "AnotherInput" ? 1 : 0;
-  EXPECT_EQ(w->cInp->currentIndex(), input);
-  EXPECT_EQ(w->cOut->currentIndex(), 0);
+  EXPECT_EQ(w->inputList->currentIndex(), input);
+  EXPECT_EQ(w->outputList->currentIndex(), 0);
   EXPECT_EQ(program->Devices().State().SelectedInput, input);
-  EXPECT_EQ(w->HelpWindow() != nullptr, std::string(GetParam().name) == "Help");
-  EXPECT_EQ(w->SpeedWindow() != nullptr, std::string(GetParam().name) == "Speed");
+  EXPECT_EQ(w->ShownHelpWindow() != nullptr, std::string(GetParam().name) == "Help");
+  EXPECT_EQ(w->ShownSpeedWindow() != nullptr, std::string(GetParam().name) == "Speed");
   for (QWidget* c : disabled) EXPECT_TRUE(c->isEnabled());
   EXPECT_FALSE(program->ProgressWindow().Window()->isVisible());
   EXPECT_FALSE(w->Timer3.isActive()) << "stopped once the countdown went idle";
@@ -701,25 +701,25 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAsksWithoutStoppi
   for (int m = 0; m < 8; ++m) patternU01 = Cat({patternU01, Message(0x40, m, 138)});
   WriteBytes(dir / "U01P.SYX", patternU01);
   WriteBytes(dir / "U02P.SYX", Message(0x41, 0, 138));
-  program.Boxes().tFiles.SetText((dir / "U01P.SYX").string() + "\r\n" + (dir / "U02P.SYX").string() + "\r\n");
-  ui::fMIDI& w = program.Window();
+  program.Boxes().filesBox.SetText((dir / "U01P.SYX").string() + "\r\n" + (dir / "U02P.SYX").string() + "\r\n");
+  ui::MainWindow& w = program.Window();
   EventCounter painted(QEvent::Paint);
   int handOvers = 0, paintedBeforeTheSecond = 0;
   bool openWhileSent = false;
   program.Transmit().SetHandOverObserver([&](const transmit::HandOver&) {
-    ui::fSplash& splash = *program.ProgressWindow().Window();
+    ui::ProgressDialog& splash = *program.ProgressWindow().Window();
     const auto close = [&] { QCoreApplication::postEvent(splash.windowHandle(), new QCloseEvent); };
     switch (++handOvers) {
       case 1: splash.installEventFilter(&painted); close(); break;
       case 2: {
         paintedBeforeTheSecond = painted.count;
-        for (QWidget* c : std::initializer_list<QWidget*>{w.bStart, w.bAdd, w.bSend, w.Command2, w.bStop, w.bSave,
-                                                          w.Command1, w.bQuit, w.cInp, w.cOut, w.tFiles}) {
+        for (QWidget* c : std::initializer_list<QWidget*>{w.startButton, w.addButton, w.sendButton, w.helpButton, w.stopButton, w.saveButton,
+                                                          w.speedButton, w.quitButton, w.inputList, w.outputList, w.filesBox}) {
           EXPECT_FALSE(splash.frameGeometry().intersects(QRect(c->mapToGlobal(QPoint(0, 0)), c->size())))
               << c->objectName().toStdString() << c->geometry().x();
         }
         fs::create_directories(VZ_SCREENSHOT_DIR);
-        EXPECT_TRUE(splash.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/fSplash-sending.png"));
+        EXPECT_TRUE(splash.grab().save(QString::fromUtf8(VZ_SCREENSHOT_DIR) + "/ProgressDialog-sending.png"));
         break;
       }
       case 3: openWhileSent = dialogs.Answer(roles::Answer::No); close(); break;
@@ -731,7 +731,7 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAsksWithoutStoppi
     }
     EXPECT_TRUE(splash.isVisible());
   });
-  w.bSend->click();
+  w.sendButton->click();
 
   EXPECT_GT(paintedBeforeTheSecond, 0) << "drawn during the first pause";
   EXPECT_TRUE(openWhileSent) << "blocks went while the question was open";
@@ -741,7 +741,7 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAsksWithoutStoppi
   EXPECT_EQ(dialogs.messages[1].title, "Question");
   EXPECT_EQ(dialogs.messages[1].buttons, roles::Buttons::YesNoCancel);
   EXPECT_EQ(ports.OutputMessages().size(), 7u);
-  EXPECT_EQ(program.Boxes().tTraffic.Text().find("41 00 00 00"), std::string::npos) << "the second file was not read";
+  EXPECT_EQ(program.Boxes().trafficBox.Text().find("41 00 00 00"), std::string::npos) << "the second file was not read";
   EXPECT_FALSE(program.ProgressWindow().Window()->isVisible());
   program.ShutDown();
   fs::remove_all(dir);
@@ -760,7 +760,7 @@ struct Ending {
 class QuittingASend : public Window, public testing::WithParamInterface<Ending> {};
 
 TEST_P(QuittingASend, FinishesThePartBeingSentUnlessSignalledTwice) {
-  Boxes().tFiles.SetText(File("A_U01P.SYX", Cat({Message(0x40, 0, 138), Message(0x40, 1, 138), Message(0x40, 2, 138)})) +
+  Boxes().filesBox.SetText(File("A_U01P.SYX", Cat({Message(0x40, 0, 138), Message(0x40, 1, 138), Message(0x40, 2, 138)})) +
                          "\r\n" + File("B_U02P.SYX", Message(0x41, 0, 138)) + "\r\n");
   onHandOver = [&] {
     for (const auto& [block, act] : GetParam().atHandOver) {
@@ -768,7 +768,7 @@ TEST_P(QuittingASend, FinishesThePartBeingSentUnlessSignalledTwice) {
     }
   };
   duringPump = [&] {
-    if (pump.calls == 3) w->bSend->click();
+    if (pump.calls == 3) w->sendButton->click();
   };
   pump.calls = 0;
   program->RunReceiveLoop();
@@ -780,7 +780,7 @@ TEST_P(QuittingASend, FinishesThePartBeingSentUnlessSignalledTwice) {
 }
 
 const Act kSignal = [](app::Program& p, ScriptedDialogs&) { p.EndOnSignal(); };
-const Act kQuit = [](app::Program& p, ScriptedDialogs&) { p.Window().bQuit->click(); };
+const Act kQuit = [](app::Program& p, ScriptedDialogs&) { p.Window().quitButton->click(); };
 const Act kYes = [](app::Program&, ScriptedDialogs& d) { d.Answer(roles::Answer::Yes); };
 INSTANTIATE_TEST_SUITE_P(
     Window, QuittingASend,
@@ -794,18 +794,18 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Window, DuringASend,
     testing::Values(Interruption{"NothingPressed", nullptr},
-                    Interruption{"Send", [](ui::fMIDI& w) { ClickOn(*w.bSend); }},
-                    Interruption{"Start", [](ui::fMIDI& w) { ClickOn(*w.bStart); }},
-                    Interruption{"Stop", [](ui::fMIDI& w) { ClickOn(*w.bStop); }},
-                    Interruption{"Save", [](ui::fMIDI& w) { ClickOn(*w.bSave); }},
-                    Interruption{"Add", [](ui::fMIDI& w) { ClickOn(*w.bAdd); }},
-                    Interruption{"Speed", [](ui::fMIDI& w) { ClickOn(*w.Command1); }},
-                    Interruption{"Help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }},
-                    Interruption{"Rescan", [](ui::fMIDI& w) { ClickOn(*w.rescanButton); }},
+                    Interruption{"Send", [](ui::MainWindow& w) { ClickOn(*w.sendButton); }},
+                    Interruption{"Start", [](ui::MainWindow& w) { ClickOn(*w.startButton); }},
+                    Interruption{"Stop", [](ui::MainWindow& w) { ClickOn(*w.stopButton); }},
+                    Interruption{"Save", [](ui::MainWindow& w) { ClickOn(*w.saveButton); }},
+                    Interruption{"Add", [](ui::MainWindow& w) { ClickOn(*w.addButton); }},
+                    Interruption{"Speed", [](ui::MainWindow& w) { ClickOn(*w.speedButton); }},
+                    Interruption{"Help", [](ui::MainWindow& w) { ClickOn(*w.helpButton); }},
+                    Interruption{"Rescan", [](ui::MainWindow& w) { ClickOn(*w.rescanButton); }},
                     Interruption{"BackspaceInTheFilesBox",
-                                 [](ui::fMIDI& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
-                    Interruption{"AnotherInput", [](ui::fMIDI& w) { PressKey(*w.cInp, Qt::Key_Down); }},
-                    Interruption{"AnotherOutput", [](ui::fMIDI& w) { PressKey(*w.cOut, Qt::Key_Down); }}),
+                                 [](ui::MainWindow& w) { KeyInFiles(w, 3, 3, Qt::Key_Backspace, "\b"); }},
+                    Interruption{"AnotherInput", [](ui::MainWindow& w) { PressKey(*w.inputList, Qt::Key_Down); }},
+                    Interruption{"AnotherOutput", [](ui::MainWindow& w) { PressKey(*w.outputList, Qt::Key_Down); }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

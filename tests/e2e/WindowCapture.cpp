@@ -47,8 +47,8 @@
 #include "support/UserInput.h"
 #include "ui/QtDialogs.h"
 #include "ui/TextBoxView.h"
-#include "ui/fMIDI.h"
-#include "ui/fSplash.h"
+#include "ui/MainWindow.h"
+#include "ui/ProgressDialog.h"
 
 namespace {
 
@@ -93,17 +93,17 @@ class User final : public roles::EventPump {
     if (!started_) {
       started_ = true;
       startedAt_ = now;
-      program->Window().bStart->click();
+      program->Window().startButton->click();
       std::cerr << "Recording; press Stop after " << kQuietBeforeStop.count() << " quiet seconds" << std::endl;
     } else if (fedBeforeQuestion == 0 && fed >= kQuestionAfterBytes) {
       fedBeforeQuestion = fed;
-      program->Window().bStart->click();
+      program->Window().startButton->click();
       fedAfterQuestion = program->Parse().BytesFed();
       lastChange_ = Clock::now();
     } else if (fed > 0 && now - lastChange_ >= kQuietBeforeStop) {
-      program->Window().bStop->click();
+      program->Window().stopButton->click();
       stopped = true;
-      program->Window().bSend->click();
+      program->Window().sendButton->click();
     } else if (fed == 0 && now - startedAt_ >= kFirstByteDeadline) {
       timedOut = true;
     }
@@ -133,11 +133,11 @@ bool Choose(QComboBox& list, const std::string& port) {
 
 // What the user does 198 ms into the pause after some hand-overs, late enough that
 // whatever it costs would lengthen the pause.
-std::map<int, std::pair<const char*, std::function<void(ui::fMIDI&)>>> UserDuringTheSend() {
-  return {{20, {"click-start", [](ui::fMIDI& w) { ClickOn(*w.bStart); }}},
-          {40, {"open-help", [](ui::fMIDI& w) { ClickOn(*w.Command2); }}},
-          {60, {"move-window", [](ui::fMIDI& w) { w.move(w.pos() + QPoint(40, 30)); }}},
-          {80, {"key-in-files", [](ui::fMIDI& w) { PressKey(*w.tFiles, Qt::Key_Backspace, QStringLiteral("\b")); }}}};
+std::map<int, std::pair<const char*, std::function<void(ui::MainWindow&)>>> UserDuringTheSend() {
+  return {{20, {"click-start", [](ui::MainWindow& w) { ClickOn(*w.startButton); }}},
+          {40, {"open-help", [](ui::MainWindow& w) { ClickOn(*w.helpButton); }}},
+          {60, {"move-window", [](ui::MainWindow& w) { w.move(w.pos() + QPoint(40, 30)); }}},
+          {80, {"key-in-files", [](ui::MainWindow& w) { PressKey(*w.filesBox, Qt::Key_Backspace, QStringLiteral("\b")); }}}};
 }
 
 int Repeat(const std::string& output, const std::string& file, int count) {
@@ -147,7 +147,7 @@ int Repeat(const std::string& output, const std::string& file, int count) {
   fs::create_directories("prog");
   app::Program program({ports, dialogs, pump, fs::absolute("prog")});
   if (!program.StartUp()) return Fail("the program did not start");
-  if (!Choose(*program.Window().cOut, output)) {
+  if (!Choose(*program.Window().outputList, output)) {
     std::cout << "started" << std::endl;
     for (const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60); !fs::exists("plugged");) {
       if (Clock::now() > deadline) return Fail("no output port holds " + output);
@@ -155,12 +155,12 @@ int Repeat(const std::string& output, const std::string& file, int count) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ClickOn(*program.Window().rescanButton);
-    if (!Choose(*program.Window().cOut, output)) return Fail("the rescan did not find " + output);
+    if (!Choose(*program.Window().outputList, output)) return Fail("the rescan did not find " + output);
   }
-  program.Boxes().tFiles.SetText(file + "\r\n");
+  program.Boxes().filesBox.SetText(file + "\r\n");
   for (int i = 1; i <= count; ++i) {
     dialogs.messages.clear();
-    program.Window().bSend->click();
+    program.Window().sendButton->click();
     for (const ShownMessage& m : dialogs.messages) {
       if (m.text != transmit::kSendPrompt) return Fail("Send " + std::to_string(i) + " showed: " + m.text);
     }
@@ -226,8 +226,8 @@ int main(int argc, char** argv) {
   fs::create_directories(programDirectory);
   app::Program program({ports, dialogs, user, programDirectory});
   if (!program.StartUp()) return Fail("the program did not start");
-  if (!Choose(*program.Window().cInp, input)) return Fail("no input port holds " + input);
-  if (!Choose(*program.Window().cOut, output)) return Fail("no output port holds " + output);
+  if (!Choose(*program.Window().inputList, input)) return Fail("no input port holds " + input);
+  if (!Choose(*program.Window().outputList, output)) return Fail("no output port holds " + output);
 
   std::ofstream handOvers(argv[6]);
   const auto during = UserDuringTheSend();
@@ -261,9 +261,9 @@ int main(int argc, char** argv) {
 
   user.program = &program;
   program.RunReceiveLoop();
-  const std::string listed = program.Boxes().tFiles.Text();
+  const std::string listed = program.Boxes().filesBox.Text();
   const std::uint64_t lost = ports.LostInputBytes() + ports.LostOutputBytes();
-  const bool helpOpened = program.Window().HelpWindow() != nullptr;
+  const bool helpOpened = program.Window().ShownHelpWindow() != nullptr;
   program.ShutDown();
 
   if (user.timedOut) return Fail("nothing arrived");

@@ -144,7 +144,7 @@ start_program
 # middle of the screen. The title was centred on where the main window was to be; the
 # main window's frame (its title bar) was not known then, and may move it by that much.
 title=$(await "^") || fail "no title window"
-shot fTitle
+shot TitleWindow
 title_centre=$(centre "$title")
 main=$(expect_window "$kMain")
 [[ $title != "$main" ]] || fail "the main window showed before the title window"
@@ -162,7 +162,7 @@ xdotool windowsize "$main" 900 520
 poll 10 bash -c "[[ \$(xdotool getwindowgeometry $main) == *900x520* ]]" || fail "the main window stays $(size "$main")"
 echo "main window resized to 900x520"
 
-for window in "156 68|Transmit Buffer Size Setting|fTBufSiz" "220 20|Help Information|fHelp"; do
+for window in "156 68|Transmit Buffer Size Setting|SpeedWindow" "220 20|Help Information|HelpWindow"; do
   IFS='|' read -r at name picture <<<"$window"
   click $at
   id=$(expect_window "$name")
@@ -189,7 +189,7 @@ poll 20 grep -q '^dump: sending' sim.out || fail "the simulator did not start it
 bytes=$(sed -nE 's/^dump: sending ([0-9]+) bytes.*/\1/p' sim.out)
 poll 30 bash -c "(( \$(stat -c %s prog/OUTFILE.SYX 2>/dev/null || echo 0) >= $bytes / 3 ))" ||
   fail "the program logged no third of the dump"
-shot fMIDI-dump
+shot MainWindow-dump
 poll 60 grep -q '^dump: sent' sim.out || fail "the simulator did not end its dump"
 
 click 36 68
@@ -228,9 +228,9 @@ sleep 0.5
 stacking=$(xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
 order=$(for w in $stacking; do printf '%d\n' "$w"; done | grep -nxE "$main|$splash" | cut -d: -f2 | tr '\n' ' ')
 [[ $order == "$main $splash " ]] || fail "the main window, clicked, went above the progress window: $order (main $main, splash $splash; $(xprop -id "$splash" WM_TRANSIENT_FOR _NET_WM_WINDOW_TYPE _NET_WM_STATE))"
-shot fSplash-over-fMIDI
+shot ProgressDialog-over-MainWindow
 poll 90 unmapped "$splash" || fail "the Send did not end"
-shot fMIDI-after-send
+shot MainWindow-after-send
 echo "the progress window stood clear of the controls and above the main window"
 
 # Adding a listed piece file again: the duplicate message.
@@ -251,7 +251,7 @@ click 96 20
 id=$(expect_window "Add SYX File")
 type_path "$id" "$work/LOADING.SYX"
 splash=$(expect_window "             Operation in Progress")
-shot fSplash
+shot ProgressDialog
 press "$splash" alt+F4
 id=$(expect_window "Question")
 shot question-box

@@ -68,9 +68,9 @@ class UnwritableProgramDirectory : public testing::TestWithParam<Unwritable>, pu
 
 TEST_P(UnwritableProgramDirectory, SettingsAndTheLogSaySoAndTheCaptureIsSavedInPieces) {
   settings::Settings settings(programDir, dialogs);
-  roles::TextBox tBufSiz(0);
-  tBufSiz.SetText("512");
-  settings.SaveSettings(tBufSiz);
+  roles::TextBox sizeBox(0);
+  sizeBox.SetText("512");
+  settings.SaveSettings(sizeBox);
   EXPECT_EQ(settings.TransmitBufferSize, 512) << "the new value stays in force";
 
   const Bytes dump = SmallDump();
@@ -179,7 +179,7 @@ TEST_P(MidReload, AFaultIsSaidAndNoListedFileIsChangedByTheReload) {
   WriteBytes(dir / "A.SYX", SmallDump(0));
   WriteBytes(dir / "B.SYX", SmallDump(10));
   WriteBytes(dir / "C.SYX", c);
-  tFiles.SetText(At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n");
+  filesBox.SetText(At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n");
   ASSERT_TRUE(list.ReloadFileList());
 
   const std::uint64_t fedBefore = parse.BytesFed();
@@ -196,15 +196,15 @@ TEST_P(MidReload, AFaultIsSaidAndNoListedFileIsChangedByTheReload) {
 
   if (!f.message.empty()) {
     EXPECT_EQ(dialogs.Texts(), Strings(2, f.message + At("B.SYX")));
-    EXPECT_EQ(tFiles.Text(), At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n")
+    EXPECT_EQ(filesBox.Text(), At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n")
         << "the restored list failed as well: its names stay, none of it loaded";
-    EXPECT_EQ(tPieces.Text(), "");
+    EXPECT_EQ(piecesBox.Text(), "");
   } else {
     // What the reload read is what the files held: A in full even when it was removed
     // while being read.
     EXPECT_EQ(dialogs.Texts(), Strings{});
-    EXPECT_EQ(tFiles.Text(), At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n" + At("C.SYX") + "\r\n");
-    EXPECT_EQ(tPieces.Text(), f.hitsTheFileBeingRead ? "U01\r\nU02\r\nU03\r\nU11\r\nU12\r\nU13\r\nU21\r\nU22\r\nU23\r\n"
+    EXPECT_EQ(filesBox.Text(), At("A.SYX") + "\r\n" + At("B.SYX") + "\r\n" + At("C.SYX") + "\r\n");
+    EXPECT_EQ(piecesBox.Text(), f.hitsTheFileBeingRead ? "U01\r\nU02\r\nU03\r\nU11\r\nU12\r\nU13\r\nU21\r\nU22\r\nU23\r\n"
                                                      : "U01\r\nU02\r\nU03\r\nU21\r\nU22\r\nU23\r\n");
   }
   EXPECT_EQ(Read("C.SYX"), c) << "the added file is untouched on disk whatever became of the add";

@@ -36,22 +36,22 @@ class FileListTest : public testing::Test {
   }
   Strings Listed() const {
     Strings names;
-    for (const auto& l : filelist::CompleteLines(tFiles.Text())) {
-      names.push_back(fs::path(tFiles.Text().substr(l.start, l.contentEnd - l.start)).filename().string());
+    for (const auto& l : filelist::CompleteLines(filesBox.Text())) {
+      names.push_back(fs::path(filesBox.Text().substr(l.start, l.contentEnd - l.start)).filename().string());
     }
     return names;
   }
 
   fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   mc303::SharedFlags flags;
-  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024};
+  roles::TextBox filesBox{8192}, piecesBox{16384}, reportBox{1024};
   CountingPump pump;
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
   roles::NoProgressWindow splash;
   std::vector<bool> addEnabled;
-  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
-  filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash, [this](bool on) { addEnabled.push_back(on); }};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, pump, dialogs, log};
+  filelist::FileList list{flags, filesBox, parse, pump, dialogs, splash, [this](bool on) { addEnabled.push_back(on); }};
 };
 
 TEST_F(FileListTest, AddedFilesTakeTheirSortedPlacesAndTheLogHoldsThemInListOrder) {
@@ -60,8 +60,8 @@ TEST_F(FileListTest, AddedFilesTakeTheirSortedPlacesAndTheLogHoldsThemInListOrde
   Add(File("SET_U01S.SYX", u1s));
   Add(File("SET_U02P.SYX", Cat({u2p, {0xF8}})));
   EXPECT_EQ(Listed(), (Strings{"SET_U01S.SYX", "SET_U02P.SYX", "SET_U03P.SYX"}));
-  EXPECT_EQ(tFiles.SelStart(), tFiles.Length());
-  EXPECT_EQ(tPieces.Text(), "U01 Settings Only\r\nU02 Missing Settings\r\nU03 Missing Settings\r\n");
+  EXPECT_EQ(filesBox.SelStart(), filesBox.Length());
+  EXPECT_EQ(piecesBox.Text(), "U01 Settings Only\r\nU02 Missing Settings\r\nU03 Missing Settings\r\n");
   EXPECT_EQ(log.Bytes(), Cat({u1s, u2p, u3p})) << "list order, without FE and F8";
   EXPECT_FALSE(log.IsOpen());
   EXPECT_TRUE(dialogs.messages.empty());
@@ -87,12 +87,12 @@ TEST_P(RefusedAdd, ShowsTheDuplicateMessageAndPutsThePreviousListBack) {
                           Cat({Piece(9, true), Piece(4, false, 0x44)}),  // a listed slot, in another place
                           Cat({Piece(8, false), badChecksum}), badMidi};
   Add(first);
-  const std::string text = tFiles.Text(), pieces = tPieces.Text();
+  const std::string text = filesBox.Text(), pieces = piecesBox.Text();
   const Bytes logged = log.Bytes();
   const std::string added = GetParam() == 0 ? first : File(GetParam() == 3 ? "second.mid" : "second.syx", second[GetParam()]);
   Add(added);
-  EXPECT_EQ(tFiles.Text(), text);
-  EXPECT_EQ(tPieces.Text(), pieces);
+  EXPECT_EQ(filesBox.Text(), text);
+  EXPECT_EQ(piecesBox.Text(), pieces);
   EXPECT_EQ(log.Bytes(), logged);
   ASSERT_EQ(dialogs.messages.size(), 1u);
   const std::string told[] = {filelist::kDuplicatePiece, filelist::kDuplicatePiece,
@@ -113,28 +113,28 @@ TEST_F(FileListTest, AFailedLoadPutsThePreviousListBackAndNeverEmptiesIt) {
   Add(File("a.syx", Piece(1, false)));
   Bytes longFile;
   for (int u = 2; u <= 50; ++u) longFile = Cat({longFile, Piece(u, false), Piece(u, true)});
-  const std::string pieces = tPieces.Text();
+  const std::string pieces = piecesBox.Text();
   int pumpsInLongFile = 0;
   pump.onPump = [&] {
-    if (tFiles.Text().find("long.syx") != std::string::npos && ++pumpsInLongFile == 300) flags.AbortRequested = true;
+    if (filesBox.Text().find("long.syx") != std::string::npos && ++pumpsInLongFile == 300) flags.AbortRequested = true;
   };
   Add(File("long.syx", longFile));
   EXPECT_EQ(Listed(), Strings{"a.syx"});
-  EXPECT_EQ(tPieces.Text(), pieces);
+  EXPECT_EQ(piecesBox.Text(), pieces);
   EXPECT_TRUE(dialogs.messages.empty()) << "the abort question belongs to the progress window";
   EXPECT_FALSE(flags.AbortRequested) << "the reload of the restored list starts without it";
 
   const std::string b = File("b.syx", Piece(2, false));
   Add(b);
-  const std::string text = tFiles.Text(), both = tPieces.Text();
+  const std::string text = filesBox.Text(), both = piecesBox.Text();
   for (const bool gone : {false, true}) {
     if (gone) fs::remove(b);
     bool once = false;
     pump.onPump = [&] { flags.AbortRequested = !gone && !std::exchange(once, true); };
-    tFiles.SetSelection(1, 0);  // after the first character of a.syx's line
+    filesBox.SetSelection(1, 0);  // after the first character of a.syx's line
     list.FilesKeyDown(filelist::kBackspace);
-    EXPECT_EQ(tFiles.Text(), text);
-    EXPECT_EQ(tPieces.Text(), gone ? "" : both);
+    EXPECT_EQ(filesBox.Text(), text);
+    EXPECT_EQ(piecesBox.Text(), gone ? "" : both);
   }
   EXPECT_TRUE(parse.Log().RestartPending) << "Save finds nothing to write";
   EXPECT_EQ(dialogs.Texts(), Strings(2, "Error opening file " + b));
@@ -148,12 +148,12 @@ class NameWithLineBreak : public FileListTest, public testing::WithParamInterfac
 
 TEST_P(NameWithLineBreak, IsNeitherListedNorSplitIntoOtherFiles) {
   Add(File("a.syx", Piece(1, false)));
-  const std::string text = tFiles.Text();
+  const std::string text = filesBox.Text();
   const Bytes logged = log.Bytes();
   const std::string name = (dir_ / ("x" + std::string(GetParam()) + "y.syx")).string();
   Add(name);
   list.AddFileLine(name + "\r\n");
-  EXPECT_EQ(tFiles.Text(), text);
+  EXPECT_EQ(filesBox.Text(), text);
   EXPECT_EQ(log.Bytes(), logged);
   EXPECT_FALSE(fs::exists(dir_ / "x"));
   EXPECT_EQ(dialogs.Texts(), Strings(2, name + " cannot be listed: its name holds a line break."));
@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Breaks, NameWithLineBreak, testing::Values("\r", "\n"),
 TEST_F(FileListTest, OtherKeysAndKeysOrClicksDuringAReloadLeaveTheListAlone) {
   Add(File("a.syx", Piece(1, false)));
   // A removal key here would remove the line.
-  tFiles.SetSelection(static_cast<int>(tFiles.Text().find("a.syx") + 1), 0);
+  filesBox.SetSelection(static_cast<int>(filesBox.Text().find("a.syx") + 1), 0);
   list.FilesKeyDown('A');
   list.FilesKeyPress('a');
   list.FilesKeyPress(46);  // the Delete key's code typed as a character is '.'
@@ -181,7 +181,7 @@ TEST_F(FileListTest, OtherKeysAndKeysOrClicksDuringAReloadLeaveTheListAlone) {
   EXPECT_TRUE(list.ReloadFileList());
   EXPECT_EQ(dialogs.fileDialogs.size(), 1u);
   EXPECT_EQ(Listed(), Strings{"a.syx"});
-  EXPECT_EQ(tPieces.Text(), "U01 Missing Settings\r\n");
+  EXPECT_EQ(piecesBox.Text(), "U01 Missing Settings\r\n");
 }
 
 }  // namespace

@@ -21,16 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data + 8), size - 8);
   (void)filelist::WithoutMarkedLines(text, selStart, selLength);  // must not crash on any values
 
-  roles::TextBox tFiles(8192);
-  tFiles.SetText(std::string(text));
-  tFiles.SetSelection(selStart, selLength);
-  const std::string& box = tFiles.Text();
-  FUZZ_CHECK(tFiles.Length() <= 8192 && roles::CharCount(box) == tFiles.Length(), "the length is not the characters");
+  roles::TextBox filesBox(8192);
+  filesBox.SetText(std::string(text));
+  filesBox.SetSelection(selStart, selLength);
+  const std::string& box = filesBox.Text();
+  FUZZ_CHECK(filesBox.Length() <= 8192 && roles::CharCount(box) == filesBox.Length(), "the length is not the characters");
   // Positions count characters from 1; a plain caret marks the character before it. A
   // line goes when one of its own characters is marked; a final line without a break
   // stays.
-  const long first = tFiles.SelStart();
-  const long last = first + (tFiles.SelLength() == 0 ? 1 : tFiles.SelLength()) - 1;
+  const long first = filesBox.SelStart();
+  const long last = first + (filesBox.SelLength() == 0 ? 1 : filesBox.SelLength()) - 1;
   const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
   std::string expected;
   long position = 0;
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (; i < box.size() && isBreak(box[i]); ++i) ++position;
     if (!complete || !marked) expected += box.substr(start, i - start);
   }
-  FUZZ_CHECK(filelist::WithoutMarkedLines(box, tFiles.SelStart(), tFiles.SelLength()) == expected,
+  FUZZ_CHECK(filelist::WithoutMarkedLines(box, filesBox.SelStart(), filesBox.SelLength()) == expected,
              "removed lines other than the marked ones");
   return 0;
 }

@@ -55,13 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   mc303::SharedFlags flags;
-  roles::TextBox tPieces((options & kSmallPiecesBox) != 0 ? 64 : 16384);
-  roles::TextBox tDev(1024);
+  roles::TextBox piecesBox((options & kSmallPiecesBox) != 0 ? 64 : 16384);
+  roles::TextBox reportBox(1024);
   CountingPump pump;
   ScriptedDialogs dialogs;
   FailingLogFile log;
   if ((options & kLimitedLog) != 0) log.capacity = data[2];
-  mc303::SysexIntake parse(flags, tPieces, tDev, pump, dialogs, log);
+  mc303::SysexIntake parse(flags, piecesBox, reportBox, pump, dialogs, log);
   std::optional<mc303::MessageReport> report;
   parse.SetMessageObserver([&](const mc303::MessageReport& r) { report = r; });
   bool resetHappened = false;
@@ -133,6 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(parse.Log().ByteCount == static_cast<std::int32_t>(kept), "ByteCount differs from the log");
     FUZZ_CHECK(ioMessages == std::min<std::size_t>(3, logged.size() - kept), "lost log bytes not told");
   }
-  FUZZ_CHECK(tPieces.Length() <= tPieces.MaxLength(), "Pieces box over its maximum");
+  FUZZ_CHECK(piecesBox.Length() <= piecesBox.MaxLength(), "Pieces box over its maximum");
   return 0;
 }

@@ -57,11 +57,11 @@ std::vector<Line> SplitLines(const std::string& text) {
 // The parser with all it works on.
 struct Core {
   mc303::SharedFlags flags;
-  roles::TextBox tPieces{16384}, tDev{1024};
+  roles::TextBox piecesBox{16384}, reportBox{1024};
   roles::NoEventPump pump;
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
-  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, pump, dialogs, log};
 };
 
 bool Openable(const std::string& name) { return name != "." && name != ".." && name.size() <= 255; }
@@ -101,10 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   Core core, ref;
-  roles::TextBox tFiles(8192);
+  roles::TextBox filesBox(8192);
   Splash splash;
-  filelist::FileList list(core.flags, tFiles, core.parse, core.pump, core.dialogs, splash);
-  tFiles.SetText(listText);
+  filelist::FileList list(core.flags, filesBox, core.parse, core.pump, core.dialogs, splash);
+  filesBox.SetText(listText);
   const bool result = list.ReloadFileList();
 
   // The same files read here: the complete lines of the box, in order, fed to a fresh
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ReloadFailure want = ReloadFailure::None;
   std::string failedPath;
   Bytes read;  // every byte the reload should have read
-  for (const Line& l : SplitLines(tFiles.Text())) {
+  for (const Line& l : SplitLines(filesBox.Text())) {
     if (l.run.empty() || l.content.empty()) continue;
     FUZZ_CHECK(l.content.compare(0, prefix.size(), prefix) == 0, "a listed path outside the box folder");
     const std::string name = l.content.substr(prefix.size());
@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  got.PatternPresent == exp.PatternPresent && got.SettingsPresent == exp.SettingsPresent &&
                  got.PendingBytes == exp.PendingBytes && got.LastSlot == exp.LastSlot && got.LastKind == exp.LastKind,
              "the store differs from the reading done here");
-  FUZZ_CHECK(core.tPieces.Text() == ref.tPieces.Text(), "the Pieces box differs");
+  FUZZ_CHECK(core.piecesBox.Text() == ref.piecesBox.Text(), "the Pieces box differs");
 
   Bytes logged = read;
   std::erase_if(logged, [](std::uint8_t b) { return b == 0xFE || b == 0xF8; });

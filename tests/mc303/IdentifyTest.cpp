@@ -22,20 +22,20 @@ TEST(Identify, PiecesGrowByRunsOfMessagesAndTheBoxFollowsThem) {
   // Stray bytes and a message of no slot stand in front of the next piece.
   EXPECT_TRUE(rig.Feed(Cat({stray, nowhere, u6a, u6b})).empty());
   EXPECT_EQ(rig.Pattern(6), Cat({stray, nowhere, u6a, u6b}));
-  EXPECT_EQ(rig.tPieces.Text(), "U06 Missing Settings\r\n");
+  EXPECT_EQ(rig.piecesBox.Text(), "U06 Missing Settings\r\n");
   // A piece begun again after another is a duplicate, its bytes kept all the same.
   EXPECT_EQ(rig.Feed(Cat({u2, u6c})), std::vector<std::size_t>{u2.size() + u6c.size() - 1});
   EXPECT_EQ(rig.Pattern(6), Cat({stray, nowhere, u6a, u6b, u6c}));
-  EXPECT_EQ(rig.tPieces.Text(), "U06 Missing Settings\r\nU02 Missing Settings\r\n");
+  EXPECT_EQ(rig.piecesBox.Text(), "U06 Missing Settings\r\nU02 Missing Settings\r\n");
   // The settings replace the slot's line and move it to the end.
   EXPECT_TRUE(rig.Feed(Msg(0x14, 0x05)).empty());
-  EXPECT_EQ(rig.tPieces.Text(), "U02 Missing Settings\r\nU06\r\n");
-  EXPECT_EQ(rig.tPieces.SelStart(), rig.tPieces.Length());
+  EXPECT_EQ(rig.piecesBox.Text(), "U02 Missing Settings\r\nU06\r\n");
+  EXPECT_EQ(rig.piecesBox.SelStart(), rig.piecesBox.Length());
   // Settings first read Settings Only until the pattern arrives.
   (void)rig.Feed(Msg(0x14, 0x31));
-  EXPECT_EQ(rig.tPieces.Text(), "U02 Missing Settings\r\nU06\r\nU50 Settings Only\r\n");
+  EXPECT_EQ(rig.piecesBox.Text(), "U02 Missing Settings\r\nU06\r\nU50 Settings Only\r\n");
   (void)rig.Feed(Cat({Msg(0x71, 0), {0x55}}));
-  EXPECT_EQ(rig.tPieces.Text(), "U02 Missing Settings\r\nU06\r\nU50\r\n");
+  EXPECT_EQ(rig.piecesBox.Text(), "U02 Missing Settings\r\nU06\r\nU50\r\n");
   EXPECT_EQ(rig.Store().PendingBytes, Bytes{0x55});
   // A new file of a reload (LastKind None) cannot continue a piece.
   rig.parse.Store().LastKind = static_cast<std::int16_t>(mc303::PieceKind::None);
@@ -44,9 +44,9 @@ TEST(Identify, PiecesGrowByRunsOfMessagesAndTheBoxFollowsThem) {
 
 TEST(Identify, PiecesBoxDropsAnOlderLineOfTheSlotAndPastItsLimitKeepsItsLast8192Characters) {
   ParserRig rig;
-  rig.tPieces.SetText("U05 Missing Settings\r\n\r\nZZ\r\nU07\r\n");
-  mc303::PiecesBox(rig.tPieces, rig.pump).AddLine("U05\r\n");
-  EXPECT_EQ(rig.tPieces.Text(), "ZZ\r\nU07\r\nU05\r\n");
+  rig.piecesBox.SetText("U05 Missing Settings\r\n\r\nZZ\r\nU07\r\n");
+  mc303::PiecesBox(rig.piecesBox, rig.pump).AddLine("U05\r\n");
+  EXPECT_EQ(rig.piecesBox.Text(), "ZZ\r\nU07\r\nU05\r\n");
 
   // 3276 lines "X99\r\n" (number 99, never removed) and "abc" make 16383 characters; the
   // new line of 22 would pass 16384. The cut starts inside a line ("99\r\n"), and
@@ -54,9 +54,9 @@ TEST(Identify, PiecesBoxDropsAnOlderLineOfTheSlotAndPastItsLimitKeepsItsLast8192
   std::string filler;
   for (int i = 0; i < 3276; ++i) filler += "X99\r\n";
   filler += "abc";
-  rig.tPieces.SetText(filler);
+  rig.piecesBox.SetText(filler);
   (void)rig.Feed(Msg(0x40, 0));
-  EXPECT_EQ(rig.tPieces.Text(), filler.substr(filler.size() - 8192) + "U01 Missing Settings\r\n");
+  EXPECT_EQ(rig.piecesBox.Text(), filler.substr(filler.size() - 8192) + "U01 Missing Settings\r\n");
 }
 
 TEST(Identify, AStoreResetByAHandlerDuringTheBoxUpkeepFilesNoEmptyPiece) {
@@ -81,15 +81,15 @@ TEST(Identify, TheReportBoxShowsTheLast14LinesAndAResetKeepsItButEmptiesTheStore
     if (d > 1) last14 += line;
   }
   (void)rig.Feed({0x33});
-  EXPECT_EQ(rig.tDev.Text(), last14);
+  EXPECT_EQ(rig.reportBox.Text(), last14);
   rig.parse.ResetPieceStore();
-  EXPECT_TRUE(!rig.Store().SettingsPresent[0] && rig.Store().PendingBytes.empty() && rig.tPieces.Text().empty());
-  EXPECT_EQ(rig.tDev.Text(), last14);
+  EXPECT_TRUE(!rig.Store().SettingsPresent[0] && rig.Store().PendingBytes.empty() && rig.piecesBox.Text().empty());
+  EXPECT_EQ(rig.reportBox.Text(), last14);
   EXPECT_TRUE(rig.parse.Log().RestartPending);
   EXPECT_EQ(rig.parse.Log().ByteCount, 16 * 13 + 1) << "the count stays for the save dialog until the next byte";
 
   (void)rig.Feed(Msg(0x41, 0));
-  EXPECT_EQ(rig.tDev.Text(), "41000000 2 BYTES.\r\n") << "the next report line starts a new list";
+  EXPECT_EQ(rig.reportBox.Text(), "41000000 2 BYTES.\r\n") << "the next report line starts a new list";
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST_P(Stream, IsReportedFiledAndLoggedAsWorkedOut) {
   ParserRig rig;
   const Bytes stored = WithoutRealTime(c.stream);
   EXPECT_EQ(rig.Feed(c.stream), c.failsAtEnd ? std::vector<std::size_t>{c.stream.size() - 1} : std::vector<std::size_t>{});
-  EXPECT_EQ(rig.tDev.Text(), c.reports);
+  EXPECT_EQ(rig.reportBox.Text(), c.reports);
   EXPECT_EQ(rig.Pattern(1), Bytes(stored.begin(), stored.begin() + static_cast<long>(c.filed)));
   EXPECT_EQ(rig.Store().PendingBytes, Bytes(stored.begin() + static_cast<long>(c.filed), stored.end()));
   rig.parse.CloseOutfile();

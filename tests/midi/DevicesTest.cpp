@@ -31,8 +31,8 @@ struct Rig {
   FakeMidiPorts ports;
   ScriptedDialogs dialogs;
   CountingPump pump;
-  ListEntries cInp, cOut;
-  midi::DeviceSession devices{ports, dialogs, pump, cInp, cOut};
+  ListEntries inputList, outputList;
+  midi::DeviceSession devices{ports, dialogs, pump, inputList, outputList};
   bool quit = false;
 
   Bytes Read() {

@@ -59,8 +59,8 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
   const bool yes = GetParam() == roles::Answer::Yes;
   control.StartClicked();
   Receive(Pattern(0));
-  tFiles.SetText("A.SYX\r\n");
-  const std::string pieces = tPieces.Text(), dev = tDev.Text();
+  filesBox.SetText("A.SYX\r\n");
+  const std::string pieces = piecesBox.Text(), dev = reportBox.Text();
   dialogs.answers = {GetParam()};
   control.StartClicked();
   ASSERT_EQ(dialogs.messages.size(), 2u);
@@ -69,8 +69,8 @@ TEST_P(StartOver, AsksFirstAndOnYesEmptiesTheRightThreeBoxesAndLogsAfresh) {
             "you want to start over?");
   EXPECT_EQ(dialogs.messages[1].title, "WARNING");
   EXPECT_EQ(dialogs.messages[1].buttons, roles::Buttons::YesNoCancel);
-  EXPECT_EQ(tFiles.Text(), "A.SYX\r\n");
-  EXPECT_EQ(tPieces.Text() + tDev.Text(), yes ? "" : pieces + dev);
+  EXPECT_EQ(filesBox.Text(), "A.SYX\r\n");
+  EXPECT_EQ(piecesBox.Text() + reportBox.Text(), yes ? "" : pieces + dev);
   Receive(Pattern(1));
   dialogs.paths = {At("B")};
   control.StopClicked();
@@ -172,7 +172,7 @@ TEST_F(Capture, AFullFilesBoxLeavesPieceFilesUnlistedNotUnwritten) {
     EXPECT_EQ(Read(stem + "P.SYX"), Pattern(s)) << s;
     EXPECT_EQ(Read(stem + "S.SYX"), Settings(s)) << s;
   }
-  EXPECT_EQ(filelist::CompleteLines(tFiles.Text()).size(), 64u);
+  EXPECT_EQ(filelist::CompleteLines(filesBox.Text()).size(), 64u);
   EXPECT_EQ(Shown(), Strings(36, "Too many files added!"));
 }
 

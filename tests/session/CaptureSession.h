@@ -63,16 +63,16 @@ class CaptureSession {
   const std::filesystem::path dir = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   const std::filesystem::path programDir;
   mc303::SharedFlags flags;
-  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  roles::TextBox filesBox{8192}, piecesBox{16384}, reportBox{1024}, trafficBox{174};
   CountingPump pump;
   ScriptedDialogs dialogs;
   roles::NoProgressWindow splash;
   session::MainWindowState window;
   mc303::DiskLogFile log{programDir};
   session::DiskLogSource source{log};
-  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
-  filelist::FileList list{flags, tFiles, parse, pump, dialogs, splash};
-  session::CaptureControl control{flags, parse, list, tFiles, tPieces, tDev, tTraffic, dialogs, source, window};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, pump, dialogs, log};
+  filelist::FileList list{flags, filesBox, parse, pump, dialogs, splash};
+  session::CaptureControl control{flags, parse, list, filesBox, piecesBox, reportBox, trafficBox, dialogs, source, window};
 
  private:
   // Made when it can be: a directory that cannot be made is one of the faults tried.

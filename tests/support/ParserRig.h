@@ -35,12 +35,12 @@ inline Bytes Sysex(std::size_t n) {
 
 struct ParserRig {
   mc303::SharedFlags flags;
-  roles::TextBox tPieces{16384};
-  roles::TextBox tDev{1024};
+  roles::TextBox piecesBox{16384};
+  roles::TextBox reportBox{1024};
   CountingPump pump;
   ScriptedDialogs dialogs;
   FailingLogFile log;
-  mc303::SysexIntake parse{flags, tPieces, tDev, pump, dialogs, log};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, pump, dialogs, log};
 
   ParserRig() {
     flags.RecordingActive = true;

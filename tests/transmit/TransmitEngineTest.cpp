@@ -112,7 +112,7 @@ class TransmitTest : public testing::Test {
   void List(const std::vector<Bytes>& files) {
     std::string text;
     for (std::size_t i = 0; i < files.size(); ++i) text += File("f" + std::to_string(i) + ".syx", files[i]) + "\r\n";
-    tFiles.SetText(text);
+    filesBox.SetText(text);
   }
   Bytes Sent() const {
     Bytes all;
@@ -127,22 +127,22 @@ class TransmitTest : public testing::Test {
 
   fs::path dir_ = FreshDir(testing::UnitTest::GetInstance()->current_test_info()->name());
   mc303::SharedFlags flags;
-  roles::TextBox tFiles{8192}, tPieces{16384}, tDev{1024}, tTraffic{174};
+  roles::TextBox filesBox{8192}, piecesBox{16384}, reportBox{1024}, trafficBox{174};
   ScriptedDialogs dialogs;
   mc303::MemoryLogFile log;
   transmit::PacingCountdown countdown;
   FakeTimer3 timer3{countdown};
-  mc303::SysexIntake parse{flags, tPieces, tDev, timer3, dialogs, log};
+  mc303::SysexIntake parse{flags, piecesBox, reportBox, timer3, dialogs, log};
   SplashLog splash{timer3.now};
   roles::NoProgressWindow loading;
-  filelist::FileList list{flags, tFiles, parse, timer3, dialogs, loading};
+  filelist::FileList list{flags, filesBox, parse, timer3, dialogs, loading};
   FakeMidiPorts ports;
   midi::DeviceState devices;
   std::int32_t bufferSize = 139;
   std::int32_t pauseMs = 200;
   int reloads = 0;
   std::size_t shownBeforeReload = 0;  // the messages the Send itself showed
-  transmit::TransmitEngine engine{{flags, parse, tFiles, tDev, tTraffic, ports, devices, dialogs, timer3, splash,
+  transmit::TransmitEngine engine{{flags, parse, filesBox, reportBox, trafficBox, ports, devices, dialogs, timer3, splash,
                                    countdown, timer3, bufferSize, [this] {
                                      if (++reloads == 1) shownBeforeReload = dialogs.messages.size();
                                      return list.ReloadFileList();
@@ -285,7 +285,7 @@ TEST_P(TimeLeft, CountsTheLinesTimeAndEveryPauseAndTheBarEndsFull) {
     EXPECT_TRUE(told > left - 20 && told < left + 1000) << told << " ms told, " << left << " left";
   }
   EXPECT_EQ(splash.told.back().done, splash.told.back().total);
-  const std::string& shown = tDev.Text();
+  const std::string& shown = reportBox.Text();
   EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), e.result.size())), e.result);
 }
 
@@ -329,7 +329,7 @@ TEST_P(Interrupted, AStopFinishesThePartBeingSentUnlessAskedTwiceAndOpensNothing
     messages.push_back(dumpgen::DataSetMessage(0x10, address, Bytes(138, 0x05)));
   }
   List({Cat({messages[0], messages[1], messages[2], messages[3]}), Cat({messages[4], messages[5]})});
-  tFiles.SetText(tFiles.Text() + (dir_ / "no-such-folder" / "x.syx").string() + "\r\n");
+  filesBox.SetText(filesBox.Text() + (dir_ / "no-such-folder" / "x.syx").string() + "\r\n");
   std::vector<int> requests = i.requests;
   timer3.onPump = [&] {
     if (requests.empty() || flags.AbortRequested) return;
@@ -348,7 +348,7 @@ TEST_P(Interrupted, AStopFinishesThePartBeingSentUnlessAskedTwiceAndOpensNothing
   const Strings texts = dialogs.Texts();
   EXPECT_EQ(Strings(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(shownBeforeReload)), shown)
       << "nothing is opened after a stop";
-  EXPECT_NE(tDev.Text().find(i.result + "\r\n"), std::string::npos) << tDev.Text();
+  EXPECT_NE(reportBox.Text().find(i.result + "\r\n"), std::string::npos) << reportBox.Text();
   ExpectSendingPhaseLeft();
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -388,7 +388,7 @@ TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatFailsIsSaidAnd
   };
   // Leading and doubled line breaks are blank lines; the last name has no line break.
   const std::string listed = "\r\n" + a + "\r\n\r\n" + failing + "\n" + noFolder + "\r\n" + b + "\r\n" + c;
-  tFiles.SetText(listed);
+  filesBox.SetText(listed);
   EXPECT_EQ(engine.Send(), SendEnd::Finished);
 
   EXPECT_EQ(Sent(), Cat({Sysex(150), Times(63, Sysex(64)), Sysex(160)})) << "the name without a line break is not sent";
@@ -396,7 +396,7 @@ TEST_F(TransmitTest, NamesAreFoundAsTheReloadFindsThemAndAFileThatFailsIsSaidAnd
   // list and loads none of it.
   const std::string notOpened = "Error opening file " + noFolder;
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, "Error reading file " + failing, notOpened, notOpened}));
-  EXPECT_EQ(tFiles.Text(), listed);
+  EXPECT_EQ(filesBox.Text(), listed);
   EXPECT_TRUE(parse.Log().RestartPending) << "what loaded before the folder is nothing to save";
   EXPECT_EQ(engine.FilesNotOpened(), 2) << "the command line's send exits with an error on them";
   EXPECT_FALSE(fs::exists("\r") || fs::exists("\n")) << "no file is made of a blank line";
@@ -421,7 +421,7 @@ TEST_P(Failures, ShowTheirMessageAndEndAsTheyMust) {
   EXPECT_EQ(dialogs.Texts(), (Strings{transmit::kSendPrompt, f.message}));
   EXPECT_EQ(static_cast<int>(blocks.size()), f.blocksSent);
   EXPECT_EQ(reloads, f.reloads);
-  EXPECT_NE(tDev.Text().find(f.end == SendEnd::Finished ? "Send finished." : "Send stopped by an error."),
+  EXPECT_NE(reportBox.Text().find(f.end == SendEnd::Finished ? "Send finished." : "Send stopped by an error."),
             std::string::npos);
   ExpectSendingPhaseLeft();
 }

@@ -12,9 +12,9 @@
 #include "support/RunCli.h"
 #include "support/UserInput.h"
 #include "ui/TextBoxView.h"
-#include "ui/fHelp.h"
-#include "ui/fSplash.h"
-#include "ui/fTBufSiz.h"
+#include "ui/HelpWindow.h"
+#include "ui/ProgressDialog.h"
+#include "ui/SpeedWindow.h"
 
 namespace {
 
@@ -37,9 +37,9 @@ TEST(ProgressWindow, LabelBlinksTheLatestCaption) {
   ui::QtProgressWindow progress(dialogs, flags);
   progress.SetCaption("Loading...");
   progress.Show();
-  ui::fSplash* w = progress.Window();
+  ui::ProgressDialog* w = progress.Window();
   EXPECT_EQ(w->windowTitle(), QStringLiteral("             Operation in Progress"));
-  SaveScreenshot(*w, "fSplash");
+  SaveScreenshot(*w, "ProgressDialog");
   const QString loading = QStringLiteral("Loading..."), sending = QStringLiteral("Sending...");
   const QString blink[] = {QString(), loading, QString(), QString(), sending};
   for (int tick = 0; tick < 5; ++tick) {
@@ -65,7 +65,7 @@ TEST(HelpWindow, ShowsEveryLineWholeWithCrLfOrSaysWhyItCannot) {
   // The help text the project ships.
   fs::copy_file(fs::path(VZ_EXAMPLES_DIR) / ".." / "README.TXT", dir.path / "README.TXT",
                 fs::copy_options::overwrite_existing);
-  ui::fHelp help(dir.path);
+  ui::HelpWindow help(dir.path);
   EXPECT_EQ(help.tBoxText.Text().substr(0, 31), "VELK'S MC303 VEZORIZER - HELP\r\n");
   EXPECT_TRUE(help.tBox->isReadOnly());
 }
@@ -76,24 +76,24 @@ TEST(SpeedWindow, EveryKeystrokeSaves) {
   TempDir dir;
   ScriptedDialogs dialogs;
   settings::Settings settings(dir.path, dialogs);
-  ui::fTBufSiz window(settings);
+  ui::SpeedWindow window(settings);
   window.Load();
   const fs::path file = dir.path / "SETTINGS.DAT";
-  EXPECT_EQ(window.tBufSiz->text(), QStringLiteral("139"));
+  EXPECT_EQ(window.sizeBox->text(), QStringLiteral("139"));
   EXPECT_EQ(Slurp(file), "139\r\n");
 
-  window.tBufSiz->setFocus();
-  window.tBufSiz->end(false);
-  PressKey(*window.tBufSiz, Qt::Key_2, QStringLiteral("2"));
+  window.sizeBox->setFocus();
+  window.sizeBox->end(false);
+  PressKey(*window.sizeBox, Qt::Key_2, QStringLiteral("2"));
   EXPECT_EQ(Slurp(file), "1392\r\n");
   EXPECT_EQ(settings.TransmitBufferSize, 1392);
   // Past the 32-bit range the size goes back to 139; an empty box saves 0.
-  for (int i = 0; i < 7; ++i) PressKey(*window.tBufSiz, Qt::Key_9, QStringLiteral("9"));
-  EXPECT_EQ(window.tBufSiz->text(), QStringLiteral("139"));
+  for (int i = 0; i < 7; ++i) PressKey(*window.sizeBox, Qt::Key_9, QStringLiteral("9"));
+  EXPECT_EQ(window.sizeBox->text(), QStringLiteral("139"));
   EXPECT_EQ(Slurp(file), "139\r\n");
   EXPECT_EQ(settings.TransmitBufferSize, 139);
-  window.tBufSiz->selectAll();
-  PressKey(*window.tBufSiz, Qt::Key_Backspace, QStringLiteral("\b"));
+  window.sizeBox->selectAll();
+  PressKey(*window.sizeBox, Qt::Key_Backspace, QStringLiteral("\b"));
   EXPECT_EQ(Slurp(file), "0\r\n");
 
   // The pause goes after the size, where the size's readers never look; the default

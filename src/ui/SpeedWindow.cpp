@@ -1,4 +1,4 @@
-#include "ui/fTBufSiz.h"
+#include "ui/SpeedWindow.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -12,9 +12,9 @@
 
 namespace ui {
 
-fTBufSiz::fTBufSiz(settings::Settings& settings, QWidget* parent)
+SpeedWindow::SpeedWindow(settings::Settings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), settings_(settings) {
-  setObjectName(QStringLiteral("fTBufSiz"));
+  setObjectName(QStringLiteral("SpeedWindow"));
   setWindowTitle(QString::fromLatin1(kTBufSizCaption));
   const double scale = ScreenScale(this);
   setFixedWidth(TwipsToPixels(7200, scale));
@@ -36,13 +36,13 @@ fTBufSiz::fTBufSiz(settings::Settings& settings, QWidget* parent)
   bottomLine->setFrameShadow(QFrame::Sunken);
   layout->addWidget(bottomLine);
 
-  tBufSiz = AddBoxRow(*layout, kTBufSizBoxLabel, BoxLabel, tBufSizText);
+  sizeBox = AddBoxRow(*layout, kTBufSizBoxLabel, BoxLabel, tBufSizText);
   pauseBox = AddBoxRow(*layout, kPauseBoxLabel, PauseBoxLabel, pauseText);
 
   // Every change saves, the program's own assignments included: that is how opening
   // the window writes the file with the current size.
   tBufSizText.SetOnChange([this] {
-    ShowModel(*tBufSiz, tBufSizText);
+    ShowModel(*sizeBox, tBufSizText);
     settings_.SaveSettings(tBufSizText);
   });
   // The pause is saved when the user changes it (or a bad one is put back), so that
@@ -61,7 +61,7 @@ std::string PauseLabel(std::int32_t pauseMs) {
   return text.replace(text.find(said), said.size(), "at least " + std::to_string(pauseMs) + " milliseconds");
 }
 
-QLineEdit* fTBufSiz::AddBoxRow(QVBoxLayout& layout, const char* label, QLabel*& labelWidget, roles::TextBox& model) {
+QLineEdit* SpeedWindow::AddBoxRow(QVBoxLayout& layout, const char* label, QLabel*& labelWidget, roles::TextBox& model) {
   auto* row = new QHBoxLayout;
   labelWidget = new QLabel(QString::fromLatin1(label), this);
   QFont bold = labelWidget->font();
@@ -84,7 +84,7 @@ QLineEdit* fTBufSiz::AddBoxRow(QVBoxLayout& layout, const char* label, QLabel*& 
   return box;
 }
 
-void fTBufSiz::ShowModel(QLineEdit& box, const roles::TextBox& model) {
+void SpeedWindow::ShowModel(QLineEdit& box, const roles::TextBox& model) {
   const QString shown = QString::fromUtf8(model.Text().data(), static_cast<qsizetype>(model.Text().size()));
   if (box.text() == shown) return;
   const bool was = applying_;
@@ -93,7 +93,7 @@ void fTBufSiz::ShowModel(QLineEdit& box, const roles::TextBox& model) {
   applying_ = was;
 }
 
-void fTBufSiz::Load() {
+void SpeedWindow::Load() {
   show();
   raise();
   activateWindow();
@@ -102,14 +102,14 @@ void fTBufSiz::Load() {
   ShowPause();
 }
 
-void fTBufSiz::ShowSize() {
+void SpeedWindow::ShowSize() {
   // Only a different text is a change: showing a size of 0 in the empty box, or the
   // same size again on activation, writes nothing.
   const std::string text = settings_.BoxText();
   if (text != tBufSizText.Text()) tBufSizText.SetText(text);
 }
 
-void fTBufSiz::ShowPause() {
+void SpeedWindow::ShowPause() {
   const std::string text = settings_.PauseBoxText();
   if (text == pauseText.Text()) return;
   showingPause_ = true;
@@ -117,7 +117,7 @@ void fTBufSiz::ShowPause() {
   showingPause_ = false;
 }
 
-bool fTBufSiz::event(QEvent* event) {
+bool SpeedWindow::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) {
     ShowSize();
     ShowPause();
@@ -125,7 +125,7 @@ bool fTBufSiz::event(QEvent* event) {
   return QWidget::event(event);
 }
 
-void fTBufSiz::keyPressEvent(QKeyEvent* event) {
+void SpeedWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     close();
     return;

@@ -1,4 +1,4 @@
-// fMIDI: the program's main window. Eight buttons in four columns (Record, Combine,
+// MainWindow: the program's main window. Eight buttons in four columns (Record, Combine,
 // Transmit, Other), the input and output device lists with the button that reads them
 // afresh, and the Files, Pieces, MC303 and Traffic boxes. The boxes' texts live in
 // MainBoxes, which the core writes; the window shows them. The window's own handlers
@@ -27,18 +27,18 @@ class QPushButton;
 namespace ui {
 
 class TextBoxView;
-class fHelp;
-class fTBufSiz;
+class HelpWindow;
+class SpeedWindow;
 
 inline constexpr const char* kMainCaption = "Velk's MC303 Vezorizer";
 
 // The texts of the four boxes, with the maximum lengths the code that fills them
 // relies on.
 struct MainBoxes {
-  roles::TextBox tFiles{8192};
-  roles::TextBox tPieces{16384};
-  roles::TextBox tDev{1024};
-  roles::TextBox tTraffic{174};
+  roles::TextBox filesBox{8192};
+  roles::TextBox piecesBox{16384};
+  roles::TextBox reportBox{1024};
+  roles::TextBox trafficBox{174};
 };
 
 struct MainWindowParts {
@@ -52,10 +52,10 @@ struct MainWindowParts {
   std::function<bool()> suppressed;        // the transmit engine runs: the prompt must not blink
 };
 
-class fMIDI final : public QWidget {
+class MainWindow final : public QWidget {
  public:
-  explicit fMIDI(const MainWindowParts& parts, QWidget* parent = nullptr);
-  ~fMIDI() override;
+  explicit MainWindow(const MainWindowParts& parts, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Keeps the window hidden until the title window has gone or counted down, then
   // shows it with the start prompt blinking.
@@ -67,8 +67,8 @@ class fMIDI final : public QWidget {
   // Speed and Help: shown beside the main window, created first when needed.
   void ShowSpeedWindow();
   void ShowHelpWindow();
-  fTBufSiz* SpeedWindow() { return speedWindow_.get(); }
-  fHelp* HelpWindow() { return helpWindow_.get(); }
+  SpeedWindow* ShownSpeedWindow() { return speedWindow_.get(); }
+  HelpWindow* ShownHelpWindow() { return helpWindow_.get(); }
 
   // While a Send runs the controls that would disturb it are disabled. Help, Quit, the
   // input list and Speed stay usable (the Send reads the buffer size afresh at every
@@ -98,11 +98,11 @@ class fMIDI final : public QWidget {
   // would be lost is the program's to tell). Empty: the program ends at once.
   std::function<bool()> OkToQuit;
 
-  QPushButton *bStart, *bStop, *bAdd, *bSave, *bSend, *Command1, *Command2, *bQuit;
-  QLabel *Label6, *Label1, *Label2, *Label5, *Label4, *lDevice, *Label3;
-  QComboBox *cInp, *cOut;
+  QPushButton *startButton, *stopButton, *addButton, *saveButton, *sendButton, *speedButton, *helpButton, *quitButton;
+  QLabel *columnHeadings, *inputLabel, *outputLabel, *filesHeading, *piecesHeading, *reportHeading, *trafficHeading;
+  QComboBox *inputList, *outputList;
   QPushButton* rescanButton;
-  TextBoxView *tFiles, *tPieces, *tDev, *tTraffic;
+  TextBoxView *filesBox, *piecesBox, *reportBox, *trafficBox;
   QTimer Timer1;
   QTimer Timer3;
 
@@ -118,8 +118,8 @@ class fMIDI final : public QWidget {
   MainWindowParts p_;
   double scale_ = 1.0;
   std::unique_ptr<QtDeviceList> inputList_, outputList_;
-  std::unique_ptr<fTBufSiz> speedWindow_;
-  std::unique_ptr<fHelp> helpWindow_;
+  std::unique_ptr<SpeedWindow> speedWindow_;
+  std::unique_ptr<HelpWindow> helpWindow_;
 };
 
 }  // namespace ui

@@ -1,4 +1,4 @@
-#include "ui/fMIDI.h"
+#include "ui/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -16,8 +16,8 @@
 #include "ui/Placement.h"
 #include "ui/TextBoxView.h"
 #include "ui/Twips.h"
-#include "ui/fHelp.h"
-#include "ui/fTBufSiz.h"
+#include "ui/HelpWindow.h"
+#include "ui/SpeedWindow.h"
 
 namespace ui {
 namespace {
@@ -58,8 +58,8 @@ int ListShortfall(const QComboBox& list) {
 
 }  // namespace
 
-fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt::Window), p_(parts) {
-  setObjectName(QStringLiteral("fMIDI"));
+MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt::Window), p_(parts) {
+  setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QString::fromLatin1(kMainCaption));
   const double s = ScreenScale(this);
   scale_ = s;
@@ -78,14 +78,14 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
     b->setAutoDefault(true);
     return b;
   };
-  bStart = button("Start", 120, 120, 855);
-  bAdd = button("Add", 1080, 120, 735);
-  bSend = button("Send", 1920, 120, 855);
-  Command2 = button("Help", 2880, 120, 855);
-  bStop = button("Stop", 120, 840, 855);
-  bSave = button("Save", 1080, 840, 735);
-  Command1 = button("Speed", 1920, 840, 855);
-  bQuit = button("Quit", 2880, 840, 855);
+  startButton = button("Start", 120, 120, 855);
+  addButton = button("Add", 1080, 120, 735);
+  sendButton = button("Send", 1920, 120, 855);
+  helpButton = button("Help", 2880, 120, 855);
+  stopButton = button("Stop", 120, 840, 855);
+  saveButton = button("Save", 1080, 840, 735);
+  speedButton = button("Speed", 1920, 840, 855);
+  quitButton = button("Quit", 2880, 840, 855);
   rescanButton = button("Rescan", kRescanLeft, kRescanTop, kRescanWidth);
   rescanButton->setToolTip(QStringLiteral(
       "Look for MIDI devices again, such as one plugged in since the start (not during a capture or a Send)"));
@@ -98,28 +98,28 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
   };
   // The headings line up over the button columns by their blanks, which takes a
   // fixed-pitch font of about 5.6 pixels to a character.
-  Label6 = label("  Record    Combine   Transmit        Other", QRect(120, 555, 3615, 255));
+  columnHeadings = label("  Record    Combine   Transmit        Other", QRect(120, 555, 3615, 255));
   QFont headings = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   headings.setPointSize(7);
   headings.setBold(true);
-  Label6->setFont(headings);
-  Label1 = label("Input Device:", QRect(3840, 240, 1335, 375), Qt::AlignRight | Qt::AlignTop);
-  Label2 = label("Output Device:", QRect(3720, 840, 1455, 255), Qt::AlignRight | Qt::AlignVCenter);
+  columnHeadings->setFont(headings);
+  inputLabel = label("Input Device:", QRect(3840, 240, 1335, 375), Qt::AlignRight | Qt::AlignTop);
+  outputLabel = label("Output Device:", QRect(3720, 840, 1455, 255), Qt::AlignRight | Qt::AlignVCenter);
   const char* captions[4] = {"Files", "Pieces", "MC303", "Traffic"};
   QLabel* heads[4];
   for (int i = 0; i < 4; ++i) {
     heads[i] = label(captions[i], QRect(kColumns[i].left, kHeadingTop, kColumns[i].width, kHeadingHeight),
                      Qt::AlignLeft | Qt::AlignBottom);
   }
-  Label5 = heads[0];
-  Label4 = heads[1];
-  lDevice = heads[2];
-  Label3 = heads[3];
+  filesHeading = heads[0];
+  piecesHeading = heads[1];
+  reportHeading = heads[2];
+  trafficHeading = heads[3];
 
-  cInp = new QComboBox(this);
-  cOut = new QComboBox(this);
-  inputList_ = std::make_unique<QtDeviceList>(*cInp);
-  outputList_ = std::make_unique<QtDeviceList>(*cOut);
+  inputList = new QComboBox(this);
+  outputList = new QComboBox(this);
+  inputList_ = std::make_unique<QtDeviceList>(*inputList);
+  outputList_ = std::make_unique<QtDeviceList>(*outputList);
 
   auto box = [this](roles::TextBox& model, TextBoxView::Editing editing, bool hScroll, bool vScroll) {
     auto* v = new TextBoxView(model, editing, hScroll, vScroll, this);
@@ -128,65 +128,65 @@ fMIDI::fMIDI(const MainWindowParts& parts, QWidget* parent) : QWidget(parent, Qt
     v->setFont(font);
     return v;
   };
-  tFiles = box(p_.boxes.tFiles, TextBoxView::Editing::Keys, true, true);
-  tPieces = box(p_.boxes.tPieces, TextBoxView::Editing::None, true, true);
-  tDev = box(p_.boxes.tDev, TextBoxView::Editing::Text, true, false);
-  tTraffic = box(p_.boxes.tTraffic, TextBoxView::Editing::None, false, false);
+  filesBox = box(p_.boxes.filesBox, TextBoxView::Editing::Keys, true, true);
+  piecesBox = box(p_.boxes.piecesBox, TextBoxView::Editing::None, true, true);
+  reportBox = box(p_.boxes.reportBox, TextBoxView::Editing::Text, true, false);
+  trafficBox = box(p_.boxes.trafficBox, TextBoxView::Editing::None, false, false);
   // Report lines come in at the bottom, and the box has no vertical scroll bar to
   // follow them with.
-  tDev->SetFollowEnd(true);
-  for (TextBoxView* v : {tFiles, tPieces, tDev, tTraffic}) v->setTabChangesFocus(true);
+  reportBox->SetFollowEnd(true);
+  for (TextBoxView* v : {filesBox, piecesBox, reportBox, trafficBox}) v->setTabChangesFocus(true);
   PlaceGrowingControls();
   // Small enough for four bytes to a line, so that all 58 the box can hold are seen.
-  QFont traffic = tTraffic->font();
+  QFont traffic = trafficBox->font();
   traffic.setPixelSize(qRound(9 * s));
-  tTraffic->setFont(traffic);
+  trafficBox->setFont(traffic);
 
-  connect(bStart, &QPushButton::clicked, this, [this] { Call(OnStartClick); });
-  connect(bStop, &QPushButton::clicked, this, [this] { Call(OnStopClick); });
-  connect(bAdd, &QPushButton::clicked, this, [this] { Call(OnAddClick); });
-  connect(bSave, &QPushButton::clicked, this, [this] { Call(OnSaveClick); });
-  connect(bSend, &QPushButton::clicked, this, [this] { Call(OnSendClick); });
+  connect(startButton, &QPushButton::clicked, this, [this] { Call(OnStartClick); });
+  connect(stopButton, &QPushButton::clicked, this, [this] { Call(OnStopClick); });
+  connect(addButton, &QPushButton::clicked, this, [this] { Call(OnAddClick); });
+  connect(saveButton, &QPushButton::clicked, this, [this] { Call(OnSaveClick); });
+  connect(sendButton, &QPushButton::clicked, this, [this] { Call(OnSendClick); });
   connect(rescanButton, &QPushButton::clicked, this, [this] { Call(OnRescanClick); });
-  connect(Command1, &QPushButton::clicked, this, &fMIDI::ShowSpeedWindow);
-  connect(Command2, &QPushButton::clicked, this, &fMIDI::ShowHelpWindow);
-  connect(bQuit, &QPushButton::clicked, this, [this] { (void)Quit(); });
-  tFiles->OnKeyDown = [this](int code) {
+  connect(speedButton, &QPushButton::clicked, this, &MainWindow::ShowSpeedWindow);
+  connect(helpButton, &QPushButton::clicked, this, &MainWindow::ShowHelpWindow);
+  connect(quitButton, &QPushButton::clicked, this, [this] { (void)Quit(); });
+  filesBox->OnKeyDown = [this](int code) {
     if (OnFilesKeyDown) OnFilesKeyDown(code);
   };
-  tFiles->OnKeyPress = [this](int code) {
+  filesBox->OnKeyPress = [this](int code) {
     if (OnFilesKeyPress) OnFilesKeyPress(code);
   };
 
   // Names for the keyboard order's tests and for accessibility tools.
   const std::pair<QWidget*, const char*> named[] = {
-      {bStart, "bStart"},   {bStop, "bStop"},         {bAdd, "bAdd"},       {bSave, "bSave"},
-      {bSend, "bSend"},     {Command1, "Command1"},   {Command2, "Command2"}, {bQuit, "bQuit"},
-      {cInp, "cInp"},       {cOut, "cOut"},           {rescanButton, "rescanButton"},
-      {tFiles, "tFiles"},   {tPieces, "tPieces"},     {tDev, "tDev"},       {tTraffic, "tTraffic"}};
+      {startButton, "startButton"},   {stopButton, "stopButton"},         {addButton, "addButton"},       {saveButton, "saveButton"},
+      {sendButton, "sendButton"},     {speedButton, "speedButton"},   {helpButton, "helpButton"}, {quitButton, "quitButton"},
+      {inputList, "inputList"},       {outputList, "outputList"},           {rescanButton, "rescanButton"},
+      {filesBox, "filesBox"},   {piecesBox, "piecesBox"},     {reportBox, "reportBox"},       {trafficBox, "trafficBox"}};
   for (const auto& [widget, name] : named) widget->setObjectName(QString::fromLatin1(name));
   // The button grid column by column, as its headings read (Record, Combine, Transmit,
   // Other), then the device lists with their button, then the boxes left to right.
   for (std::size_t i = 1; i < std::size(named); ++i) setTabOrder(named[i - 1].first, named[i].first);
 
   Timer1.setInterval(500);
-  connect(&Timer1, &QTimer::timeout, this, &fMIDI::Timer1Tick);
+  connect(&Timer1, &QTimer::timeout, this, &MainWindow::Timer1Tick);
   // As fine as the system allows; it runs only while a pacing countdown is armed.
   Timer3.setTimerType(Qt::PreciseTimer);
   Timer3.setInterval(1);
-  connect(&Timer3, &QTimer::timeout, this, &fMIDI::Timer3Tick);
+  connect(&Timer3, &QTimer::timeout, this, &MainWindow::Timer3Tick);
 }
 
-fMIDI::~fMIDI() = default;
+MainWindow::~MainWindow() = default;
 
-void fMIDI::PlaceGrowingControls() {
+void MainWindow::PlaceGrowingControls() {
   const double s = scale_;
   const int wider = std::max(0, width() - TwipsToPixels(kClientWidth, s));
   const int taller = std::max(0, height() - TwipsToPixels(kClientHeight, s));
   const int widerColumns = std::max(0, width() - TwipsToPixels(kColumnsWidth, s));
   // The gaps between the boxes stay as they were.
-  QLabel* heads[4] = {Label5, Label4, lDevice, Label3};
-  TextBoxView* views[4] = {tFiles, tPieces, tDev, tTraffic};
+  QLabel* heads[4] = {filesHeading, piecesHeading, reportHeading, trafficHeading};
+  TextBoxView* views[4] = {filesBox, piecesBox, reportBox, trafficBox};
   int shares = 0;
   for (const Column& c : kColumns) shares += c.share;
   int sharesBefore = 0;
@@ -204,7 +204,7 @@ void fMIDI::PlaceGrowingControls() {
     views[i]->setGeometry(box);
   }
   // Port names can be long; the lists reach to the rescan button at the right edge.
-  for (auto [list, top] : {std::pair{cInp, kInpTop}, std::pair{cOut, kOutTop}}) {
+  for (auto [list, top] : {std::pair{inputList, kInpTop}, std::pair{outputList, kOutTop}}) {
     QRect r = TwipRect(kListLeft, top, kListWidth, kListHeight, s);
     r.setWidth(r.width() + wider);
     list->setGeometry(r);
@@ -212,20 +212,20 @@ void fMIDI::PlaceGrowingControls() {
   rescanButton->move(TwipsToPixels(kRescanLeft, s) + wider, TwipsToPixels(kRescanTop, s));
 }
 
-void fMIDI::FitDeviceLists() {
-  const int shortfall = std::max(ListShortfall(*cInp), ListShortfall(*cOut));
+void MainWindow::FitDeviceLists() {
+  const int shortfall = std::max(ListShortfall(*inputList), ListShortfall(*outputList));
   if (shortfall == 0) return;
   const QScreen* screen = this->screen();
   const int room = screen != nullptr ? screen->availableGeometry().width() - frameGeometry().width() : shortfall;
   resize(width() + std::clamp(room, 0, shortfall), height());
 }
 
-void fMIDI::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   PlaceGrowingControls();
 }
 
-void fMIDI::Load() {
+void MainWindow::Load() {
   hide();
   while (p_.title.TitleCountdown > 0 && !p_.title.TitleDismissed) p_.pump.WaitForEvents();
   // The focus is drawn from the start, not only once Tab has been pressed: Return and
@@ -234,54 +234,54 @@ void fMIDI::Load() {
   show();
   raise();
   activateWindow();
-  p_.boxes.tDev.SetText(std::string(session::kStartPrompt));
+  p_.boxes.reportBox.SetText(std::string(session::kStartPrompt));
   p_.state.BlinkEnabled = true;
   Timer1.start();
 }
 
-void fMIDI::Timer1Tick() {
+void MainWindow::Timer1Tick() {
   if ((p_.suppressed && p_.suppressed()) || !p_.state.BlinkEnabled) return;
   if (p_.state.PromptBlanked) {
     p_.state.PromptBlanked = false;
-    p_.boxes.tDev.SetText(std::string(session::kStartPrompt));
+    p_.boxes.reportBox.SetText(std::string(session::kStartPrompt));
   } else {
     p_.state.PromptBlanked = true;
-    p_.boxes.tDev.SetText("");
+    p_.boxes.reportBox.SetText("");
   }
 }
 
-void fMIDI::Timer3Tick() {
+void MainWindow::Timer3Tick() {
   if (OnTimer3Tick) OnTimer3Tick();
 }
 
-void fMIDI::SetSending(bool sending) {
-  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bStop, bAdd, bSave, bSend, cOut, rescanButton}) {
+void MainWindow::SetSending(bool sending) {
+  for (QWidget* control : std::initializer_list<QWidget*>{startButton, stopButton, addButton, saveButton, sendButton, outputList, rescanButton}) {
     control->setEnabled(!sending);
   }
 }
 
-void fMIDI::SetRescanning(bool rescanning) {
+void MainWindow::SetRescanning(bool rescanning) {
   SetSending(rescanning);
-  cInp->setEnabled(!rescanning);
+  inputList->setEnabled(!rescanning);
 }
 
-QRect fMIDI::ClearOfControls() const {
-  const QRect boxes = tPieces->geometry().united(tTraffic->geometry()).united(Label4->geometry());
+QRect MainWindow::ClearOfControls() const {
+  const QRect boxes = piecesBox->geometry().united(trafficBox->geometry()).united(piecesHeading->geometry());
   return QRect(mapToGlobal(boxes.topLeft()), boxes.size());
 }
 
-void fMIDI::ShowSpeedWindow() {
-  if (!speedWindow_) speedWindow_ = std::make_unique<fTBufSiz>(p_.settings);
+void MainWindow::ShowSpeedWindow() {
+  if (!speedWindow_) speedWindow_ = std::make_unique<SpeedWindow>(p_.settings);
   // Where the user put it, while it is open; over the main window when it opens.
   if (!speedWindow_->isVisible()) CentreOver(*speedWindow_, this);
   speedWindow_->Load();
 }
 
-void fMIDI::ShowHelpWindow() {
+void MainWindow::ShowHelpWindow() {
   // Closing the help window ends it; the next Help reads README.TXT afresh.
   if (helpWindow_ && helpWindow_->Closed()) helpWindow_.reset();
   if (!helpWindow_) {
-    helpWindow_ = std::make_unique<fHelp>(p_.programDirectory);
+    helpWindow_ = std::make_unique<HelpWindow>(p_.programDirectory);
     CentreOver(*helpWindow_, this);
   }
   helpWindow_->show();
@@ -289,13 +289,13 @@ void fMIDI::ShowHelpWindow() {
   helpWindow_->activateWindow();
 }
 
-bool fMIDI::Quit() {
+bool MainWindow::Quit() {
   if (!p_.flags.QuitRequested && OkToQuit && !OkToQuit()) return false;
   p_.flags.QuitRequested = true;
   return true;
 }
 
-void fMIDI::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (Quit()) {
     event->accept();
   } else {

@@ -1,4 +1,4 @@
-#include "ui/fHelp.h"
+#include "ui/HelpWindow.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -43,8 +43,8 @@ std::string HelpText(const std::filesystem::path& programDirectory) {
   return text;
 }
 
-fHelp::fHelp(const std::filesystem::path& programDirectory, QWidget* parent) : QWidget(parent, Qt::Window) {
-  setObjectName(QStringLiteral("fHelp"));
+HelpWindow::HelpWindow(const std::filesystem::path& programDirectory, QWidget* parent) : QWidget(parent, Qt::Window) {
+  setObjectName(QStringLiteral("HelpWindow"));
   setWindowTitle(QStringLiteral("Help Information"));
   const double scale = ScreenScale(this);
   resize(TwipsToPixels(9600, scale), TwipsToPixels(6600, scale));
@@ -59,14 +59,14 @@ fHelp::fHelp(const std::filesystem::path& programDirectory, QWidget* parent) : Q
 }
 
 // The view lets go of the box's text before the text goes.
-fHelp::~fHelp() { delete tBox; }
+HelpWindow::~HelpWindow() { delete tBox; }
 
-void fHelp::closeEvent(QCloseEvent* event) {
+void HelpWindow::closeEvent(QCloseEvent* event) {
   closed_ = true;
   event->accept();
 }
 
-void fHelp::keyPressEvent(QKeyEvent* event) {
+void HelpWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     close();
     return;

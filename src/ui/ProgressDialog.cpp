@@ -1,4 +1,4 @@
-#include "ui/fSplash.h"
+#include "ui/ProgressDialog.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -11,10 +11,10 @@
 
 namespace ui {
 
-fSplash::fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent)
+ProgressDialog::ProgressDialog(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent)
     // A dialog, so that the window manager keeps it above the window it belongs to.
     : QWidget(parent, Qt::Dialog), dialogs_(dialogs), flags_(flags) {
-  setObjectName(QStringLiteral("fSplash"));
+  setObjectName(QStringLiteral("ProgressDialog"));
   setWindowTitle(QString::fromLatin1(kSplashCaption));
   const double scale = ScreenScale(this);
   // Room under the label for a Send's bar and time left; narrow enough to stand over
@@ -39,11 +39,11 @@ fSplash::fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* pa
   ClearProgress();
 
   Timer1.setInterval(500);
-  connect(&Timer1, &QTimer::timeout, this, &fSplash::Timer1Tick);
+  connect(&Timer1, &QTimer::timeout, this, &ProgressDialog::Timer1Tick);
   Timer1.start();
 }
 
-void fSplash::Timer1Tick() {
+void ProgressDialog::Timer1Tick() {
   // A caption set while the label is blanked is taken over here, so the label always
   // blinks with the latest text.
   if (!lSplash->text().isEmpty()) {
@@ -55,7 +55,7 @@ void fSplash::Timer1Tick() {
   }
 }
 
-void fSplash::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft) {
+void ProgressDialog::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft) {
   const std::int64_t total = std::max<std::int64_t>(totalBytes, 1);
   const std::int64_t done = std::clamp<std::int64_t>(doneBytes, 0, total);
   pbProgress->setValue(static_cast<int>(done * 1000 / total));
@@ -76,13 +76,13 @@ void fSplash::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::
   lTimeLeft->show();
 }
 
-void fSplash::SetFinishing(const std::string& part) {
+void ProgressDialog::SetFinishing(const std::string& part) {
   finishing_ = part;
   lTimeLeft->setText(QStringLiteral("Finishing %1, then stopping").arg(QString::fromStdString(part)));
   lTimeLeft->show();
 }
 
-void fSplash::ClearProgress() {
+void ProgressDialog::ClearProgress() {
   pbProgress->hide();
   lTimeLeft->hide();
   pbProgress->setValue(0);
@@ -92,7 +92,7 @@ void fSplash::ClearProgress() {
   question_.reset();
 }
 
-void fSplash::closeEvent(QCloseEvent* event) {
+void ProgressDialog::closeEvent(QCloseEvent* event) {
   // The window stays: its user hides it once the operation has stopped.
   event->ignore();
   if (question_) return;
@@ -109,8 +109,8 @@ void fSplash::closeEvent(QCloseEvent* event) {
 
 QtProgressWindow::~QtProgressWindow() { delete window_.data(); }
 
-fSplash& QtProgressWindow::Use() {
-  if (!window_) window_ = new fSplash(dialogs_, flags_, owner_);
+ProgressDialog& QtProgressWindow::Use() {
+  if (!window_) window_ = new ProgressDialog(dialogs_, flags_, owner_);
   return *window_;
 }
 
@@ -119,7 +119,7 @@ void QtProgressWindow::SetCaption(const std::string& caption) {
 }
 
 void QtProgressWindow::Show() {
-  fSplash& w = Use();
+  ProgressDialog& w = Use();
   // Shown again while it is up, it stays where the user moved it.
   if (w.isVisible()) return;
   if (owner_ != nullptr && owner_->isVisible()) {

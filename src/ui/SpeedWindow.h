@@ -1,5 +1,5 @@
-// fTBufSiz: the transmit buffer size window, opened by the main window's Speed button.
-// Its box tBufSiz holds the size; every change of the box's text, typed or set by the
+// SpeedWindow: the transmit buffer size window, opened by the main window's Speed button.
+// Its box sizeBox holds the size; every change of the box's text, typed or set by the
 // program, saves SETTINGS.DAT at once. The box below it holds the pause after each
 // block, saved on every change typed; the first label says the pause in force.
 #pragma once
@@ -36,16 +36,16 @@ inline constexpr const char* kPauseBoxLabel = "PAUSE AFTER EACH BLOCK (MILLISECO
 // The first label, saying the pause really inserted: its own words for the default.
 std::string PauseLabel(std::int32_t pauseMs);
 
-class fTBufSiz final : public QWidget {
+class SpeedWindow final : public QWidget {
  public:
-  explicit fTBufSiz(settings::Settings& settings, QWidget* parent = nullptr);
+  explicit SpeedWindow(settings::Settings& settings, QWidget* parent = nullptr);
 
   // Shows the window, reads SETTINGS.DAT if nothing has read it yet, and puts the
   // size into the box.
   void Load();
 
   roles::TextBox tBufSizText{0};  // a single-line box without a maximum
-  QLineEdit* tBufSiz;
+  QLineEdit* sizeBox;
   roles::TextBox pauseText{0};
   QLineEdit* pauseBox;
   QLabel* Labels[4];

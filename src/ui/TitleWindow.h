@@ -1,4 +1,4 @@
-// fTitle: the title window shown at start-up for about a second (ten 100 ms ticks) or
+// TitleWindow: the title window shown at start-up for about a second (ten 100 ms ticks) or
 // until a key is pressed, while the start-up routine opens the MIDI ports behind it.
 #pragma once
 
@@ -12,9 +12,9 @@ class QLabel;
 
 namespace ui {
 
-class fTitle final : public QWidget {
+class TitleWindow final : public QWidget {
  public:
-  explicit fTitle(session::TitleState& state, QWidget* parent = nullptr);
+  explicit TitleWindow(session::TitleState& state, QWidget* parent = nullptr);
 
   // Shows the window without waiting, centred where the main window is to open (on
   // the screen without one), and starts the countdown.
@@ -25,9 +25,9 @@ class fTitle final : public QWidget {
   bool Showing() const { return isVisible(); }
 
   QFrame* fFrame;
-  QLabel* Label1;
-  QLabel* Label3;
-  QLabel* Label4;
+  QLabel* nameLabel;
+  QLabel* versionLabel;
+  QLabel* bylineLabel;
   QTimer Timer1;
 
  protected:

@@ -1,4 +1,4 @@
-// fSplash: the progress window of a file-list reload ("Loading...") or a transmit
+// ProgressDialog: the progress window of a file-list reload ("Loading...") or a transmit
 // ("Sending..."): a label that blinks every 500 ms, and a close box that asks whether
 // to abort. The question does not block: the bytes of a Send keep going while it is
 // open. A Send adds a bar of the bytes handed over and the time left, and says when it
@@ -33,9 +33,9 @@ inline constexpr const char* kQuestionTitle = "Question";
 inline constexpr const char* kStopAtOnceQuestion[2] = {"Stop at once? ",
                                                        " would be left incomplete on the MC-303."};
 
-class fSplash final : public QWidget {
+class ProgressDialog final : public QWidget {
  public:
-  fSplash(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent = nullptr);
+  ProgressDialog(roles::Dialogs& dialogs, mc303::SharedFlags& flags, QWidget* parent = nullptr);
 
   void Timer1Tick();
   void SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft);
@@ -80,17 +80,17 @@ class QtProgressWindow final : public roles::ProgressWindow {
   void SetFinishing(const std::string& part) override;
 
   // The window as it stands, or null before first use.
-  fSplash* Window() { return window_.data(); }
+  ProgressDialog* Window() { return window_.data(); }
 
  private:
-  fSplash& Use();
+  ProgressDialog& Use();
 
   roles::Dialogs& dialogs_;
   mc303::SharedFlags& flags_;
   QWidget* owner_ = nullptr;
   std::function<QRect()> clearOfControls_;
   // The owner takes its windows with it when it goes first.
-  QPointer<fSplash> window_;
+  QPointer<ProgressDialog> window_;
 };
 
 }  // namespace ui

@@ -1,4 +1,4 @@
-#include "ui/fTitle.h"
+#include "ui/TitleWindow.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -11,9 +11,9 @@
 
 namespace ui {
 
-fTitle::fTitle(session::TitleState& state, QWidget* parent)
+TitleWindow::TitleWindow(session::TitleState& state, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), state_(state) {
-  setObjectName(QStringLiteral("fTitle"));
+  setObjectName(QStringLiteral("TitleWindow"));
   const double scale = ScreenScale(this);
   setFixedSize(TwipsToPixels(7800, scale), TwipsToPixels(3000, scale));
 
@@ -24,33 +24,33 @@ fTitle::fTitle(session::TitleState& state, QWidget* parent)
   outer->setContentsMargins(6, 6, 6, 6);
   outer->addWidget(fFrame);
 
-  Label1 = new QLabel(QStringLiteral("Velk's MC-303 Vezorizer"), fFrame);
+  nameLabel = new QLabel(QStringLiteral("Velk's MC-303 Vezorizer"), fFrame);
   QFont big(QStringLiteral("Times New Roman"));
   big.setStyleHint(QFont::Serif);
   big.setPointSize(24);
   big.setBold(true);
-  Label1->setFont(big);
-  Label3 = new QLabel(QStringLiteral("1.2"), fFrame);
+  nameLabel->setFont(big);
+  versionLabel = new QLabel(QStringLiteral("1.2"), fFrame);
   QFont version(QStringLiteral("Lucida Console"));
   version.setStyleHint(QFont::Monospace);
   version.setPointSize(20);
-  Label3->setFont(version);
-  Label4 = new QLabel(QStringLiteral("An MC-303 Groovebox librarian by Velk"), fFrame);
-  for (QLabel* l : {Label1, Label3, Label4}) l->setAlignment(Qt::AlignCenter);
+  versionLabel->setFont(version);
+  bylineLabel = new QLabel(QStringLiteral("An MC-303 Groovebox librarian by Velk"), fFrame);
+  for (QLabel* l : {nameLabel, versionLabel, bylineLabel}) l->setAlignment(Qt::AlignCenter);
 
   auto* inner = new QVBoxLayout(fFrame);
   inner->addStretch(1);
-  inner->addWidget(Label1);
-  inner->addWidget(Label3);
+  inner->addWidget(nameLabel);
+  inner->addWidget(versionLabel);
   inner->addStretch(1);
-  inner->addWidget(Label4);
+  inner->addWidget(bylineLabel);
 
   Timer1.setInterval(100);
-  connect(&Timer1, &QTimer::timeout, this, &fTitle::Timer1Tick);
+  connect(&Timer1, &QTimer::timeout, this, &TitleWindow::Timer1Tick);
   setFocusPolicy(Qt::StrongFocus);
 }
 
-void fTitle::Load(const QWidget* mainWindow) {
+void TitleWindow::Load(const QWidget* mainWindow) {
   if (!state_.TitleDismissed) state_.TitleCountdown = session::kTitleTicks;
   CentreOver(*this, mainWindow);
   show();
@@ -60,7 +60,7 @@ void fTitle::Load(const QWidget* mainWindow) {
   Timer1.start();
 }
 
-void fTitle::Timer1Tick() {
+void TitleWindow::Timer1Tick() {
   if (state_.TitleCountdown > 0) --state_.TitleCountdown;
   if (state_.TitleCountdown == 0) {
     Timer1.stop();
@@ -68,12 +68,12 @@ void fTitle::Timer1Tick() {
   }
 }
 
-void fTitle::keyPressEvent(QKeyEvent* event) {
+void TitleWindow::keyPressEvent(QKeyEvent* event) {
   event->accept();
   Dismiss();
 }
 
-void fTitle::closeEvent(QCloseEvent* event) {
+void TitleWindow::closeEvent(QCloseEvent* event) {
   // However it goes (its own countdown, a key, the window manager), nothing may wait
   // on it any longer.
   Timer1.stop();
@@ -81,7 +81,7 @@ void fTitle::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void fTitle::Dismiss() {
+void TitleWindow::Dismiss() {
   state_.TitleDismissed = true;
   close();
 }

@@ -1,4 +1,4 @@
-// fHelp: the help window, which shows README.TXT from the program's directory line by
+// HelpWindow: the help window, which shows README.TXT from the program's directory line by
 // line. Created by the main window's Help button; closing it destroys it, so the next
 // Help reads the file afresh.
 #pragma once
@@ -21,10 +21,10 @@ inline constexpr const char* kHelpReadError = "Error reading help file.";
 // blanks included, each ended by CR LF; or one of the two notices above.
 std::string HelpText(const std::filesystem::path& programDirectory);
 
-class fHelp final : public QWidget {
+class HelpWindow final : public QWidget {
  public:
-  explicit fHelp(const std::filesystem::path& programDirectory, QWidget* parent = nullptr);
-  ~fHelp() override;
+  explicit HelpWindow(const std::filesystem::path& programDirectory, QWidget* parent = nullptr);
+  ~HelpWindow() override;
   // True once the user has closed it: the owner then makes a new one.
   bool Closed() const { return closed_; }
 
