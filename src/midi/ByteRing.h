@@ -16,8 +16,7 @@
 
 namespace midi {
 
-// An input port's ring: about a quarter of an hour of MIDI at wire speed, so a receive
-// loop held up loses nothing in practice.
+// An input port's ring: a quarter of an hour of MIDI at wire speed, so none is lost.
 inline constexpr std::size_t kInputRingBytes = 4u << 20;
 
 class ByteRing {

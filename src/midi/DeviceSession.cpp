@@ -58,17 +58,21 @@ void DeviceSession::FillLists(bool& quitRequested) {
 }
 
 bool DeviceSession::Open(bool& quitRequested) {
-  // Filled even with no port at all: after a rescan the lists would offer closed ones.
-  const bool any = Probe() > 0;
+  if (Probe() == 0) return false;
   FillLists(quitRequested);
-  return any;
+  return true;
 }
 
 bool DeviceSession::Rescan(bool& quitRequested) {
   const std::string input = inputList_.Item(devices_.SelectedInput), output = outputList_.Item(devices_.SelectedOutput);
   Close();
   ports_.ReadPortLists();
-  if (!Open(quitRequested)) return false;
+  if (!Open(quitRequested)) {
+    // The lists would still offer the ports just closed.
+    inputList_.Clear();
+    outputList_.Clear();
+    return false;
+  }
   if (const int p = Find(inputList_, input); p > 0) SelectInput(p);
   if (const int p = Find(outputList_, output); p > 0) SelectOutput(p);
   return true;

@@ -1,5 +1,4 @@
-// The MIDI ports the program holds open and which are in use, for the window and the
-// command line alike. All on the user-interface thread.
+// The MIDI ports held open and those in use, for window and command line (UI thread).
 #pragma once
 
 #include <array>
@@ -25,8 +24,7 @@ struct DeviceState {
   }
 };
 
-// A drop-down list of device names: a position is a device slot. Setting the position
-// by code runs no handler; the caller runs the selection.
+// A drop-down list of device names, a position a slot; set by code it runs no handler.
 class DeviceList {
  public:
   virtual ~DeviceList() = default;

@@ -1,5 +1,4 @@
-// The MIDI device layer: every MIDI operation the program makes. Implementations:
-// RtMidiPorts and, in tests, FakeMidiPorts.
+// The MIDI device layer: every MIDI operation the program makes (RtMidiPorts; tests' fakes).
 #pragma once
 
 #include <chrono>
