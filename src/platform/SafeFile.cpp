@@ -50,35 +50,24 @@ extern "C" void RemoveLiveFilesAndEnd(int signal) {
   ::raise(signal);  // delivered, with the usual outcome, when the handler returns
 }
 
-// Every signal that ends a process by default and may be caught, but those that stand
-// for a fault of the program itself (SIGSEGV and its kind, which sanitizers take): a
-// hangup, a file size limit (SIGXFSZ), a timer or a user's signal ends a run as SIGINT
-// does, and must take the new file along just the same.
-constexpr int kEndingSignals[] = {
-    SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-};
-
 // Installed once, and only where the signal would end the process anyway: a program
-// that handles or ignores these signals itself keeps its own way.
+// that handles or ignores these signals itself keeps its own way. An abort ends a run as
+// well; the program's own faults (SIGSEGV and its kind) are left to the sanitizers.
 void InstallRemovalOnSignals() {
   static std::atomic<bool> installed{false};
   if (installed.exchange(true)) return;
-  for (int signal : kEndingSignals) {
+  const auto install = [](int signal) {
     struct sigaction former {};
-    if (::sigaction(signal, nullptr, &former) != 0) continue;
-    if ((former.sa_flags & SA_SIGINFO) != 0 || former.sa_handler != SIG_DFL) continue;
+    if (::sigaction(signal, nullptr, &former) != 0) return;
+    if ((former.sa_flags & SA_SIGINFO) != 0 || former.sa_handler != SIG_DFL) return;
     struct sigaction action {};
     action.sa_handler = &RemoveLiveFilesAndEnd;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(signal, &action, nullptr);
-  }
+  };
+  install(SIGABRT);
+  for (int signal : detail::kOutsideEndingSignals) install(signal);
 }
 
 int ClaimLiveSlot(const char* path) {

@@ -109,18 +109,6 @@ void CloseSignals::Drain() {}
 
 namespace {
 
-// The signals that end a capture as SIGINT does: every one that would end the process
-// and comes from outside it (a closed terminal, Ctrl-\\, a timer, kill).
-constexpr int kEveryStopSignal[] = {
-    SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPIPE, SIGXFSZ,
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-};
-
 // Ignored when the object is made, these stay ignored (nohup ignores SIGHUP for the
 // capture to outlive the terminal), but SIGINT, SIGTERM and SIGQUIT: a shell ignores
 // SIGINT and SIGQUIT for what it starts in the background, while a kill that names
@@ -154,7 +142,7 @@ struct StopSignals::Impl {
       sigaddset(&set, SIGINT);
       sigaddset(&set, SIGTERM);
     } else {
-      for (int s : kEveryStopSignal) {
+      for (int s : detail::kOutsideEndingSignals) {  // each ends a capture as SIGINT does
         if (!KeepsBeingIgnored(s)) sigaddset(&set, s);
       }
     }

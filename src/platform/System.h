@@ -46,6 +46,18 @@ bool IsRegularFile(int fd);
 // has room for it, so that the wait ends on a stop signal (EINTR); an fd of our own
 // open is non-blocking there as well. 0, or the error number.
 int WriteAll(int fd, const std::uint8_t* data, std::size_t size, bool waitable = false);
+
+// Every signal that ends a process by default and comes from outside it (a closed
+// terminal, Ctrl-\\, a timer, a file size limit, kill): each ends a run as SIGINT does.
+inline constexpr int kOutsideEndingSignals[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 #endif
 
 }  // namespace platform::detail
