@@ -20,22 +20,22 @@ ProgressDialog::ProgressDialog(roles::Dialogs& dialogs, mc303::SharedFlags& flag
   // Room under the label for a Send's bar and time left; narrow enough to stand over
   // the main window's Pieces, MC303 and Traffic boxes, clear of its controls.
   setFixedSize(TwipsToPixels(4200, scale), TwipsToPixels(2100, scale));
-  lSplash = new QLabel(QString::fromLatin1(kSplashFirstLabel), this);
+  captionLabel = new QLabel(QString::fromLatin1(kSplashFirstLabel), this);
   QFont font(QStringLiteral("Arial"));
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(26);
   font.setBold(true);
-  lSplash->setFont(font);
-  lSplash->setAlignment(Qt::AlignCenter);
-  pbProgress = new QProgressBar(this);
-  pbProgress->setRange(0, 1000);
-  lTimeLeft = new QLabel(this);
-  lTimeLeft->setAlignment(Qt::AlignCenter);
-  lTimeLeft->setWordWrap(true);
+  captionLabel->setFont(font);
+  captionLabel->setAlignment(Qt::AlignCenter);
+  progressBar = new QProgressBar(this);
+  progressBar->setRange(0, 1000);
+  timeLeftLabel = new QLabel(this);
+  timeLeftLabel->setAlignment(Qt::AlignCenter);
+  timeLeftLabel->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(lSplash, 1);
-  layout->addWidget(pbProgress);
-  layout->addWidget(lTimeLeft);
+  layout->addWidget(captionLabel, 1);
+  layout->addWidget(progressBar);
+  layout->addWidget(timeLeftLabel);
   ClearProgress();
 
   Timer1.setInterval(500);
@@ -46,47 +46,47 @@ ProgressDialog::ProgressDialog(roles::Dialogs& dialogs, mc303::SharedFlags& flag
 void ProgressDialog::Timer1Tick() {
   // A caption set while the label is blanked is taken over here, so the label always
   // blinks with the latest text.
-  if (!lSplash->text().isEmpty()) {
-    const QByteArray text = lSplash->text().toUtf8();
+  if (!captionLabel->text().isEmpty()) {
+    const QByteArray text = captionLabel->text().toUtf8();
     SavedCaption.assign(text.constData(), static_cast<std::size_t>(text.size()));
-    lSplash->clear();
+    captionLabel->clear();
   } else {
-    lSplash->setText(QString::fromUtf8(SavedCaption.data(), static_cast<qsizetype>(SavedCaption.size())));
+    captionLabel->setText(QString::fromUtf8(SavedCaption.data(), static_cast<qsizetype>(SavedCaption.size())));
   }
 }
 
 void ProgressDialog::SetProgress(std::int64_t doneBytes, std::int64_t totalBytes, std::int64_t secondsLeft) {
   const std::int64_t total = std::max<std::int64_t>(totalBytes, 1);
   const std::int64_t done = std::clamp<std::int64_t>(doneBytes, 0, total);
-  pbProgress->setValue(static_cast<int>(done * 1000 / total));
+  progressBar->setValue(static_cast<int>(done * 1000 / total));
   const std::int64_t seconds = std::max<std::int64_t>(secondsLeft, 0);
   if (finishing_.empty()) {
-    lTimeLeft->setText(QStringLiteral("%1 of %2 bytes, about %3:%4 left")
+    timeLeftLabel->setText(QStringLiteral("%1 of %2 bytes, about %3:%4 left")
                            .arg(done)
                            .arg(totalBytes)
                            .arg(seconds / 60)
                            .arg(seconds % 60, 2, 10, QLatin1Char('0')));
   } else {
-    lTimeLeft->setText(QStringLiteral("%1 of %2 bytes; finishing %3, then stopping")
+    timeLeftLabel->setText(QStringLiteral("%1 of %2 bytes; finishing %3, then stopping")
                            .arg(done)
                            .arg(totalBytes)
                            .arg(QString::fromStdString(finishing_)));
   }
-  pbProgress->show();
-  lTimeLeft->show();
+  progressBar->show();
+  timeLeftLabel->show();
 }
 
 void ProgressDialog::SetFinishing(const std::string& part) {
   finishing_ = part;
-  lTimeLeft->setText(QStringLiteral("Finishing %1, then stopping").arg(QString::fromStdString(part)));
-  lTimeLeft->show();
+  timeLeftLabel->setText(QStringLiteral("Finishing %1, then stopping").arg(QString::fromStdString(part)));
+  timeLeftLabel->show();
 }
 
 void ProgressDialog::ClearProgress() {
-  pbProgress->hide();
-  lTimeLeft->hide();
-  pbProgress->setValue(0);
-  lTimeLeft->clear();
+  progressBar->hide();
+  timeLeftLabel->hide();
+  progressBar->setValue(0);
+  timeLeftLabel->clear();
   finishing_.clear();
   // A question about an operation that has ended would answer for the next one.
   question_.reset();
@@ -115,7 +115,7 @@ ProgressDialog& QtProgressWindow::Use() {
 }
 
 void QtProgressWindow::SetCaption(const std::string& caption) {
-  Use().lSplash->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+  Use().captionLabel->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
 }
 
 void QtProgressWindow::Show() {

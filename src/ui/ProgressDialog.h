@@ -44,9 +44,9 @@ class ProgressDialog final : public QWidget {
   void ClearProgress();
   bool Asking() const { return question_ != nullptr; }
 
-  QLabel* lSplash;
-  QProgressBar* pbProgress;
-  QLabel* lTimeLeft;
+  QLabel* captionLabel;
+  QProgressBar* progressBar;
+  QLabel* timeLeftLabel;
   QTimer Timer1;
   std::string SavedCaption;
 

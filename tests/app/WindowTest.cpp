@@ -742,7 +742,7 @@ TEST(SendOnTheEventLoop, TheProgressWindowIsDrawnAndItsCloseBoxAsksWithoutStoppi
       }
       case 3: openWhileSent = dialogs.Answer(roles::Answer::No); close(); break;
       case 4: dialogs.Answer(roles::Answer::Yes); break;
-      case 6: EXPECT_EQ(splash.lTimeLeft->text().toStdString(), "750 of 1350 bytes; finishing U01 pattern, then stopping");
+      case 6: EXPECT_EQ(splash.timeLeftLabel->text().toStdString(), "750 of 1350 bytes; finishing U01 pattern, then stopping");
               close(); break;
       case 7: dialogs.Answer(roles::Answer::Yes); break;
       default: break;

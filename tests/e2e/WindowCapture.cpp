@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
     lineFreeAt = Clock::now() + std::chrono::microseconds(320 * h.bytes);
     if (handedOver == 2) {
       const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("about (\\d+):(\\d+) left"))
-                                            .match(program.ProgressWindow().Window()->lTimeLeft->text());
+                                            .match(program.ProgressWindow().Window()->timeLeftLabel->text());
       if (m.hasMatch()) toldSeconds = m.captured(1).toInt() * 60 + m.captured(2).toInt();
       toldAt = Clock::now();
     }

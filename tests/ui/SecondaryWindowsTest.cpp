@@ -44,7 +44,7 @@ TEST(ProgressWindow, LabelBlinksTheLatestCaption) {
   const QString blink[] = {QString(), loading, QString(), QString(), sending};
   for (int tick = 0; tick < 5; ++tick) {
     w->Timer1Tick();
-    EXPECT_EQ(w->lSplash->text(), blink[tick]) << "tick " << tick;
+    EXPECT_EQ(w->captionLabel->text(), blink[tick]) << "tick " << tick;
     if (tick == 2) progress.SetCaption("Sending...");  // set while blanked: blinks from the next tick
   }
   progress.Hide();
