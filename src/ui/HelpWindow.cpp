@@ -48,18 +48,18 @@ HelpWindow::HelpWindow(const std::filesystem::path& programDirectory, QWidget* p
   setWindowTitle(QStringLiteral("Help Information"));
   const double scale = ScreenScale(this);
   resize(TwipsToPixels(9600, scale), TwipsToPixels(6600, scale));
-  tBox = new TextBoxView(tBoxText, TextBoxView::Editing::None, true, true, this);
+  helpBox = new TextBoxView(helpText, TextBoxView::Editing::None, true, true, this);
   QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   fixed.setPointSize(8);
-  tBox->setFont(fixed);
+  helpBox->setFont(fixed);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(tBox);
-  tBoxText.SetText(HelpText(programDirectory));
+  layout->addWidget(helpBox);
+  helpText.SetText(HelpText(programDirectory));
 }
 
 // The view lets go of the box's text before the text goes.
-HelpWindow::~HelpWindow() { delete tBox; }
+HelpWindow::~HelpWindow() { delete helpBox; }
 
 void HelpWindow::closeEvent(QCloseEvent* event) {
   closed_ = true;

@@ -28,8 +28,8 @@ class HelpWindow final : public QWidget {
   // True once the user has closed it: the owner then makes a new one.
   bool Closed() const { return closed_; }
 
-  roles::TextBox tBoxText{0};
-  TextBoxView* tBox;
+  roles::TextBox helpText{0};
+  TextBoxView* helpBox;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -17,28 +17,28 @@ TitleWindow::TitleWindow(session::TitleState& state, QWidget* parent)
   const double scale = ScreenScale(this);
   setFixedSize(TwipsToPixels(7800, scale), TwipsToPixels(3000, scale));
 
-  fFrame = new QFrame(this);
-  fFrame->setFrameShape(QFrame::Box);
-  fFrame->setLineWidth(2);
+  frame = new QFrame(this);
+  frame->setFrameShape(QFrame::Box);
+  frame->setLineWidth(2);
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(6, 6, 6, 6);
-  outer->addWidget(fFrame);
+  outer->addWidget(frame);
 
-  nameLabel = new QLabel(QStringLiteral("Velk's MC-303 Vezorizer"), fFrame);
+  nameLabel = new QLabel(QStringLiteral("Velk's MC-303 Vezorizer"), frame);
   QFont big(QStringLiteral("Times New Roman"));
   big.setStyleHint(QFont::Serif);
   big.setPointSize(24);
   big.setBold(true);
   nameLabel->setFont(big);
-  versionLabel = new QLabel(QStringLiteral("1.2"), fFrame);
+  versionLabel = new QLabel(QStringLiteral("1.2"), frame);
   QFont version(QStringLiteral("Lucida Console"));
   version.setStyleHint(QFont::Monospace);
   version.setPointSize(20);
   versionLabel->setFont(version);
-  bylineLabel = new QLabel(QStringLiteral("An MC-303 Groovebox librarian by Velk"), fFrame);
+  bylineLabel = new QLabel(QStringLiteral("An MC-303 Groovebox librarian by Velk"), frame);
   for (QLabel* l : {nameLabel, versionLabel, bylineLabel}) l->setAlignment(Qt::AlignCenter);
 
-  auto* inner = new QVBoxLayout(fFrame);
+  auto* inner = new QVBoxLayout(frame);
   inner->addStretch(1);
   inner->addWidget(nameLabel);
   inner->addWidget(versionLabel);

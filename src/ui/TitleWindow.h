@@ -24,7 +24,7 @@ class TitleWindow final : public QWidget {
   // What the start-up routine waits on: false once the window has gone.
   bool Showing() const { return isVisible(); }
 
-  QFrame* fFrame;
+  QFrame* frame;
   QLabel* nameLabel;
   QLabel* versionLabel;
   QLabel* bylineLabel;

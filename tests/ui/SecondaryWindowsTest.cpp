@@ -66,8 +66,8 @@ TEST(HelpWindow, ShowsEveryLineWholeWithCrLfOrSaysWhyItCannot) {
   fs::copy_file(fs::path(VZ_EXAMPLES_DIR) / ".." / "README.TXT", dir.path / "README.TXT",
                 fs::copy_options::overwrite_existing);
   ui::HelpWindow help(dir.path);
-  EXPECT_EQ(help.tBoxText.Text().substr(0, 31), "VELK'S MC303 VEZORIZER - HELP\r\n");
-  EXPECT_TRUE(help.tBox->isReadOnly());
+  EXPECT_EQ(help.helpText.Text().substr(0, 31), "VELK'S MC303 VEZORIZER - HELP\r\n");
+  EXPECT_TRUE(help.helpBox->isReadOnly());
 }
 
 // Opening the window writes the size it shows and every keystroke saves; what a
