@@ -249,7 +249,9 @@ TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTel
   app::CloseOnSignals onSignals([this] { program->EndOnSignal(); });
   dialogs.answers = {roles::Answer::No, roles::Answer::Yes};
   pump.calls = 0;
+  bool onDiskWhileIdle = false;
   duringPump = [&] {
+    if (pump.calls == 5) onDiskWhileIdle = Outfile() == Message(0x40, 0, 3);
     if (pump.calls != 5 && pump.calls != 10) return;
     if (GetParam() == 0) w->quitButton->click();
     if (GetParam() == 1) w->close();
@@ -265,6 +267,7 @@ TEST_P(EndingTheProgram, EndsTheLoopAndClosesEveryPortAndDuringACaptureAsksOrTel
                                              "Are you sure you want to quit?"));
   EXPECT_EQ(told, signal ? "vezorizer: ended during a capture that was not saved: the 15 bytes received are in " +
                                log + " until the next Start\n" : "");
+  EXPECT_TRUE(onDiskWhileIdle) << "the log is put on disk while nothing arrives";
   EXPECT_EQ(Outfile(), Message(0x40, 0, 3));
   EXPECT_TRUE(dialogs.fileDialogs.empty());
   EXPECT_FALSE(ports.InputOpen(0) || ports.InputOpen(1));
