@@ -69,6 +69,24 @@ MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(
   setMinimumSize(size());
   CentreOver(*this, nullptr);
 
+  MakeButtons(s);
+  MakeLabels(s);
+  inputList = new QComboBox(this);
+  outputList = new QComboBox(this);
+  inputList_ = std::make_unique<QtDeviceList>(*inputList);
+  outputList_ = std::make_unique<QtDeviceList>(*outputList);
+  MakeBoxes(s);
+  ConnectControls();
+  SetNamesAndTabOrder();
+  Timer1.setInterval(500);
+  connect(&Timer1, &QTimer::timeout, this, &MainWindow::Timer1Tick);
+  // As fine as the system allows; it runs only while a pacing countdown is armed.
+  Timer3.setTimerType(Qt::PreciseTimer);
+  Timer3.setInterval(1);
+  connect(&Timer3, &QTimer::timeout, this, &MainWindow::Timer3Tick);
+}
+
+void MainWindow::MakeButtons(double s) {
   auto button = [this, s](const char* caption, int left, int top, int width) {
     auto* b = new QPushButton(QString::fromLatin1(caption), this);
     b->setGeometry(TwipRect(left, top, width, 375, s));
@@ -89,7 +107,9 @@ MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(
   rescanButton = button("Rescan", kRescanLeft, kRescanTop, kRescanWidth);
   rescanButton->setToolTip(QStringLiteral(
       "Look for MIDI devices again, such as one plugged in since the start (not during a capture or a Send)"));
+}
 
+void MainWindow::MakeLabels(double s) {
   auto label = [this, s](const char* caption, QRect twips, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* l = new QLabel(QString::fromLatin1(caption), this);
     l->setGeometry(TwipRect(twips.x(), twips.y(), twips.width(), twips.height(), s));
@@ -115,12 +135,9 @@ MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(
   piecesHeading = heads[1];
   reportHeading = heads[2];
   trafficHeading = heads[3];
+}
 
-  inputList = new QComboBox(this);
-  outputList = new QComboBox(this);
-  inputList_ = std::make_unique<QtDeviceList>(*inputList);
-  outputList_ = std::make_unique<QtDeviceList>(*outputList);
-
+void MainWindow::MakeBoxes(double s) {
   auto box = [this](roles::TextBox& model, TextBoxView::Editing editing, bool hScroll, bool vScroll) {
     auto* v = new TextBoxView(model, editing, hScroll, vScroll, this);
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -141,7 +158,9 @@ MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(
   QFont traffic = trafficBox->font();
   traffic.setPixelSize(qRound(9 * s));
   trafficBox->setFont(traffic);
+}
 
+void MainWindow::ConnectControls() {
   connect(startButton, &QPushButton::clicked, this, [this] { Call(OnStartClick); });
   connect(stopButton, &QPushButton::clicked, this, [this] { Call(OnStopClick); });
   connect(addButton, &QPushButton::clicked, this, [this] { Call(OnAddClick); });
@@ -157,7 +176,9 @@ MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(
   filesBox->OnKeyPress = [this](int code) {
     if (OnFilesKeyPress) OnFilesKeyPress(code);
   };
+}
 
+void MainWindow::SetNamesAndTabOrder() {
   // Names for the keyboard order's tests and for accessibility tools.
   const std::pair<QWidget*, const char*> named[] = {
       {startButton, "startButton"},   {stopButton, "stopButton"},         {addButton, "addButton"},       {saveButton, "saveButton"},
@@ -168,13 +189,6 @@ MainWindow::MainWindow(const MainWindowParts& parts, QWidget* parent) : QWidget(
   // The button grid column by column, as its headings read (Record, Combine, Transmit,
   // Other), then the device lists with their button, then the boxes left to right.
   for (std::size_t i = 1; i < std::size(named); ++i) setTabOrder(named[i - 1].first, named[i].first);
-
-  Timer1.setInterval(500);
-  connect(&Timer1, &QTimer::timeout, this, &MainWindow::Timer1Tick);
-  // As fine as the system allows; it runs only while a pacing countdown is armed.
-  Timer3.setTimerType(Qt::PreciseTimer);
-  Timer3.setInterval(1);
-  connect(&Timer3, &QTimer::timeout, this, &MainWindow::Timer3Tick);
 }
 
 MainWindow::~MainWindow() = default;

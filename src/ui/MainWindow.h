@@ -111,6 +111,12 @@ class MainWindow final : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The constructor's steps, in the order the controls are made.
+  void MakeButtons(double scale);
+  void MakeLabels(double scale);
+  void MakeBoxes(double scale);
+  void ConnectControls();
+  void SetNamesAndTabOrder();
   void PlaceGrowingControls();
   // Quit and the close box: true when the program is to end, QuitRequested then set.
   bool Quit();
