@@ -138,6 +138,7 @@ bool SimPorts::Read(std::vector<unsigned char>& message, double& seconds) {
     std::vector<std::uint8_t> part;
     std::uint64_t at = 0;
     while (PopEvent(jackIn_->Input(jackInPort_), part, at)) {
+      Record(part);
       if (pending_.empty()) pendingAt_ = at;
       pending_.insert(pending_.end(), part.begin(), part.end());
       if (pending_.back() != 0xF7 && pending_.size() < (1u << 20)) continue;
@@ -152,7 +153,14 @@ bool SimPorts::Read(std::vector<unsigned char>& message, double& seconds) {
   }
 #endif
   seconds = in_->getMessage(&message);
+  Record(message);
   return !message.empty();
+}
+
+void SimPorts::Record(const std::vector<unsigned char>& bytes) {
+  if (record_ == nullptr || bytes.empty()) return;
+  record_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  record_->flush();
 }
 
 bool SimPorts::Send(const std::vector<unsigned char>& message) {

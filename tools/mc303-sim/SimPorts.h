@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class SimPorts {
   // The next message waiting at the input: false when none. seconds: the time since the
   // message before it, as the MIDI system stamped them.
   bool Read(std::vector<unsigned char>& message, double& seconds);
+  // Where Read writes every byte as it comes, a block's first parts before its 0xF7: a
+  // simulator killed in the middle of a block has recorded what reached it.
+  void RecordTo(std::ostream* record) { record_ = record; }
   // False when the MIDI system reported an error.
   bool Send(const std::vector<unsigned char>& message);
   // Errors the MIDI system reported since the ports opened (a full input queue, ...).
@@ -51,6 +55,8 @@ class SimPorts {
   // A SysEx message whose parts are still arriving, from when its first part came.
   std::vector<unsigned char> pending_;
   std::uint64_t pendingAt_ = 0, lastAt_ = 0;
+  std::ostream* record_ = nullptr;
+  void Record(const std::vector<unsigned char>& bytes);
 };
 
 }  // namespace mc303sim

@@ -230,6 +230,7 @@ class Simulator {
         model_(bank, o.limits),
         line_(Now()) {
     model_.SetErrorObserver([this](const mc303sim::RcvErr& e) { ReportRcvErr(reporter_, e); });
+    ports_.RecordTo(files_.record);
   }
 
   int Run(const RawTerminal& terminal) {
@@ -238,19 +239,12 @@ class Simulator {
     for (;;) {
       const Micros now = Now();
       double seconds = 0;
-      bool read = false;
       while (!Vanishing() && ports_.Read(message, seconds)) {
         const Micros arrival = arrivals_.Arrival(seconds, now);
         if (files_.timingLog != nullptr) *files_.timingLog << arrival.count() << ' ' << message.size() << std::endl;
-        if (files_.record != nullptr) {
-          const auto* bytes = reinterpret_cast<const char*>(message.data());
-          files_.record->write(bytes, static_cast<std::streamsize>(message.size()));
-        }
         model_.Receive(message.data(), message.size(), arrival);
         received_ += message.size();
-        read = true;
       }
-      if (read && files_.record != nullptr) files_.record->flush();
       if (auto summary = model_.Poll(now)) EndOfLoad(*summary);
 
       const Command command = input.Next();
@@ -383,7 +377,7 @@ constexpr const char* kAbout =
     "With --timing-log, one line per message taken in, as the MIDI system delivered it:\n"
     "its arrival in microseconds on the simulator's clock, a blank and its size in bytes.\n"
     "A librarian's block of several messages arrives as one. With --record, the bytes\n"
-    "themselves, in the order they came.\n"
+    "themselves, in the order they came, a block's first parts as soon as they come.\n"
     "\n"
     "For trying a librarian beyond what the device does: --speed plays dumps faster (or\n"
     "slower) than the wire, --dump-file plays any file as it is (active sensing and all)\n"
