@@ -127,4 +127,23 @@ INSTANTIATE_TEST_SUITE_P(
                     LoadCase{"StatusByteInside", 139, Micros(200'000), 0, 1, [](Bytes& b, std::size_t s) { b[s + 20] = 0x90; }}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// The receive buffer holds its size and not a byte more; bytes cross the cable one at a
+// time, the buffer draining meanwhile, even when the sender hands them over at once.
+TEST(SimBuffer, HoldsItsSizeAndFillsAtWireSpeed) {
+  const auto overflows = [](int bufferBytes, int drainBytesPerSecond, std::size_t messageBytes) {
+    mc303sim::Bank bank;
+    mc303sim::DeviceModel model{bank, {bufferBytes, drainBytesPerSecond}};
+    Bytes message(messageBytes, 0x00);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    model.Receive(message.data(), message.size(), Micros(0));
+    return model.Poll(Micros(60'000'000))->overflows;
+  };
+  // Draining 625 bytes a second, a fifth of a byte goes between two bytes: the sixth
+  // fills five bytes exactly, the seventh is one too many.
+  EXPECT_EQ(overflows(5, 625, 6), 0);
+  EXPECT_EQ(overflows(5, 625, 7), 1);
+  EXPECT_EQ(overflows(512, 1600, 1000), 0) << "half of it drained while it crossed the cable";
+}
+
 }  // namespace
