@@ -103,7 +103,8 @@ class Waker {
   // Returns at once when notified since the last wait, else sleeps until a Notify or
   // the timeout (a signal may end it early); true when notified.
   bool WaitFor(std::chrono::milliseconds timeout) {
-    if (pending_.exchange(0, std::memory_order_acquire) == 0) platform::WaitWhileWordIs(pending_, 0u, timeout);
+    if (pending_.exchange(0, std::memory_order_acquire) != 0) return true;
+    platform::WaitWhileWordIs(pending_, 0u, timeout);
     return pending_.exchange(0, std::memory_order_acquire) != 0;
   }
 

@@ -44,4 +44,14 @@ TEST(ByteRing, EventsCrossThreadsWholeAndInOrder) {
   EXPECT_EQ(midi::ReadEventBytes(ring, left, rest.data(), rest.size()), rest.size() - 1) << "one event, whole";
 }
 
+// A notification that came while no one waited is the next wait's, at once: the idle
+// wait must not sleep through input that arrived while it was handling the last.
+TEST(Waker, ANotificationBeforeTheWaitEndsItAtOnceAndCountsOnce) {
+  midi::Waker waker;
+  waker.Notify();
+  waker.Notify();
+  EXPECT_TRUE(waker.WaitFor(std::chrono::seconds(20)));
+  EXPECT_FALSE(waker.WaitFor(std::chrono::milliseconds(1)));
+}
+
 }  // namespace
