@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/QtEventPump.h"
+#include "roles/FlagScope.h"
 
 namespace app {
 
@@ -102,11 +103,13 @@ void Program::RescanDevices() {
   }
   // Opening the ports pumps events after each slot; nothing may reach the ports or
   // the lists meanwhile.
-  rescanning_ = true;
-  window_->SetRescanning(true);
-  const bool any = devices_.Rescan(flags_.QuitRequested);
-  window_->SetRescanning(false);
-  rescanning_ = false;
+  bool any = false;
+  {
+    roles::FlagScope busy(rescanning_);
+    window_->SetRescanning(true);
+    any = devices_.Rescan(flags_.QuitRequested);
+    window_->SetRescanning(false);
+  }
   if (!any) env_.dialogs.MessageBox(kNoDevicesNotice, roles::Buttons::Ok, kNoticeTitle, roles::Icon::Exclamation);
   window_->FitDeviceLists();
 }

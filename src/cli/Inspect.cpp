@@ -82,7 +82,7 @@ class InspectJson {
   }
 
  private:
-  const std::vector<std::string>& names_;
+  const std::vector<std::string> names_;
   JsonWriter json_;
 };
 

@@ -60,7 +60,6 @@ std::optional<MessageReport> SysexParser::Feed(std::int32_t byte, std::uint64_t 
       ++p.State;
       break;
     case 2:
-      p.DeviceId = byte;
       p.Sum = (p.Sum + byte) % 256;
       p.State = 3;
       break;

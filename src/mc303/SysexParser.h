@@ -14,7 +14,6 @@ namespace mc303 {
 
 struct ParseState {
   std::int16_t State = 0;  // 0 idle ... 10 in data
-  std::int32_t DeviceId = 0;
   std::int32_t Sum = 0;       // running Roland sum; the expected checksum at 0xF7
   std::int32_t LastByte = 0;  // at 0xF7: the checksum byte received
   std::array<std::int32_t, 5> Address{};  // indexes 0-3 used

@@ -17,7 +17,6 @@
 
 #include "midi/ByteRing.h"
 #include "midi/MidiPorts.h"
-#include "midi/ByteRing.h"
 
 namespace midi {
 

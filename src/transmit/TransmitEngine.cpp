@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "filelist/FileList.h"
 #include "mc303/AddressMap.h"
 #include "roles/AppendTraffic.h"
 #include "roles/FlagScope.h"
@@ -132,7 +133,7 @@ SendEnd TransmitEngine::Send() {
 
   blockCount_ = 0;
   lastByte_ = 0;
-  splashShown_ = false;
+  progressShown_ = false;
   PlanSend(p_.filesBox, [this](const std::string& name) { return Open(name); }, plan_, filesListed_);
   plannedSize_ = p_.transmitBufferSize;
   pacedLeft_ = plan_.PacedBlocksFrom(0, 0, 0, plannedSize_);
@@ -268,8 +269,8 @@ TransmitEngine::FileEnd TransmitEngine::SendFile(const std::string& name, const 
 
 bool TransmitEngine::HandBlockOver(bool paced, bool endOfFile) {
   if (paced) {
-    if (!splashShown_) {
-      splashShown_ = true;
+    if (!progressShown_) {
+      progressShown_ = true;
       p_.progress.SetCaption(stop_ == Stop::None ? kSendingCaption : kFinishingCaption);
       p_.progress.Show();
     }
@@ -453,7 +454,7 @@ void TransmitEngine::LeaveSendingPhase() {
   // Hidden whether or not a paced block showed it: the progress it was given must not
   // show in the next operation's window.
   p_.progress.Hide();
-  splashShown_ = false;
+  progressShown_ = false;
   p_.parse.Log().Suppressed = false;
   p_.flags.RecordingActive = false;
 }

@@ -31,7 +31,7 @@
 #include <span>
 #include <string>
 
-#include "filelist/FileList.h"
+#include "filelist/ListedFile.h"
 #include "mc303/SharedFlags.h"
 #include "mc303/SysexIntake.h"
 #include "midi/DeviceSession.h"
@@ -187,7 +187,7 @@ class TransmitEngine {
   std::uint8_t lastByte_ = 0;  // outlives a file's read loop for its end-of-file test
 
   // The progress window: up from the first paced block to the end of the sending phase.
-  bool splashShown_ = false;
+  bool progressShown_ = false;
   SendPlan plan_;
   std::int32_t plannedSize_ = 0;  // the buffer size pacedLeft_ was counted for
   std::int64_t pacedLeft_ = 0;    // paced blocks still to come

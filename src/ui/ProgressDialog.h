@@ -42,7 +42,6 @@ class ProgressDialog final : public QWidget {
   void SetFinishing(const std::string& part);
   // Back to a window with nothing to show and nothing asked, as it is hidden.
   void ClearProgress();
-  bool Asking() const { return question_ != nullptr; }
 
   QLabel* captionLabel;
   QProgressBar* progressBar;

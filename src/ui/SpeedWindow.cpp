@@ -36,14 +36,14 @@ SpeedWindow::SpeedWindow(settings::Settings& settings, QWidget* parent)
   bottomLine->setFrameShadow(QFrame::Sunken);
   layout->addWidget(bottomLine);
 
-  sizeBox = AddBoxRow(*layout, kTBufSizBoxLabel, BoxLabel, tBufSizText);
+  sizeBox = AddBoxRow(*layout, kTBufSizBoxLabel, BoxLabel, sizeText);
   pauseBox = AddBoxRow(*layout, kPauseBoxLabel, PauseBoxLabel, pauseText);
 
   // Every change saves, the program's own assignments included: that is how opening
   // the window writes the file with the current size.
-  tBufSizText.SetOnChange([this] {
-    ShowModel(*sizeBox, tBufSizText);
-    settings_.SaveSettings(tBufSizText);
+  sizeText.SetOnChange([this] {
+    ShowModel(*sizeBox, sizeText);
+    settings_.SaveSettings(sizeText);
   });
   // The pause is saved when the user changes it (or a bad one is put back), so that
   // opening the window writes no more than it always did.
@@ -106,7 +106,7 @@ void SpeedWindow::ShowSize() {
   // Only a different text is a change: showing a size of 0 in the empty box, or the
   // same size again on activation, writes nothing.
   const std::string text = settings_.BoxText();
-  if (text != tBufSizText.Text()) tBufSizText.SetText(text);
+  if (text != sizeText.Text()) sizeText.SetText(text);
 }
 
 void SpeedWindow::ShowPause() {

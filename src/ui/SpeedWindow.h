@@ -44,7 +44,7 @@ class SpeedWindow final : public QWidget {
   // size into the box.
   void Load();
 
-  roles::TextBox tBufSizText{0};  // a single-line box without a maximum
+  roles::TextBox sizeText{0};  // a single-line box without a maximum
   QLineEdit* sizeBox;
   roles::TextBox pauseText{0};
   QLineEdit* pauseBox;
