@@ -159,8 +159,4 @@ const char* KindName(mc303::PieceKind kind) {
   return kind == mc303::PieceKind::Settings ? "settings" : "pattern";
 }
 
-std::string UserName(int userNumber) {
-  return std::string("U") + static_cast<char>('0' + userNumber / 10) + static_cast<char>('0' + userNumber % 10);
-}
-
 }  // namespace cli

@@ -87,6 +87,6 @@ bool FeedAsReload(CliSession& session, std::vector<InputReader>& inputs,
 
 const char* OutcomeName(mc303::MessageOutcome outcome);  // "new", "no-piece", ...
 const char* KindName(mc303::PieceKind kind);             // "pattern", "settings"
-std::string UserName(int userNumber);                    // "U07"
+using mc303::UserName;                                   // "U07"
 
 }  // namespace cli

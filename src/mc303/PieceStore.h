@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace mc303 {
@@ -14,6 +15,11 @@ using ByteString = std::vector<std::uint8_t>;
 inline constexpr int kUserSlots = 50;       // slot index 0-49, shown as U01-U50
 inline constexpr int kSlotArraySize = 51;   // index 50 exists but never holds data
 inline constexpr int kNoSlot = 255;
+
+// "U07" for user number 7: how every text and file name calls a slot.
+inline std::string UserName(int userNumber) {
+  return {'U', static_cast<char>('0' + userNumber / 10), static_cast<char>('0' + userNumber % 10)};
+}
 
 enum class PieceKind : std::int16_t { Pattern = 1, Settings = 2, None = 3 };
 

@@ -11,8 +11,7 @@ bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 }  // namespace
 
 void PiecesBox::Add(const PieceStore::Filing& filing) {
-  const int user = filing.slotIndex + 1;
-  std::string line{'U', static_cast<char>('0' + user / 10), static_cast<char>('0' + user % 10)};
+  std::string line = UserName(filing.slotIndex + 1);
   if (!filing.otherPresent) line += filing.kind == PieceKind::Pattern ? " Missing Settings" : " Settings Only";
   AddLine(line + "\r\n");
 }

@@ -32,12 +32,7 @@ std::string PieceBaseName(const std::string& chosen) {
 }
 
 std::string PieceFileName(const std::string& base, int slotIndex, PieceKind kind) {
-  const int user = slotIndex + 1;
-  std::string name = base + "_U";
-  name += static_cast<char>('0' + user / 10);
-  name += static_cast<char>('0' + user % 10);
-  name += kind == PieceKind::Settings ? "S.SYX" : "P.SYX";
-  return name;
+  return base + "_" + UserName(slotIndex + 1) + (kind == PieceKind::Settings ? "S.SYX" : "P.SYX");
 }
 
 std::optional<std::string> ReplaceFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {

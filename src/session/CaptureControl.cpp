@@ -29,10 +29,6 @@ constexpr const char* kOperationCancelled = "Operation cancelled.";
 constexpr const char* kIoErrorAccessingFile = "I/O Error accessing file ";
 constexpr const char* kQuitTitle = "WARNING";
 
-std::string TwoDigits(int n) {
-  return std::string{static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)};
-}
-
 // No I/O failed: the piece is longer than any piece file is (byte positions in them
 // count in 16 bits), and one cut short must not be written.
 std::string TooLongForAPieceFile(const std::string& name, std::size_t bytes) {
@@ -231,7 +227,7 @@ void CaptureControl::SavePieceFiles() {
     const auto i = static_cast<std::size_t>(s);
     // A slot with one part only is never saved as pieces; the overall file holds it.
     if (!pieces.PatternPresent[i] || !pieces.SettingsPresent[i]) continue;
-    const std::optional<std::string> chosen = dialogs_.SaveFileDialog("Save Piece U" + TwoDigits(s + 1), roles::kSyxFilter);
+    const std::optional<std::string> chosen = dialogs_.SaveFileDialog("Save Piece " + mc303::UserName(s + 1), roles::kSyxFilter);
     if (!chosen) {
       dialogs_.MessageBox(kOperationCancelled);
       continue;

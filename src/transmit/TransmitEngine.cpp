@@ -398,12 +398,7 @@ bool TransmitEngine::PartGoesOn(std::span<const std::uint8_t> rest, filelist::Li
 
 std::string TransmitEngine::PartName(int part) {
   if (part <= kNoPart) return {};
-  const int user = (part - 1) / 2 + 1;
-  std::string name = "U";
-  name += static_cast<char>('0' + user / 10);
-  name += static_cast<char>('0' + user % 10);
-  name += (part - 1) % 2 == 0 ? " pattern" : " settings";
-  return name;
+  return mc303::UserName((part - 1) / 2 + 1) + ((part - 1) % 2 == 0 ? " pattern" : " settings");
 }
 
 std::string TransmitEngine::PartBeingSent() const { return busy_ ? PartName(handedPart_) : std::string(); }
