@@ -22,17 +22,23 @@ trap '[[ -n $simpid ]] && kill $simpid 2>/dev/null; bash "$fixture" stop "$JACK_
 "$build/tools/gen-dump" --seed 7 --min-pattern 64 --max-pattern 200 other.syx >/dev/null || exit 1
 LC_ALL=C tr -d '\376' <"$example" >expected.syx
 summaries() { grep -c '"event":"received"' rx.out; }
+# A simulator that never comes up or never sums up must not hold the sweep for ever.
+poll() {  # poll SECONDS COMMAND...: true once COMMAND succeeds within the deadline
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" >/dev/null 2>&1; do ((SECONDS < deadline)) || return 1; sleep 0.1; done
+}
 for pause in "$@"; do
   rm -f bank.SYX rx.out timing.txt
   "$sim" --name "vz-rx-$$" --json --bank other.syx --save bank.SYX --timing-log timing.txt </dev/null >rx.out 2>rx.err &
   simpid=$!
-  until grep -q ready rx.out 2>/dev/null; do sleep 0.1; done
+  poll 20 grep -q ready rx.out || { echo "pause-sweep: the simulator did not start" >&2; exit 1; }
   started=$EPOCHREALTIME
   "$cli" send --port "vz-rx-$$" --buffer-size 139 --pause "$pause" "$example" >send.out 2>send.err
   status=$? ended=$EPOCHREALTIME
   # The simulator sums up after a second of silence; one may have come in the middle.
   before=$(summaries)
-  until (($(summaries) > before)); do sleep 0.1; done
+  poll 30 bash -c "(( \$(grep -c '\"event\":\"received\"' rx.out) > $before ))" ||
+    { echo "pause-sweep: the simulator never summed up the send" >&2; exit 1; }
   kill -TERM $simpid && wait $simpid
   simpid=
   errors=$(grep -c '"event":"rcv_err"' rx.out)
